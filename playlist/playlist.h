@@ -1,0 +1,55 @@
+#pragma once
+// The open playlist in memory: its audio files, each with its own output settings, and its
+// RTP destinations. Owned by the main view on the UI thread; the streaming worker reads the
+// files (copying each entry) while every command that could change them is disabled.
+
+#include <cstdint>
+#include <vector>
+
+#include "media/sourceformatinfo.h"
+
+// One file of a playlist. Copies are deep (the Source's format block is duplicated).
+struct PlaylistFile {
+    char Name[kMaxPathChars] = {};  // display name: file name with extension, no folder
+    SourceFormatInfo Source;        // Source.path is the full path, persisted as "SrcPath"
+    int32_t DstFormat = 0;          // 7 mu-law, 6 A-law
+    int32_t DstSampleRate = 0;      // Hz; 8000 from the source dialog
+    int32_t DstPacketization = 0;   // ms: 20, 40, 80 or 160; also the timer period
+    int32_t Valid = 0;              // 1 once ProbeSource succeeded on the file
+
+    // Copies a name; false and unchanged when it does not fit the 260-byte field.
+    bool SetName(const char* name);
+};
+
+// One RTP destination, copied as plain bytes.
+struct RtpDestination {
+    char IpPort[kMaxPathChars] = {};  // "%d.%d.%d.%d : %d", persisted as "IP:PORT"
+    uint32_t IP = 0;                  // IPv4 address in network byte order
+    uint32_t Port = 0;                // UDP port in host byte order
+
+    // Builds a destination from four octets (first octet first) and a port, with its text.
+    static RtpDestination FromOctets(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint32_t port);
+};
+
+struct Playlist {
+    std::vector<PlaylistFile> Files;
+    std::vector<RtpDestination> Destinations;
+
+    void AppendFile(const PlaylistFile& file) { Files.push_back(file); }
+    size_t FileCount() const { return Files.size(); }
+    // index must be below FileCount().
+    PlaylistFile& FileAt(size_t index) { return Files.at(index); }
+    const PlaylistFile& FileAt(size_t index) const { return Files.at(index); }
+    // Out-of-range indexes change nothing.
+    void EraseFile(size_t index);
+    // position == FileCount() appends; beyond that changes nothing.
+    void InsertFile(size_t position, const PlaylistFile& file);
+    // Swap entry i with its neighbour below / above; nothing when there is none.
+    void MoveFileDown(int index);
+    void MoveFileUp(int index);
+    void Clear();
+    void AppendDestination(const RtpDestination& destination) {
+        Destinations.push_back(destination);
+    }
+    void EraseDestination(size_t index);
+};

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Sonvex needs to build, run, test and benchmark. Idempotent:
+# only missing packages are installed. Runs as root, or through sudo otherwise.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake ninja-build pkg-config git
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libavcodec-dev libavutil-dev libswresample-dev libsqlite3-dev
+  fp-utils
+  xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev
+  lame sox libsox-fmt-mp3 ffmpeg tshark
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup-deps: all packages present"
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+echo "setup-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+# tshark asks whether non-root users may capture; answer no without a prompt.
+echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer
+# (warnings as errors) and runs every test through CTest; then builds the threaded tests
+# with ThreadSanitizer and runs those.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup-deps.sh
+
+JOBS=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DSONVEX_SANITIZE=address,undefined -DSONVEX_WERROR=ON -DSONVEX_BUILD_BENCH=OFF
+cmake --build build/asan -j "$JOBS"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build/asan --output-on-failure -j "$JOBS" --timeout 600
+
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DSONVEX_SANITIZE=thread -DSONVEX_WERROR=ON -DSONVEX_BUILD_BENCH=OFF
+cmake --build build/tsan -j "$JOBS"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir build/tsan --output-on-failure -L threaded --timeout 600
