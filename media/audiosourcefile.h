@@ -3,7 +3,8 @@
 // by its name, validates and measures it, fills a SourceFormatInfo and a description text,
 // and leaves the file positioned at the first audio byte for chunked Read calls. Write mode:
 // Create makes a WAV file with a provisional header, Write appends audio, Close completes
-// the header. One thread at a time; no lock. The destructor closes nothing: callers Close.
+// the header. One thread at a time; no lock. Callers Close; the destructor closes what is left
+// open.
 
 #include <cstdint>
 #include <memory>
@@ -44,7 +45,8 @@ public:
 private:
     bool ParseWave(std::string& description, int32_t& formatSize);
     bool OpenMp3(std::string& description, int32_t& formatSize);
-    void WriteWaveHeader(uint8_t* outputFormat);
+    // False when the provisional header could not be written in full.
+    bool WriteWaveHeader(uint8_t* outputFormat);
     void CompleteWaveHeader();
 
     int m_fd = 0;
