@@ -2,11 +2,14 @@
 
 #include <cstring>
 
-BufferCyclic::BufferCyclic(uint32_t capacity) : m_data(new uint8_t[capacity]), m_capacity(capacity) {
+BufferCyclic::BufferCyclic(uint32_t capacity)
+    : m_data(new uint8_t[capacity]), m_capacity(capacity) {
     Reset();
 }
 
-BufferCyclic::~BufferCyclic() { delete[] m_data; }
+BufferCyclic::~BufferCyclic() {
+    delete[] m_data;
+}
 
 void BufferCyclic::Reset() {
     m_writePos = 0;
@@ -16,7 +19,9 @@ void BufferCyclic::Reset() {
 }
 
 // Unsigned arithmetic keeps this right when the running counters wrap.
-uint32_t BufferCyclic::FreeSpace() const { return m_capacity + m_totalRead - m_totalWritten; }
+uint32_t BufferCyclic::FreeSpace() const {
+    return m_capacity + m_totalRead - m_totalWritten;
+}
 
 int BufferCyclic::Write(const void* source, uint32_t n) {
     if (FreeSpace() < n) {
@@ -47,7 +52,8 @@ int BufferCyclic::Read(void* destination, uint32_t n) {
         return 0;
     }
     auto* dst = static_cast<uint8_t*>(destination);
-    if (m_readPos + n > m_capacity) {
+    // Compared as a difference so that a capacity near 2^32 cannot overflow the sum.
+    if (n > m_capacity - m_readPos) {
         const uint32_t first = m_capacity - m_readPos;
         std::memcpy(dst, m_data + m_readPos, first);
         std::memcpy(dst + first, m_data, n - first);

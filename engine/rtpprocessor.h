@@ -27,10 +27,10 @@ public:
     // -1, nothing is sent and no counter moves.
     int SendPacket(const uint8_t* payload, int length, uint32_t ip, int port, int payloadType);
 
-    uint32_t m_ssrc = kDefaultSsrc;
-    uint32_t m_sequence = 0;
-    int m_firstPacket = 1;
-    int m_socketReady = 0;
-    uint32_t m_timestamp = 0;
+    uint32_t m_ssrc = kDefaultSsrc;  // the engine sets (index + 5)^2
+    uint32_t m_sequence = 0;         // packets sent so far; the wire carries its low 16 bits
+    int m_firstPacket = 1;           // marker goes out on the very first packet only
+    int m_socketReady = 0;           // 1 while the socket is open; opened on first send
+    uint32_t m_timestamp = 0;        // payload bytes sent so far, modulo 2^32
     platform::UdpSocket m_socket;
 };

@@ -1,8 +1,11 @@
 #include "media/sourceformatinfo.h"
 
 #include <cstring>
+#include <utility>
 
-SourceFormatInfo::SourceFormatInfo(const SourceFormatInfo& other) { *this = other; }
+SourceFormatInfo::SourceFormatInfo(const SourceFormatInfo& other) {
+    *this = other;
+}
 
 SourceFormatInfo& SourceFormatInfo::operator=(const SourceFormatInfo& other) {
     if (this == &other) {
@@ -13,6 +16,22 @@ SourceFormatInfo& SourceFormatInfo::operator=(const SourceFormatInfo& other) {
     durationSeconds = other.durationSeconds;
     chunkBytes = other.chunkBytes;
     SetFormat(other.format.get(), other.formatSize);
+    return *this;
+}
+
+SourceFormatInfo::SourceFormatInfo(SourceFormatInfo&& other) noexcept {
+    *this = std::move(other);
+}
+
+SourceFormatInfo& SourceFormatInfo::operator=(SourceFormatInfo&& other) noexcept {
+    if (this == &other) {
+        return *this;
+    }
+    std::memcpy(path, other.path, sizeof path);
+    durationSeconds = other.durationSeconds;
+    chunkBytes = other.chunkBytes;
+    format = std::move(other.format);
+    formatSize = std::exchange(other.formatSize, 0);
     return *this;
 }
 

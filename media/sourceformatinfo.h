@@ -19,8 +19,10 @@ struct SourceFormatInfo {
     SourceFormatInfo() = default;
     SourceFormatInfo(const SourceFormatInfo& other);
     SourceFormatInfo& operator=(const SourceFormatInfo& other);
-    SourceFormatInfo(SourceFormatInfo&&) noexcept = default;
-    SourceFormatInfo& operator=(SourceFormatInfo&&) noexcept = default;
+    // A moved-from description keeps its path and numbers but has no block and size 0, so
+    // formatSize never promises bytes that are not there.
+    SourceFormatInfo(SourceFormatInfo&& other) noexcept;
+    SourceFormatInfo& operator=(SourceFormatInfo&& other) noexcept;
     virtual ~SourceFormatInfo() = default;
 
     // Replaces the format block with a copy of `size` bytes (none when size <= 0).

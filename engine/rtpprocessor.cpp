@@ -1,0 +1,61 @@
+#include "engine/rtpprocessor.h"
+
+#include <cstring>
+
+namespace {
+
+// Every sender assembles its datagram here (header, then payload), so SendPacket serves one
+// thread at a time. The header is rewritten in full for every packet.
+uint8_t s_packet[RtpProcessor::kPacketBufferBytes];
+
+// RFC 3550 5.1: version 2, no padding, no extension, no CSRC.
+constexpr uint8_t kVersionByte = 0x80;
+constexpr uint8_t kMarkerBit = 0x80;
+constexpr uint8_t kPayloadTypeMask = 0x7F;
+
+void PutBigEndian16(uint8_t* out, uint32_t value) {
+    out[0] = static_cast<uint8_t>(value >> 8);
+    out[1] = static_cast<uint8_t>(value);
+}
+
+void PutBigEndian32(uint8_t* out, uint32_t value) {
+    out[0] = static_cast<uint8_t>(value >> 24);
+    out[1] = static_cast<uint8_t>(value >> 16);
+    out[2] = static_cast<uint8_t>(value >> 8);
+    out[3] = static_cast<uint8_t>(value);
+}
+
+}  // namespace
+
+int RtpProcessor::SendPacket(const uint8_t* payload, int length, uint32_t ip, int port,
+                             int payloadType) {
+    // A payload the shared buffer cannot hold is refused before anything moves.
+    if (length < 0 || length > kMaxPayloadBytes || (payload == nullptr && length > 0)) {
+        return -1;
+    }
+    // A socket that could not be created is tried again on the next packet rather than
+    // leaving the sender mute for the rest of its life.
+    if (!m_socket.IsOpen()) {
+        m_socket.Open();
+    }
+    m_socketReady = m_socket.IsOpen() ? 1 : 0;
+
+    if (length > 0) {
+        std::memcpy(s_packet + kHeaderBytes, payload, static_cast<size_t>(length));
+    }
+    s_packet[0] = kVersionByte;
+    s_packet[1] = static_cast<uint8_t>(((m_firstPacket & 1) != 0 ? kMarkerBit : 0) |
+                                       (static_cast<uint32_t>(payloadType) & kPayloadTypeMask));
+    ++m_sequence;
+    PutBigEndian16(s_packet + 2, m_sequence & 0xFFFF);
+    // The timestamp counts payload bytes sent before this packet: one byte per sample of
+    // 8-bit mono G.711, so a sample clock at the output rate (RFC 3551 4.5.14).
+    PutBigEndian32(s_packet + 4, m_timestamp);
+    m_timestamp += static_cast<uint32_t>(length);
+    PutBigEndian32(s_packet + 8, m_ssrc);
+    m_firstPacket = 0;
+
+    // Counters advance even when the send fails: the packet counts as gone.
+    return m_socket.SendTo(s_packet, static_cast<size_t>(length) + kHeaderBytes, ip,
+                           static_cast<uint16_t>(port & 0xFFFF));
+}
