@@ -28,7 +28,7 @@ public:
     WinSonvex();  // discovers the installed codecs once
     WinSonvex(const WinSonvex&) = delete;
     WinSonvex& operator=(const WinSonvex&) = delete;
-    virtual ~WinSonvex();
+    virtual ~WinSonvex();  // closes an entry left open
 
     // Opens the entry's source and codec chain; true on success. A failure releases what it
     // acquired; CloseEntry must not follow it.
@@ -36,7 +36,7 @@ public:
     // One packet per call: true when a packet was produced and sent, false when the source
     // is exhausted (EndOfSource() is then set).
     bool ProducePacket();
-    void CloseEntry();
+    void CloseEntry();  // no-op when no entry is open
     bool EndOfSource() const { return m_endOfSource != 0; }
 
     // Opens and closes a temporary reader; touches no engine state.
@@ -46,13 +46,58 @@ public:
     double Gain() const { return m_gain.load(std::memory_order_relaxed); }
 
     int Mp3CodecCount() const { return m_mp3CodecCount; }
+    // Sizes of the open entry, for diagnostics and tests.
+    int PayloadBytes() const { return m_payloadBytes; }
+    uint32_t PacketPcmBytes() const { return m_packetPcmBytes; }
+    uint32_t RingCapacity() const { return m_ring ? m_ring->Capacity() : 0; }
+    bool IsEntryOpen() const { return m_ring != nullptr; }
     const RtpProcessor& Sender(int index) const { return m_rtp[static_cast<size_t>(index)]; }
 
 private:
+    // A codec stream with its one prepared header; closes (unpreparing first) on release.
+    struct Stage {
+        HACMSTREAM stream = nullptr;
+        ACMSTREAMHEADER header{};
+        bool prepared = false;
+
+        Stage() = default;
+        Stage(const Stage&) = delete;
+        Stage& operator=(const Stage&) = delete;
+        ~Stage() { Release(); }
+        bool Open(const void* srcFormat, uint32_t srcBytes, const void* dstFormat,
+                  uint32_t dstBytes);
+        void Prepare(uint8_t* src, uint32_t srcBytes, uint8_t* dst, uint32_t dstBytes);
+        void Release();
+    };
+
+    static bool CountDriverTags(HACMDRIVERID driverId, uintptr_t instance, uint32_t support);
+    // Releases what OpenEntry acquired; safe on a partly opened entry.
+    void ReleaseEntry();
+
     int m_mp3CodecCount = 0;
     int m_endOfSource = 0;  // written and read on the worker only
+    PlaylistFile m_entry;
     std::array<RtpProcessor, kSenderCount> m_rtp;
-    // Written by the UI thread, read per sample by the worker. Relaxed order suffices: the
-    // gain is an independent value and a tick may use the old or the new one.
+    std::vector<RtpDestination> m_destinations;
+    std::unique_ptr<BufferCyclic> m_ring;
+    Stage m_decode;    // source format -> 16-bit PCM, source rate and channels
+    Stage m_resample;  // -> 16-bit mono PCM at the output rate
+    Stage m_encode;    // -> G.711
+    uint32_t m_maxFormatSize = 0;
+    AudioSourceFile m_source;
+    std::unique_ptr<uint8_t[]> m_chunkBuf;
+    std::unique_ptr<uint8_t[]> m_decodedBuf;
+    std::unique_ptr<uint8_t[]> m_packetPcmBuf;
+    std::unique_ptr<uint8_t[]> m_monoBuf;
+    std::unique_ptr<uint8_t[]> m_payloadBuf;
+    uint32_t m_chunkBytes = 0;
+    uint32_t m_decodedMax = 0;
+    uint32_t m_packetPcmBytes = 0;
+    uint32_t m_monoBytes = 0;
+    int m_payloadBytes = 0;
+    int m_payloadType = 0;
+    bool m_halveSamples = false;  // stereo sources are halved before the mix-down
+    // Written by the UI thread, read once per packet by the worker. Relaxed order suffices:
+    // the gain is an independent value and a tick may use the old or the new one.
     std::atomic<double> m_gain{1.0};
 };
