@@ -1,0 +1,267 @@
+#include "convert/mediaconverter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "platform/waveformat.h"
+
+namespace {
+
+constexpr uint32_t kWaveFormatBytes = sizeof(WAVEFORMATEX);
+// cbSize is 16 bits, so no record is larger than this.
+constexpr uint32_t kLargestFormatBytes = kWaveFormatBytes + 0xFFFF;
+
+// Converting a file onto itself would truncate the source before a byte of it was read.
+bool SameFile(const char* a, const char* b) {
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+}  // namespace
+
+MediaConverter::MediaConverter() = default;
+
+MediaConverter::~MediaConverter() {
+    if (IsOpen() || m_input.IsOpen() || m_output.IsOpen()) {
+        CloseChain();
+    }
+}
+
+uint32_t MediaConverter::FormatRecordSize() const {
+    return std::clamp(m_catalog.MaxFormatSize(), kWaveFormatBytes, kLargestFormatBytes);
+}
+
+bool MediaConverter::OpenChain(const char* sourcePath, const char* outputPath,
+                               uint8_t* outputFormat) {
+    if (sourcePath == nullptr || outputPath == nullptr || outputFormat == nullptr || IsOpen() ||
+        m_input.IsOpen() || m_output.IsOpen()) {
+        return false;
+    }
+    m_stopRequested.store(false, std::memory_order_relaxed);
+
+    m_sourceInfo = SourceFormatInfo{};
+    std::string description;
+    if (!m_input.Open(sourcePath, m_sourceInfo, description)) {
+        return false;
+    }
+    WAVEFORMATEX source{};
+    if (!ReadWaveFormat(m_sourceInfo.format.get(), static_cast<size_t>(m_sourceInfo.formatSize),
+                        source) ||
+        m_sourceInfo.chunkBytes <= 0 || source.nChannels == 0 || source.nSamplesPerSec == 0 ||
+        SameFile(sourcePath, outputPath)) {
+        m_input.Close();
+        return false;
+    }
+    m_sourceChannels = source.nChannels;
+
+    if (!m_output.Create(outputPath, outputFormat)) {
+        m_input.Close();
+        return false;
+    }
+    m_outputFormat = outputFormat;
+
+    if (!OpenStages()) {
+        CloseChain();
+        return false;
+    }
+    if (!PrepareStage(0, static_cast<uint32_t>(m_sourceInfo.chunkBytes)) ||
+        !PrepareStage(1, m_destLength[0]) || !PrepareStage(2, m_destLength[1])) {
+        CloseChain();
+        return false;
+    }
+    return true;
+}
+
+bool MediaConverter::OpenStages() {
+    const uint32_t recordSize = FormatRecordSize();
+    WAVEFORMATEX source{};
+    WAVEFORMATEX output{};
+    ReadWaveFormat(m_sourceInfo.format.get(), static_cast<size_t>(m_sourceInfo.formatSize), source);
+    ReadWaveFormat(m_outputFormat, kWaveFormatBytes, output);
+
+    // PCM A: the source's channels and rate; PCM B: the output's. Both 16-bit.
+    auto pcmA = std::make_unique<uint8_t[]>(recordSize);
+    auto pcmB = std::make_unique<uint8_t[]>(recordSize);
+    WAVEFORMATEX a{};
+    a.wFormatTag = WAVE_FORMAT_PCM;
+    a.nChannels = source.nChannels;
+    a.nSamplesPerSec = source.nSamplesPerSec;
+    a.wBitsPerSample = 16;
+    a.nBlockAlign = static_cast<uint16_t>(a.nChannels * 2);
+    a.nAvgBytesPerSec = a.nBlockAlign * a.nSamplesPerSec;
+    WriteWaveFormat(a, pcmA.get());
+    WAVEFORMATEX b{};
+    b.wFormatTag = WAVE_FORMAT_PCM;
+    b.nChannels = output.nChannels;
+    b.nSamplesPerSec = output.nSamplesPerSec;
+    b.wBitsPerSample = 16;
+    b.nBlockAlign = static_cast<uint16_t>(b.nChannels * 2);
+    b.nAvgBytesPerSec = b.nBlockAlign * b.nSamplesPerSec;
+    WriteWaveFormat(b, pcmB.get());
+
+    const auto sourceBytes = static_cast<uint32_t>(m_sourceInfo.formatSize);
+    return acmStreamOpen(&m_stream[0], nullptr, m_sourceInfo.format.get(), sourceBytes, pcmA.get(),
+                         recordSize, 0) == MMSYSERR_NOERROR &&
+           acmStreamOpen(&m_stream[1], nullptr, pcmA.get(), recordSize, pcmB.get(), recordSize,
+                         0) == MMSYSERR_NOERROR &&
+           acmStreamOpen(&m_stream[2], nullptr, pcmB.get(), recordSize, m_outputFormat, recordSize,
+                         0) == MMSYSERR_NOERROR;
+}
+
+bool MediaConverter::PrepareStage(int stage, uint32_t sourceLength) {
+    uint32_t destLength = 0;
+    if (sourceLength == 0 ||
+        acmStreamSize(m_stream[stage], sourceLength, &destLength, ACM_STREAMSIZEF_SOURCE) !=
+            MMSYSERR_NOERROR ||
+        destLength == 0) {
+        return false;
+    }
+    uint8_t* source = nullptr;
+    if (stage == 0) {
+        m_sourceBuffer = std::make_unique<uint8_t[]>(sourceLength);
+        m_sourceLength = sourceLength;
+        source = m_sourceBuffer.get();
+    } else {
+        source = m_destBuffer[stage - 1].get();
+    }
+    m_destBuffer[stage] = std::make_unique<uint8_t[]>(destLength);
+
+    ACMSTREAMHEADER& header = m_header[stage];
+    header = ACMSTREAMHEADER{};
+    header.cbStruct = ACMSTREAMHEADER_SIZE;
+    header.pbSrc = source;
+    header.cbSrcLength = sourceLength;
+    header.pbDst = m_destBuffer[stage].get();
+    header.cbDstLength = destLength;
+    if (acmStreamPrepareHeader(m_stream[stage], &header, 0) != MMSYSERR_NOERROR) {
+        m_destBuffer[stage].reset();
+        if (stage == 0) {
+            m_sourceBuffer.reset();
+            m_sourceLength = 0;
+        }
+        header = ACMSTREAMHEADER{};
+        return false;
+    }
+    m_destLength[stage] = destLength;
+    return true;
+}
+
+void MediaConverter::UnprepareStage(int stage) {
+    if (m_destLength[stage] == 0) {
+        return;
+    }
+    acmStreamUnprepareHeader(m_stream[stage], &m_header[stage], 0);
+    m_header[stage] = ACMSTREAMHEADER{};
+    m_destBuffer[stage].reset();
+    if (stage == 0) {
+        m_sourceBuffer.reset();
+        m_sourceLength = 0;
+    }
+    m_destLength[stage] = 0;
+}
+
+void MediaConverter::CloseStages() {
+    for (HACMSTREAM& stream : m_stream) {
+        if (stream != nullptr) {
+            acmStreamClose(stream, 0);
+            stream = nullptr;
+        }
+    }
+}
+
+bool MediaConverter::ConvertBlock(std::unique_ptr<uint8_t[]>& out, uint32_t& outLength) {
+    outLength = 0;
+    out.reset();
+    if (!IsOpen() || m_destLength[0] == 0) {
+        return false;
+    }
+    // The last, partial chunk of a source is not converted.
+    const int wanted = static_cast<int>(m_sourceLength);
+    if (m_input.Read(m_sourceBuffer.get(), wanted, -1) != wanted) {
+        return false;
+    }
+
+    acmStreamConvert(m_stream[0], &m_header[0], ACM_STREAMCONVERTF_BLOCKALIGN);
+    const uint32_t decoded = std::min(m_header[0].cbDstLengthUsed, m_destLength[0]);
+    if (decoded == 0) {
+        return true;
+    }
+    if (decoded != m_header[1].cbSrcLength || m_destLength[1] == 0) {
+        UnprepareStage(1);
+        if (!PrepareStage(1, decoded)) {
+            return false;
+        }
+    }
+
+    if (m_sourceChannels == 2) {
+        // Halve before the mix-down so the sum of the two channels cannot clip; the
+        // quotient truncates toward zero.
+        uint8_t* samples = m_destBuffer[0].get();
+        for (uint32_t i = 0; i + 1 < decoded; i += 2) {
+            int16_t sample;
+            std::memcpy(&sample, samples + i, sizeof sample);
+            sample = static_cast<int16_t>(sample / 2);
+            std::memcpy(samples + i, &sample, sizeof sample);
+        }
+    }
+
+    acmStreamConvert(m_stream[1], &m_header[1], ACM_STREAMCONVERTF_BLOCKALIGN);
+    const uint32_t resampled = std::min(m_header[1].cbDstLengthUsed, m_destLength[1]);
+    if (resampled == 0) {
+        return true;
+    }
+    // Stage 3 reads stage 2's buffer: a re-prepared stage 2 has moved it.
+    if (resampled != m_header[2].cbSrcLength || m_header[2].pbSrc != m_destBuffer[1].get() ||
+        m_destLength[2] == 0) {
+        UnprepareStage(2);
+        if (!PrepareStage(2, resampled)) {
+            return false;
+        }
+    }
+
+    acmStreamConvert(m_stream[2], &m_header[2], ACM_STREAMCONVERTF_BLOCKALIGN);
+    const uint32_t encoded = std::min(m_header[2].cbDstLengthUsed, m_destLength[2]);
+    if (encoded > 0) {
+        out = std::make_unique_for_overwrite<uint8_t[]>(encoded);
+        std::memcpy(out.get(), m_destBuffer[2].get(), encoded);
+        outLength = encoded;
+    }
+    return true;
+}
+
+bool MediaConverter::CloseChain() {
+    for (int stage = 0; stage < kStages; ++stage) {
+        UnprepareStage(stage);
+    }
+    CloseStages();
+    m_input.Close();
+    m_output.Close();
+    m_outputFormat = nullptr;
+    return true;
+}
+
+int MediaConverter::ConversionWorker(ConvertDoneSink& dialog) {
+    WAVEFORMATEX output{};
+    if (m_outputFormat != nullptr) {
+        ReadWaveFormat(m_outputFormat, kWaveFormatBytes, output);
+    }
+    uint64_t total = 0;
+    std::unique_ptr<uint8_t[]> buffer;
+    uint32_t length = 0;
+    while (!m_stopRequested.load(std::memory_order_relaxed) && ConvertBlock(buffer, length)) {
+        if (length == 0) {
+            continue;
+        }
+        m_output.Write(buffer.get(), static_cast<int>(length));
+        total += length;
+        const uint64_t seconds = output.nAvgBytesPerSec != 0 ? total / output.nAvgBytesPerSec : 0;
+        buffer.reset();
+        dialog.PostConvertDone(0, static_cast<intptr_t>(seconds));
+    }
+    CloseChain();
+    dialog.PostConvertDone(1, 0);
+    return 0;
+}
