@@ -44,3 +44,4 @@ struct StreamingShared {
 // Loop mode: shared.m_bLoopMode, read by the worker once at the end of each pass.
 // While the worker runs, the UI thread changes nothing in the playlist except the write-back
 //   of a probed entry, which it does holding shared.entryLock.
+unsigned StreamingWorker(StreamingShared& shared);
