@@ -21,6 +21,7 @@ constexpr MMRESULT MMSYSERR_NOERROR = 0;
 constexpr MMRESULT MMSYSERR_ERROR = 1;
 constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
 constexpr MMRESULT MMSYSERR_NOMEM = 7;
+constexpr MMRESULT MMSYSERR_NOTSUPPORTED = 8;
 constexpr MMRESULT MMSYSERR_INVALFLAG = 10;
 constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
 constexpr MMRESULT ACMERR_NOTPOSSIBLE = 512;
@@ -35,7 +36,7 @@ using HACMDRIVER = AcmDriver*;
 using HACMSTREAM = AcmStream*;
 
 // Driver support flags.
-constexpr uint32_t ACMDRIVERDETAILS_SUPPORTF_CODEC = 0x00000001;   // converts between tags
+constexpr uint32_t ACMDRIVERDETAILS_SUPPORTF_CODEC = 0x00000001;      // converts between tags
 constexpr uint32_t ACMDRIVERDETAILS_SUPPORTF_CONVERTER = 0x00000002;  // same tag, other rate
 constexpr uint32_t ACMDRIVERDETAILS_SUPPORTF_FILTER = 0x00000004;
 
