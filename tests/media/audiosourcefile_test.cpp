@@ -1,0 +1,192 @@
+#include "media/audiosourcefile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "mediatestfiles.h"
+#include "platform/waveformat.h"
+
+namespace {
+
+using namespace mediatest;
+
+TEST(AudioSourceFileType, OnlyExactLowerCaseMp3ExtensionIsMp3) {
+    EXPECT_EQ(AudioSourceFile::TypeFromExtension("/music/a.mp3"), MediaType::Mp3);
+    EXPECT_EQ(AudioSourceFile::TypeFromExtension("/music/a.b.mp3"), MediaType::Mp3);
+    for (const char* path : {"a.MP3", "a.Mp3", "a.wav", "a", "/music.mp3/a", "a.mp3.bak"}) {
+        EXPECT_EQ(AudioSourceFile::TypeFromExtension(path), MediaType::Wave) << path;
+    }
+}
+
+class AudioSourceFileTest : public TempDirTest {
+protected:
+    // Opens a file; on failure checks that the record, the text and the object are as before.
+    bool Open(const std::string& path) {
+        m_info = SourceFormatInfo{};
+        m_info.chunkBytes = -7;
+        m_description = "before";
+        const bool ok = m_file.Open(path.c_str(), m_info, m_description);
+        EXPECT_EQ(m_file.IsOpen(), ok);
+        if (!ok) {
+            EXPECT_EQ(m_info.chunkBytes, -7);
+            EXPECT_EQ(m_info.formatSize, 0);
+            EXPECT_EQ(m_description, "before");
+            EXPECT_EQ(m_file.Type(), MediaType::None);
+        }
+        return ok;
+    }
+    void TearDown() override {
+        m_file.Close();
+        TempDirTest::TearDown();
+    }
+    AudioSourceFile m_file;
+    SourceFormatInfo m_info;
+    std::string m_description;
+};
+
+struct ChunkCase {
+    uint16_t tag, channels;
+    uint32_t rate;
+    uint16_t bits;
+    int32_t chunkBytes;
+};
+
+class WaveChunkBytesTest : public AudioSourceFileTest,
+                           public ::testing::WithParamInterface<ChunkCase> {};
+
+TEST_P(WaveChunkBytesTest, OneSecondOrAdpcmBlock) {
+    const ChunkCase& c = GetParam();
+    const uint32_t avg = c.rate * c.channels * (c.bits ? c.bits : 4) / 8;
+    const Bytes body(3 * avg + 5, 0x11);
+    ASSERT_TRUE(Open(Write(
+        "a.wav", Riff({Chunk("fmt ", FmtBody(c.tag, c.channels, c.rate, c.bits, avg, c.tag != 1)),
+                       Chunk("data", body)}))));
+    EXPECT_EQ(m_info.chunkBytes, c.chunkBytes);
+    EXPECT_EQ(m_info.durationSeconds, 3);
+    EXPECT_EQ(m_info.formatSize, c.tag == 1 ? 16 : 18);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, WaveChunkBytesTest,
+                         ::testing::Values(ChunkCase{1, 2, 44100, 16, 176400},
+                                           ChunkCase{7, 1, 8000, 8, 8000},
+                                           ChunkCase{17, 1, 8000, 4, 43008},
+                                           ChunkCase{17, 2, 44100, 4, 43008},
+                                           ChunkCase{2, 1, 22050, 4, 43008}));
+
+TEST_F(AudioSourceFileTest, ChunkWalkRulesAndAudioBounds) {
+    const Bytes fmt = Chunk("fmt ", FmtBody(1, 1, 8000, 8, 8000));
+    const Bytes audio(16000, 0x80);
+    const Bytes list = Chunk("LIST", Bytes{'I', 'N', 'F', 'O'});
+
+    EXPECT_FALSE(Open(Write("list_before.wav", Riff({fmt, list, Chunk("data", audio)}))));
+
+    // A chunk after the data is audio; the first Read starts at the first audio byte.
+    ASSERT_TRUE(Open(Write("list_after.wav", Riff({fmt, Chunk("data", audio), list}))));
+    EXPECT_EQ(m_info.formatSize, 16);
+    EXPECT_EQ(m_info.durationSeconds, 2);
+    Bytes got(20000);
+    EXPECT_EQ(m_file.Read(got.data(), 20000), 16012);
+    EXPECT_EQ(got[0], 0x80);
+    EXPECT_EQ(std::memcmp(&got[16000], list.data(), list.size()), 0);
+    EXPECT_EQ(m_file.Read(got.data(), 10, 44 + 16000), 10);  // absolute offset
+    EXPECT_EQ(got[0], 'L');
+    m_file.Close();
+
+    // Declared data one byte too long fails; shorter than what follows is fine and the
+    // duration counts what actually follows.
+    EXPECT_FALSE(Open(Write("long.wav", Riff({fmt, Chunk("data", audio, 16001)}))));
+    ASSERT_TRUE(Open(Write("short.wav", Riff({fmt, Chunk("data", audio, 100)}))));
+    EXPECT_EQ(m_info.durationSeconds, 2);
+    m_file.Close();
+
+    // A "fact" chunk is accepted; no average rate gives length 0, not a crash.
+    const Bytes fact = Chunk("fact", Bytes{1, 0, 0, 0});
+    ASSERT_TRUE(Open(Write("fact.wav", Riff({fmt, fact, Chunk("data", audio)}))));
+    m_file.Close();
+    ASSERT_TRUE(Open(Write(
+        "noavg.wav", Riff({Chunk("fmt ", FmtBody(1, 1, 8000, 8, 0)), Chunk("data", audio)}))));
+    EXPECT_EQ(m_info.durationSeconds, 0);
+}
+
+TEST_F(AudioSourceFileTest, RefusesBadInputCleanly) {
+    const Bytes fmt = Chunk("fmt ", FmtBody(1, 1, 8000, 8, 8000));
+    const Bytes data = Chunk("data", Bytes(100, 0));
+    const Bytes good = Riff({fmt, data});
+    auto with = [&](size_t at, const Bytes& patch) {
+        Bytes b = good;
+        std::copy(patch.begin(), patch.end(), b.begin() + at);
+        return b;
+    };
+    Bytes truncatedFmt = Riff({Chunk("fmt ", FmtBody(1, 1, 8000, 8, 8000), 40)});
+    const std::pair<const char*, Bytes> cases[] = {
+        {"empty", {}},
+        {"short header", Bytes(good.begin(), good.begin() + 11)},
+        {"not RIFF", with(0, {'R', 'I', 'F', 'X'})},
+        {"not WAVE", with(8, {'A', 'V', 'I', ' '})},
+        {"no data chunk", Riff({fmt})},
+        {"data before fmt", Riff({data, fmt})},
+        {"truncated fmt body", truncatedFmt},
+        {"truncated chunk header", Bytes(good.begin(), good.begin() + 40)},
+        {"fmt too short", Riff({Chunk("fmt ", Bytes(8, 1)), data})},
+        {"absurd fmt size", with(16, {0xF0, 0xFF, 0xFF, 0xFF})},
+        {"absurd fact size", Riff({fmt, Chunk("fact", {}, 0x7FFFFFF0), data})},
+        {"no channels", Riff({Chunk("fmt ", FmtBody(1, 0, 8000, 8, 8000)), data})},
+        {"no sample rate", Riff({Chunk("fmt ", FmtBody(1, 1, 0, 8, 8000)), data})},
+        {"zero-byte step", Riff({Chunk("fmt ", FmtBody(85, 2, 44100, 0, 16000, true)), data})},
+        {"absurd step", Riff({Chunk("fmt ", FmtBody(1, 64, 4000000, 32, 1)), data})},
+    };
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(Open(Write("bad.wav", bytes)));
+    }
+    EXPECT_FALSE(Open((m_dir / "missing.wav").string()));
+    EXPECT_FALSE(Open(m_dir.string()));  // a directory
+
+    // MPEG audio under an upper-case extension is read as WAV and refused.
+    const Bytes mpeg = ReadAll(Fixture("tone_44k_js_128.mp3"));
+    EXPECT_FALSE(Open(Write("a.MP3", mpeg)));
+    EXPECT_FALSE(Open(Write("junk.mp3", Bytes(50000, 0xFF))));
+}
+
+TEST_F(AudioSourceFileTest, Mp3SourceFormatAndFirstRead) {
+    Bytes bytes(1000, 'x');  // leading bytes before the first frame
+    Append(bytes, ReadAll(Fixture("tone_44k_js_128.mp3")));
+    ASSERT_TRUE(Open(Write("tone.mp3", bytes)));
+    EXPECT_EQ(m_file.Type(), MediaType::Mp3);
+    EXPECT_EQ(m_info.chunkBytes, 522);
+    ASSERT_EQ(m_info.formatSize, 30);
+    const Bytes format(m_info.format.get(), m_info.format.get() + 30);
+    const Bytes expected = {85, 0,  2, 0, 0x44, 0xAC, 0, 0, 0, 0x40, 0, 0, 1, 0,    0,
+                            0,  12, 0, 1, 0,    2,    0, 0, 0, 0x0A, 2, 1, 0, 0x71, 0x05};
+    EXPECT_EQ(format, expected);  // 44100 Hz, 16384 bytes/s, block 522, delay 1393
+    EXPECT_EQ(m_info.durationSeconds, static_cast<int>(bytes.size() / (128 * 128)));
+    EXPECT_EQ(m_file.DurationSeconds(), m_info.durationSeconds);
+    EXPECT_EQ(m_description.rfind("Size (in bytes) : ", 0), 0u);
+    uint8_t first[4] = {};
+    EXPECT_EQ(m_file.Read(first, 4), 4);
+    EXPECT_EQ(Bytes(first, first + 4), Bytes(bytes.begin() + 1000, bytes.begin() + 1004));
+}
+
+TEST_F(AudioSourceFileTest, LifecycleOfOneObject) {
+    uint8_t byte;
+    EXPECT_EQ(m_file.Read(&byte, 1), 0);  // closed
+    m_file.Close();
+    m_file.Close();
+    const std::string wav =
+        Write("a.wav", Riff({Chunk("fmt ", FmtBody(7, 1, 8000, 8, 8000)), Chunk("data", {9})}));
+    ASSERT_TRUE(Open(wav));
+    // A second Open fails and leaves the open file readable where it was.
+    SourceFormatInfo other;
+    std::string text;
+    EXPECT_FALSE(m_file.Open(Fixture("tone_8k_mono_8.mp3").c_str(), other, text));
+    EXPECT_EQ(m_file.Read(&byte, 1), 1);
+    EXPECT_EQ(byte, 9);
+    m_file.Close();
+    EXPECT_EQ(m_file.Type(), MediaType::None);
+    EXPECT_EQ(m_file.Read(&byte, 1), 0);
+    ASSERT_TRUE(Open(Fixture("tone_8k_mono_8.mp3").string()));  // reopened after Close
+    EXPECT_EQ(m_info.durationSeconds, 8);
+}
+
+}  // namespace
