@@ -1,0 +1,308 @@
+#include "convert/convertdlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "convert/convertdoneevent.h"
+#include "platform/waveformat.h"
+#include "tests/convert/qstringprint.h"
+#include "tests/convert/testmedia.h"
+#include "ui/kit/uiseam.h"
+
+namespace {
+
+struct Shown {
+    QString text;
+    QString caption;
+    unsigned type;
+};
+
+class ConvertDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        uiseam::SetMessageHandler(
+            [this](const QString& text, const QString& caption, unsigned type) {
+                m_shown.push_back({text, caption, type});
+                return m_answer;
+            });
+        uiseam::SetOpenFileHandler([this](const QString&, const QString&, const QString& filter) {
+            m_filter = filter;
+            return m_openReply;
+        });
+        uiseam::SetFolderHandler([this](const QString& caption, const QString& dir) {
+            m_folderCaption = caption;
+            m_folderOpenedAt = dir;
+            return m_folderReply;
+        });
+    }
+    void TearDown() override {
+        uiseam::SetMessageHandler({});
+        uiseam::SetOpenFileHandler({});
+        uiseam::SetFolderHandler({});
+    }
+
+    QString Path(const std::string& relative) const {
+        const auto path = m_dir / relative;
+        std::filesystem::create_directories(path.parent_path());
+        return QString::fromStdString(path.string());
+    }
+    QString Folder(const std::string& relative) const {
+        std::filesystem::create_directories(m_dir / relative);
+        return QString::fromStdString((m_dir / relative).string());
+    }
+    QString Wave(const std::string& relative, uint32_t frames = 8000) const {
+        const QString path = Path(relative);
+        testmedia::WriteWave(path.toStdString(), WAVE_FORMAT_PCM, 1, 8000, 16,
+                             testmedia::Tone(frames, 1, 8000, 440, 0.5));
+        return path;
+    }
+    void Browse(CConvertDlg& dialog, const QString& path) {
+        m_openReply = path;
+        dialog.OnBrowse();
+    }
+    static QLineEdit* Edit(CConvertDlg& dialog, const char* name) {
+        return dialog.findChild<QLineEdit*>(QString::fromLatin1(name));
+    }
+    static QPushButton* Button(CConvertDlg& dialog, const char* name) {
+        return dialog.findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+    // Lets posted messages arrive until "Done" is shown or the time runs out.
+    bool WaitForDone(int timeoutMs = 20000) {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < timeoutMs) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            if (!m_shown.empty() && m_shown.back().text == QStringLiteral("Done")) {
+                return true;
+            }
+        }
+        return false;
+    }
+    int Count(const QString& text) const {
+        int n = 0;
+        for (const auto& shown : m_shown) {
+            n += shown.text == text ? 1 : 0;
+        }
+        return n;
+    }
+
+    testmedia::TempDir m_dir;
+    std::vector<Shown> m_shown;
+    int m_answer = uiseam::IDOK;
+    QString m_openReply;
+    QString m_filter;
+    QString m_folderReply;
+    QString m_folderCaption;
+    QString m_folderOpenedAt;
+};
+
+TEST_F(ConvertDlgTest, StartsEmptyWithItsTitle) {
+    CConvertDlg dialog;
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("File format conversion"));
+    EXPECT_TRUE(dialog.InputPath().isEmpty());
+    EXPECT_TRUE(dialog.OutputPath().isEmpty());
+    EXPECT_EQ(Edit(dialog, "sampleRate")->text(), QStringLiteral("0"));
+    EXPECT_TRUE(Button(dialog, "convertButton")->isEnabled());
+}
+
+// song.mp3 proposes song_convert.wav beside it; a second input keeps the folder.
+TEST_F(ConvertDlgTest, OutputNameFollowsFirstInputsFolder) {
+    CConvertDlg dialog;
+    Browse(dialog, Wave("music/song.wav"));
+    EXPECT_EQ(dialog.OutputPath(), Path("music/song_convert.wav"));
+    EXPECT_EQ(dialog.OutputFolder(), Path("music/"));
+    EXPECT_EQ(dialog.SampleRate(), 8000);
+    EXPECT_EQ(dialog.ChannelsText(), QStringLiteral("Mono"));
+    EXPECT_EQ(dialog.Duration(), 1);
+    EXPECT_FALSE(dialog.FormatName().isEmpty());
+    EXPECT_NE(dialog.FormatName(), QStringLiteral("Unknown format"));
+    EXPECT_EQ(Edit(dialog, "outputPath")->text(), dialog.OutputPath());
+
+    Browse(dialog, Wave("other/a.b.wav"));
+    EXPECT_EQ(dialog.OutputPath(), Path("music/a.b_convert.wav"));
+}
+
+TEST_F(ConvertDlgTest, Mp3InputNamesItsOutput) {
+    const QString wav = Wave("in/tone.wav", 16000);
+    const QString mp3 = Path("music/song.mp3");
+    if (!testmedia::EncodeMp3(wav.toStdString(), mp3.toStdString())) {
+        GTEST_SKIP() << "no MP3 encoder";
+    }
+    CConvertDlg dialog;
+    Browse(dialog, mp3);
+    EXPECT_EQ(dialog.OutputPath(), Path("music/song_convert.wav"));
+    EXPECT_TRUE(m_filter.contains(QStringLiteral("*.mp3")));
+}
+
+TEST_F(ConvertDlgTest, UnopenableInputKeepsStoredOutput) {
+    CConvertDlg dialog;
+    Browse(dialog, Wave("music/song.wav"));
+    const QString proposed = dialog.OutputPath();
+    Edit(dialog, "outputPath")->setText(QStringLiteral("typed.wav"));
+
+    const QString junk = Path("music/junk.wav");
+    std::ofstream(junk.toStdString()) << "not audio";
+    Browse(dialog, junk);
+    EXPECT_EQ(dialog.InputPath(), QStringLiteral("File format not supported"));
+    EXPECT_EQ(dialog.SampleRate(), 0);
+    EXPECT_EQ(dialog.Duration(), 0);
+    EXPECT_EQ(dialog.ChannelsText(), QStringLiteral("Mono"));
+    EXPECT_TRUE(dialog.FormatName().isEmpty());
+    // The typed path gives way to the one last stored.
+    EXPECT_EQ(Edit(dialog, "outputPath")->text(), proposed);
+
+    // Cancelling the chooser changes nothing.
+    Browse(dialog, QString());
+    EXPECT_EQ(dialog.InputPath(), QStringLiteral("File format not supported"));
+}
+
+TEST_F(ConvertDlgTest, UnknownFormatProposesNoOutput) {
+    CConvertDlg dialog;
+    const QString source = Path("music/g729.wav");
+    testmedia::WriteWave(source.toStdString(), WAVE_FORMAT_G729A, 1, 8000, 8,
+                         std::vector<uint8_t>(16000, 0));
+    Browse(dialog, source);
+    EXPECT_EQ(dialog.FormatName(), QStringLiteral("Unknown format"));
+    EXPECT_EQ(dialog.SampleRate(), 8000);
+    EXPECT_TRUE(dialog.OutputPath().isEmpty());
+    EXPECT_TRUE(dialog.OutputFolder().isEmpty());
+
+    // Converting it anyway fails, and says so.
+    Edit(dialog, "outputPath")->setText(Path("out/g729_convert.wav"));
+    dialog.OnConvert();
+    ASSERT_FALSE(m_shown.empty());
+    EXPECT_EQ(m_shown.back().text, QStringLiteral("Media file conversion failed..."));
+    EXPECT_EQ(m_shown.back().caption, QStringLiteral("Sonvex"));
+    EXPECT_FALSE(dialog.IsConverting());
+}
+
+TEST_F(ConvertDlgTest, SaveToReplacesFolderAndAppendsSeparator) {
+    CConvertDlg dialog;
+    // Before any input: the folder and "_convert.wav" alone.
+    m_folderReply = Folder("out");
+    dialog.OnSaveTo();
+    EXPECT_EQ(m_folderCaption, QStringLiteral("Select output folder"));
+    EXPECT_TRUE(m_folderOpenedAt.isEmpty());
+    EXPECT_EQ(dialog.OutputFolder(), Path("out") + QStringLiteral("/"));
+    EXPECT_EQ(dialog.OutputPath(), Path("out/_convert.wav"));
+
+    Browse(dialog, Wave("music/song.wav"));
+    EXPECT_EQ(dialog.OutputPath(), Path("out/song_convert.wav"));
+
+    // The chooser opens at the current folder; a cancel keeps everything.
+    m_folderReply.clear();
+    dialog.OnSaveTo();
+    EXPECT_EQ(m_folderOpenedAt, Path("out") + QStringLiteral("/"));
+    EXPECT_EQ(dialog.OutputPath(), Path("out/song_convert.wav"));
+}
+
+TEST_F(ConvertDlgTest, ConvertChecksOutputPathFirst) {
+    CConvertDlg dialog;
+    Browse(dialog, Wave("music/song.wav"));
+    Edit(dialog, "outputPath")->clear();
+    dialog.OnConvert();
+    ASSERT_EQ(m_shown.size(), 1u);
+    EXPECT_EQ(m_shown[0].text, QStringLiteral("You have to specify where to save the output"));
+    EXPECT_EQ(m_shown[0].caption, QStringLiteral("Sonvex"));
+
+    // An existing output: No keeps it untouched.
+    const QString existing = Path("music/song_convert.wav");
+    std::ofstream(existing.toStdString()) << "keep me";
+    Edit(dialog, "outputPath")->setText(existing);
+    m_answer = uiseam::IDNO;
+    dialog.OnConvert();
+    ASSERT_EQ(m_shown.size(), 2u);
+    EXPECT_EQ(m_shown[1].text, QStringLiteral("Do you want to overwrite the existing file?"));
+    EXPECT_EQ(m_shown[1].caption, QStringLiteral("Caution"));
+    EXPECT_EQ(m_shown[1].type & 0xF, uiseam::MB_YESNO);
+    EXPECT_FALSE(dialog.IsConverting());
+    EXPECT_EQ(testmedia::ReadAll(existing.toStdString()).size(), 7u);
+
+    // Yes converts over it.
+    m_answer = uiseam::IDYES;
+    dialog.OnConvert();
+    ASSERT_TRUE(WaitForDone());
+    EXPECT_GT(std::filesystem::file_size(existing.toStdString()), 58u);
+}
+
+// Enter converts when Convert is enabled and is ignored while a conversion runs; the bar
+// follows whole seconds and "Done" brings the idle state back.
+TEST_F(ConvertDlgTest, EnterStartsConversionOnlyWhenIdle) {
+    CConvertDlg dialog;
+    Browse(dialog, Wave("music/song.wav", 8000 * 30));
+    const QString output = dialog.OutputPath();
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    ASSERT_TRUE(dialog.IsConverting());
+    EXPECT_FALSE(Button(dialog, "convertButton")->isEnabled());
+    EXPECT_FALSE(Button(dialog, "browseButton")->isEnabled());
+    EXPECT_TRUE(Button(dialog, "saveToButton")->isEnabled());
+    auto* progress = dialog.findChild<QProgressBar*>(QStringLiteral("progress"));
+    EXPECT_EQ(progress->maximum(), 30);
+
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    EXPECT_TRUE(m_shown.empty());  // no overwrite question: the second Enter did nothing
+
+    ASSERT_TRUE(WaitForDone());
+    EXPECT_EQ(Count(QStringLiteral("Done")), 1);
+    EXPECT_FALSE(dialog.IsConverting());
+    EXPECT_TRUE(Button(dialog, "convertButton")->isEnabled());
+    EXPECT_TRUE(Button(dialog, "browseButton")->isEnabled());
+    EXPECT_EQ(progress->value(), 0);
+    EXPECT_NEAR(static_cast<double>(std::filesystem::file_size(output.toStdString())),
+                58.0 + 30 * 8000, 400.0);
+}
+
+TEST_F(ConvertDlgTest, ProgressFollowsSecondsWithinSixteenBitRange) {
+    CConvertDlg dialog;
+    Browse(dialog, Wave("music/song.wav", 8000 * 2));
+    // A typed duration stands for a very long source: the range keeps 16 bits of it.
+    Edit(dialog, "duration")->setText(QStringLiteral("70000"));
+    dialog.OnConvert();
+    ASSERT_TRUE(WaitForDone());
+    auto* progress = dialog.findChild<QProgressBar*>(QStringLiteral("progress"));
+    EXPECT_EQ(progress->maximum(), 70000 - 65536);
+
+    QCoreApplication::sendEvent(&dialog, new ConvertDoneEvent(0, 3));
+    EXPECT_EQ(progress->value(), 3);
+    dialog.OnConvertDone(0, 100000);
+    EXPECT_EQ(progress->value(), progress->maximum());
+}
+
+// Closing mid-conversion stops the worker, waits for it, and leaves a valid partial file;
+// no "Done" follows the closed dialog.
+TEST_F(ConvertDlgTest, ClosingWhileConvertingStopsWorker) {
+    const QString source = Path("music/long.wav");
+    testmedia::WriteWave(source.toStdString(), WAVE_FORMAT_PCM, 2, 44100, 16,
+                         testmedia::Tone(44100 * 300, 2, 44100, 440, 0.5));
+    QString output;
+    {
+        CConvertDlg dialog;
+        Browse(dialog, source);
+        output = dialog.OutputPath();
+        dialog.show();
+        dialog.OnConvert();
+        ASSERT_TRUE(dialog.IsConverting());
+        QTest::qWait(50);
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        EXPECT_FALSE(dialog.IsConverting());
+        EXPECT_FALSE(dialog.isVisible());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(Count(QStringLiteral("Done")), 0);
+    }
+    const auto file = testmedia::ReadAll(output.toStdString());
+    ASSERT_GE(file.size(), 58u);
+    EXPECT_EQ(testmedia::GetU32(file, 4), file.size() - 8);
+    EXPECT_EQ(testmedia::GetU32(file, 54), file.size() - 58);
+    EXPECT_LT(file.size(), 58u + 300u * 8000u);
+}
+
+}  // namespace
