@@ -12,6 +12,8 @@
 class PlaylistStore {
 public:
     static constexpr const char* kBasePath = "Software\\Quarnel Technologies\\Sonvex";
+    // A stored count above this is believed only as far as the entries exist.
+    static constexpr long kMaxTrustedCount = 100000;
 
     PlaylistStore();  // moves legacy playlists
     virtual ~PlaylistStore() = default;
@@ -26,7 +28,10 @@ public:
     // Deletes the playlist with everything under it; an empty name deletes nothing.
     void Delete(const std::string& name);
     // Writes the whole playlist at the current paths, atomically.
-    void Save(const Playlist& playlist);
+    void Save(const Playlist& playlist) { SavePlaylist(playlist); }
+    // The same, true when the new playlist is stored; false leaves the old one whole
+    // (no paths set, database busy past its time-out, disk full).
+    bool SavePlaylist(const Playlist& playlist);
     // Replaces the playlist with what is stored at the current paths.
     void Load(Playlist& playlist);
 

@@ -1,0 +1,279 @@
+#include "playlist/playliststore.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/registry.h"
+
+namespace {
+
+using platform::RegistryHive;
+using platform::RegistryKey;
+using platform::RegistryRoot;
+using platform::RegistryTransaction;
+
+constexpr size_t kBuf = platform::kRegistryBufferBytes;
+
+std::string PlaylistPath(const std::string& name) {
+    return std::string(PlaylistStore::kBasePath) + "\\" + name;
+}
+
+// Decimal text to int the way atoi reads it (leading blanks, sign, digits, stops at the
+// first other character; no digits is 0), saturating instead of overflowing.
+long long ParseSigned(const char* text) {
+    errno = 0;
+    return std::strtoll(text, nullptr, 10);  // saturates at LLONG_MIN / LLONG_MAX
+}
+
+int32_t ToInt32(const char* text) {
+    const long long value = ParseSigned(text);
+    if (value > INT32_MAX) {
+        return INT32_MAX;
+    }
+    if (value < INT32_MIN) {
+        return INT32_MIN;
+    }
+    return static_cast<int32_t>(value);
+}
+
+// Unsigned 32-bit decimal: out of range saturates to the largest value, and a negative
+// number wraps to it as well, as a 32-bit strtoul gives.
+uint32_t ToUint32(const char* text) {
+    errno = 0;
+    const unsigned long long value = std::strtoull(text, nullptr, 10);
+    return value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value);
+}
+
+bool SetNumber(const RegistryKey& key, std::string_view name, long long value) {
+    return key.SetString(name, std::to_string(value));
+}
+
+// Number of entries to read from a count value: missing, non-numeric or non-positive is 0.
+// Counts up to the trusted limit are taken as they are (missing entries load as defaults);
+// a larger one is believed only as far as there are subkeys, so a damaged count cannot
+// make the load allocate without bound.
+size_t ReadCount(const RegistryKey& key, std::string_view valueName) {
+    char text[kBuf] = {};
+    if (!key.QueryString(valueName, text, sizeof text)) {
+        return 0;
+    }
+    const long long count = ParseSigned(text);
+    if (count <= 0) {
+        return 0;
+    }
+    if (count <= PlaylistStore::kMaxTrustedCount) {
+        return static_cast<size_t>(count);
+    }
+    std::vector<std::string> names;
+    if (!key.SubKeyNames(names)) {
+        return 0;
+    }
+    return std::min(static_cast<size_t>(count), names.size());
+}
+
+// Moves every playlist of the machine-wide tree into the current user's. Each playlist is
+// copied in one transaction and deleted from the machine-wide tree only once the copy is
+// committed; the legacy base key goes when every playlist has moved. A playlist whose name
+// already exists for the current user stays where it is: merging two trees would leave a
+// mixture of both.
+void MoveLegacyPlaylists() {
+    const RegistryHive machine(RegistryRoot::MachineWide, RegistryHive::Mode::OpenExisting);
+    std::vector<std::string> names;
+    {
+        RegistryKey legacy;
+        if (!machine.OpenKey(PlaylistStore::kBasePath, legacy)) {
+            return;
+        }
+        char name[kBuf];
+        for (uint32_t i = 0; legacy.EnumKey(i, name, sizeof name); ++i) {
+            names.emplace_back(name);
+        }
+    }
+    const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::CreateIfMissing);
+    bool allMoved = true;
+    for (const std::string& name : names) {
+        RegistryKey legacy;
+        if (!user.IsOpen() || !machine.OpenKey(PlaylistStore::kBasePath, legacy)) {
+            allMoved = false;
+            continue;
+        }
+        RegistryTransaction transaction(user, RegistryTransaction::Kind::Write);
+        RegistryKey existing;
+        RegistryKey target;
+        const bool copied = transaction.IsActive() && !user.OpenKey(PlaylistPath(name), existing) &&
+                            user.CreateKey(PlaylistPath(name), target) &&
+                            legacy.CopyTree(name, target);
+        target.Close();
+        if (!copied || !transaction.Commit() || !machine.DeleteTree(PlaylistPath(name))) {
+            allMoved = false;
+        }
+    }
+    if (allMoved) {
+        machine.DeleteTree(PlaylistStore::kBasePath);
+    }
+}
+
+}  // namespace
+
+PlaylistStore::PlaylistStore() {
+    MoveLegacyPlaylists();
+}
+
+bool PlaylistStore::ListPlaylists(std::vector<std::string>& names) {
+    const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::OpenExisting);
+    RegistryKey base;
+    if (!user.OpenKey(kBasePath, base)) {
+        return false;
+    }
+    char name[kBuf];
+    for (uint32_t i = 0; base.EnumKey(i, name, sizeof name); ++i) {
+        names.emplace_back(name);
+    }
+    return true;
+}
+
+void PlaylistStore::Create(const std::string& name) {
+    const std::string path = PlaylistPath(name);
+    {
+        const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::CreateIfMissing);
+        RegistryKey key;
+        user.CreateKey(path, key);
+    }
+    FilesKeyPath = path + "\\Files";
+    RtpKeyPath = path + "\\RTP";
+}
+
+bool PlaylistStore::Open(const std::string& name) {
+    {
+        const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::OpenExisting);
+        RegistryKey base;
+        if (!user.OpenKey(kBasePath, base)) {
+            return false;
+        }
+    }
+    const std::string path = PlaylistPath(name);
+    FilesKeyPath = path + "\\Files";
+    RtpKeyPath = path + "\\RTP";
+    return true;
+}
+
+void PlaylistStore::Delete(const std::string& name) {
+    if (name.empty()) {
+        return;
+    }
+    const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::OpenExisting);
+    user.DeleteTree(PlaylistPath(name));
+}
+
+bool PlaylistStore::SavePlaylist(const Playlist& playlist) {
+    // Without a created or opened playlist the paths would name the root's own keys.
+    if (FilesKeyPath.empty() || RtpKeyPath.empty()) {
+        return false;
+    }
+    const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::CreateIfMissing);
+    RegistryTransaction transaction(user, RegistryTransaction::Kind::Write);
+    if (!transaction.IsActive()) {
+        return false;
+    }
+    // Any failed write abandons the whole save: the stored playlist stays the old one.
+    user.DeleteTree(FilesKeyPath);  // absent is fine
+    RegistryKey files;
+    if (!user.CreateKey(FilesKeyPath, files)) {
+        return false;
+    }
+    int index = 1;
+    for (const PlaylistFile& file : playlist.Files) {
+        RegistryKey entry;
+        if (!files.CreateSubKey("File" + std::to_string(index++), entry) ||
+            !entry.SetString("Name", file.Name) || !entry.SetString("SrcPath", file.Source.path) ||
+            !entry.SetString("DstPath", "none") ||
+            !SetNumber(entry, "DstSampleRate", file.DstSampleRate) ||
+            !SetNumber(entry, "DstFormat", file.DstFormat) ||
+            !SetNumber(entry, "DstPacketization", file.DstPacketization)) {
+            return false;
+        }
+    }
+    if (!SetNumber(files, "FileCount", static_cast<long long>(playlist.Files.size()))) {
+        return false;
+    }
+    files.Close();
+
+    user.DeleteTree(RtpKeyPath);
+    RegistryKey rtp;
+    if (!user.CreateKey(RtpKeyPath, rtp)) {
+        return false;
+    }
+    index = 1;
+    for (const RtpDestination& destination : playlist.Destinations) {
+        RegistryKey entry;
+        if (!rtp.CreateSubKey("RTP" + std::to_string(index++), entry) ||
+            !entry.SetString("IP:PORT", destination.IpPort) ||
+            !SetNumber(entry, "IP", destination.IP) ||
+            !SetNumber(entry, "Port", destination.Port)) {
+            return false;
+        }
+    }
+    if (!SetNumber(rtp, "RtpCount", static_cast<long long>(playlist.Destinations.size()))) {
+        return false;
+    }
+    rtp.Close();
+    return transaction.Commit();
+}
+
+void PlaylistStore::Load(Playlist& playlist) {
+    playlist.Clear();
+    const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::OpenExisting);
+    if (!user.IsOpen() || FilesKeyPath.empty() || RtpKeyPath.empty()) {
+        return;
+    }
+    // One snapshot for both lists, so a save by another process is seen whole or not at all.
+    RegistryTransaction snapshot(user, RegistryTransaction::Kind::Read);
+    char text[kBuf];
+    RegistryKey files;
+    if (user.OpenKey(FilesKeyPath, files)) {
+        const size_t count = ReadCount(files, "FileCount");
+        playlist.Files.reserve(count);
+        for (size_t i = 1; i <= count; ++i) {
+            PlaylistFile file;
+            RegistryKey entry;
+            if (files.OpenSubKey("File" + std::to_string(i), entry)) {
+                entry.QueryString("Name", file.Name, sizeof file.Name);
+                entry.QueryString("SrcPath", file.Source.path, sizeof file.Source.path);
+                if (entry.QueryString("DstSampleRate", text, sizeof text)) {
+                    file.DstSampleRate = ToInt32(text);
+                }
+                if (entry.QueryString("DstFormat", text, sizeof text)) {
+                    file.DstFormat = ToInt32(text);
+                }
+                if (entry.QueryString("DstPacketization", text, sizeof text)) {
+                    file.DstPacketization = ToInt32(text);
+                }
+            }
+            playlist.AppendFile(file);
+        }
+    }
+    RegistryKey rtp;
+    if (!user.OpenKey(RtpKeyPath, rtp)) {
+        return;
+    }
+    const size_t count = ReadCount(rtp, "RtpCount");
+    playlist.Destinations.reserve(count);
+    for (size_t i = 1; i <= count; ++i) {
+        RtpDestination destination;
+        RegistryKey entry;
+        if (rtp.OpenSubKey("RTP" + std::to_string(i), entry)) {
+            entry.QueryString("IP:PORT", destination.IpPort, sizeof destination.IpPort);
+            if (entry.QueryString("IP", text, sizeof text)) {
+                destination.IP = ToUint32(text);
+            }
+            if (entry.QueryString("Port", text, sizeof text)) {
+                destination.Port = ToUint32(text);
+            }
+        }
+        playlist.AppendDestination(destination);
+    }
+}

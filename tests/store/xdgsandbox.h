@@ -1,0 +1,67 @@
+#pragma once
+// A test fixture that points both registry roots at fresh temporary folders.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+
+class XdgSandbox : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string templ =
+            (std::filesystem::temp_directory_path() / "sonvex_store_XXXXXX").string();
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+        m_dir = templ;
+        ::setenv("XDG_CONFIG_HOME", (m_dir / "home").c_str(), 1);
+        ::setenv("XDG_CONFIG_DIRS", ((m_dir / "etc").string() + ":/nonexistent").c_str(), 1);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+
+    static std::string UserFile() {
+        return platform::RegistryFilePath(platform::RegistryRoot::CurrentUser);
+    }
+    static std::string MachineFile() {
+        return platform::RegistryFilePath(platform::RegistryRoot::MachineWide);
+    }
+    // The machine-wide root exists only when an installer made it: an empty file is an
+    // empty database.
+    static void MakeMachineRoot() {
+        const std::filesystem::path file = MachineFile();
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file).flush();
+    }
+    static void WriteBytes(const std::string& path, const std::string& bytes) {
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    static std::string ReadBytes(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // Files next to the user's database whose names start with registry.db.corrupt-.
+    static std::vector<std::string> QuarantinedFiles() {
+        std::vector<std::string> found;
+        const std::filesystem::path dir = std::filesystem::path(UserFile()).parent_path();
+        if (!std::filesystem::exists(dir)) {
+            return found;
+        }
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("registry.db.corrupt-", 0) == 0 &&
+                name.find("-wal") == std::string::npos && name.find("-shm") == std::string::npos) {
+                found.push_back(entry.path().string());
+            }
+        }
+        return found;
+    }
+
+    std::filesystem::path m_dir;
+};
