@@ -1,0 +1,624 @@
+// Streams tone playlists through the engine and the worker to receivers in a forked
+// process on 127.0.0.1 and prints pacing, fan-out spread, CPU cost and audio quality,
+// next to a bare loop that sleeps to absolute deadlines and sends one datagram.
+//
+//   streaming_bench [--seconds N] [--port P] [--only-stream]
+// --only-stream runs just the one-destination stream (for packet captures).
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/streamingworker.h"
+#include "platform/threadpriority.h"
+
+namespace {
+
+constexpr double kToneHz = 1020.0;
+constexpr double kToneAmplitude = 16384.0;  // -6 dBFS
+constexpr int kMaxDestinations = 100;
+constexpr int kPayloadStore = 160;
+
+struct Record {
+    int64_t ns;
+    uint32_t timestamp;
+    uint16_t sequence;
+    uint8_t byte1;
+    uint16_t length;
+};
+
+// Shared with the receiver process.
+struct Shared {
+    std::atomic<int> stop;
+    std::atomic<int> ready;
+    int capacity;
+    int counts[kMaxDestinations];
+};
+
+struct Capture {
+    Shared* shm = nullptr;
+    size_t bytes = 0;
+    Record* records = nullptr;    // [dest][capacity]
+    uint8_t* payloads = nullptr;  // dest 0: [capacity][kPayloadStore]
+    pid_t child = -1;
+    int destinations = 0;
+
+    const Record& At(int dest, int k) const {
+        return records[static_cast<size_t>(dest) * static_cast<size_t>(shm->capacity) +
+                       static_cast<size_t>(k)];
+    }
+};
+
+void Receive(Capture& c, uint16_t basePort) {
+    std::vector<pollfd> fds;
+    for (int d = 0; d < c.destinations; ++d) {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        int on = 1;
+        int buffer = 1 << 20;
+        ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(basePort + d));
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            std::perror("bind");
+            _exit(1);
+        }
+        fds.push_back({fd, POLLIN, 0});
+    }
+    c.shm->ready.store(1);
+    uint8_t data[2048];
+    char control[256];
+    for (;;) {
+        const int n = ::poll(fds.data(), fds.size(), 200);
+        if (n == 0 && c.shm->stop.load() != 0) {
+            break;
+        }
+        for (int d = 0; d < c.destinations; ++d) {
+            if ((fds[static_cast<size_t>(d)].revents & POLLIN) == 0) {
+                continue;
+            }
+            for (;;) {
+                iovec iov{data, sizeof data};
+                msghdr msg{};
+                msg.msg_iov = &iov;
+                msg.msg_iovlen = 1;
+                msg.msg_control = control;
+                msg.msg_controllen = sizeof control;
+                const ssize_t got = ::recvmsg(fds[static_cast<size_t>(d)].fd, &msg, MSG_DONTWAIT);
+                if (got < 12) {
+                    break;
+                }
+                int64_t ns = 0;
+                for (cmsghdr* cm = CMSG_FIRSTHDR(&msg); cm != nullptr; cm = CMSG_NXTHDR(&msg, cm)) {
+                    if (cm->cmsg_level == SOL_SOCKET && cm->cmsg_type == SCM_TIMESTAMPNS) {
+                        timespec ts;
+                        std::memcpy(&ts, CMSG_DATA(cm), sizeof ts);
+                        ns = ts.tv_sec * 1000000000LL + ts.tv_nsec;
+                    }
+                }
+                int& count = c.shm->counts[d];
+                if (count >= c.shm->capacity) {
+                    continue;
+                }
+                Record& r =
+                    c.records[static_cast<size_t>(d) * static_cast<size_t>(c.shm->capacity) +
+                              static_cast<size_t>(count)];
+                r.ns = ns;
+                r.byte1 = data[1];
+                r.sequence = static_cast<uint16_t>(data[2] << 8 | data[3]);
+                r.timestamp = static_cast<uint32_t>(data[4]) << 24 |
+                              static_cast<uint32_t>(data[5]) << 16 |
+                              static_cast<uint32_t>(data[6]) << 8 | data[7];
+                r.length = static_cast<uint16_t>(got - 12);
+                if (d == 0) {
+                    std::memcpy(c.payloads + static_cast<size_t>(count) * kPayloadStore, data + 12,
+                                std::min<size_t>(kPayloadStore, static_cast<size_t>(got - 12)));
+                }
+                ++count;
+            }
+        }
+    }
+    _exit(0);
+}
+
+Capture StartReceiver(int destinations, int capacity, uint16_t basePort) {
+    Capture c;
+    c.destinations = destinations;
+    const size_t recordBytes =
+        sizeof(Record) * static_cast<size_t>(kMaxDestinations) * static_cast<size_t>(capacity);
+    c.bytes = sizeof(Shared) + recordBytes + static_cast<size_t>(capacity) * kPayloadStore + 64;
+    void* mem = ::mmap(nullptr, c.bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (mem == MAP_FAILED) {
+        std::perror("mmap");
+        std::exit(1);
+    }
+    c.shm = new (mem) Shared();
+    c.shm->capacity = capacity;
+    auto* base = static_cast<uint8_t*>(mem) + ((sizeof(Shared) + 7) & ~size_t{7});
+    c.records = reinterpret_cast<Record*>(base);
+    c.payloads = base + recordBytes;
+    c.child = ::fork();
+    if (c.child == 0) {
+        Receive(c, basePort);
+    }
+    while (c.shm->ready.load() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return c;
+}
+
+void StopReceiver(Capture& c) {
+    c.shm->stop.store(1);
+    int status = 0;
+    ::waitpid(c.child, &status, 0);
+}
+
+double CpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) {
+        return 0;
+    }
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1,
+                      static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5))];
+}
+
+struct Pacing {
+    double p50 = 0, p99 = 0, max = 0;  // microseconds of |interval - period|
+    double driftPpm = 0;
+    int count = 0;
+};
+
+Pacing PacingOf(const Capture& c, int dest, double periodMs) {
+    Pacing p;
+    p.count = c.shm->counts[dest];
+    std::vector<double> dev;
+    for (int k = 1; k < p.count; ++k) {
+        const double ms = static_cast<double>(c.At(dest, k).ns - c.At(dest, k - 1).ns) / 1e6;
+        dev.push_back(std::fabs(ms - periodMs) * 1000.0);
+    }
+    p.p50 = Percentile(dev, 0.5);
+    p.p99 = Percentile(dev, 0.99);
+    p.max = dev.empty() ? 0 : *std::max_element(dev.begin(), dev.end());
+    if (p.count > 1) {
+        const double span =
+            static_cast<double>(c.At(dest, p.count - 1).ns - c.At(dest, 0).ns) / 1e6;
+        p.driftPpm = (span / (p.count - 1) - periodMs) / periodMs * 1e6;
+    }
+    return p;
+}
+
+// G.711 mu-law (ITU-T), for the ideal reference.
+uint8_t MulawEncode(int s) {
+    const int sign = s < 0 ? 0x80 : 0;
+    s = std::min(std::abs(s), 32635) + 0x84;
+    int e = 7;
+    for (int mask = 0x4000; (s & mask) == 0 && e > 0; mask >>= 1) {
+        --e;
+    }
+    return static_cast<uint8_t>(~(sign | (e << 4) | ((s >> (e + 3)) & 0x0F)));
+}
+int MulawDecode(uint8_t code) {
+    const int u = static_cast<uint8_t>(~code);
+    const int e = (u >> 4) & 7;
+    const int m = ((((u & 0x0F) << 3) + 0x84) << e) - 0x84;
+    return (u & 0x80) != 0 ? -m : m;
+}
+
+struct SineFit {
+    double a = 0, b = 0, c = 0;
+    double Value(size_t n) const {
+        const double w = 2 * M_PI * kToneHz / 8000.0 * static_cast<double>(n);
+        return a * std::cos(w) + b * std::sin(w) + c;
+    }
+};
+
+// Least squares of a*cos + b*sin + c over x[from, to).
+SineFit Fit(const std::vector<double>& x, size_t from, size_t to) {
+    double m[3][4] = {};
+    for (size_t n = from; n < to; ++n) {
+        const double w = 2 * M_PI * kToneHz / 8000.0 * static_cast<double>(n);
+        const double f[3] = {std::cos(w), std::sin(w), 1.0};
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                m[i][j] += f[i] * f[j];
+            }
+            m[i][3] += f[i] * x[n];
+        }
+    }
+    for (int i = 0; i < 3; ++i) {  // Gauss-Jordan, the system is well conditioned
+        for (int k = 0; k < 3; ++k) {
+            if (k != i && m[i][i] != 0) {
+                const double r = m[k][i] / m[i][i];
+                for (int j = 0; j < 4; ++j) {
+                    m[k][j] -= r * m[i][j];
+                }
+            }
+        }
+    }
+    SineFit s;
+    s.a = m[0][0] != 0 ? m[0][3] / m[0][0] : 0;
+    s.b = m[1][1] != 0 ? m[1][3] / m[1][1] : 0;
+    s.c = m[2][2] != 0 ? m[2][3] / m[2][2] : 0;
+    return s;
+}
+
+double SnrDb(const std::vector<double>& x, const SineFit& s, size_t from, size_t to) {
+    double sig = 0, err = 0;
+    for (size_t n = from; n < to; ++n) {
+        const double v = s.Value(n);
+        sig += v * v;
+        err += (x[n] - v) * (x[n] - v);
+    }
+    return 10 * std::log10(sig / std::max(err, 1e-9));
+}
+
+std::vector<double> Samples(const Capture& c) {
+    std::vector<double> x;
+    for (int k = 0; k < c.shm->counts[0]; ++k) {
+        const int len = std::min<int>(c.At(0, k).length, kPayloadStore);
+        for (int i = 0; i < len; ++i) {
+            x.push_back(MulawDecode(
+                c.payloads[static_cast<size_t>(k) * kPayloadStore + static_cast<size_t>(i)]));
+        }
+    }
+    return x;
+}
+
+void Put16(std::vector<uint8_t>& o, uint32_t v) {
+    o.push_back(static_cast<uint8_t>(v));
+    o.push_back(static_cast<uint8_t>(v >> 8));
+}
+void Put32(std::vector<uint8_t>& o, uint32_t v) {
+    Put16(o, v & 0xFFFF);
+    Put16(o, v >> 16);
+}
+
+void WriteToneWav(const std::string& path, uint32_t rate, uint16_t channels, double seconds) {
+    const auto frames = static_cast<uint32_t>(std::lround(seconds * rate));
+    std::vector<uint8_t> o;
+    o.insert(o.end(), {'R', 'I', 'F', 'F'});
+    Put32(o, 36 + frames * channels * 2);
+    o.insert(o.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    Put32(o, 16);
+    Put16(o, 1);
+    Put16(o, channels);
+    Put32(o, rate);
+    Put32(o, rate * channels * 2u);
+    Put16(o, channels * 2u);
+    Put16(o, 16);
+    o.insert(o.end(), {'d', 'a', 't', 'a'});
+    Put32(o, frames * channels * 2);
+    for (uint32_t n = 0; n < frames; ++n) {
+        const auto s = static_cast<int16_t>(
+            std::lround(kToneAmplitude * std::sin(2 * M_PI * kToneHz * n / rate)));
+        for (uint16_t ch = 0; ch < channels; ++ch) {
+            Put16(o, static_cast<uint16_t>(s));
+        }
+    }
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(o.data()), static_cast<std::streamsize>(o.size()));
+}
+
+// Records the reports and, at each code 0, the first sequence number of the entry.
+class BenchPoster : public StatusPoster {
+public:
+    BenchPoster(StreamingShared& shared, WinSonvex& engine) : m_shared(shared), m_engine(engine) {}
+    void PostStatus(uintptr_t w, intptr_t l) override {
+        if (w == kFileStarted) {
+            m_starts.push_back(m_engine.Sender(0).m_sequence + 1);  // worker thread
+        }
+        if (w == kStreamingEnded || (w == kFileStarted && (l & kOpenFailureMark) != 0)) {
+            m_shared.m_bStreaming.store(false, std::memory_order_release);
+        }
+        if (w == kFileFinished && ++m_finished >= m_stopAfter) {
+            m_shared.m_bStreaming.store(false, std::memory_order_release);
+        }
+    }
+    std::vector<uint32_t> m_starts;  // read after the worker was joined
+    int m_stopAfter = 1 << 30;
+
+private:
+    StreamingShared& m_shared;
+    WinSonvex& m_engine;
+    int m_finished = 0;
+};
+
+PlaylistFile MakeEntry(WinSonvex& engine, const std::string& path) {
+    PlaylistFile e;
+    std::string text;
+    e.SetName(std::filesystem::path(path).filename().c_str());
+    e.Valid = engine.ProbeSource(path.c_str(), e.Source, text) ? 1 : 0;
+    e.Source.SetPath(path.c_str());
+    e.DstFormat = 7;
+    e.DstSampleRate = 8000;
+    e.DstPacketization = 20;
+    return e;
+}
+
+// Runs one streaming run to completion; CPU seconds of this process.
+double Stream(WinSonvex& engine, Playlist& playlist, bool loop, int stopAfterFiles,
+              std::vector<uint32_t>* starts) {
+    StreamingShared shared;
+    BenchPoster poster(shared, engine);
+    poster.m_stopAfter = stopAfterFiles;
+    shared.playlist = &playlist;
+    shared.engine = &engine;
+    shared.poster = &poster;
+    shared.m_bLoopMode.store(loop);
+    shared.m_bStreaming.store(true, std::memory_order_release);
+    const double cpu0 = CpuSeconds();
+    std::thread worker([&shared] { StreamingWorker(shared); });
+    worker.join();
+    if (starts != nullptr) {
+        *starts = poster.m_starts;
+    }
+    return CpuSeconds() - cpu0;
+}
+
+void Destinations(Playlist& p, int n, uint16_t basePort) {
+    p.Destinations.clear();
+    for (int d = 0; d < n; ++d) {
+        p.AppendDestination(
+            RtpDestination::FromOctets(127, 0, 0, 1, static_cast<uint32_t>(basePort + d)));
+    }
+}
+
+// The floor: sleep to absolute 20 ms deadlines, send one datagram.
+double BareLoop(int packets, uint16_t port) {
+    double cpu = 0;
+    std::thread t([&] {
+        platform::RaiseCurrentThreadPriority();
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(port);
+        uint8_t packet[172] = {0x80};
+        timespec next;
+        clock_gettime(CLOCK_MONOTONIC, &next);
+        timespec c0;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c0);
+        for (int k = 0; k < packets; ++k) {
+            next.tv_nsec += 20000000;
+            if (next.tv_nsec >= 1000000000) {
+                next.tv_nsec -= 1000000000;
+                ++next.tv_sec;
+            }
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+            packet[2] = static_cast<uint8_t>(k >> 8);
+            packet[3] = static_cast<uint8_t>(k);
+            ::sendto(fd, packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        }
+        timespec c1;
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c1);
+        cpu = static_cast<double>(c1.tv_sec - c0.tv_sec) + (c1.tv_nsec - c0.tv_nsec) / 1e9;
+        ::close(fd);
+    });
+    t.join();
+    return cpu;
+}
+
+void PrintPacing(const char* label, const Pacing& p) {
+    std::printf(
+        "  %-26s packets %5d  |interval-20ms| p50 %6.1f us  p99 %6.1f us  max %7.1f us  "
+        "drift %+.1f ppm\n",
+        label, p.count, p.p50, p.p99, p.max, p.driftPpm);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int seconds = 60;
+    uint16_t port = 47000;
+    bool onlyStream = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--seconds" && i + 1 < argc) {
+            seconds = std::max(2, std::atoi(argv[++i]));
+        } else if (arg == "--port" && i + 1 < argc) {
+            port = static_cast<uint16_t>(std::atoi(argv[++i]));
+        } else if (arg == "--only-stream") {
+            onlyStream = true;
+        }
+    }
+    WinSonvex engine;
+    if (engine.Mp3CodecCount() == 0) {
+        std::printf("no MPEG Layer-3 codec installed: nothing can be streamed\n");
+        return 1;
+    }
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("sonvex-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string tone = (dir / "tone8k.wav").string();
+    WriteToneWav(tone, 8000, 1, seconds + 0.0);
+    const int capacity = seconds * 50 + 400;
+    const double minutes = seconds / 60.0;
+    std::printf("stream of %d s, 20 ms packets, 1020 Hz -6 dBFS tone, 127.0.0.1\n", seconds);
+
+    // One destination: pacing, CPU, audio quality.
+    Playlist playlist;
+    playlist.AppendFile(MakeEntry(engine, tone));
+    Destinations(playlist, 1, port);
+    Capture one = StartReceiver(1, capacity, port);
+    const double cpuOne = Stream(engine, playlist, false, 1, nullptr);
+    StopReceiver(one);
+    const Pacing ours = PacingOf(one, 0, 20.0);
+    const std::vector<double> x = Samples(one);
+    if (onlyStream) {
+        PrintPacing("engine, 1 destination", ours);
+        return 0;
+    }
+
+    Capture floorCapture = StartReceiver(1, capacity, static_cast<uint16_t>(port + 200));
+    const double cpuFloor = BareLoop(seconds * 50, static_cast<uint16_t>(port + 200));
+    StopReceiver(floorCapture);
+    const Pacing floor = PacingOf(floorCapture, 0, 20.0);
+
+    std::printf("\npacing (kernel receive timestamps)\n");
+    PrintPacing("bare loop (floor)", floor);
+    PrintPacing("engine, 1 destination", ours);
+    std::printf("  p99 over floor %+.1f us (goal <= 100), max over floor %+.1f us (goal <= 1000)\n",
+                ours.p99 - floor.p99, ours.max - floor.max);
+    std::printf(
+        "  CPU per stream-minute: engine %.3f s, bare loop %.3f s, ratio %.2f (goal <= 2)\n",
+        cpuOne / minutes, cpuFloor / minutes, cpuOne / std::max(cpuFloor, 1e-6));
+
+    // 100 destinations.
+    Destinations(playlist, 100, port);
+    Capture hundred = StartReceiver(100, capacity, port);
+    const double cpuHundred = Stream(engine, playlist, false, 1, nullptr);
+    StopReceiver(hundred);
+    int minCount = 1 << 30, maxCount = 0;
+    for (int d = 0; d < 100; ++d) {
+        minCount = std::min(minCount, hundred.shm->counts[d]);
+        maxCount = std::max(maxCount, hundred.shm->counts[d]);
+    }
+    std::vector<double> spread;
+    for (int k = 0; k < minCount; ++k) {
+        int64_t lo = INT64_MAX, hi = INT64_MIN;
+        for (int d = 0; d < 100; ++d) {
+            lo = std::min(lo, hundred.At(d, k).ns);
+            hi = std::max(hi, hundred.At(d, k).ns);
+        }
+        spread.push_back(static_cast<double>(hi - lo) / 1000.0);
+    }
+    std::printf("\n100 destinations\n");
+    std::printf(
+        "  packets per destination: min %d max %d (expected %d: %d ticks, last held back)\n",
+        minCount, maxCount, seconds * 50 - 1, seconds * 50);
+    PrintPacing("engine, destination 1", PacingOf(hundred, 0, 20.0));
+    PrintPacing("engine, destination 100", PacingOf(hundred, 99, 20.0));
+    std::printf(
+        "  first-to-last destination per tick: p50 %.1f us  p99 %.1f us  max %.1f us "
+        "(goal <= 1500)\n",
+        Percentile(spread, 0.5), Percentile(spread, 0.99),
+        spread.empty() ? 0.0 : *std::max_element(spread.begin(), spread.end()));
+    std::printf("  CPU per stream-minute: %.3f s\n", cpuHundred / minutes);
+
+    // Audio quality of the one-destination stream.
+    std::printf("\naudio (1 destination, decoded mu-law)\n");
+    if (x.size() > 16000) {
+        const size_t from = 4000, to = x.size() - 4000;
+        const SineFit fit = Fit(x, from, to);
+        std::vector<double> ideal(x.size());
+        for (size_t n = 0; n < x.size(); ++n) {
+            ideal[n] = MulawDecode(MulawEncode(static_cast<int>(std::lround(fit.Value(n)))));
+        }
+        const double snr = SnrDb(x, fit, from, to);
+        const double snrIdeal = SnrDb(ideal, fit, from, to);
+        // Glitches at packet boundaries: the residual at the two samples either side of
+        // each boundary against the residual everywhere else.
+        double edge = 0, inner = 0, edgeMax = 0, innerMax = 0;
+        size_t edgeN = 0, innerN = 0;
+        for (size_t n = from; n < to; ++n) {
+            const double r = std::fabs(x[n] - fit.Value(n));
+            const size_t pos = n % 160;
+            if (pos <= 1 || pos >= 158) {
+                edge += r * r;
+                edgeMax = std::max(edgeMax, r);
+                ++edgeN;
+            } else {
+                inner += r * r;
+                innerMax = std::max(innerMax, r);
+                ++innerN;
+            }
+        }
+        std::printf(
+            "  amplitude %.0f (source 16384), SNR %.2f dB, ideal mu-law %.2f dB, "
+            "difference %.2f dB (goal <= 0.7)\n",
+            std::hypot(fit.a, fit.b), snr, snrIdeal, snrIdeal - snr);
+        std::printf(
+            "  residual at packet boundaries rms %.1f max %.0f; elsewhere rms %.1f max %.0f\n",
+            std::sqrt(edge / static_cast<double>(edgeN)), edgeMax,
+            std::sqrt(inner / static_cast<double>(innerN)), innerMax);
+    }
+
+    // File and loop boundaries: three 3 s files of different kinds, two passes.
+    const std::string stereo = (dir / "tone44k.wav").string();
+    const std::string small = (dir / "tone8k3.wav").string();
+    const std::string mp3 = (dir / "tone.mp3").string();
+    WriteToneWav(stereo, 44100, 2, 3.0);
+    WriteToneWav(small, 8000, 1, 3.0);
+    const std::string lame = "lame --quiet -b 64 '" + stereo + "' '" + mp3 + "'";
+    const bool haveMp3 = std::system(lame.c_str()) == 0;
+    Playlist boundaries;
+    boundaries.AppendFile(MakeEntry(engine, stereo));
+    boundaries.AppendFile(MakeEntry(engine, small));
+    if (haveMp3) {
+        boundaries.AppendFile(MakeEntry(engine, mp3));
+    }
+    Destinations(boundaries, 1, port);
+    Capture b = StartReceiver(1, capacity, port);
+    std::vector<uint32_t> starts;
+    Stream(engine, boundaries, true, static_cast<int>(boundaries.Files.size()) * 2, &starts);
+    StopReceiver(b);
+    const std::vector<double> y = Samples(b);
+    std::printf("\nfile and loop boundaries (44.1 kHz stereo WAV, 8 kHz WAV%s; two passes)\n",
+                haveMp3 ? ", 44.1 kHz MP3" : "");
+    const uint32_t firstSeq = b.shm->counts[0] > 0 ? b.At(0, 0).sequence : 0;
+    // 5 ms blocks whose own sine fit is poor (below 25 dB) or whose level is far from the
+    // file's are disturbed; runs of them are reported against the file starts.
+    constexpr size_t kBlock = 40;
+    std::vector<double> blockAmp, blockSnr;
+    for (size_t s = 0; s + kBlock <= y.size(); s += kBlock) {
+        const SineFit f = Fit(y, s, s + kBlock);
+        blockAmp.push_back(std::hypot(f.a, f.b));
+        blockSnr.push_back(SnrDb(y, f, s, s + kBlock));
+    }
+    for (size_t i = 0; i < starts.size(); ++i) {
+        const double t = static_cast<double>(static_cast<uint16_t>(starts[i] - firstSeq)) * 0.02;
+        std::printf("  file start %zu at %.3f s\n", i, t);
+    }
+    for (size_t i = 0; i < blockSnr.size();) {
+        // The level of the file around this block: the median of the nearby blocks.
+        const size_t lo = i >= 20 ? i - 20 : 0;
+        const size_t hi = std::min(blockAmp.size(), i + 20);
+        std::vector<double> near(blockAmp.begin() + static_cast<long>(lo),
+                                 blockAmp.begin() + static_cast<long>(hi));
+        const double level = Percentile(near, 0.5);
+        const bool bad =
+            blockSnr[i] < 25.0 || blockAmp[i] < 0.8 * level || blockAmp[i] > 1.2 * level;
+        if (!bad) {
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < blockSnr.size() && (blockSnr[j] < 25.0 || blockAmp[j] < 0.8 * level)) {
+            ++j;
+        }
+        j = std::max(j, i + 1);
+        std::printf("  disturbed %.3f s .. %.3f s (%.0f ms)\n", i * 0.005, j * 0.005,
+                    (j - i) * 5.0);
+        i = j;
+    }
+    std::filesystem::remove_all(dir);
+    return 0;
+}

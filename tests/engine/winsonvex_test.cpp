@@ -1,0 +1,204 @@
+#include "engine/winsonvex.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "enginetestsupport.h"
+
+namespace {
+
+int DecodedLevel(const RtpPacket& packet) {
+    int sum = 0;
+    for (uint8_t code : packet.payload) {
+        sum += MulawDecode(code);
+    }
+    return packet.payload.empty() ? 0 : sum / static_cast<int>(packet.payload.size());
+}
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        engine = std::make_unique<WinSonvex>();
+        if (engine->Mp3CodecCount() == 0) {
+            GTEST_SKIP() << "no MPEG Layer-3 codec installed";
+        }
+    }
+    // Ticks until the source is exhausted; the number of packets produced.
+    int Drain() {
+        int packets = 0;
+        for (int guard = 0; guard < 100000 && !engine->EndOfSource(); ++guard) {
+            if (engine->ProducePacket()) {
+                ++packets;
+            }
+        }
+        return packets;
+    }
+
+    TempDir dir;
+    std::unique_ptr<WinSonvex> engine;
+};
+
+}  // namespace
+
+TEST(EngineConstruction, GainFollowsTheVolumeInDecibels) {
+    WinSonvex engine;
+    EXPECT_EQ(engine.Gain(), 1.0);
+    engine.SetVolumeDb(-9);
+    EXPECT_NEAR(engine.Gain(), 0.3548, 1e-4);
+    engine.SetVolumeDb(9);
+    EXPECT_NEAR(engine.Gain(), 2.8184, 1e-4);
+    engine.SetVolumeDb(0);
+    EXPECT_EQ(engine.Gain(), 1.0);         // exactly: 0 dB must leave samples untouched
+    EXPECT_FALSE(engine.ProducePacket());  // no entry open
+    engine.CloseEntry();                   // harmless without an entry
+}
+
+TEST_F(EngineTest, SendersCarryTheirSsrcs) {
+    EXPECT_EQ(engine->Sender(0).m_ssrc, 25u);
+    EXPECT_EQ(engine->Sender(1).m_ssrc, 36u);
+    EXPECT_EQ(engine->Sender(99).m_ssrc, 10816u);
+}
+
+// Packets of one-second chunks of 44.1 kHz stereo PCM at every packetization time: the
+// payload follows the time, the ring never stalls (160 ms packets with one-second chunks
+// exceed the nominal ring) and exactly the last packet is held back.
+class PacketizationTest : public EngineTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PacketizationTest, EveryPacketIsReachableAndTheLastIsHeldBack) {
+    const int ms = GetParam();
+    const std::string path = dir.File("stereo.wav");
+    ASSERT_TRUE(WritePcmWav(path, 44100, 2, 2.0, 1020, 16384));
+    PlaylistFile entry;
+    ASSERT_TRUE(MakeEntry(*engine, path, WAVE_FORMAT_MULAW, ms, entry));
+    ASSERT_TRUE(engine->OpenEntry(entry, {}));
+    EXPECT_EQ(engine->PayloadBytes(), ms * 8);
+    const uint32_t packetPcm = engine->PacketPcmBytes();
+    EXPECT_EQ(packetPcm % 4, 0u);
+    const uint32_t decodedTotal = 2 * 176400;
+    // Packets with no destinations are still produced at the normal pace.
+    EXPECT_EQ(Drain(), static_cast<int>((decodedTotal - 1) / packetPcm));
+    EXPECT_FALSE(engine->ProducePacket());
+    engine->CloseEntry();
+    EXPECT_FALSE(engine->IsEntryOpen());
+}
+
+INSTANTIATE_TEST_SUITE_P(Times, PacketizationTest, ::testing::Values(20, 40, 80, 160));
+
+TEST_F(EngineTest, RefusesEntriesItCannotStreamAndRecovers) {
+    const std::string path = dir.File("tone.wav");
+    ASSERT_TRUE(WritePcmWav(path, 8000, 1, 1.0, 1020, 16384));
+    PlaylistFile good;
+    ASSERT_TRUE(MakeEntry(*engine, path, WAVE_FORMAT_MULAW, 160, good));
+
+    struct Case {
+        const char* what;
+        void (*mutate)(PlaylistFile&);
+    };
+    const Case cases[] = {
+        {"payload above the packet buffer", [](PlaylistFile& e) { e.DstSampleRate = 50000; }},
+        {"no packetization time", [](PlaylistFile& e) { e.DstPacketization = 0; }},
+        {"negative rate", [](PlaylistFile& e) { e.DstSampleRate = -8000; }},
+        {"overflowing product", [](PlaylistFile& e) { e.DstSampleRate = 0x7FFFFFFF; }},
+        {"zero chunk", [](PlaylistFile& e) { e.Source.chunkBytes = 0; }},
+        {"no format", [](PlaylistFile& e) { e.Source.SetFormat(nullptr, 0); }},
+        {"chunk differs from the file's", [](PlaylistFile& e) { e.Source.chunkBytes = 4000; }},
+        {"missing file", [](PlaylistFile& e) { e.Source.SetPath("/nonexistent/x.wav"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PlaylistFile bad = good;
+        c.mutate(bad);
+        EXPECT_FALSE(engine->OpenEntry(bad, {}));
+        EXPECT_FALSE(engine->IsEntryOpen());
+        EXPECT_FALSE(engine->ProducePacket());
+    }
+    ASSERT_TRUE(engine->OpenEntry(good, {}));
+    EXPECT_EQ(Drain(), 6);  // 16000 decoded bytes in packets of 2560, the last held back
+    engine->CloseEntry();
+
+    // The file was replaced by one of another format after the probe.
+    ASSERT_TRUE(WritePcmWav(path, 16000, 1, 1.0, 1020, 16384));
+    EXPECT_FALSE(engine->OpenEntry(good, {}));
+}
+
+TEST_F(EngineTest, SourceShorterThanOneChunkSendsNothing) {
+    const std::string path = dir.File("short.wav");
+    ASSERT_TRUE(WritePcmWav(path, 8000, 1, 0.5, 1020, 16384));  // chunk: one second
+    PlaylistFile entry;
+    ASSERT_TRUE(MakeEntry(*engine, path, WAVE_FORMAT_MULAW, 20, entry));
+    RtpReceiver receiver;
+    ASSERT_TRUE(engine->OpenEntry(entry, {receiver.Destination()}));
+    EXPECT_FALSE(engine->ProducePacket());
+    EXPECT_TRUE(engine->EndOfSource());
+    engine->CloseEntry();
+    EXPECT_TRUE(receiver.TakeAll().empty());
+}
+
+// Levels through the gain: 0 dB unchanged, +9 dB held at the 16-bit limit (a wrapped
+// product would turn 30000 * 2.818 into about +19000), -9 dB scaled, stereo halved before
+// the mix-down.
+TEST_F(EngineTest, GainSaturatesAndStereoIsHalved) {
+    const std::string mono = dir.File("mono.wav");
+    const std::string stereo = dir.File("stereo.wav");
+    ASSERT_TRUE(WriteConstantWav(mono, 8000, 1, 2.0, 30000));
+    ASSERT_TRUE(WriteConstantWav(stereo, 8000, 2, 2.0, 20000));
+    RtpReceiver receiver;
+
+    auto levelOf = [&](const std::string& path, int dB) {
+        engine->SetVolumeDb(dB);
+        PlaylistFile entry;
+        EXPECT_TRUE(MakeEntry(*engine, path, WAVE_FORMAT_MULAW, 20, entry));
+        EXPECT_TRUE(engine->OpenEntry(entry, {receiver.Destination()}));
+        for (int i = 0; i < 20; ++i) {
+            engine->ProducePacket();
+        }
+        engine->CloseEntry();
+        const auto packets = receiver.TakeAll();
+        EXPECT_EQ(packets.size(), 20u);
+        // Past any converter start-up, a constant input gives a constant level.
+        return packets.empty() ? 0 : DecodedLevel(packets.back());
+    };
+    EXPECT_NEAR(levelOf(mono, 0), 30000, 1100);
+    EXPECT_GE(levelOf(mono, 9), 31000);
+    EXPECT_NEAR(levelOf(mono, -9), 10646, 400);
+    // The mix-down sums the channels: halved first, 20000 per channel stays 20000 (unhalved
+    // it would clip at the top of the range).
+    EXPECT_NEAR(levelOf(stereo, 0), 20000, 700);
+    engine->SetVolumeDb(0);
+}
+
+TEST_F(EngineTest, FansOutToTheFirstHundredDestinations) {
+    const std::string path = dir.File("tone.wav");
+    ASSERT_TRUE(WritePcmWav(path, 8000, 1, 1.0, 1020, 16384));
+    PlaylistFile entry;
+    ASSERT_TRUE(MakeEntry(*engine, path, WAVE_FORMAT_ALAW, 20, entry));
+    std::vector<std::unique_ptr<RtpReceiver>> receivers;
+    std::vector<RtpDestination> destinations;
+    for (int i = 0; i < 101; ++i) {
+        receivers.push_back(std::make_unique<RtpReceiver>());
+        destinations.push_back(receivers.back()->Destination());
+    }
+    ASSERT_TRUE(engine->OpenEntry(entry, destinations));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(engine->ProducePacket());
+    }
+    engine->CloseEntry();
+
+    const auto first = receivers[0]->TakeAll();
+    ASSERT_EQ(first.size(), 3u);
+    for (int i = 0; i < 100; ++i) {
+        SCOPED_TRACE(i);
+        const auto packets = i == 0 ? first : receivers[static_cast<size_t>(i)]->TakeAll();
+        ASSERT_EQ(packets.size(), 3u);
+        for (size_t k = 0; k < packets.size(); ++k) {
+            EXPECT_EQ(packets[k].payloadType, 8);
+            EXPECT_EQ(packets[k].payload, first[k].payload);
+            EXPECT_EQ(packets[k].payload.size(), 160u);
+            EXPECT_EQ(packets[k].ssrc, static_cast<uint32_t>((i + 5) * (i + 5)));
+        }
+    }
+    EXPECT_TRUE(receivers[100]->TakeAll().empty());
+}
