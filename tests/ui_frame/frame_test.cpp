@@ -1,0 +1,392 @@
+// The main frame: menus, toolbar, prompts, accelerators, fixed size, command routing and
+// updating, the tray toggle and tray menu, and where help is looked for.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+#include <map>
+#include <vector>
+
+#include "ui/commandids.h"
+#include "ui/helpfile.h"
+#include "ui/mainframe.h"
+#include "ui/traynotifyevent.h"
+
+namespace {
+
+// A stand-in form that records the commands offered to it and rules the states it is told.
+class RecordingView : public QWidget, public cmd::CommandTarget {
+public:
+    RecordingView() { setMinimumSize(300, 200); }
+    bool OnCommand(int id) override {
+        offered.push_back(id);
+        return handles.count(id) != 0;
+    }
+    bool OnUpdateCommand(int id, cmd::CommandState& state) override {
+        ++updates;
+        const auto it = states.find(id);
+        if (it == states.end()) {
+            return false;
+        }
+        state = it->second;
+        return true;
+    }
+    std::vector<int> offered;
+    std::map<int, bool> handles;
+    std::map<int, cmd::CommandState> states;
+    int updates = 0;
+};
+
+class RecordingApp : public cmd::CommandTarget {
+public:
+    bool OnCommand(int id) override {
+        offered.push_back(id);
+        return id == cmd::ID_APP_ABOUT;
+    }
+    bool OnUpdateCommand(int, cmd::CommandState&) override { return false; }
+    std::vector<int> offered;
+};
+
+class FrameTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        view = new RecordingView;
+        frame.SetView(view, view);
+        frame.SetAppTarget(&app);
+    }
+    // The id behind each entry of a widget's action list, 0 for a separator.
+    static std::vector<int> Ids(const QList<QAction*>& actions) {
+        std::vector<int> ids;
+        for (const QAction* action : actions) {
+            ids.push_back(action->isSeparator() ? 0 : action->data().toInt());
+        }
+        return ids;
+    }
+
+    CMainFrame frame;
+    RecordingView* view = nullptr;
+    RecordingApp app;
+};
+
+TEST_F(FrameTest, MenusHaveTheirItemsInOrder) {
+    using namespace cmd;
+    const std::vector<std::pair<QString, std::vector<int>>> expected = {
+        {QStringLiteral("&Playlist"),
+         {ID_FILE_NEW, ID_FILE_OPEN, ID_PLAYLIST_DELETE, 0, ID_MOVE_DOWN, ID_MOVE_UP, 0,
+          ID_APP_EXIT}},
+        {QStringLiteral("&View"), {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR}},
+        {QStringLiteral("&Streaming"),
+         {ID_ADD_FILE, ID_REMOVE_FILE, 0, ID_ADD_DESTINATION, ID_REMOVE_DESTINATION, 0,
+          ID_START_STREAMING, ID_STOP, 0, ID_LOOP_MODE}},
+        {QStringLiteral("&Tools"), {ID_TOOLS_CONVERT, ID_VOLUME}},
+        {QStringLiteral("&Help"), {ID_HELP_QSV, 0, ID_APP_ABOUT}},
+    };
+    const QList<QAction*> menus = frame.menuBar()->actions();
+    ASSERT_EQ(menus.size(), static_cast<qsizetype>(expected.size()));
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const QAction* popup = menus[static_cast<qsizetype>(i)];
+        EXPECT_EQ(popup->text(), expected[i].first);
+        ASSERT_NE(popup->menu(), nullptr);
+        EXPECT_EQ(Ids(popup->menu()->actions()), expected[i].second) << i;
+    }
+}
+
+TEST_F(FrameTest, MenuTextsKeepTheirMnemonics) {
+    const std::map<int, QString> texts = {
+        {cmd::ID_FILE_NEW, QStringLiteral("New...")},
+        {cmd::ID_MOVE_DOWN, QStringLiteral("Move &down")},
+        {cmd::ID_APP_EXIT, QStringLiteral("E&xit")},
+        {cmd::ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar")},
+        {cmd::ID_REMOVE_FILE, QStringLiteral("R&emove file from playlist")},
+        {cmd::ID_REMOVE_DESTINATION, QStringLiteral("Re&move RTP destination")},
+        {cmd::ID_STOP, QStringLiteral("S&top")},
+        {cmd::ID_HELP_QSV, QStringLiteral("QSV help")},
+        {cmd::ID_APP_ABOUT, QStringLiteral("&About Sonvex...")},
+    };
+    for (const auto& [id, text] : texts) {
+        ASSERT_NE(frame.Action(id), nullptr) << id;
+        EXPECT_EQ(frame.Action(id)->text(), text) << id;
+    }
+}
+
+TEST_F(FrameTest, ToolbarHasThirteenButtonsAndFiveSeparators) {
+    using namespace cmd;
+    const std::vector<int> expected = {ID_FILE_NEW, ID_FILE_OPEN,       ID_PLAYLIST_DELETE,
+                                       0,           ID_MOVE_DOWN,       ID_MOVE_UP,
+                                       0,           ID_ADD_FILE,        ID_REMOVE_FILE,
+                                       0,           ID_ADD_DESTINATION, ID_REMOVE_DESTINATION,
+                                       0,           ID_START_STREAMING, ID_STOP,
+                                       0,           ID_TOOLS_CONVERT,   ID_VOLUME};
+    const QList<QAction*> actions = frame.ToolBar()->actions();
+    EXPECT_EQ(Ids(actions), expected);
+    EXPECT_EQ(frame.ToolBar()->iconSize(), QSize(16, 16));
+    for (const QAction* action : actions) {
+        if (!action->isSeparator()) {
+            EXPECT_FALSE(action->icon().isNull()) << action->data().toInt();
+            // Menu and toolbar share the one action of each command.
+            EXPECT_EQ(action, frame.Action(action->data().toInt()));
+        }
+    }
+}
+
+TEST_F(FrameTest, PromptsAndTooltipsComeFromTheTable) {
+    const std::map<int, QString> own = {
+        {cmd::ID_FILE_NEW, QStringLiteral("New playlist")},
+        {cmd::ID_FILE_OPEN, QStringLiteral("Open playlist")},
+        {cmd::ID_PLAYLIST_DELETE, QStringLiteral("Delete playlist")},
+        {cmd::ID_MOVE_DOWN, QStringLiteral("Move the file down")},
+        {cmd::ID_MOVE_UP, QStringLiteral("Move the file up")},
+        {cmd::ID_ADD_FILE, QStringLiteral("Add file to playlist")},
+        {cmd::ID_REMOVE_FILE, QStringLiteral("Remove  file from playlist")},
+        {cmd::ID_ADD_DESTINATION, QStringLiteral("Add RTP destination")},
+        {cmd::ID_REMOVE_DESTINATION, QStringLiteral("Remove RTP destination")},
+        {cmd::ID_START_STREAMING, QStringLiteral("Start streaming")},
+        {cmd::ID_STOP, QStringLiteral("Stop streaming")},
+        {cmd::ID_TOOLS_CONVERT, QStringLiteral("Convert file")},
+        {cmd::ID_VOLUME, QStringLiteral("Volume adjustment")},
+    };
+    for (const auto& [id, text] : own) {
+        EXPECT_EQ(frame.Action(id)->statusTip(), text) << id;
+        EXPECT_EQ(frame.Action(id)->toolTip(), text) << id;
+    }
+    EXPECT_TRUE(frame.Action(cmd::ID_LOOP_MODE)->statusTip().isEmpty());
+    EXPECT_TRUE(frame.Action(cmd::ID_HELP_QSV)->statusTip().isEmpty());
+}
+
+TEST_F(FrameTest, OnlyCtrlNAndCtrlOAreBound) {
+    int bound = 0;
+    for (QAction* action : frame.findChildren<QAction*>()) {
+        if (!action->shortcut().isEmpty()) {
+            ++bound;
+        }
+    }
+    EXPECT_EQ(bound, 2);
+    EXPECT_EQ(frame.Action(cmd::ID_FILE_NEW)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
+    EXPECT_EQ(frame.Action(cmd::ID_FILE_OPEN)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+}
+
+TEST_F(FrameTest, FrameCannotBeResizedOrMaximised) {
+    frame.show();
+    QApplication::processEvents();
+    EXPECT_FALSE(frame.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(frame.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    EXPECT_EQ(frame.minimumSize(), frame.maximumSize());
+    const QSize fitted = frame.size();
+    frame.resize(fitted + QSize(200, 100));
+    QApplication::processEvents();
+    EXPECT_EQ(frame.size(), fitted);
+    // The frame follows the view: a larger form gives a larger frame.
+    view->setMinimumSize(500, 400);
+    QApplication::processEvents();
+    frame.layout()->activate();
+    EXPECT_GT(frame.size().width(), fitted.width());
+}
+
+TEST_F(FrameTest, CommandsGoToTheViewFirstThenFrameThenApplication) {
+    view->handles[cmd::ID_ADD_FILE] = true;
+    EXPECT_TRUE(frame.OnCommand(cmd::ID_ADD_FILE));
+    EXPECT_EQ(view->offered, std::vector<int>{cmd::ID_ADD_FILE});
+    EXPECT_TRUE(app.offered.empty());
+
+    // The view does not claim the toolbar command: the frame toggles the bar.
+    ASSERT_FALSE(frame.ToolBar()->isHidden());
+    EXPECT_TRUE(frame.OnCommand(cmd::ID_VIEW_TOOLBAR));
+    EXPECT_TRUE(frame.ToolBar()->isHidden());
+    EXPECT_FALSE(frame.Action(cmd::ID_VIEW_TOOLBAR)->isChecked());
+    frame.Action(cmd::ID_VIEW_TOOLBAR)->trigger();
+    EXPECT_FALSE(frame.ToolBar()->isHidden());
+    EXPECT_TRUE(frame.Action(cmd::ID_VIEW_TOOLBAR)->isChecked());
+    EXPECT_TRUE(app.offered.empty());
+
+    EXPECT_TRUE(frame.OnCommand(cmd::ID_APP_ABOUT));
+    EXPECT_EQ(app.offered, std::vector<int>{cmd::ID_APP_ABOUT});
+    EXPECT_EQ(view->offered.back(), cmd::ID_APP_ABOUT);
+
+    // A command nobody takes is reported unhandled.
+    EXPECT_FALSE(frame.OnCommand(cmd::ID_TRAY_EXIT));
+}
+
+TEST_F(FrameTest, StatesFollowTheViewAfterHandlersAndStatusMessages) {
+    view->states[cmd::ID_REMOVE_FILE] = {false, false};
+    view->states[cmd::ID_LOOP_MODE] = {true, true};
+    view->handles[cmd::ID_ADD_FILE] = true;
+    frame.OnCommand(cmd::ID_ADD_FILE);
+    EXPECT_FALSE(frame.Action(cmd::ID_REMOVE_FILE)->isEnabled());
+    EXPECT_TRUE(frame.Action(cmd::ID_LOOP_MODE)->isChecked());
+
+    view->states[cmd::ID_REMOVE_FILE] = {true, false};
+    view->states[cmd::ID_LOOP_MODE] = {true, false};
+    frame.SetMessageText(QStringLiteral("Streaming: a.wav"));
+    EXPECT_TRUE(frame.Action(cmd::ID_REMOVE_FILE)->isEnabled());
+    EXPECT_FALSE(frame.Action(cmd::ID_LOOP_MODE)->isChecked());
+
+    // A text put straight into the status bar refreshes the states too.
+    view->states[cmd::ID_REMOVE_FILE] = {false, false};
+    frame.statusBar()->showMessage(QStringLiteral("x"));
+    EXPECT_FALSE(frame.Action(cmd::ID_REMOVE_FILE)->isEnabled());
+}
+
+TEST_F(FrameTest, MessagePaneShowsReadyWhenIdle) {
+    EXPECT_EQ(frame.MessageText(), QStringLiteral("Ready"));
+    frame.SetMessageText(QStringLiteral("Streaming: intro.mp3"));
+    EXPECT_EQ(frame.MessageText(), QStringLiteral("Streaming: intro.mp3"));
+    frame.statusBar()->clearMessage();
+    EXPECT_EQ(frame.MessageText(), QStringLiteral("Ready"));
+}
+
+TEST_F(FrameTest, StatesSurviveTheViewGoingFirst) {
+    delete view;
+    view = nullptr;
+    frame.UpdateCommands();  // must not reach the deleted view
+    EXPECT_TRUE(frame.Action(cmd::ID_ADD_FILE)->isEnabled());
+    EXPECT_FALSE(frame.OnCommand(cmd::ID_ADD_FILE));
+}
+
+TEST_F(FrameTest, LeftClicksOnTheTrayIconToggleTheFrame) {
+    frame.show();
+    ASSERT_FALSE(frame.IsHiddenToTray());
+    frame.OnTrayNotify(kTrayIconId, WM_LBUTTONDOWN);
+    EXPECT_TRUE(frame.IsHiddenToTray());
+    EXPECT_FALSE(frame.isVisible());
+    frame.OnTrayNotify(kTrayIconId, WM_LBUTTONDOWN);
+    EXPECT_FALSE(frame.IsHiddenToTray());
+    EXPECT_TRUE(frame.isVisible());
+}
+
+TEST_F(FrameTest, MinimisingHidesUntilTheTrayRestoresNormalSize) {
+    frame.show();
+    frame.showMinimized();
+    frame.OnMinimized();
+    EXPECT_TRUE(frame.IsHiddenToTray());
+    EXPECT_FALSE(frame.isVisible());
+    frame.OnTrayNotify(kTrayIconId, WM_LBUTTONDOWN);
+    EXPECT_TRUE(frame.isVisible());
+    EXPECT_FALSE(frame.isMinimized());
+    EXPECT_FALSE(frame.IsHiddenToTray());
+}
+
+TEST_F(FrameTest, OtherIconsAndOtherMouseMessagesAreIgnored) {
+    frame.show();
+    int tracked = 0;
+    frame.SetTrayMenuTracker([&](QMenu&) {
+        ++tracked;
+        return 0;
+    });
+    frame.OnTrayNotify(4, WM_LBUTTONDOWN);
+    frame.OnTrayNotify(0, WM_RBUTTONDOWN);
+    for (const intptr_t message :
+         {WM_MOUSEMOVE, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP, WM_MBUTTONDOWN}) {
+        frame.OnTrayNotify(kTrayIconId, message);
+    }
+    EXPECT_TRUE(frame.isVisible());
+    EXPECT_FALSE(frame.IsHiddenToTray());
+    EXPECT_EQ(tracked, 0);
+}
+
+TEST_F(FrameTest, PostedTrayNotificationReachesTheHandler) {
+    frame.show();
+    QApplication::postEvent(&frame, new TrayNotifyEvent(kTrayIconId, WM_LBUTTONDOWN));
+    QApplication::processEvents();
+    EXPECT_TRUE(frame.IsHiddenToTray());
+}
+
+TEST_F(FrameTest, TrayMenuHoldsOnlyExit) {
+    const QList<QAction*> items = frame.TrayMenu().actions();
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_EQ(items[0]->text(), QStringLiteral("E&xit"));
+    EXPECT_EQ(items[0]->data().toInt(), cmd::ID_TRAY_EXIT);
+}
+
+// Runs the event loop with a right click on the tray whose menu answers `chosen`; returns the
+// loop's exit code (7 when nothing ended it).
+int RunTrayMenu(CMainFrame& frame, int chosen) {
+    frame.SetTrayMenuTracker([chosen](QMenu&) { return chosen; });
+    QTimer::singleShot(0, &frame, [&frame] {
+        QApplication::postEvent(&frame, new TrayNotifyEvent(kTrayIconId, WM_RBUTTONDOWN));
+    });
+    QTimer::singleShot(300, &frame, [] { QCoreApplication::exit(7); });
+    return QApplication::exec();
+}
+
+TEST_F(FrameTest, TrayExitEndsTheEventLoopWithCodeZero) {
+    frame.show();
+    EXPECT_EQ(RunTrayMenu(frame, cmd::ID_TRAY_EXIT), 0);
+    // The quit bypasses the close: the frame is still there.
+    EXPECT_TRUE(frame.isVisible());
+}
+
+TEST_F(FrameTest, DismissedTrayMenuDoesNothing) {
+    frame.show();
+    EXPECT_EQ(RunTrayMenu(frame, 0), 7);
+    EXPECT_TRUE(frame.isVisible());
+}
+
+TEST_F(FrameTest, ExitClosesTheFrame) {
+    frame.show();
+    frame.Action(cmd::ID_APP_EXIT)->trigger();
+    EXPECT_FALSE(frame.isVisible());
+}
+
+// Help -----------------------------------------------------------------------------------
+
+TEST(HelpFile, CompiledHelpWhenTheDesktopOpensIt) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    EXPECT_EQ(helpfile::ChooseHelpTarget(dir.path(), true),
+              dir.filePath(QStringLiteral("qsvhelp.chm")));
+    // Without a viewer and without the pages, the compiled file is still named.
+    EXPECT_EQ(helpfile::ChooseHelpTarget(dir.path(), false),
+              dir.filePath(QStringLiteral("qsvhelp.chm")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("help")));
+    QFile page(dir.filePath(QStringLiteral("help/index.html")));
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.close();
+    EXPECT_EQ(helpfile::ChooseHelpTarget(dir.path(), false),
+              dir.filePath(QStringLiteral("help/index.html")));
+    EXPECT_EQ(helpfile::ChooseHelpTarget(dir.path(), true),
+              dir.filePath(QStringLiteral("qsvhelp.chm")));
+}
+
+// Catches what the desktop is asked to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+public Q_SLOTS:
+    void Open(const QUrl& url) { urls.append(url); }
+};
+
+TEST_F(FrameTest, HelpOpensFromTheExecutablesFolderWhateverTheCurrentFolder) {
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
+    const QString before = QDir::currentPath();
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(QDir::setCurrent(elsewhere.path()));
+    frame.Action(cmd::ID_HELP_QSV)->trigger();
+    QDir::setCurrent(before);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+
+    ASSERT_EQ(catcher.urls.size(), 1);
+    const QString opened = catcher.urls[0].toLocalFile();
+    const QString appDir = QCoreApplication::applicationDirPath();
+    EXPECT_TRUE(opened == helpfile::CompiledHelpPath(appDir) ||
+                opened == helpfile::HtmlHelpPath(appDir))
+        << opened.toStdString();
+    EXPECT_TRUE(opened.startsWith(appDir + QLatin1Char('/')));
+}
+
+}  // namespace
+
+#include "frame_test.moc"

@@ -1,0 +1,117 @@
+#include "ui/dlgsource.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <iterator>
+
+#include "ui/kit/fixedtext.h"
+#include "ui/kit/uiseam.h"
+
+namespace {
+
+// Rows outside a table (a list with nothing selected) count as its first row.
+template <size_t N>
+int FromTable(const int (&table)[N], int row) {
+    return row >= 0 && static_cast<size_t>(row) < N ? table[row] : table[0];
+}
+
+}  // namespace
+
+CDlgSource::CDlgSource(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Select source file"));
+
+    auto* sourceBox = new QGroupBox(QStringLiteral("Source file"), this);
+    m_pathEdit = new QLineEdit(sourceBox);
+    m_pathEdit->setMinimumWidth(260);
+    m_browseButton = new QPushButton(QStringLiteral("Browse"), sourceBox);
+    m_browseButton->setAutoDefault(false);
+    auto* sourceRow = new QHBoxLayout(sourceBox);
+    sourceRow->addWidget(m_pathEdit, 1);
+    sourceRow->addWidget(m_browseButton);
+
+    auto* optionsBox = new QGroupBox(QStringLiteral("Decode options"), this);
+    m_formatList = new QComboBox(optionsBox);
+    m_formatList->addItems({QStringLiteral("U-LAW"), QStringLiteral("A-LAW")});
+    m_packetizationList = new QComboBox(optionsBox);
+    m_packetizationList->addItems(
+        {QStringLiteral("20"), QStringLiteral("40"), QStringLiteral("80"), QStringLiteral("160")});
+    auto* optionsRow = new QHBoxLayout(optionsBox);
+    optionsRow->addWidget(new QLabel(QStringLiteral("Format (G711)"), optionsBox));
+    optionsRow->addWidget(m_formatList);
+    optionsRow->addSpacing(16);
+    optionsRow->addWidget(new QLabel(QStringLiteral("Packetization time (ms)"), optionsBox));
+    optionsRow->addWidget(m_packetizationList);
+    optionsRow->addStretch(1);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setAutoDefault(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    buttons->addStretch(1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(sourceBox);
+    layout->addWidget(optionsBox);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(m_browseButton, &QPushButton::clicked, this, &CDlgSource::OnBrowse);
+    connect(ok, &QPushButton::clicked, this, &CDlgSource::accept);
+    connect(cancel, &QPushButton::clicked, this, &CDlgSource::reject);
+
+    UpdateData(false);
+    m_sourceEntry = PlaylistFile{};
+}
+
+void CDlgSource::UpdateData(bool saveAndValidate) {
+    if (saveAndValidate) {
+        m_nFormat = m_formatList->currentIndex();
+        m_nPacketization = m_packetizationList->currentIndex();
+        m_strPath = m_pathEdit->text();
+    } else {
+        m_formatList->setCurrentIndex(m_nFormat);
+        m_packetizationList->setCurrentIndex(m_nPacketization);
+        m_pathEdit->setText(m_strPath);
+    }
+}
+
+void CDlgSource::OnBrowse() {
+    const QString chosen = uiseam::GetOpenFileName(this, QStringLiteral("Open"), QString(),
+                                                   QStringLiteral("mp3 and wav (*.mp3 *wav)"));
+    if (chosen.isEmpty()) {
+        return;
+    }
+    // The whole path must fit the entry's field: a cut path would name another file.
+    PlaylistFile entry = m_sourceEntry;
+    const QString name = QFileInfo(chosen).fileName();
+    if (!fixedtext::ToFixed(chosen, entry.Source.path) || !fixedtext::ToFixed(name, entry.Name)) {
+        uiseam::MessageBox(this, QStringLiteral("The path of the file is too long"));
+        return;
+    }
+    m_sourceEntry = entry;
+    m_strPath = chosen;
+    UpdateData(false);
+}
+
+void CDlgSource::accept() {
+    UpdateData(true);
+    if (m_strPath.isEmpty()) {
+        uiseam::MessageBox(this, QStringLiteral("Please select the source file"));
+        return;
+    }
+    m_sourceEntry.DstFormat = FromTable(kFormatTags, m_nFormat);
+    m_sourceEntry.DstSampleRate = kOutputSampleRate;
+    m_sourceEntry.DstPacketization = FromTable(kPacketizations, m_nPacketization);
+    QDialog::accept();
+}

@@ -1,0 +1,48 @@
+#pragma once
+// "Select source file": picks an audio file with Browse and its output settings (G.711 law
+// and packetization time) for Add file. On OK m_sourceEntry holds the file's display name,
+// its full path and the output settings; every other field is zero. UI thread only.
+
+#include <QDialog>
+#include <QString>
+
+#include "playlist/playlist.h"
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+class CDlgSource : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int kFormatTags[] = {7, 6};                 // rows "U-LAW", "A-LAW"
+    static constexpr int kPacketizations[] = {20, 40, 80, 160};  // rows in ms
+    static constexpr int kOutputSampleRate = 8000;
+
+    explicit CDlgSource(QWidget* parent = nullptr);
+
+    // Data exchange: true reads the controls into the members, false pushes the members to
+    // the controls.
+    void UpdateData(bool saveAndValidate);
+    // Browse: choose the source file; cancelling changes nothing.
+    void OnBrowse();
+    // Confirm source: refuses an empty path, otherwise fills the output settings and closes.
+    void accept() override;
+
+    QLineEdit* PathEdit() const { return m_pathEdit; }
+    QComboBox* FormatList() const { return m_formatList; }
+    QComboBox* PacketizationList() const { return m_packetizationList; }
+    QPushButton* BrowseButton() const { return m_browseButton; }
+
+    int m_nFormat = 0;
+    int m_nPacketization = 0;
+    QString m_strPath;
+    PlaylistFile m_sourceEntry;
+
+private:
+    QLineEdit* m_pathEdit = nullptr;
+    QPushButton* m_browseButton = nullptr;
+    QComboBox* m_formatList = nullptr;
+    QComboBox* m_packetizationList = nullptr;
+};

@@ -1,0 +1,396 @@
+#include "ui/mainframe.h"
+
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolBar>
+#include <QWindowStateChangeEvent>
+
+#include "ui/commandids.h"
+#include "ui/helpfile.h"
+#include "ui/kit/uiseam.h"
+#include "ui/lockkeys.h"
+#include "ui/traynotifyevent.h"
+
+namespace {
+
+struct ToolbarIcon {
+    int id;
+    const char* themeName;  // freedesktop icon name, tried first
+    const char* fallback;   // bundled image
+};
+
+// Toolbar order; 0 marks a separator.
+constexpr ToolbarIcon kToolbar[] = {
+    {cmd::ID_FILE_NEW, "document-new", ":/icons/new.png"},
+    {cmd::ID_FILE_OPEN, "document-open", ":/icons/open.png"},
+    {cmd::ID_PLAYLIST_DELETE, "edit-delete", ":/icons/delete.png"},
+    {0, nullptr, nullptr},
+    {cmd::ID_MOVE_DOWN, "go-down", ":/icons/movedown.png"},
+    {cmd::ID_MOVE_UP, "go-up", ":/icons/moveup.png"},
+    {0, nullptr, nullptr},
+    {cmd::ID_ADD_FILE, "list-add", ":/icons/addfile.png"},
+    {cmd::ID_REMOVE_FILE, "list-remove", ":/icons/removefile.png"},
+    {0, nullptr, nullptr},
+    {cmd::ID_ADD_DESTINATION, "network-wired", ":/icons/adddestination.png"},
+    {cmd::ID_REMOVE_DESTINATION, "network-offline", ":/icons/removedestination.png"},
+    {0, nullptr, nullptr},
+    {cmd::ID_START_STREAMING, "media-playback-start", ":/icons/start.png"},
+    {cmd::ID_STOP, "media-playback-stop", ":/icons/stop.png"},
+    {0, nullptr, nullptr},
+    {cmd::ID_TOOLS_CONVERT, "document-save-as", ":/icons/convert.png"},
+    {cmd::ID_VOLUME, "audio-volume-high", ":/icons/volume.png"},
+};
+
+// Menu layout; 0 marks a separator.
+struct MenuSpec {
+    const char* title;
+    std::initializer_list<int> items;
+};
+
+const MenuSpec kMenus[] = {
+    {"&Playlist",
+     {cmd::ID_FILE_NEW, cmd::ID_FILE_OPEN, cmd::ID_PLAYLIST_DELETE, 0, cmd::ID_MOVE_DOWN,
+      cmd::ID_MOVE_UP, 0, cmd::ID_APP_EXIT}},
+    {"&View", {cmd::ID_VIEW_TOOLBAR, cmd::ID_VIEW_STATUS_BAR}},
+    {"&Streaming",
+     {cmd::ID_ADD_FILE, cmd::ID_REMOVE_FILE, 0, cmd::ID_ADD_DESTINATION, cmd::ID_REMOVE_DESTINATION,
+      0, cmd::ID_START_STREAMING, cmd::ID_STOP, 0, cmd::ID_LOOP_MODE}},
+    {"&Tools", {cmd::ID_TOOLS_CONVERT, cmd::ID_VOLUME}},
+    {"&Help", {cmd::ID_HELP_QSV, 0, cmd::ID_APP_ABOUT}},
+};
+
+constexpr int kIndicatorPollMs = 500;
+
+QString ReadyText() {
+    return QStringLiteral("Ready");
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+    // No maximise box and no resizing border; the minimise box stays.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowIcon(QIcon(QStringLiteral(":/icons/sonvex32.png")));
+    setWindowTitle(uiseam::AppTitle());
+    // The window is exactly as large as its contents ask; the user cannot resize it.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+    CreateTrayIcon();
+    m_bHiddenToTray = false;
+
+    // The idle refresh: whenever the event loop runs dry, the command states catch up with
+    // whatever changed the view (selection clicks, posted progress).
+    if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                &CMainFrame::UpdateCommands);
+    }
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, &CMainFrame::RefreshIndicators);
+    poll->start(kIndicatorPollMs);
+    RefreshIndicators();
+    UpdateCommands();
+}
+
+CMainFrame::~CMainFrame() {
+    // Children (the view) go after this body; nothing may call into them from here on.
+    if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
+        disconnect(dispatcher, nullptr, this, nullptr);
+    }
+    if (statusBar() != nullptr) {
+        disconnect(statusBar(), nullptr, this, nullptr);
+    }
+    m_viewTarget = nullptr;
+    m_appTarget = nullptr;
+    if (m_tray != nullptr) {
+        m_tray->hide();
+    }
+}
+
+void CMainFrame::SetView(QWidget* view, cmd::CommandTarget* target) {
+    m_view = view;
+    m_viewTarget = target;
+    if (view != nullptr) {
+        setCentralWidget(view);
+        // A view that goes away early must not be asked about commands any more.
+        connect(view, &QObject::destroyed, this, [this] { m_viewTarget = nullptr; });
+    }
+    UpdateCommands();
+}
+
+QAction* CMainFrame::Action(int id) const {
+    const auto it = m_actions.find(id);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+void CMainFrame::CreateActions() {
+    for (const cmd::CommandText& text : cmd::kCommandTexts) {
+        auto* action = new QAction(QString::fromUtf8(text.menuText), this);
+        action->setStatusTip(QString::fromUtf8(text.prompt));
+        action->setToolTip(QString::fromUtf8(text.tooltip));
+        action->setData(text.id);
+        const int id = text.id;
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        m_actions[id] = action;
+    }
+    Action(cmd::ID_FILE_NEW)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    Action(cmd::ID_FILE_OPEN)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    for (const int id : {cmd::ID_LOOP_MODE, cmd::ID_VIEW_TOOLBAR, cmd::ID_VIEW_STATUS_BAR}) {
+        Action(id)->setCheckable(true);
+    }
+    for (const ToolbarIcon& icon : kToolbar) {
+        if (icon.id != 0) {
+            Action(icon.id)->setIcon(QIcon::fromTheme(QString::fromUtf8(icon.themeName),
+                                                      QIcon(QString::fromUtf8(icon.fallback))));
+        }
+    }
+
+    auto* trayExit = m_trayMenu.addAction(QStringLiteral("E&xit"));
+    trayExit->setData(cmd::ID_TRAY_EXIT);
+}
+
+void CMainFrame::CreateMenus() {
+    for (const MenuSpec& spec : kMenus) {
+        QMenu* menu = menuBar()->addMenu(QString::fromUtf8(spec.title));
+        for (const int id : spec.items) {
+            if (id == 0) {
+                menu->addSeparator();
+            } else {
+                menu->addAction(Action(id));
+            }
+        }
+        // Menus show the states of this moment, not of the last refresh.
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommands);
+    }
+}
+
+void CMainFrame::CreateToolBar() {
+    m_toolBar = new QToolBar(QStringLiteral("Standard"), this);
+    m_toolBar->setObjectName(QStringLiteral("toolbar"));
+    m_toolBar->setIconSize(QSize(16, 16));
+    m_toolBar->setMovable(true);
+    m_toolBar->setAllowedAreas(Qt::AllToolBarAreas);
+    for (const ToolbarIcon& icon : kToolbar) {
+        if (icon.id == 0) {
+            m_toolBar->addSeparator();
+        } else {
+            m_toolBar->addAction(Action(icon.id));
+        }
+    }
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+}
+
+void CMainFrame::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    m_messagePane = new QLabel(ReadyText(), bar);
+    bar->addWidget(m_messagePane, 1);
+    auto indicator = [bar](const QString& longest) {
+        auto* pane = new QLabel(bar);
+        pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        pane->setAlignment(Qt::AlignCenter);
+        pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(longest) + 8);
+        bar->addPermanentWidget(pane);
+        return pane;
+    };
+    m_capsPane = indicator(QStringLiteral("CAP"));
+    m_numPane = indicator(QStringLiteral("NUM"));
+    m_scrollPane = indicator(QStringLiteral("SCRL"));
+    // Fly-by prompts and the view's texts both pass through here.
+    connect(bar, &QStatusBar::messageChanged, this, [this] { UpdateCommands(); });
+}
+
+void CMainFrame::CreateTrayIcon() {
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        return;  // no notification area: the frame works without it
+    }
+    m_tray = new QSystemTrayIcon(QIcon(QStringLiteral(":/icons/sonvex16.png")), this);
+    m_tray->setToolTip(QStringLiteral("Quarnel Sonvex"));
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                intptr_t message = 0;
+                switch (reason) {
+                    case QSystemTrayIcon::Trigger:
+                        message = WM_LBUTTONDOWN;
+                        break;
+                    case QSystemTrayIcon::Context:
+                        message = WM_RBUTTONDOWN;
+                        break;
+                    case QSystemTrayIcon::DoubleClick:
+                        message = WM_LBUTTONDBLCLK;
+                        break;
+                    default:
+                        message = WM_MBUTTONDOWN;
+                        break;
+                }
+                QApplication::postEvent(this, new TrayNotifyEvent(kTrayIconId, message));
+            });
+    m_tray->show();
+}
+
+bool CMainFrame::OnCommand(int id) {
+    bool handled = m_viewTarget != nullptr && m_viewTarget->OnCommand(id);
+    if (!handled) {
+        handled = OnFrameCommand(id);
+    }
+    if (!handled && m_appTarget != nullptr) {
+        handled = m_appTarget->OnCommand(id);
+    }
+    UpdateCommands();
+    return handled;
+}
+
+bool CMainFrame::OnFrameCommand(int id) {
+    switch (id) {
+        case cmd::ID_APP_EXIT:
+            close();
+            return true;
+        case cmd::ID_VIEW_TOOLBAR:
+            m_toolBar->setVisible(!m_toolBar->isVisible());
+            return true;
+        case cmd::ID_VIEW_STATUS_BAR:
+            statusBar()->setVisible(!statusBar()->isVisible());
+            return true;
+        case cmd::ID_HELP_QSV:
+            OnHelp();
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool CMainFrame::OnFrameUpdate(int id, cmd::CommandState& state) const {
+    switch (id) {
+        case cmd::ID_VIEW_TOOLBAR:
+            // isHidden, not isVisible: the answer must not depend on the frame being shown.
+            state.checked = !m_toolBar->isHidden();
+            return true;
+        case cmd::ID_VIEW_STATUS_BAR:
+            state.checked = !statusBar()->isHidden();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void CMainFrame::UpdateCommands() {
+    if (m_bUpdating) {
+        return;  // setEnabled may itself post status changes
+    }
+    m_bUpdating = true;
+    for (const auto& [id, action] : m_actions) {
+        cmd::CommandState state;
+        if (m_viewTarget == nullptr || !m_viewTarget->OnUpdateCommand(id, state)) {
+            state = cmd::CommandState{};
+            OnFrameUpdate(id, state);
+        }
+        action->setEnabled(state.enabled);
+        if (action->isCheckable()) {
+            action->setChecked(state.checked);
+        }
+    }
+    m_bUpdating = false;
+}
+
+void CMainFrame::SetMessageText(const QString& text) {
+    statusBar()->showMessage(text);
+    UpdateCommands();
+}
+
+QString CMainFrame::MessageText() const {
+    const QString message = statusBar()->currentMessage();
+    return message.isEmpty() ? m_messagePane->text() : message;
+}
+
+void CMainFrame::RefreshIndicators() {
+    LockKeyState keys;
+    QueryLockKeys(keys);
+    m_capsPane->setText(keys.caps ? QStringLiteral("CAP") : QString());
+    m_numPane->setText(keys.num ? QStringLiteral("NUM") : QString());
+    m_scrollPane->setText(keys.scroll ? QStringLiteral("SCRL") : QString());
+}
+
+bool CMainFrame::event(QEvent* event) {
+    if (event->type() == static_cast<QEvent::Type>(WM_TRAY_NOTIFY)) {
+        const auto* notify = static_cast<TrayNotifyEvent*>(event);
+        OnTrayNotify(notify->WParam(), notify->LParam());
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_bHiddenToTray) {
+        // Hiding inside the state change confuses some window managers; do it right after.
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized()) {
+                OnMinimized();
+            }
+        });
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted() && m_tray != nullptr) {
+        m_tray->hide();
+    }
+}
+
+void CMainFrame::OnMinimized() {
+    hide();
+    m_bHiddenToTray = true;
+}
+
+void CMainFrame::ShowFromTray() {
+    // showNormal also restores a frame that was minimised before it was hidden.
+    showNormal();
+    raise();
+    activateWindow();
+    setFocus(Qt::OtherFocusReason);
+    m_bHiddenToTray = false;
+}
+
+void CMainFrame::OnTrayNotify(uintptr_t wParam, intptr_t lParam) {
+    if (wParam != kTrayIconId) {
+        return;
+    }
+    if (lParam == WM_LBUTTONDOWN) {
+        if (m_bHiddenToTray) {
+            ShowFromTray();
+        } else {
+            hide();
+            m_bHiddenToTray = true;
+        }
+    } else if (lParam == WM_RBUTTONDOWN) {
+        activateWindow();
+        int chosen = 0;
+        if (m_trackTrayMenu) {
+            chosen = m_trackTrayMenu(m_trayMenu);
+        } else if (const QAction* action = m_trayMenu.exec(QCursor::pos())) {
+            chosen = action->data().toInt();
+        }
+        if (chosen == cmd::ID_TRAY_EXIT) {
+            // Ends the event loop at once, without the frame's close processing.
+            QCoreApplication::exit(0);
+        }
+    }
+}
+
+void CMainFrame::OnHelp() {
+    helpfile::OpenHelp(QCoreApplication::applicationDirPath());
+}

@@ -1,0 +1,95 @@
+#pragma once
+// The main window: menu bar, toolbar, status bar with the message pane and the lock-key
+// indicators, and the notification-area icon through which the window is hidden, restored
+// and the application ended. Every command is one QAction shared by menu and toolbar; a
+// triggered command is offered to the view first, then to the frame, then to the
+// application, and afterwards every action's enabled/checked state is recomputed. The frame
+// cannot be resized or maximised: its size follows the view. UI thread only.
+
+#include <QMainWindow>
+#include <QMenu>
+#include <QPointer>
+#include <functional>
+#include <map>
+
+#include "ui/commandtarget.h"
+
+class QAction;
+class QLabel;
+class QSystemTrayIcon;
+class QToolBar;
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit CMainFrame(QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // Puts the view in the frame; the frame owns it. target handles the view's commands (the
+    // view itself, usually); either may be null.
+    void SetView(QWidget* view, cmd::CommandTarget* target);
+    // Commands nobody else handles (the About box) go here last.
+    void SetAppTarget(cmd::CommandTarget* target) { m_appTarget = target; }
+
+    // The action of a command id; null when the frame has none.
+    QAction* Action(int id) const;
+    QToolBar* ToolBar() const { return m_toolBar; }
+    QMenu& TrayMenu() { return m_trayMenu; }
+    // The tray icon, or null where the desktop has no notification area.
+    QSystemTrayIcon* TrayIcon() const { return m_tray; }
+    bool IsHiddenToTray() const { return m_bHiddenToTray; }
+
+    // Routes a command: view, frame, application; then refreshes every action's state.
+    // False when nobody handled it.
+    bool OnCommand(int id);
+    // Recomputes enabled/checked of every action from the view's update handlers.
+    void UpdateCommands();
+    // Shows a text in the message pane (the view's status texts); the command states follow.
+    void SetMessageText(const QString& text);
+    // The text shown in the message pane right now ("Ready" when idle).
+    QString MessageText() const;
+
+    // The tray icon's notification (see TrayNotifyEvent).
+    void OnTrayNotify(uintptr_t wParam, intptr_t lParam);
+    // The frame was minimised: it leaves the screen and the taskbar; only the tray icon stays.
+    void OnMinimized();
+    // Where the tray menu is shown; returns the chosen command id or 0. Tests replace it.
+    using TrayMenuTracker = std::function<int(QMenu& menu)>;
+    void SetTrayMenuTracker(TrayMenuTracker tracker) { m_trackTrayMenu = std::move(tracker); }
+
+    // "QSV help": opens the help file next to the executable.
+    void OnHelp();
+
+protected:
+    bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void CreateTrayIcon();
+    bool OnFrameCommand(int id);
+    bool OnFrameUpdate(int id, cmd::CommandState& state) const;
+    void RefreshIndicators();
+    void ShowFromTray();
+
+    QToolBar* m_toolBar = nullptr;
+    QLabel* m_messagePane = nullptr;
+    QLabel* m_capsPane = nullptr;
+    QLabel* m_numPane = nullptr;
+    QLabel* m_scrollPane = nullptr;
+    QSystemTrayIcon* m_tray = nullptr;
+    QMenu m_trayMenu;
+    bool m_bHiddenToTray = false;
+
+    std::map<int, QAction*> m_actions;
+    QPointer<QWidget> m_view;
+    cmd::CommandTarget* m_viewTarget = nullptr;
+    cmd::CommandTarget* m_appTarget = nullptr;
+    TrayMenuTracker m_trackTrayMenu;
+    bool m_bUpdating = false;
+};

@@ -1,0 +1,74 @@
+#include "ui/openplaylistdlg.h"
+
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <string>
+#include <vector>
+
+#include "playlist/playliststore.h"
+#include "ui/kit/fixedtext.h"
+
+COpenPlayListDlg::COpenPlayListDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Playlists"));
+    m_list = new QListWidget(this);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_list->setMinimumSize(240, 150);
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setAutoDefault(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    buttons->addStretch(1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_list);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_list, &QListWidget::itemSelectionChanged, this,
+            &COpenPlayListDlg::OnSelectionChanged);
+    connect(m_list, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem* item) { OnDoubleClicked(m_list->row(item)); });
+
+    // The store lives only for the listing (its construction also moves legacy playlists).
+    std::vector<std::string> names;
+    {
+        PlaylistStore store;
+        store.ListPlaylists(names);
+    }
+    for (const std::string& name : names) {
+        m_list->addItem(fixedtext::FromFixed(name.c_str()));
+    }
+    if (m_list->count() > 0) {
+        m_list->setCurrentRow(0);
+        OnSelectionChanged();
+    }
+}
+
+void COpenPlayListDlg::OnSelectionChanged() {
+    const int row = m_list->currentRow();
+    if (row >= 0 && m_list->count() > 0 && m_list->item(row)->isSelected()) {
+        m_strSelected = m_list->item(row)->text();
+    }
+}
+
+void COpenPlayListDlg::OnDoubleClicked(int row) {
+    if (row < 0 || row >= m_list->count()) {
+        return;
+    }
+    m_list->setCurrentRow(row);
+    OnSelectionChanged();
+    accept();
+}
+
+void COpenPlayListDlg::showEvent(QShowEvent* event) {
+    setWindowTitle(m_strCaption);
+    QDialog::showEvent(event);
+}

@@ -1,0 +1,86 @@
+// Renders the main window with a demo playlist into a PNG, for the documentation.
+// Usage: sonvex_screenshot OUTPUT.png AUDIOFILE...
+// The demo playlist is written through the application's own store, so point XDG_CONFIG_HOME
+// at a scratch folder first (scripts/screenshot.sh does).
+
+#include <QCoreApplication>
+#include <QDialog>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QTimer>
+#include <cstdio>
+
+#include "playlist/playliststore.h"
+#include "ui/commandids.h"
+#include "ui/kit/fixedtext.h"
+#include "ui/kit/uiseam.h"
+#include "ui/mainframe.h"
+#include "ui/openplaylistdlg.h"
+#include "ui/sonvexapp.h"
+
+namespace {
+
+const char kDemoName[] = "Lobby music";
+
+bool WriteDemoPlaylist(int count, char** files) {
+    Playlist playlist;
+    for (int i = 0; i < count; ++i) {
+        const QFileInfo info(QString::fromLocal8Bit(files[i]));
+        PlaylistFile entry;
+        if (!fixedtext::ToFixed(info.absoluteFilePath(), entry.Source.path) ||
+            !fixedtext::ToFixed(info.fileName(), entry.Name)) {
+            return false;
+        }
+        entry.DstFormat = i % 2 == 0 ? 7 : 6;
+        entry.DstSampleRate = 8000;
+        entry.DstPacketization = 20;
+        playlist.AppendFile(entry);
+    }
+    playlist.AppendDestination(RtpDestination::FromOctets(127, 0, 0, 1, 5004));
+    playlist.AppendDestination(RtpDestination::FromOctets(192, 168, 10, 21, 6000));
+    PlaylistStore store;
+    store.Create(kDemoName);
+    store.Save(playlist);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s OUTPUT.png AUDIOFILE...\n", argv[0]);
+        return 2;
+    }
+    if (!WriteDemoPlaylist(argc - 2, argv + 2)) {
+        std::fprintf(stderr, "sonvex_screenshot: a path is too long\n");
+        return 1;
+    }
+    const QString output = QString::fromLocal8Bit(argv[1]);
+    int qtArgc = 1;
+    CSonvexApp app(qtArgc, argv);
+    if (!app.InitInstance()) {
+        return 1;
+    }
+    CMainFrame* frame = app.MainFrame();
+    // Open the demo playlist as the operator would, answering the list dialog.
+    uiseam::SetModalHandler([](QDialog& dialog) {
+        auto* open = qobject_cast<COpenPlayListDlg*>(&dialog);
+        if (open == nullptr) {
+            return static_cast<int>(QDialog::Rejected);
+        }
+        open->m_strSelected = QString::fromUtf8(kDemoName);
+        return static_cast<int>(QDialog::Accepted);
+    });
+    int result = 1;
+    QTimer::singleShot(300, frame, [&] {
+        frame->OnCommand(cmd::ID_FILE_OPEN);
+        frame->SetMessageText(QStringLiteral("Ready"));
+        QTimer::singleShot(500, frame, [&] {
+            result = frame->grab().save(output) ? 0 : 1;
+            QCoreApplication::exit(result);
+        });
+    });
+    app.Run();
+    uiseam::SetModalHandler({});
+    return result;
+}
