@@ -293,7 +293,7 @@ void RegistryConnection::MoveAside() {
     for (int attempt = 1; attempt < 100; ++attempt) {
         std::string aside = m_path + ".corrupt-" + stamp;
         if (attempt > 1) {
-            aside += "-" + std::to_string(attempt);
+            aside.append(1, '-').append(std::to_string(attempt));
         }
         if (RenameNoReplace(m_path, aside)) {
             // The journal files belong to the damaged file; left behind they would be
@@ -326,7 +326,9 @@ RegistryConnection::OpenResult RegistryConnection::Open(bool create) {
         return OpenResult::Failed;
     }
     sqlite3* raw = nullptr;
-    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+    // One connection serves one thread: SQLite's own locking of it is not needed.
+    const int flags =
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
     const int rc = sqlite3_open_v2(m_path.c_str(), &raw, flags, nullptr);
     m_db.reset(raw);
     if (rc != SQLITE_OK) {

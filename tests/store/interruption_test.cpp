@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,18 +72,32 @@ TEST_F(InterruptionTest, KilledSavesLeaveTheOldOrTheNewPlaylistWhole) {
     int sawA = 0;
     int sawB = 0;
     for (int round = 0; round < 40; ++round) {
+        int done[2];
+        ASSERT_EQ(::pipe(done), 0);
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            ::close(done[0]);
             PlaylistStore store;
             store.Open("Killed");
             const auto stop = std::chrono::steady_clock::now() + std::chrono::seconds(20);
             for (int i = 0; std::chrono::steady_clock::now() < stop; ++i) {
                 store.Save(i % 2 == 0 ? b : a);
+                const char saved = 's';
+                (void)!::write(done[1], &saved, 1);  // tells the parent a save completed
             }
             ::_exit(0);  // only if the parent never killed it
         }
-        ::usleep(static_cast<useconds_t>(2000 + random() % 40000));
+        ::close(done[1]);
+        // Let one or two saves complete, whatever the machine's speed, then kill the
+        // child at a random point of the next ones.
+        const int completed = 1 + round % 2;
+        char byte;
+        for (int i = 0; i < completed; ++i) {
+            ASSERT_EQ(::read(done[0], &byte, 1), 1);
+        }
+        ::close(done[0]);
+        ::usleep(static_cast<useconds_t>(random() % 15000));
         ASSERT_EQ(::kill(child, SIGKILL), 0);
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -102,6 +117,38 @@ TEST_F(InterruptionTest, KilledSavesLeaveTheOldOrTheNewPlaylistWhole) {
     // The kills landed at different points: both versions were seen.
     EXPECT_GT(sawA, 0);
     EXPECT_GT(sawB, 0);
+}
+
+TEST_F(InterruptionTest, SaveThatRunsOutOfSpaceKeepsTheOldPlaylist) {
+    const Playlist a = Version('A', 20, 2);
+    {
+        PlaylistStore store;
+        store.Create("Full");
+        ASSERT_TRUE(store.SavePlaylist(a));
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Writes past 64 KiB fail as on a full disk.
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{64 * 1024, 64 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        PlaylistStore store;
+        store.Open("Full");
+        ::_exit(store.SavePlaylist(Version('B', 2000, 50)) ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the save reported success";
+
+    PlaylistStore store;
+    ASSERT_TRUE(store.Open("Full"));
+    Playlist loaded;
+    store.Load(loaded);
+    EXPECT_TRUE(Same(loaded, a));
+    EXPECT_TRUE(store.SavePlaylist(Version('C', 5, 1)));  // and the store still works
+    EXPECT_TRUE(QuarantinedFiles().empty());
 }
 
 // Each child saves its own version of a shared playlist and loads it back, many times;

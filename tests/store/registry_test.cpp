@@ -78,9 +78,9 @@ TEST_F(RegistryTest, EnumerationIsSortedWithoutCaseAndStopsAtTheEnd) {
     EXPECT_EQ(Enumerate(base), (std::vector<std::string>{"A", "b", "c", "File10", "File2"}));
     char name[kRegistryBufferBytes];
     EXPECT_FALSE(base.EnumKey(5, name, sizeof name));
-    char small[5];
+    char small[6];
     EXPECT_FALSE(base.EnumKey(3, small, sizeof small));  // "File10" needs 7 bytes
-    EXPECT_TRUE(base.EnumKey(4, small, 6));
+    EXPECT_TRUE(base.EnumKey(4, small, sizeof small));
     EXPECT_STREQ(small, "File2");
 }
 
