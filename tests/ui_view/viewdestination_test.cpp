@@ -1,0 +1,234 @@
+// Destinations, the volume dialog and the progress display of the main view.
+
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSlider>
+#include <cmath>
+#include <cstring>
+
+#include "ui/dlgdestination.h"
+#include "ui/streamingevent.h"
+#include "ui/volumedialog.h"
+#include "viewfixture.h"
+
+namespace viewtest {
+namespace {
+
+void FillDestination(CDlgDestination& dialog, const QStringList& octets, const QString& port) {
+    for (int i = 0; i < 4; ++i) {
+        dialog.OctetEdit(i)->setText(octets.value(i));
+    }
+    dialog.PortEdit()->setText(port);
+}
+
+struct RefusedEntry {
+    const char* label;
+    QStringList octets;
+    QString port;
+    QString message;
+};
+
+class DestinationRefusalTest : public ::testing::TestWithParam<RefusedEntry> {
+protected:
+    void SetUp() override { App(); }
+};
+
+TEST_P(DestinationRefusalTest, KeepsTheDialogOpenWithItsMessage) {
+    ScriptedUi ui;
+    ui.AnswerMessage(uiseam::IDOK);
+    CDlgDestination dialog;
+    FillDestination(dialog, GetParam().octets, GetParam().port);
+    dialog.accept();
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].text, GetParam().message);
+    EXPECT_EQ(ui.Messages()[0].caption, QStringLiteral("Sonvex"));
+}
+
+const QString kIncorrect = QStringLiteral("Incorrect IP address or port");
+const QString kInteger = QStringLiteral("Enter an integer.");
+const QStringList kAddress = {QStringLiteral("10"), QStringLiteral("0"), QStringLiteral("0"),
+                              QStringLiteral("1")};
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, DestinationRefusalTest,
+    ::testing::Values(RefusedEntry{"zero_port", kAddress, QStringLiteral("0"), kIncorrect},
+                      RefusedEntry{"blank_address", {}, QStringLiteral("5004"), kIncorrect},
+                      RefusedEntry{"port_not_integer", kAddress, QStringLiteral("50x4"), kInteger},
+                      RefusedEntry{"port_empty", kAddress, QString(), kInteger},
+                      RefusedEntry{"port_beyond_16_bits", kAddress, QStringLiteral("70000"),
+                                   kIncorrect},
+                      RefusedEntry{"port_negative", kAddress, QStringLiteral("-5"), kIncorrect}),
+    [](const auto& entry) { return std::string(entry.param.label); });
+
+TEST(DestinationDialogTest, BuildsTextAddressInNetworkOrderAndPort) {
+    App();
+    ScriptedUi ui;
+    CDlgDestination dialog;
+    FillDestination(
+        dialog,
+        {QStringLiteral("192"), QStringLiteral("168"), QStringLiteral("1"), QStringLiteral("10")},
+        QStringLiteral(" 5004 "));
+    dialog.accept();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_STREQ(dialog.m_destination.IpPort, "192.168.1.10 : 5004");
+    uint8_t bytes[4];
+    std::memcpy(bytes, &dialog.m_destination.IP, 4);
+    EXPECT_EQ(bytes[0], 192);
+    EXPECT_EQ(bytes[1], 168);
+    EXPECT_EQ(bytes[2], 1);
+    EXPECT_EQ(bytes[3], 10);
+    EXPECT_EQ(dialog.m_destination.Port, 5004u);
+    // A field left empty beside filled ones reads as 0, as the address control does.
+    CDlgDestination partial;
+    FillDestination(partial, {QStringLiteral("127"), QString(), QString(), QStringLiteral("1")},
+                    QStringLiteral("65535"));
+    partial.accept();
+    ASSERT_EQ(partial.result(), QDialog::Accepted);
+    EXPECT_STREQ(partial.m_destination.IpPort, "127.0.0.1 : 65535");
+}
+
+class ViewDestinationTest : public ViewFixture {
+protected:
+    void AddDestination(const QStringList& octets, int port) {
+        m_ui->AnswerDialog<CDlgDestination>([octets, port](CDlgDestination& dialog) {
+            FillDestination(dialog, octets, QString::number(port));
+            dialog.accept();
+            return dialog.result();
+        });
+        m_view->OnCommand(cmd::ID_ADD_DESTINATION);
+    }
+};
+
+TEST_F(ViewDestinationTest, AddAndRemoveDestinationsAreSavedAndConfirmed) {
+    NewPlaylist(QStringLiteral("demo"));
+    const QStringList address = {QStringLiteral("192"), QStringLiteral("168"), QStringLiteral("1"),
+                                 QStringLiteral("10")};
+    AddDestination(address, 5004);
+    AddDestination(address, 5004);  // duplicates are accepted
+    AddDestination(
+        {QStringLiteral("127"), QStringLiteral("0"), QStringLiteral("0"), QStringLiteral("1")},
+        6000);
+    ASSERT_EQ(m_view->DestinationList()->count(), 3);
+    EXPECT_EQ(m_view->DestinationList()->item(0)->text(), QStringLiteral("192.168.1.10 : 5004"));
+    Playlist stored;
+    ASSERT_TRUE(Stored("demo", stored));
+    ASSERT_EQ(stored.Destinations.size(), 3u);
+    EXPECT_STREQ(stored.Destinations[2].IpPort, "127.0.0.1 : 6000");
+    EXPECT_EQ(stored.Destinations[2].Port, 6000u);
+
+    EXPECT_FALSE(Enabled(cmd::ID_REMOVE_DESTINATION));
+    ClickDestination(0);
+    EXPECT_TRUE(Enabled(cmd::ID_REMOVE_DESTINATION));
+    m_ui->AnswerMessage(uiseam::IDNO);
+    m_view->OnCommand(cmd::ID_REMOVE_DESTINATION);
+    EXPECT_EQ(m_ui->Messages().back().text,
+              QStringLiteral("Are you sure to delete destination: 192.168.1.10 : 5004?"));
+    EXPECT_EQ(m_view->DestinationList()->count(), 3);
+
+    ClickDestination(2);
+    m_ui->AnswerMessage(uiseam::IDYES);
+    m_view->OnCommand(cmd::ID_REMOVE_DESTINATION);
+    EXPECT_EQ(m_view->DestinationList()->count(), 2);
+    EXPECT_FALSE(Enabled(cmd::ID_REMOVE_DESTINATION));
+    ASSERT_TRUE(Stored("demo", stored));
+    ASSERT_EQ(stored.Destinations.size(), 2u);
+    EXPECT_STREQ(stored.Destinations[1].IpPort, "192.168.1.10 : 5004");
+
+    // Reopening shows them in order with none selected.
+    OpenPlaylist(QStringLiteral("demo"));
+    EXPECT_EQ(m_view->DestinationList()->count(), 2);
+    EXPECT_FALSE(m_view->DestinationSelected());
+}
+
+TEST_F(ViewDestinationTest, AStartWithoutFilesDoesNothing) {
+    NewPlaylist(QStringLiteral("demo"));
+    EXPECT_TRUE(Enabled(cmd::ID_START_STREAMING));
+    m_view->OnCommand(cmd::ID_START_STREAMING);
+    EXPECT_FALSE(m_view->IsStreaming());
+    EXPECT_FALSE(m_view->IsWorkerRunning());
+}
+
+TEST_F(ViewDestinationTest, VolumeDialogFollowsTheSliderAndSetsTheGain) {
+    CVolumeDialog probe;
+    probe.m_nPositionDb = 4;
+    probe.InitDialog();
+    EXPECT_EQ(probe.Slider()->minimum(), -9);
+    EXPECT_EQ(probe.Slider()->maximum(), 9);
+    EXPECT_EQ(probe.Slider()->value(), 4);
+    EXPECT_EQ(probe.ValueEdit()->text(), QStringLiteral("4"));
+    probe.Slider()->setValue(-3);
+    EXPECT_EQ(probe.ValueEdit()->text(), QStringLiteral("-3"));
+    EXPECT_EQ(probe.m_nShownDb, -3);
+
+    m_ui->AnswerDialog<CVolumeDialog>([](CVolumeDialog& dialog) {
+        dialog.InitDialog();
+        EXPECT_EQ(dialog.Slider()->value(), 0);
+        dialog.Slider()->setValue(-6);
+        dialog.accept();
+        return dialog.result();
+    });
+    m_view->OnCommand(cmd::ID_VOLUME);
+    EXPECT_EQ(m_view->VolumeDb(), -6);
+    EXPECT_NEAR(m_view->Engine().Gain(), std::pow(10.0, -6.0 / 20.0), 1e-9);
+
+    // Reopening shows -6; Cancel keeps it.
+    m_ui->AnswerDialog<CVolumeDialog>([](CVolumeDialog& dialog) {
+        dialog.InitDialog();
+        EXPECT_EQ(dialog.Slider()->value(), -6);
+        EXPECT_EQ(dialog.ValueEdit()->text(), QStringLiteral("-6"));
+        dialog.Slider()->setValue(9);
+        dialog.reject();
+        return dialog.result();
+    });
+    m_view->OnCommand(cmd::ID_VOLUME);
+    EXPECT_EQ(m_view->VolumeDb(), -6);
+    EXPECT_NEAR(m_view->Engine().Gain(), std::pow(10.0, -6.0 / 20.0), 1e-9);
+}
+
+TEST_F(ViewDestinationTest, StatusReportsDriveProgressElapsedAndStatusText) {
+    NewPlaylist(QStringLiteral("demo"));
+    AddFile(MakeWav("short.wav"));
+    AddFile(MakeWav("long.wav", 185.0));
+    ClickFile(0);
+    StreamingEventPoster poster(m_view);
+    const auto deliver = [&](uintptr_t code, intptr_t lParam) {
+        poster.PostStatus(code, lParam);
+        QCoreApplication::sendPostedEvents(m_view, StreamingEvent::kType);
+    };
+
+    deliver(kFileStarted, 1);
+    EXPECT_EQ(m_view->Progress()->minimum(), 0);
+    EXPECT_EQ(m_view->Progress()->maximum(), 185);
+    EXPECT_EQ(m_view->Progress()->value(), 0);
+    EXPECT_EQ(m_frame->MessageText(), QStringLiteral("Streaming: long.wav"));
+    EXPECT_EQ(m_view->FileList()->currentRow(), 1);
+    EXPECT_FALSE(m_view->Description().isEmpty());
+    for (int i = 0; i < 3; ++i) {
+        deliver(kSecondElapsed, 1);
+    }
+    EXPECT_EQ(m_view->Progress()->value(), 3);
+    EXPECT_EQ(m_view->ElapsedSeconds(), 3);
+    EXPECT_EQ(m_view->findChild<QLineEdit*>(QStringLiteral("elapsed"))->text(),
+              QStringLiteral("3"));
+    deliver(kFileFinished, 185);
+    EXPECT_EQ(m_view->Progress()->value(), 185);
+    deliver(7, 0);  // unknown codes do nothing
+    EXPECT_EQ(m_view->Progress()->value(), 185);
+    deliver(kStreamingEnded, 0);
+    EXPECT_EQ(m_view->Progress()->value(), 0);
+    EXPECT_EQ(m_view->ElapsedSeconds(), 0);
+
+    deliver(kFileStarted, 0 | kOpenFailureMark);
+    EXPECT_EQ(m_frame->MessageText(),
+              QStringLiteral("Failed to stream, check the file and audio codecs"));
+    // Any bit of the high word marks a failure; an index beyond the list is harmless.
+    deliver(kFileStarted, 0x70005);
+    EXPECT_EQ(m_frame->MessageText(),
+              QStringLiteral("Failed to stream, check the file and audio codecs"));
+    deliver(kSecondElapsed, 40);
+    EXPECT_EQ(m_frame->MessageText(), QStringLiteral("Streaming: "));
+}
+
+}  // namespace
+}  // namespace viewtest

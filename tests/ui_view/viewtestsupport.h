@@ -1,0 +1,111 @@
+#pragma once
+// Shared ground for the main-view tests: one QApplication per process, a private registry
+// per test, generated WAV files, and scripted answers for every message box and dialog.
+
+#include <gtest/gtest.h>
+
+#include <QDialog>
+#include <QString>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QApplication;
+
+namespace viewtest {
+
+QApplication& App();
+
+// Runs the event loop until pred() holds or timeoutMs passes; returns pred().
+bool WaitFor(const std::function<bool()>& pred, int timeoutMs);
+
+// A fresh folder removed at destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Writes a 16-bit mono PCM WAV file holding a sine of the given peak amplitude.
+bool WriteSineWav(const std::string& path, int sampleRate, double seconds, double amplitude,
+                  double frequency = 440.0);
+
+struct ShownMessage {
+    QString text;
+    QString caption;
+    unsigned type;
+};
+
+// Answers the seam's message boxes and dialogs from queues, in order, and records every
+// message box shown. Anything unexpected fails the test and is cancelled.
+class ScriptedUi {
+public:
+    ScriptedUi();
+    ~ScriptedUi();
+    ScriptedUi(const ScriptedUi&) = delete;
+    ScriptedUi& operator=(const ScriptedUi&) = delete;
+
+    void AnswerMessage(int button) { m_answers.push_back(button); }
+    void AnswerModal(std::function<int(QDialog&)> answer) { m_modals.push_back(std::move(answer)); }
+    template <class Dialog>
+    void AnswerDialog(std::function<int(Dialog&)> answer) {
+        AnswerModal([answer = std::move(answer)](QDialog& dialog) {
+            auto* typed = dynamic_cast<Dialog*>(&dialog);
+            if (typed == nullptr) {
+                ADD_FAILURE() << "unexpected dialog " << dialog.metaObject()->className();
+                return static_cast<int>(QDialog::Rejected);
+            }
+            return answer(*typed);
+        });
+    }
+
+    const std::vector<ShownMessage>& Messages() const { return m_messages; }
+    bool Idle() const { return m_answers.empty() && m_modals.empty(); }
+
+private:
+    std::deque<int> m_answers;
+    std::deque<std::function<int(QDialog&)>> m_modals;
+    std::vector<ShownMessage> m_messages;
+};
+
+// Points the registry at private folders for the life of the object.
+class TempRegistry {
+public:
+    TempRegistry();
+    ~TempRegistry();
+
+private:
+    TempDir m_home;
+    TempDir m_machine;
+};
+
+// A UDP socket bound to 127.0.0.1 on an ephemeral port.
+class RtpReceiver {
+public:
+    RtpReceiver();
+    ~RtpReceiver();
+    RtpReceiver(const RtpReceiver&) = delete;
+    RtpReceiver& operator=(const RtpReceiver&) = delete;
+    int Port() const { return m_port; }
+    // Datagrams that have arrived so far, without waiting.
+    std::vector<std::vector<uint8_t>> Drain();
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+int MuLawToLinear(uint8_t value);
+// Mean absolute level of a mu-law RTP datagram's payload (after its 12-byte header).
+double PayloadLevel(const std::vector<uint8_t>& datagram);
+
+}  // namespace viewtest

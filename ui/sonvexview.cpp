@@ -1,0 +1,696 @@
+#include "ui/sonvexview.h"
+
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <algorithm>
+#include <mutex>
+#include <string>
+
+#include "convert/convertdlg.h"
+#include "ui/commandids.h"
+#include "ui/dlgdestination.h"
+#include "ui/dlgsource.h"
+#include "ui/kit/fixedtext.h"
+#include "ui/kit/uiseam.h"
+#include "ui/mainframe.h"
+#include "ui/newplaylistdlg.h"
+#include "ui/openplaylistdlg.h"
+#include "ui/volumedialog.h"
+
+namespace {
+
+// The form was laid out in dialog units; these are the pixels of one unit at the UI font.
+constexpr double kUnitX = 1.5;
+constexpr double kUnitY = 1.625;
+
+QRect Dlu(int x, int y, int w, int h) {
+    return QRect(static_cast<int>(x * kUnitX), static_cast<int>(y * kUnitY),
+                 static_cast<int>(w * kUnitX), static_cast<int>(h * kUnitY));
+}
+
+constexpr int kFormWidth = 344;
+constexpr int kFormHeight = 250;
+constexpr int kMaxProgressRange = 65535;  // the bar's range has a 16-bit upper bound
+constexpr int kFormatMuLaw = 7;
+constexpr int kMaxKeyNameBytes = 255;
+
+const QString kNoPlaylistTitle = QStringLiteral("Sonvex - No playlist");
+
+// The selected row, or -1 when nothing is selected or the list is empty.
+int SelectedRow(const QListWidget* list) {
+    const QList<QListWidgetItem*> items = list->selectedItems();
+    return items.isEmpty() ? -1 : list->row(items.first());
+}
+
+// Selects a row the way the program does it: without a selection-change notification.
+void SelectRow(QListWidget* list, int row) {
+    const QSignalBlocker block(list);
+    list->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+}
+
+QListWidget* MakeList(QWidget* parent, const QRect& rect) {
+    auto* list = new QListWidget(parent);
+    list->setGeometry(rect);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    return list;
+}
+
+QPlainTextEdit* MakePane(QWidget* parent, const QRect& rect) {
+    auto* pane = new QPlainTextEdit(parent);
+    pane->setGeometry(rect);
+    pane->setReadOnly(true);
+    return pane;
+}
+
+QString SettingsText(const PlaylistFile& entry) {
+    return QStringLiteral("Format: %1\r\nSampleRate(Hz): %2\r\nPacketization(ms): %3")
+        .arg(entry.DstFormat == kFormatMuLaw ? QStringLiteral("U-law") : QStringLiteral("A-law"))
+        .arg(entry.DstSampleRate)
+        .arg(entry.DstPacketization);
+}
+
+// Panes show Qt line breaks; the texts keep their own.
+QString PaneText(const QString& text) {
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return shown;
+}
+
+}  // namespace
+
+// The engine's thread routine (engine/streamingworker.cpp); returns 0.
+unsigned StreamingWorker(StreamingShared& shared);
+
+CSonvexView::CSonvexView(QWidget* parent) : QWidget(parent) {
+    m_shared.playlist = &m_playlist;
+    m_shared.engine = &m_engine;
+    m_shared.poster = &m_poster;
+    BuildForm();
+    UpdateData();
+    // Tray "E&xit" ends the event loop without closing the frame: the worker stops then.
+    if (QCoreApplication::instance() != nullptr) {
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
+                &CSonvexView::ShutdownStreaming);
+    }
+}
+
+CSonvexView::~CSonvexView() {
+    // The engine, playlist and shared state are members: the worker must be gone first.
+    ShutdownStreaming();
+}
+
+void CSonvexView::BuildForm() {
+    setFixedSize(static_cast<int>(kFormWidth * kUnitX), static_cast<int>(kFormHeight * kUnitY));
+
+    auto* filesBox = new QGroupBox(QStringLiteral("Playlist files"), this);
+    filesBox->setGeometry(Dlu(7, 7, 230, 210));
+    m_fileList = MakeList(this, Dlu(14, 17, 125, 193));
+    m_descriptionEdit = MakePane(this, Dlu(144, 18, 87, 145));
+    m_settingsEdit = MakePane(this, Dlu(144, 168, 88, 42));
+
+    auto* destinationsBox = new QGroupBox(QStringLiteral("RTP destinations"), this);
+    destinationsBox->setGeometry(Dlu(239, 7, 97, 210));
+    m_destinationList = MakeList(this, Dlu(244, 18, 85, 193));
+
+    auto* progressBox = new QGroupBox(QStringLiteral("Progress"), this);
+    progressBox->setGeometry(Dlu(7, 216, 329, 26));
+    m_progress = new QProgressBar(this);
+    m_progress->setGeometry(Dlu(13, 227, 182, 10));
+    m_progress->setTextVisible(false);
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    auto* elapsedLabel = new QLabel(QStringLiteral("Time elapsed (seconds)"), this);
+    elapsedLabel->setGeometry(Dlu(204, 227, 77, 8));
+    m_elapsedEdit = new QLineEdit(this);
+    m_elapsedEdit->setGeometry(Dlu(287, 224, 43, 14));
+    m_elapsedEdit->setReadOnly(true);
+
+    m_fileList->setObjectName(QStringLiteral("fileList"));
+    m_destinationList->setObjectName(QStringLiteral("destinationList"));
+    m_descriptionEdit->setObjectName(QStringLiteral("description"));
+    m_settingsEdit->setObjectName(QStringLiteral("settings"));
+    m_elapsedEdit->setObjectName(QStringLiteral("elapsed"));
+
+    connect(m_fileList, &QListWidget::itemSelectionChanged, this, &CSonvexView::ShowSelection);
+    connect(m_destinationList, &QListWidget::itemSelectionChanged, this,
+            &CSonvexView::OnDestinationSelChange);
+}
+
+void CSonvexView::UpdateData() {
+    m_descriptionEdit->setPlainText(PaneText(m_strDescription));
+    m_settingsEdit->setPlainText(PaneText(m_strSettings));
+    m_elapsedEdit->setText(QString::number(m_nElapsedSeconds));
+}
+
+void CSonvexView::SetStatusText(const QString& text) {
+    if (auto* frame = qobject_cast<CMainFrame*>(window()); frame != nullptr) {
+        frame->SetMessageText(text);
+    } else if (auto* window = qobject_cast<QMainWindow*>(this->window()); window != nullptr) {
+        window->statusBar()->showMessage(text);
+    }
+}
+
+void CSonvexView::OnInitialUpdate() {
+    if (m_bInitialUpdateDone) {
+        return;
+    }
+    m_bInitialUpdateDone = true;
+    UpdateData();
+    if (QWidget* frame = window(); frame != this) {
+        if (frame->layout() != nullptr) {
+            frame->layout()->activate();
+        }
+        frame->resize(frame->sizeHint());
+    }
+    SetTitle(QString());
+}
+
+void CSonvexView::showEvent(QShowEvent* event) {
+    OnInitialUpdate();
+    QWidget::showEvent(event);
+}
+
+void CSonvexView::SetTitle(const QString& name) {
+    m_strPlaylistName = name;
+    window()->setWindowTitle(name.isEmpty() ? kNoPlaylistTitle
+                                            : QStringLiteral("Sonvex - ") + name);
+}
+
+bool CSonvexView::SetPlaylistNameChecked(const QString& name) {
+    char fixed[kMaxPathChars];
+    // A registry key name holds at most 255 bytes, less than the 260-byte text fields.
+    if (!fixedtext::ToFixed(name, fixed) || name.toUtf8().size() > kMaxKeyNameBytes) {
+        uiseam::MessageBox(this, QStringLiteral("The playlist name is too long: at most %1 bytes "
+                                                "are allowed.")
+                                     .arg(kMaxKeyNameBytes));
+        return false;
+    }
+    return true;
+}
+
+bool CSonvexView::Probe(PlaylistFile& entry, std::string& description) {
+    // The path is handed over separately: the probe refills the Source it belongs to.
+    const std::string path = entry.Source.path;
+    if (path.empty() || !m_engine.ProbeSource(path.c_str(), entry.Source, description)) {
+        return false;
+    }
+    entry.Source.SetPath(path.c_str());
+    return true;
+}
+
+void CSonvexView::SavePlaylist() {
+    m_store.Save(m_playlist);
+}
+
+void CSonvexView::ClearForm() {
+    m_fileList->clear();
+    m_destinationList->clear();
+    m_strDescription.clear();
+    m_strSettings.clear();
+}
+
+void CSonvexView::FillListsFromPlaylist() {
+    const QSignalBlocker blockFiles(m_fileList);
+    const QSignalBlocker blockDestinations(m_destinationList);
+    m_fileList->clear();
+    m_destinationList->clear();
+    for (const PlaylistFile& file : m_playlist.Files) {
+        m_fileList->addItem(fixedtext::FromFixed(file.Name));
+    }
+    for (const RtpDestination& destination : m_playlist.Destinations) {
+        m_destinationList->addItem(fixedtext::FromFixed(destination.IpPort));
+    }
+    m_bFileSelected = false;
+    m_bDestinationSelected = false;
+}
+
+// ---- commands --------------------------------------------------------------------------
+
+bool CSonvexView::OnCommand(int id) {
+    switch (id) {
+        case cmd::ID_FILE_NEW:
+            OnNewPlaylist();
+            return true;
+        case cmd::ID_FILE_OPEN:
+            OnOpenPlaylist();
+            return true;
+        case cmd::ID_PLAYLIST_DELETE:
+            OnDeletePlaylist();
+            return true;
+        case cmd::ID_MOVE_DOWN:
+            OnMoveDown();
+            return true;
+        case cmd::ID_MOVE_UP:
+            OnMoveUp();
+            return true;
+        case cmd::ID_ADD_FILE:
+            OnAddFile();
+            return true;
+        case cmd::ID_REMOVE_FILE:
+            OnRemoveFile();
+            return true;
+        case cmd::ID_ADD_DESTINATION:
+            OnAddDestination();
+            return true;
+        case cmd::ID_REMOVE_DESTINATION:
+            OnRemoveDestination();
+            return true;
+        case cmd::ID_START_STREAMING:
+            OnStartStreaming();
+            return true;
+        case cmd::ID_STOP:
+            OnStop();
+            return true;
+        case cmd::ID_LOOP_MODE:
+            OnLoopMode();
+            return true;
+        case cmd::ID_VOLUME:
+            OnVolume();
+            return true;
+        case cmd::ID_TOOLS_CONVERT:
+            OnConvert();
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool CSonvexView::OnUpdateCommand(int id, cmd::CommandState& state) {
+    const bool idle = !IsStreaming();
+    const bool open = !m_strPlaylistName.isEmpty();
+    state.checked = false;
+    switch (id) {
+        case cmd::ID_FILE_NEW:
+        case cmd::ID_FILE_OPEN:
+        case cmd::ID_PLAYLIST_DELETE:
+            state.enabled = idle;
+            return true;
+        case cmd::ID_MOVE_DOWN:
+        case cmd::ID_MOVE_UP:
+            state.enabled = idle && m_fileList->count() >= 2;
+            return true;
+        case cmd::ID_ADD_FILE:
+        case cmd::ID_ADD_DESTINATION:
+            state.enabled = idle && open;
+            return true;
+        case cmd::ID_REMOVE_FILE:
+            state.enabled = idle && open && m_bFileSelected;
+            return true;
+        case cmd::ID_REMOVE_DESTINATION:
+            state.enabled = idle && open && m_bDestinationSelected;
+            return true;
+        case cmd::ID_START_STREAMING:
+            // Also waits for the previous worker to end: one engine, one worker.
+            state.enabled = idle && open && !m_worker.joinable();
+            return true;
+        case cmd::ID_STOP:
+            state.enabled = !idle;
+            return true;
+        case cmd::ID_LOOP_MODE:
+            state.enabled = true;
+            state.checked = LoopMode();
+            return true;
+        case cmd::ID_VOLUME:
+        case cmd::ID_TOOLS_CONVERT:
+            state.enabled = true;
+            return true;
+        default:
+            return false;
+    }
+}
+
+// ---- playlist commands -----------------------------------------------------------------
+
+void CSonvexView::ShowSelection() {
+    const int row = SelectedRow(m_fileList);
+    const int count = m_fileList->count();
+    m_strDescription.clear();
+    m_strSettings.clear();
+    if (row >= 0 && count > 0 && static_cast<size_t>(row) < m_playlist.FileCount()) {
+        m_bFileSelected = true;
+        const auto index = static_cast<size_t>(row);
+        PlaylistFile copy = m_playlist.FileAt(index);
+        std::string description;
+        if (Probe(copy, description)) {
+            {
+                // The worker may be copying entries out of Files right now.
+                const std::lock_guard lock(m_shared.entryLock);
+                m_playlist.FileAt(index) = copy;
+            }
+            m_strDescription = QString::fromStdString(description);
+            m_strSettings = SettingsText(copy);
+        } else {
+            m_strDescription = QStringLiteral("Invalid file");
+        }
+    } else {
+        m_bFileSelected = false;
+    }
+    UpdateData();
+}
+
+void CSonvexView::ReloadFiles(int k) {
+    {
+        const QSignalBlocker block(m_fileList);
+        m_fileList->clear();
+    }
+    m_store.Load(m_playlist);
+    for (PlaylistFile& entry : m_playlist.Files) {
+        PlaylistFile copy = entry;
+        m_fileList->addItem(fixedtext::FromFixed(copy.Name));
+        std::string description;
+        if (Probe(copy, description)) {
+            m_strDescription = QString::fromStdString(description);
+            entry = copy;
+            entry.Valid = 1;
+        }
+    }
+    if (m_fileList->count() == 0) {
+        m_bFileSelected = false;
+        return;
+    }
+    SelectRow(m_fileList, std::clamp(k, 0, m_fileList->count() - 1));
+    ShowSelection();
+}
+
+void CSonvexView::OnNewPlaylist() {
+    CNewPlayListDlg dialog(this);
+    if (uiseam::RunModal(dialog) != QDialog::Accepted) {
+        return;
+    }
+    const QString name = dialog.m_strName;
+    if (!SetPlaylistNameChecked(name)) {
+        return;
+    }
+    m_store.Create(name.toStdString());
+    SetTitle(name);
+    m_playlist.Clear();
+    {
+        const QSignalBlocker blockFiles(m_fileList);
+        const QSignalBlocker blockDestinations(m_destinationList);
+        ClearForm();
+    }
+    m_bFileSelected = false;
+    m_bDestinationSelected = false;
+    UpdateData();
+}
+
+void CSonvexView::OnOpenPlaylist() {
+    COpenPlayListDlg dialog(this);
+    dialog.m_strCaption = QStringLiteral("Select playlist to open");
+    if (uiseam::RunModal(dialog) != QDialog::Accepted) {
+        return;
+    }
+    const QString name = dialog.m_strSelected;
+    if (!SetPlaylistNameChecked(name)) {
+        return;
+    }
+    {
+        const QSignalBlocker blockFiles(m_fileList);
+        const QSignalBlocker blockDestinations(m_destinationList);
+        ClearForm();
+    }
+    m_bFileSelected = false;
+    m_bDestinationSelected = false;
+    UpdateData();
+    if (name.isEmpty()) {
+        // Nothing was stored to choose from: no playlist is open afterwards.
+        m_playlist.Clear();
+        SetTitle(QString());
+        return;
+    }
+    if (!m_store.Open(name.toStdString())) {
+        // The playlist in memory is still the open one: show it again, so that every row
+        // keeps showing its entry and the next edit cannot save a mismatched playlist.
+        FillListsFromPlaylist();
+        UpdateData();
+        return;
+    }
+    SetTitle(name);
+    ReloadFiles(0);
+    {
+        const QSignalBlocker block(m_destinationList);
+        for (const RtpDestination& destination : m_playlist.Destinations) {
+            m_destinationList->addItem(fixedtext::FromFixed(destination.IpPort));
+        }
+    }
+    OnDestinationSelChange();
+}
+
+void CSonvexView::OnDeletePlaylist() {
+    COpenPlayListDlg dialog(this);
+    dialog.m_strCaption = QStringLiteral("Select playlist to delete");
+    if (uiseam::RunModal(dialog) != QDialog::Accepted) {
+        return;
+    }
+    const QString name = dialog.m_strSelected;
+    if (uiseam::MessageBox(this, QStringLiteral("Are you sure to delete playlist: %1?").arg(name),
+                           uiseam::AppTitle(), uiseam::MB_YESNO) != uiseam::IDYES) {
+        return;
+    }
+    m_store.Delete(name.toStdString());
+    if (name == m_strPlaylistName) {
+        SetTitle(QString());
+        {
+            const QSignalBlocker blockFiles(m_fileList);
+            const QSignalBlocker blockDestinations(m_destinationList);
+            ClearForm();
+        }
+        // The rows are gone, so are the entries: row i keeps showing entry i.
+        m_playlist.Clear();
+        m_bFileSelected = false;
+        m_bDestinationSelected = false;
+        UpdateData();
+    }
+}
+
+void CSonvexView::OnAddFile() {
+    CDlgSource dialog(this);
+    if (uiseam::RunModal(dialog) != QDialog::Accepted) {
+        return;
+    }
+    PlaylistFile entry = dialog.m_sourceEntry;
+    std::string discarded;
+    if (!Probe(entry, discarded)) {
+        uiseam::MessageBox(this, QStringLiteral("No such file or unsupported media type"));
+        return;
+    }
+    entry.Valid = 1;
+    m_playlist.AppendFile(entry);
+    m_fileList->addItem(fixedtext::FromFixed(entry.Name));
+    SelectRow(m_fileList, m_fileList->count() - 1);
+    ShowSelection();
+    SavePlaylist();
+}
+
+void CSonvexView::OnRemoveFile() {
+    const int row = SelectedRow(m_fileList);
+    if (row < 0 || m_fileList->count() == 0) {
+        return;
+    }
+    const QString text = m_fileList->item(row)->text();
+    if (uiseam::MessageBox(this, QStringLiteral("Are you sure to delete file: %1?").arg(text),
+                           uiseam::AppTitle(), uiseam::MB_YESNO) != uiseam::IDYES) {
+        return;
+    }
+    m_strDescription.clear();
+    m_strSettings.clear();
+    {
+        const QSignalBlocker block(m_fileList);
+        delete m_fileList->takeItem(row);
+    }
+    m_playlist.EraseFile(static_cast<size_t>(row));
+    if (m_fileList->count() == 0) {
+        m_bFileSelected = false;
+    } else {
+        SelectRow(m_fileList, 0);
+        ShowSelection();
+    }
+    SavePlaylist();
+    UpdateData();
+}
+
+void CSonvexView::OnMoveDown() {
+    const int row = SelectedRow(m_fileList);
+    const int count = m_fileList->count();
+    if (row < 0 || count <= 0 || row >= count - 1) {
+        return;
+    }
+    m_playlist.MoveFileDown(row);
+    SavePlaylist();
+    ReloadFiles(row + 1);
+}
+
+void CSonvexView::OnMoveUp() {
+    const int row = SelectedRow(m_fileList);
+    const int count = m_fileList->count();
+    if (row <= 0 || count <= 0) {
+        return;
+    }
+    m_playlist.MoveFileUp(row);
+    SavePlaylist();
+    ReloadFiles(row - 1);
+}
+
+// ---- destinations ----------------------------------------------------------------------
+
+void CSonvexView::OnAddDestination() {
+    CDlgDestination dialog(this);
+    if (uiseam::RunModal(dialog) != QDialog::Accepted) {
+        return;
+    }
+    m_destinationList->addItem(fixedtext::FromFixed(dialog.m_destination.IpPort));
+    m_playlist.AppendDestination(dialog.m_destination);
+    UpdateData();
+    SavePlaylist();
+}
+
+void CSonvexView::OnRemoveDestination() {
+    const int row = SelectedRow(m_destinationList);
+    if (row < 0 || m_destinationList->count() == 0) {
+        return;
+    }
+    const QString text = m_destinationList->item(row)->text();
+    if (uiseam::MessageBox(this,
+                           QStringLiteral("Are you sure to delete destination: %1?").arg(text),
+                           uiseam::AppTitle(), uiseam::MB_YESNO) != uiseam::IDYES) {
+        return;
+    }
+    {
+        const QSignalBlocker block(m_destinationList);
+        delete m_destinationList->takeItem(row);
+        m_destinationList->clearSelection();
+    }
+    m_playlist.EraseDestination(static_cast<size_t>(row));
+    SavePlaylist();
+    OnDestinationSelChange();
+}
+
+void CSonvexView::OnDestinationSelChange() {
+    m_bDestinationSelected = SelectedRow(m_destinationList) != -1 && m_destinationList->count() > 0;
+}
+
+// ---- streaming -------------------------------------------------------------------------
+
+void CSonvexView::OnStartStreaming() {
+    if (m_fileList->count() == 0 || m_worker.joinable() || IsStreaming()) {
+        return;
+    }
+    // Release: the worker's acquire of the flag sees every playlist edit made before Start.
+    m_shared.m_bStreaming.store(true, std::memory_order_release);
+    m_worker = std::thread([this] { StreamingWorker(m_shared); });
+}
+
+void CSonvexView::OnStop() {
+    m_shared.m_bStreaming.store(false, std::memory_order_release);
+}
+
+void CSonvexView::OnLoopMode() {
+    m_shared.m_bLoopMode.store(!LoopMode(), std::memory_order_relaxed);
+}
+
+void CSonvexView::ShutdownStreaming() {
+    if (!m_worker.joinable()) {
+        return;
+    }
+    m_shared.m_bStreaming.store(false, std::memory_order_release);
+    // Bounded: the worker notices the flag after its current tick, and each of its waits
+    // ends within the timer's 5000 ms time-out.
+    m_worker.join();
+    // Its reports refer to a run that is over; the view may be going away.
+    QCoreApplication::removePostedEvents(this, StreamingEvent::kType);
+}
+
+long CSonvexView::OnStreamingStatus(uintptr_t wParam, intptr_t lParam) {
+    const auto index = static_cast<size_t>(lParam & 0xFFFF);
+    const PlaylistFile* entry =
+        index < m_playlist.FileCount() ? &m_playlist.FileAt(index) : nullptr;
+    const QString streamingText =
+        QStringLiteral("Streaming: ") + (entry ? fixedtext::FromFixed(entry->Name) : QString());
+    switch (wParam) {
+        case kFileStarted:
+            if (((lParam >> 16) & 0xFFFF) != 0) {
+                SetStatusText(QStringLiteral("Failed to stream, check the file and audio codecs"));
+                OnStop();
+                break;
+            }
+            if (entry != nullptr) {
+                // A zero range would turn the bar into a busy indicator.
+                const int range = std::clamp(static_cast<int>(entry->Source.durationSeconds), 1,
+                                             kMaxProgressRange);
+                m_progress->setValue(0);
+                m_progress->setRange(0, range);
+                m_progress->setValue(0);
+            }
+            m_nElapsedSeconds = 0;
+            SetStatusText(streamingText);
+            if (entry != nullptr) {
+                SelectRow(m_fileList, static_cast<int>(index));
+                ShowSelection();
+            }
+            UpdateData();
+            break;
+        case kSecondElapsed:
+            SetStatusText(streamingText);
+            m_progress->setValue(std::min(m_progress->value() + 1, m_progress->maximum()));
+            m_nElapsedSeconds += 1;
+            UpdateData();
+            break;
+        case kFileFinished:
+            m_progress->setValue(
+                static_cast<int>(std::clamp<intptr_t>(lParam, 0, m_progress->maximum())));
+            break;
+        case kStreamingEnded:
+            m_progress->setValue(0);
+            m_nElapsedSeconds = 0;
+            UpdateData();
+            OnStop();
+            // The worker is returning: join it so that Start can run a new one.
+            if (m_worker.joinable()) {
+                m_worker.join();
+            }
+            break;
+        default:
+            break;
+    }
+    return 0;
+}
+
+bool CSonvexView::event(QEvent* event) {
+    if (event->type() == StreamingEvent::kType) {
+        const auto* status = static_cast<StreamingEvent*>(event);
+        OnStreamingStatus(status->WParam(), status->LParam());
+        // Codes 2 and 3 show no text, yet Start and the editing commands change with them.
+        if (auto* frame = qobject_cast<CMainFrame*>(window()); frame != nullptr) {
+            frame->UpdateCommands();
+        }
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+// ---- volume and tools ------------------------------------------------------------------
+
+void CSonvexView::OnVolume() {
+    CVolumeDialog dialog(this);
+    dialog.m_nPositionDb = m_nVolumeDb;
+    if (uiseam::RunModal(dialog) != QDialog::Accepted) {
+        return;
+    }
+    m_nVolumeDb = std::clamp(dialog.m_nPositionDb, CVolumeDialog::kMinDb, CVolumeDialog::kMaxDb);
+    m_engine.SetVolumeDb(m_nVolumeDb);
+}
+
+void CSonvexView::OnConvert() {
+    CConvertDlg dialog(this);
+    uiseam::RunModal(dialog);
+}
