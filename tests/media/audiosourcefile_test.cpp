@@ -140,6 +140,12 @@ TEST_F(AudioSourceFileTest, RefusesBadInputCleanly) {
         SCOPED_TRACE(name);
         EXPECT_FALSE(Open(Write("bad.wav", bytes)));
     }
+    // 2 GiB and more cannot be measured in 32 bits: refused (a sparse file, no disk used).
+    for (const char* name : {"huge.wav", "huge.mp3"}) {
+        const std::string path = Write(name, Riff({fmt, data}));
+        fs::resize_file(path, uint64_t{1} << 31);
+        EXPECT_FALSE(Open(path)) << name;
+    }
     EXPECT_FALSE(Open((m_dir / "missing.wav").string()));
     EXPECT_FALSE(Open(m_dir.string()));  // a directory
 

@@ -39,10 +39,6 @@ inline uint32_t GetU32(const Bytes& b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
 
-inline uint16_t GetU16(const Bytes& b, size_t at) {
-    return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
-}
-
 // A chunk: four-character id, a declared size (the body's length unless given), the body.
 inline Bytes Chunk(const char* id, const Bytes& body, int64_t declared = -1) {
     Bytes out(id, id + 4);
