@@ -259,10 +259,10 @@ bool CMainFrame::OnFrameCommand(int id) {
             close();
             return true;
         case cmd::ID_VIEW_TOOLBAR:
-            m_toolBar->setVisible(!m_toolBar->isVisible());
+            m_toolBar->setVisible(m_toolBar->isHidden());
             return true;
         case cmd::ID_VIEW_STATUS_BAR:
-            statusBar()->setVisible(!statusBar()->isVisible());
+            statusBar()->setVisible(statusBar()->isHidden());
             return true;
         case cmd::ID_HELP_QSV:
             OnHelp();

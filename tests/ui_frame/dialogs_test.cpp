@@ -120,10 +120,16 @@ TEST_P(SourceChoices, BrowsePushesTheMembersBackToTheLists) {
     EXPECT_EQ(dialog.m_sourceEntry.DstPacketization, c.expectPacket);
 }
 
+std::string ChoiceName(const ::testing::TestParamInfo<Choice>& info) {
+    const Choice& c = info.param;
+    return std::string(c.beforeBrowse ? "Before" : "After") + "Browse_Format" +
+           std::to_string(c.expectFormat) + "_" + std::to_string(c.expectPacket) + "ms";
+}
+
 INSTANTIATE_TEST_SUITE_P(Rows, SourceChoices,
                          ::testing::Values(Choice{true, 1, 2, 7, 20}, Choice{false, 1, 2, 6, 80},
-                                           Choice{false, 0, 1, 7, 40},
-                                           Choice{false, 1, 3, 6, 160}));
+                                           Choice{false, 0, 1, 7, 40}, Choice{false, 1, 3, 6, 160}),
+                         ChoiceName);
 
 TEST_F(SourceDialog, CancelledBrowseChangesNothing) {
     nextFile = QStringLiteral("/srv/audio/first.wav");

@@ -8,6 +8,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QLayout>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
