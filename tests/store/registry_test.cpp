@@ -255,12 +255,4 @@ TEST_F(RegistryTest, TruncatedUserFileIsMovedAsideWhenOnlyOpened) {
     EXPECT_FALSE(std::filesystem::exists(UserFile()));
 }
 
-TEST_F(RegistryTest, DamagedMachineFileIsLeftAloneAndTreatedAsAbsent) {
-    const std::string garbage = "not a database at all, but long enough to be read as one....";
-    WriteBytes(MachineFile(), garbage + std::string(1000, '.'));
-    const RegistryHive machine(RegistryRoot::MachineWide, Mode::OpenExisting);
-    EXPECT_FALSE(machine.IsOpen());
-    EXPECT_EQ(ReadBytes(MachineFile()), garbage + std::string(1000, '.'));
-}
-
 }  // namespace
