@@ -132,7 +132,10 @@ TEST_F(ConvertDlgTest, OutputNameFollowsFirstInputsFolder) {
 }
 
 TEST_F(ConvertDlgTest, Mp3InputNamesItsOutput) {
-    const QString wav = Wave("in/tone.wav", 16000);
+    // Long enough for the frame scan to find its frames.
+    const QString wav = Path("in/tone.wav");
+    testmedia::WriteWave(wav.toStdString(), WAVE_FORMAT_PCM, 2, 44100, 16,
+                         testmedia::Tone(44100 * 5, 2, 44100, 1020, 0.5));
     const QString mp3 = Path("music/song.mp3");
     if (!testmedia::EncodeMp3(wav.toStdString(), mp3.toStdString())) {
         GTEST_SKIP() << "no MP3 encoder";
@@ -271,7 +274,8 @@ TEST_F(ConvertDlgTest, ProgressFollowsSecondsWithinSixteenBitRange) {
     auto* progress = dialog.findChild<QProgressBar*>(QStringLiteral("progress"));
     EXPECT_EQ(progress->maximum(), 70000 - 65536);
 
-    QCoreApplication::sendEvent(&dialog, new ConvertDoneEvent(0, 3));
+    ConvertDoneEvent progressEvent(0, 3);
+    QCoreApplication::sendEvent(&dialog, &progressEvent);
     EXPECT_EQ(progress->value(), 3);
     dialog.OnConvertDone(0, 100000);
     EXPECT_EQ(progress->value(), progress->maximum());
@@ -282,7 +286,7 @@ TEST_F(ConvertDlgTest, ProgressFollowsSecondsWithinSixteenBitRange) {
 TEST_F(ConvertDlgTest, ClosingWhileConvertingStopsWorker) {
     const QString source = Path("music/long.wav");
     testmedia::WriteWave(source.toStdString(), WAVE_FORMAT_PCM, 2, 44100, 16,
-                         testmedia::Tone(44100 * 300, 2, 44100, 440, 0.5));
+                         testmedia::Repeat(testmedia::Tone(44100, 2, 44100, 441, 0.5), 300));
     QString output;
     {
         CConvertDlg dialog;
@@ -291,7 +295,13 @@ TEST_F(ConvertDlgTest, ClosingWhileConvertingStopsWorker) {
         dialog.show();
         dialog.OnConvert();
         ASSERT_TRUE(dialog.IsConverting());
-        QTest::qWait(50);
+        auto* progress = dialog.findChild<QProgressBar*>(QStringLiteral("progress"));
+        QElapsedTimer timer;
+        timer.start();
+        while (progress->value() < 1 && timer.elapsed() < 20000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        EXPECT_GE(progress->value(), 1);
         QTest::keyClick(&dialog, Qt::Key_Escape);
         EXPECT_FALSE(dialog.IsConverting());
         EXPECT_FALSE(dialog.isVisible());

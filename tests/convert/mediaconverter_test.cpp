@@ -279,7 +279,7 @@ TEST_F(MediaConverterTest, ConvertBlockOnClosedChainReportsEnd) {
 TEST_F(MediaConverterTest, StopRequestEndsWorkerWithValidFile) {
     const auto source = m_dir / "long.wav";
     testmedia::WriteWave(source, WAVE_FORMAT_PCM, 2, 44100, 16,
-                         testmedia::Tone(44100 * 120, 2, 44100, 440, 0.5));
+                         testmedia::Repeat(testmedia::Tone(44100, 2, 44100, 441, 0.5), 120));
     m_record = OutputRecord();
     const auto output = m_dir / "long_convert.wav";
     ASSERT_TRUE(m_converter.OpenChain(source.c_str(), output.c_str(), m_record.data()));

@@ -78,6 +78,16 @@ inline std::vector<uint8_t> Tone(uint32_t frames, uint16_t channels, uint32_t ra
     });
 }
 
+// `times` copies of a block end to end: long sources without computing every sample.
+inline std::vector<uint8_t> Repeat(const std::vector<uint8_t>& block, size_t times) {
+    std::vector<uint8_t> out;
+    out.reserve(block.size() * times);
+    for (size_t i = 0; i < times; ++i) {
+        out.insert(out.end(), block.begin(), block.end());
+    }
+    return out;
+}
+
 inline std::vector<uint8_t> ReadAll(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
