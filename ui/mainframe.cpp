@@ -22,32 +22,33 @@
 
 namespace {
 
+// The bundled images, not the desktop theme's: a theme may name an icon it cannot draw
+// (an SVG without the SVG plugin leaves an empty button), and ours match one another.
 struct ToolbarIcon {
     int id;
-    const char* themeName;  // freedesktop icon name, tried first
-    const char* fallback;   // bundled image
+    const char* image;
 };
 
 // Toolbar order; 0 marks a separator.
 constexpr ToolbarIcon kToolbar[] = {
-    {cmd::ID_FILE_NEW, "document-new", ":/icons/new.png"},
-    {cmd::ID_FILE_OPEN, "document-open", ":/icons/open.png"},
-    {cmd::ID_PLAYLIST_DELETE, "edit-delete", ":/icons/delete.png"},
-    {0, nullptr, nullptr},
-    {cmd::ID_MOVE_DOWN, "go-down", ":/icons/movedown.png"},
-    {cmd::ID_MOVE_UP, "go-up", ":/icons/moveup.png"},
-    {0, nullptr, nullptr},
-    {cmd::ID_ADD_FILE, "list-add", ":/icons/addfile.png"},
-    {cmd::ID_REMOVE_FILE, "list-remove", ":/icons/removefile.png"},
-    {0, nullptr, nullptr},
-    {cmd::ID_ADD_DESTINATION, "network-wired", ":/icons/adddestination.png"},
-    {cmd::ID_REMOVE_DESTINATION, "network-offline", ":/icons/removedestination.png"},
-    {0, nullptr, nullptr},
-    {cmd::ID_START_STREAMING, "media-playback-start", ":/icons/start.png"},
-    {cmd::ID_STOP, "media-playback-stop", ":/icons/stop.png"},
-    {0, nullptr, nullptr},
-    {cmd::ID_TOOLS_CONVERT, "document-save-as", ":/icons/convert.png"},
-    {cmd::ID_VOLUME, "audio-volume-high", ":/icons/volume.png"},
+    {cmd::ID_FILE_NEW, ":/icons/new.png"},
+    {cmd::ID_FILE_OPEN, ":/icons/open.png"},
+    {cmd::ID_PLAYLIST_DELETE, ":/icons/delete.png"},
+    {0, nullptr},
+    {cmd::ID_MOVE_DOWN, ":/icons/movedown.png"},
+    {cmd::ID_MOVE_UP, ":/icons/moveup.png"},
+    {0, nullptr},
+    {cmd::ID_ADD_FILE, ":/icons/addfile.png"},
+    {cmd::ID_REMOVE_FILE, ":/icons/removefile.png"},
+    {0, nullptr},
+    {cmd::ID_ADD_DESTINATION, ":/icons/adddestination.png"},
+    {cmd::ID_REMOVE_DESTINATION, ":/icons/removedestination.png"},
+    {0, nullptr},
+    {cmd::ID_START_STREAMING, ":/icons/start.png"},
+    {cmd::ID_STOP, ":/icons/stop.png"},
+    {0, nullptr},
+    {cmd::ID_TOOLS_CONVERT, ":/icons/convert.png"},
+    {cmd::ID_VOLUME, ":/icons/volume.png"},
 };
 
 // Menu layout; 0 marks a separator.
@@ -76,7 +77,13 @@ QString ReadyText() {
 
 }  // namespace
 
+// The images live in this static library; the linker keeps them only when asked by name.
+static void InitResources() {
+    Q_INIT_RESOURCE(sonvex);
+}
+
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+    InitResources();
     // No maximise box and no resizing border; the minimise box stays.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -154,8 +161,7 @@ void CMainFrame::CreateActions() {
     }
     for (const ToolbarIcon& icon : kToolbar) {
         if (icon.id != 0) {
-            Action(icon.id)->setIcon(QIcon::fromTheme(QString::fromUtf8(icon.themeName),
-                                                      QIcon(QString::fromUtf8(icon.fallback))));
+            Action(icon.id)->setIcon(QIcon(QString::fromUtf8(icon.image)));
         }
     }
 

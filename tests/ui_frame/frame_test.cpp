@@ -133,7 +133,8 @@ TEST_F(FrameTest, ToolbarHasThirteenButtonsAndFiveSeparators) {
     EXPECT_EQ(frame.ToolBar()->iconSize(), QSize(16, 16));
     for (const QAction* action : actions) {
         if (!action->isSeparator()) {
-            EXPECT_FALSE(action->icon().isNull()) << action->data().toInt();
+            // An icon that cannot draw at 16 x 16 leaves an empty button.
+            EXPECT_FALSE(action->icon().pixmap(16, 16).isNull()) << action->data().toInt();
             // Menu and toolbar share the one action of each command.
             EXPECT_EQ(action, frame.Action(action->data().toInt()));
         }
