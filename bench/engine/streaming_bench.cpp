@@ -586,9 +586,11 @@ int main(int argc, char** argv) {
     const uint32_t firstSeq = b.shm->counts[0] > 0 ? b.At(0, 0).sequence : 0;
     // 5 ms blocks whose own sine fit is poor (below 25 dB) or whose level is far from the
     // file's are disturbed; runs of them are reported against the file starts.
+    // Blocks overlap by half so that a jump on a block edge still falls inside one.
     constexpr size_t kBlock = 40;
+    constexpr size_t kStride = 20;
     std::vector<double> blockAmp, blockSnr;
-    for (size_t s = 0; s + kBlock <= y.size(); s += kBlock) {
+    for (size_t s = 0; s + kBlock <= y.size(); s += kStride) {
         const SineFit f = Fit(y, s, s + kBlock);
         blockAmp.push_back(std::hypot(f.a, f.b));
         blockSnr.push_back(SnrDb(y, f, s, s + kBlock));
@@ -599,8 +601,8 @@ int main(int argc, char** argv) {
     }
     for (size_t i = 0; i < blockSnr.size();) {
         // The level of the file around this block: the median of the nearby blocks.
-        const size_t lo = i >= 20 ? i - 20 : 0;
-        const size_t hi = std::min(blockAmp.size(), i + 20);
+        const size_t lo = i >= 40 ? i - 40 : 0;
+        const size_t hi = std::min(blockAmp.size(), i + 40);
         std::vector<double> near(blockAmp.begin() + static_cast<long>(lo),
                                  blockAmp.begin() + static_cast<long>(hi));
         const double level = Percentile(near, 0.5);
@@ -615,8 +617,8 @@ int main(int argc, char** argv) {
             ++j;
         }
         j = std::max(j, i + 1);
-        std::printf("  disturbed %.3f s .. %.3f s (%.0f ms)\n", i * 0.005, j * 0.005,
-                    (j - i) * 5.0);
+        std::printf("  disturbed %.4f s .. %.4f s (%.1f ms)\n", i * 0.0025, j * 0.0025 + 0.0025,
+                    (j - i) * 2.5 + 2.5);
         i = j;
     }
     std::filesystem::remove_all(dir);
