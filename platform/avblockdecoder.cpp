@@ -1,5 +1,7 @@
 #include "platform/avblockdecoder.h"
 
+#include <cstring>
+
 #include "platform/avsamples.h"
 
 extern "C" {
@@ -9,7 +11,8 @@ extern "C" {
 
 AvBlockDecoder::AvBlockDecoder(const char* codecName, uint32_t blockAlign, uint32_t framesPerBlock,
                                uint16_t channels, uint32_t rate, uint16_t bitsPerCodedSample)
-    : BlockDecoder(blockAlign, framesPerBlock, channels) {
+    : BlockDecoder(blockAlign, framesPerBlock, channels),
+      m_padded(size_t{blockAlign} + AV_INPUT_BUFFER_PADDING_SIZE, 0) {
     const AVCodec* codec = avcodec_find_decoder_by_name(codecName);
     if (codec == nullptr) {
         return;
@@ -48,7 +51,8 @@ void AvBlockDecoder::DecodeBlock(const uint8_t* block) {
     const size_t expected = size_t{m_framesPerBlock} * 2 * m_channels;
     const size_t before = m_output.Size();
     if (m_ctx != nullptr) {
-        m_packet->data = const_cast<uint8_t*>(block);
+        std::memcpy(m_padded.data(), block, m_blockAlign);
+        m_packet->data = m_padded.data();
         m_packet->size = static_cast<int>(m_blockAlign);
         if (avcodec_send_packet(m_ctx, m_packet) >= 0) {
             while (avcodec_receive_frame(m_ctx, m_frame) >= 0) {

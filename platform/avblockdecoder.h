@@ -1,6 +1,8 @@
 #pragma once
 // Block decoders provided by libavcodec (IMA ADPCM, GSM 6.10): one packet per block.
 
+#include <vector>
+
 #include "platform/blockdecoder.h"
 
 struct AVCodecContext;
@@ -27,4 +29,5 @@ private:
     AVCodecContext* m_ctx = nullptr;
     AVFrame* m_frame = nullptr;
     AVPacket* m_packet = nullptr;
+    std::vector<uint8_t> m_padded;  // one block and the zeroed tail decoders may read
 };

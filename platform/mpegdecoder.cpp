@@ -140,8 +140,8 @@ void MpegDecoder::SkipId3(const uint8_t*& src, uint32_t& bytes) {
         bytes -= static_cast<uint32_t>(n);
         m_skip -= n;
     } else {
-        const uint8_t head[10] = {m_head[0], m_head[1], m_head[2], m_head[3], m_head[4],
-                                  m_head[5], m_head[6], m_head[7], m_head[8], m_head[9]};
+        uint8_t head[10 + AV_INPUT_BUFFER_PADDING_SIZE] = {};
+        std::memcpy(head, m_head, 10);
         // Not a tag: these bytes are audio.
         uint8_t* out = nullptr;
         int outSize = 0;
@@ -157,15 +157,32 @@ void MpegDecoder::SkipId3(const uint8_t*& src, uint32_t& bytes) {
             left -= used;
             if (outSize > 0) {
                 DecodePacket(out, outSize);
+            } else if (used == 0) {
+                break;
             }
         }
     }
 }
 
-void MpegDecoder::Process(const uint8_t* src, uint32_t bytes, bool end) {
+void MpegDecoder::Reserve(uint32_t srcBytes, uint32_t dstBytes) {
+    CodecStream::Reserve(srcBytes, dstBytes);
+    if (m_padded.size() < size_t{srcBytes} + AV_INPUT_BUFFER_PADDING_SIZE) {
+        m_padded.assign(size_t{srcBytes} + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+    }
+}
+
+void MpegDecoder::Process(const uint8_t* input, uint32_t bytes, bool end) {
     if (!IsOpen()) {
         return;
     }
+    if (m_padded.size() < size_t{bytes} + AV_INPUT_BUFFER_PADDING_SIZE) {
+        m_padded.resize(size_t{bytes} + AV_INPUT_BUFFER_PADDING_SIZE);
+    }
+    if (bytes > 0) {
+        std::memcpy(m_padded.data(), input, bytes);
+    }
+    std::memset(m_padded.data() + bytes, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    const uint8_t* src = m_padded.data();
     SkipId3(src, bytes);
     uint8_t* out = nullptr;
     int outSize = 0;

@@ -4,6 +4,8 @@
 // leading ID3v2 tags and junk between frames are skipped. Output is 16-bit PCM with the
 // channels and rate of the stream's format record; frames at another rate are dropped.
 
+#include <vector>
+
 #include "platform/codecstream.h"
 
 struct AVCodecContext;
@@ -24,6 +26,7 @@ public:
 
     uint32_t DstBoundFor(uint32_t srcBytes) const override;
     uint32_t SrcNeededFor(uint32_t dstBytes) const override;
+    void Reserve(uint32_t srcBytes, uint32_t dstBytes) override;
     void Process(const uint8_t* src, uint32_t bytes, bool end) override;
     void Reset() override;
 
@@ -51,4 +54,6 @@ private:
     uint8_t m_head[10] = {};
     uint32_t m_headBytes = 0;
     uint64_t m_skip = 0;
+    // The caller's bytes copied with the zeroed tail the parser may read past the end.
+    std::vector<uint8_t> m_padded;
 };
