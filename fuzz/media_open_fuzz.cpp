@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,18 +17,29 @@
 
 namespace {
 
+// The folder the inputs are written to, removed when the fuzzer exits.
+struct TempFolder {
+    std::string path;
+    ~TempFolder() {
+        for (const char* name : {"/input.wav", "/input.mp3", "/output.wav"}) {
+            std::remove((path + name).c_str());
+        }
+        ::rmdir(path.c_str());
+    }
+};
+
 std::string TempDir() {
-    static const std::string dir = [] {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/sonvexfuzzXXXXXX";
+    static const TempFolder dir{[] {
+        const std::string pattern =
+            (std::filesystem::temp_directory_path() / "sonvexfuzzXXXXXX").string();
         std::vector<char> buf(pattern.begin(), pattern.end());
         buf.push_back('\0');
         if (::mkdtemp(buf.data()) == nullptr) {
             std::abort();
         }
         return std::string(buf.data());
-    }();
-    return dir;
+    }()};
+    return dir.path;
 }
 
 void WriteFile(const std::string& path, const uint8_t* data, size_t size) {

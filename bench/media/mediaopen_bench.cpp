@@ -78,8 +78,7 @@ double ByteWalkMs(const fs::path& path, long limit) {
 }  // namespace
 
 int main() {
-    const char* base = std::getenv("TMPDIR");
-    std::string templ = std::string(base != nullptr ? base : "/tmp") + "/sonvex_bench_XXXXXX";
+    const std::string templ = (fs::temp_directory_path() / "sonvex_bench_XXXXXX").string();
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back('\0');
     if (::mkdtemp(buf.data()) == nullptr) {
