@@ -21,8 +21,6 @@ struct AcmStream {
     uint32_t magic;
     int driver;
     std::unique_ptr<CodecStream> codec;
-    uint32_t srcBlock;  // bytes of one source sample frame or coded block
-    uint32_t dstBlock;
 };
 
 namespace {
@@ -190,13 +188,7 @@ MMRESULT acmStreamOpen(HACMSTREAM* stream, HACMDRIVER driver, const void* srcFor
     if (codec == nullptr) {
         return ACMERR_NOTPOSSIBLE;
     }
-    auto* s = new AcmStream{kStreamMagic, chosen, std::move(codec), 0, 0};
-    s->srcBlock = src.blockAlign == 0 ? 1 : src.blockAlign;
-    s->dstBlock = dst.Pcm16Frame();
-    if (!dst.IsPcm16()) {
-        s->dstBlock = dst.channels;  // G.711: one byte per sample
-    }
-    *stream = s;
+    *stream = new AcmStream{kStreamMagic, chosen, std::move(codec)};
     return MMSYSERR_NOERROR;
 }
 

@@ -2,6 +2,7 @@
 // chunked against whole, and the size bounds on every chunk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -240,6 +241,28 @@ TEST_F(ExternalMedia, Id3TagAndLayerTwoDecode) {
         ASSERT_TRUE(ConvertInChunks(record, Pcm16Format(2, 44100), data, 522, out));
         ExpectResembles(ToSamples(out), src, 2, 0.99, 3000);
     }
+}
+
+TEST_F(ExternalMedia, OneStreamDecodesAndResamplesAndEndFlushes) {
+    const std::vector<int16_t> src = Tone(44100, 2, 2.0, 1020, -12);
+    const std::string wav = SourceWav(src, 44100, 2);
+    const std::string mp3 = m_dir.File("c.mp3");
+    ASSERT_TRUE(RunQuiet("lame --quiet -t --cbr -b 128 '" + wav + "' '" + mp3 + "'"));
+    const std::vector<uint8_t> data = ReadFile(mp3);
+    const auto fmt = Mp3Format(2, 44100, 128);
+    std::vector<uint8_t> direct;
+    bool held = false;
+    ASSERT_TRUE(ConvertInChunks(fmt, Pcm16Format(1, 8000), data, 522, direct, &held));
+    EXPECT_TRUE(held);
+    // Two channels of -12 dBFS sum to -6 dBFS.
+    const ToneFit fit = FitTone(ToSamples(direct), 8000, 1020, 2000);
+    EXPECT_NEAR(ToDbfs(fit.amplitude), -6.0, 0.5);
+    EXPECT_GT(fit.snrDb, 40.0);
+    // The end flag drains the frame the parser holds and the filter's tail.
+    std::vector<uint8_t> flushed;
+    ASSERT_TRUE(ConvertInChunks(fmt, Pcm16Format(1, 8000), data, 522, flushed, nullptr, true));
+    EXPECT_GT(flushed.size(), direct.size());
+    EXPECT_TRUE(std::equal(direct.begin(), direct.end(), flushed.begin()));
 }
 
 struct SoxCase {
