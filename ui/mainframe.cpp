@@ -123,6 +123,8 @@ CMainFrame::~CMainFrame() {
     }
     m_viewTarget = nullptr;
     m_appTarget = nullptr;
+    // The view goes while the frame is whole: its shutdown may still use the frame.
+    delete m_view.data();
     if (m_tray != nullptr) {
         m_tray->hide();
     }
@@ -130,11 +132,10 @@ CMainFrame::~CMainFrame() {
 
 void CMainFrame::SetView(QWidget* view, cmd::CommandTarget* target) {
     m_view = view;
+    m_bHasView = view != nullptr;
     m_viewTarget = target;
     if (view != nullptr) {
         setCentralWidget(view);
-        // A view that goes away early must not be asked about commands any more.
-        connect(view, &QObject::destroyed, this, [this] { m_viewTarget = nullptr; });
     }
     UpdateCommands();
 }
@@ -248,7 +249,8 @@ void CMainFrame::CreateTrayIcon() {
 }
 
 bool CMainFrame::OnCommand(int id) {
-    bool handled = m_viewTarget != nullptr && m_viewTarget->OnCommand(id);
+    cmd::CommandTarget* viewTarget = ViewTarget();
+    bool handled = viewTarget != nullptr && viewTarget->OnCommand(id);
     if (!handled) {
         handled = OnFrameCommand(id);
     }
@@ -257,6 +259,11 @@ bool CMainFrame::OnCommand(int id) {
     }
     UpdateCommands();
     return handled;
+}
+
+cmd::CommandTarget* CMainFrame::ViewTarget() const {
+    // A view that went away early is not asked about commands any more.
+    return m_bHasView && m_view.isNull() ? nullptr : m_viewTarget;
 }
 
 bool CMainFrame::OnFrameCommand(int id) {
@@ -297,9 +304,10 @@ void CMainFrame::UpdateCommands() {
         return;  // setEnabled may itself post status changes
     }
     m_bUpdating = true;
+    cmd::CommandTarget* viewTarget = ViewTarget();
     for (const auto& [id, action] : m_actions) {
         cmd::CommandState state;
-        if (m_viewTarget == nullptr || !m_viewTarget->OnUpdateCommand(id, state)) {
+        if (viewTarget == nullptr || !viewTarget->OnUpdateCommand(id, state)) {
             state = cmd::CommandState{};
             OnFrameUpdate(id, state);
         }

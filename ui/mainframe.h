@@ -75,6 +75,7 @@ private:
     bool OnFrameCommand(int id);
     bool OnFrameUpdate(int id, cmd::CommandState& state) const;
     void RefreshIndicators();
+    cmd::CommandTarget* ViewTarget() const;
     void ShowFromTray();
 
     QToolBar* m_toolBar = nullptr;
@@ -88,6 +89,7 @@ private:
 
     std::map<int, QAction*> m_actions;
     QPointer<QWidget> m_view;
+    bool m_bHasView = false;
     cmd::CommandTarget* m_viewTarget = nullptr;
     cmd::CommandTarget* m_appTarget = nullptr;
     TrayMenuTracker m_trackTrayMenu;
