@@ -277,6 +277,17 @@ TEST_F(FrameTest, MinimisingHidesUntilTheTrayRestoresNormalSize) {
     EXPECT_FALSE(frame.IsHiddenToTray());
 }
 
+TEST_F(FrameTest, TheMinimiseButtonSendsTheFrameToTheTray) {
+    frame.show();
+    QApplication::processEvents();
+    frame.setWindowState(Qt::WindowMinimized);
+    for (int i = 0; i < 5 && !frame.IsHiddenToTray(); ++i) {
+        QApplication::processEvents();
+    }
+    EXPECT_TRUE(frame.IsHiddenToTray());
+    EXPECT_FALSE(frame.isVisible());
+}
+
 TEST_F(FrameTest, OtherIconsAndOtherMouseMessagesAreIgnored) {
     frame.show();
     int tracked = 0;
