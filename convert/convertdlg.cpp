@@ -268,10 +268,13 @@ intptr_t CConvertDlg::OnConvertDone(uintptr_t wParam, intptr_t lParam) {
 }
 
 void CConvertDlg::PostConvertDone(uintptr_t wParam, intptr_t lParam) {
-    QCoreApplication::postEvent(this, new ConvertDoneEvent(wParam, lParam));
+    auto* message = new ConvertDoneEvent(wParam, lParam);
+    m_postedMessages.fetch_add(1, std::memory_order_release);
+    QCoreApplication::postEvent(this, message);
 }
 
 bool CConvertDlg::event(QEvent* e) {
+    m_postedMessages.load(std::memory_order_acquire);
     if (e->type() == ConvertDoneEvent::kType) {
         const auto* done = static_cast<ConvertDoneEvent*>(e);
         OnConvertDone(done->WParam(), done->LParam());

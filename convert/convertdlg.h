@@ -10,6 +10,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <thread>
@@ -89,4 +90,9 @@ private:
     QPushButton* m_btnCancel = nullptr;   // 2
 
     std::thread m_worker;
+    // Counts the messages the worker has built. Qt's queue already orders each event's
+    // construction before its delivery, but inside a library the race detector cannot
+    // see; the worker's release after building an event and the UI thread's acquire before
+    // reading one state that order where it can.
+    std::atomic<uint32_t> m_postedMessages{0};
 };
