@@ -32,10 +32,17 @@ protected:
     }
 
     void TearDown() override {
-        m_frame.reset();
+        DestroyWindows();
         EXPECT_TRUE(m_ui->Idle()) << "a scripted answer was not used";
         m_ui.reset();
         m_registry.reset();
+    }
+
+    // The view goes first: it stops streaming and joins its worker while the frame stands.
+    void DestroyWindows() {
+        delete m_view;
+        m_view = nullptr;
+        m_frame.reset();
     }
 
     bool Enabled(int id) {
@@ -118,7 +125,7 @@ protected:
     std::unique_ptr<TempRegistry> m_registry;
     std::unique_ptr<ScriptedUi> m_ui;
     std::unique_ptr<CMainFrame> m_frame;
-    CSonvexView* m_view = nullptr;  // owned by the frame
+    CSonvexView* m_view = nullptr;  // a child of the frame
 };
 
 }  // namespace viewtest

@@ -203,7 +203,7 @@ TEST_F(ViewStreamingTest, ClosingTheWindowWhileStreamingStopsBeforeTheViewGoes) 
     QElapsedTimer timer;
     timer.start();
     m_frame->close();
-    m_frame.reset();  // destroys the view and its engine
+    DestroyWindows();  // the view and its engine go
     EXPECT_LT(timer.elapsed(), 3000);
     m_receiver.Drain();
     std::this_thread::sleep_for(std::chrono::milliseconds(150));

@@ -20,12 +20,16 @@
 
 namespace viewtest {
 
+namespace {
+QApplication* g_app = nullptr;
+}  // namespace
+
+void SetApp(QApplication* app) {
+    g_app = app;
+}
+
 QApplication& App() {
-    static int argc = 1;
-    static char name[] = "ui_view_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    return *g_app;
 }
 
 bool WaitFor(const std::function<bool()>& pred, int timeoutMs) {
@@ -116,14 +120,21 @@ ScriptedUi::~ScriptedUi() {
     uiseam::SetModalHandler({});
 }
 
-TempRegistry::TempRegistry() {
-    setenv("XDG_CONFIG_HOME", m_home.Path().c_str(), 1);
-    setenv("XDG_CONFIG_DIRS", m_machine.Path().c_str(), 1);
+void UsePrivateConfigFolders() {
+    static TempDir home;
+    static TempDir machine;
+    setenv("XDG_CONFIG_HOME", home.Path().c_str(), 1);
+    setenv("XDG_CONFIG_DIRS", machine.Path().c_str(), 1);
 }
 
-TempRegistry::~TempRegistry() {
-    unsetenv("XDG_CONFIG_HOME");
-    unsetenv("XDG_CONFIG_DIRS");
+void TempRegistry::Clear() {
+    std::error_code ignored;
+    for (const char* variable : {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"}) {
+        const char* dir = std::getenv(variable);
+        if (dir != nullptr && *dir != '\0') {
+            std::filesystem::remove_all(std::filesystem::path(dir) / "sonvex", ignored);
+        }
+    }
 }
 
 RtpReceiver::RtpReceiver() {

@@ -16,6 +16,8 @@ class QApplication;
 
 namespace viewtest {
 
+// The process's application, made by the test main.
+void SetApp(QApplication* app);
 QApplication& App();
 
 // Runs the event loop until pred() holds or timeoutMs passes; returns pred().
@@ -77,15 +79,20 @@ private:
     std::vector<ShownMessage> m_messages;
 };
 
-// Points the registry at private folders for the life of the object.
+// Points the registry at private folders for the whole process; call before Qt starts
+// (fontconfig reads the same variables, and re-reading its configuration leaks).
+void UsePrivateConfigFolders();
+
+// An empty registry for the life of the object: both roots' files are removed at either end.
 class TempRegistry {
 public:
-    TempRegistry();
-    ~TempRegistry();
+    TempRegistry() { Clear(); }
+    ~TempRegistry() { Clear(); }
+    TempRegistry(const TempRegistry&) = delete;
+    TempRegistry& operator=(const TempRegistry&) = delete;
 
 private:
-    TempDir m_home;
-    TempDir m_machine;
+    static void Clear();
 };
 
 // A UDP socket bound to 127.0.0.1 on an ephemeral port.
