@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "convert/convertdlg.h"
 #include "ui/dlgdestination.h"
 #include "ui/streamingevent.h"
 #include "ui/volumedialog.h"
@@ -184,6 +185,17 @@ TEST_F(ViewDestinationTest, VolumeDialogFollowsTheSliderAndSetsTheGain) {
     m_view->OnCommand(cmd::ID_VOLUME);
     EXPECT_EQ(m_view->VolumeDb(), -6);
     EXPECT_NEAR(m_view->Engine().Gain(), std::pow(10.0, -6.0 / 20.0), 1e-9);
+}
+
+TEST_F(ViewDestinationTest, ConvertRunsTheConvertDialogAlsoWhileNoPlaylistIsOpen) {
+    EXPECT_TRUE(Enabled(cmd::ID_TOOLS_CONVERT));
+    bool shown = false;
+    m_ui->AnswerDialog<CConvertDlg>([&shown](CConvertDlg&) {
+        shown = true;
+        return static_cast<int>(QDialog::Rejected);
+    });
+    m_view->OnCommand(cmd::ID_TOOLS_CONVERT);
+    EXPECT_TRUE(shown);
 }
 
 TEST_F(ViewDestinationTest, StatusReportsDriveProgressElapsedAndStatusText) {
