@@ -124,8 +124,9 @@ uint8_t LinearToMulaw(int pcm) {
 }
 
 // Fits a·sin + b·cos + c at the tone's frequency (level and phase free) over the middle of
-// the signal, skipping half a second at each end; returns 10·log10(fit power / residual).
-double ToneSnr(const std::vector<double>& y) {
+// the signal, skipping half a second at each end; returns 10·log10(fit power / residual)
+// and the fitted level in dBFS.
+double ToneSnr(const std::vector<double>& y, double* levelDb = nullptr) {
     const size_t from = 4000;
     const size_t to = y.size() > 8000 ? y.size() - 4000 : 0;
     if (to <= from) {
@@ -160,6 +161,9 @@ double ToneSnr(const std::vector<double>& y) {
         }
         c[i] = s / m[i][i];
     }
+    if (levelDb != nullptr) {
+        *levelDb = 20 * std::log10(std::hypot(c[0], c[1]) / 32768.0);
+    }
     double signal = 0, noise = 0;
     for (size_t n = from; n < to; ++n) {
         const double w = 2 * M_PI * kToneHz * static_cast<double>(n) / 8000.0;
@@ -171,21 +175,22 @@ double ToneSnr(const std::vector<double>& y) {
     return noise > 0 ? 10 * std::log10(signal / noise) : 999;
 }
 
-double OutputSnr(const fs::path& output) {
+double OutputSnr(const fs::path& output, double* levelDb) {
     std::vector<double> y;
     for (uint8_t code : DataChunk(output)) {
         y.push_back(MulawToLinear(code));
     }
-    return ToneSnr(y);
+    return ToneSnr(y, levelDb);
 }
 
-double IdealSnr() {
+// The tone at `amplitude` (of full scale) through a textbook mu-law encoder and decoder.
+double IdealSnr(double amplitude, double* levelDb) {
     std::vector<double> y;
     for (int n = 0; n < 8000 * 10; ++n) {
-        const double x = kToneAmplitude * 32767 * std::sin(2 * M_PI * kToneHz * n / 8000.0);
+        const double x = amplitude * 32767 * std::sin(2 * M_PI * kToneHz * n / 8000.0);
         y.push_back(MulawToLinear(LinearToMulaw(static_cast<int>(std::lround(x)))));
     }
-    return ToneSnr(y);
+    return ToneSnr(y, levelDb);
 }
 
 }  // namespace
@@ -222,8 +227,9 @@ int main() {
 
     std::printf(
         "\n1020 Hz -6 dBFS tone, SNR after decoding back to linear (level and phase fitted)\n");
-    const double ideal = IdealSnr();
-    std::printf("  ideal mu-law encoding      %6.2f dB\n", ideal);
+    double level = 0;
+    const double ideal = IdealSnr(kToneAmplitude, &level);
+    std::printf("  ideal mu-law encoding      %6.2f dB  level %6.2f dBFS\n", ideal, level);
     const struct {
         const char* name;
         Converter convert;
@@ -239,9 +245,13 @@ int main() {
                             tool.name);
                 continue;
             }
-            const double snr = OutputSnr(output);
-            std::printf("  %-4s %-15s %6.2f dB  (ideal %+5.2f dB)\n",
-                        source.extension().c_str() + 1, tool.name, snr, snr - ideal);
+            const double snr = OutputSnr(output, &level);
+            // The ideal encoding of a tone at the level this output came out at.
+            double unused = 0;
+            const double idealHere = IdealSnr(std::pow(10.0, level / 20.0), &unused);
+            std::printf("  %-4s %-15s %6.2f dB  level %6.2f dBFS  ideal there %6.2f dB (%+5.2f)\n",
+                        source.extension().c_str() + 1, tool.name, snr, level, idealHere,
+                        snr - idealHere);
         }
     }
     fs::remove_all(dir);
