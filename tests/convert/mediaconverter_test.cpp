@@ -96,11 +96,6 @@ protected:
     RecordingSink m_sink;
 };
 
-TEST_F(MediaConverterTest, FormatRecordsHoldAWholeWaveFormat) {
-    EXPECT_GE(m_converter.FormatRecordSize(), sizeof(WAVEFORMATEX));
-    EXPECT_GE(m_converter.FormatRecordSize(), m_converter.Catalog().MaxFormatSize());
-}
-
 // Three one-second chunks: three progress messages of 1, 2, 3 seconds, then the end.
 TEST_F(MediaConverterTest, WholeChunksGiveOneProgressMessageEach) {
     const auto source = m_dir / "three.wav";
@@ -265,14 +260,6 @@ TEST_F(MediaConverterTest, RefusedOpensLeaveNothingOpen) {
     // After all of that the same object still converts.
     EXPECT_TRUE(Convert(m_dir / "ok.wav", m_dir / "ok_convert.wav"));
     ReadOutput(m_dir / "ok_convert.wav");
-}
-
-TEST_F(MediaConverterTest, ConvertBlockOnClosedChainReportsEnd) {
-    std::unique_ptr<uint8_t[]> out;
-    uint32_t length = 7;
-    EXPECT_FALSE(m_converter.ConvertBlock(out, length));
-    EXPECT_EQ(length, 0u);
-    EXPECT_TRUE(m_converter.CloseChain());
 }
 
 // A stop request from another thread ends the worker at its next pass with a valid file.
