@@ -11,6 +11,10 @@
 #include "engine/rtpprocessor.h"
 #include "udpreceiver.h"
 
+// The replacements below pair malloc with free on purpose; GCC cannot see that through the
+// inlined operator calls.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 namespace {
 std::atomic<bool> g_counting{false};
 std::atomic<int> g_allocations{0};

@@ -16,6 +16,10 @@ extern "C" const char* __lsan_default_suppressions() {
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     viewtest::UsePrivateConfigFolders();
+    // Test discovery at build time runs this without the ctest environment.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
     viewtest::SetApp(&app);
     return RUN_ALL_TESTS();
