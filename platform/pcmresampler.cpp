@@ -81,9 +81,41 @@ uint32_t PcmResampler::SrcNeededFor(uint32_t dstBytes) const {
 
 void PcmResampler::Reserve(uint32_t srcBytes, uint32_t dstBytes) {
     CodecStream::Reserve(srcBytes, dstBytes);
+    MatchBlockRatio(srcBytes, dstBytes);
     const size_t frames = srcBytes / (2u * m_inChannels) + 1;
     if (m_mixed.size() < frames * m_outChannels) {
         m_mixed.resize(frames * m_outChannels);
+    }
+}
+
+void PcmResampler::MatchBlockRatio(uint32_t srcBytes, uint32_t dstBytes) {
+    // A caller that takes one fixed output block per fixed input block, where the blocks do
+    // not stand in the exact rate ratio (11025 Hz in 20 ms packets is 220.5 frames, fed as
+    // 221), hands over more input than the output it takes is worth. The surplus would pile
+    // up in the queue and the end of every file would be lost with it. Converting at the
+    // blocks' own ratio keeps input and output in step; the audio then plays a fraction of a
+    // percent faster, which nobody hears.
+    if (m_inRate == m_outRate || m_primed || srcBytes == 0 || dstBytes == 0 ||
+        srcBytes != SrcNeededFor(dstBytes)) {
+        return;
+    }
+    const uint32_t inFrames = srcBytes / (2u * m_inChannels);
+    const uint32_t outFrames = dstBytes / (2u * m_outChannels);
+    if (inFrames == 0 || outFrames == 0 || srcBytes % (2u * m_inChannels) != 0 ||
+        dstBytes % (2u * m_outChannels) != 0 ||
+        uint64_t{inFrames} * m_outRate == uint64_t{outFrames} * m_inRate) {
+        return;
+    }
+    // Keep the rates near the real ones (8000 Hz stays 8000 Hz for the filter's cut-off).
+    const uint32_t scale = m_outRate % outFrames == 0 ? m_outRate / outFrames : 1;
+    const uint32_t oldIn = m_inRate;
+    const uint32_t oldOut = m_outRate;
+    m_inRate = inFrames * scale;
+    m_outRate = outFrames * scale;
+    if (!OpenSwr()) {
+        m_inRate = oldIn;
+        m_outRate = oldOut;
+        OpenSwr();
     }
 }
 

@@ -7,6 +7,9 @@
 // the lower Nyquist frequency stay out of the band. A stream whose rates match is copied
 // sample for sample.
 //
+// A caller that prepares fixed blocks whose sizes stand slightly off the rate ratio gets the
+// blocks' own ratio, so that input and output stay in step.
+//
 // Every call after the first yields exactly the frames its input is worth: the filter's
 // delay is filled with silence on the first call, and a fraction of a frame that a call
 // cannot yield is carried to the next.
@@ -37,6 +40,7 @@ public:
 
 private:
     bool OpenSwr();
+    void MatchBlockRatio(uint32_t srcBytes, uint32_t dstBytes);
     void Mix(const uint8_t* src, uint32_t frames);
     void Resample(uint32_t frames, bool end);
 
