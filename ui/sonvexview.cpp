@@ -29,8 +29,8 @@
 namespace {
 
 // The form was laid out in dialog units; these are the pixels of one unit at the UI font.
-constexpr double kUnitX = 1.5;
-constexpr double kUnitY = 1.625;
+constexpr double kUnitX = 2.0;
+constexpr double kUnitY = 1.75;
 
 QRect Dlu(int x, int y, int w, int h) {
     return QRect(static_cast<int>(x * kUnitX), static_cast<int>(y * kUnitY),
