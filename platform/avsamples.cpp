@@ -48,6 +48,57 @@ int32_t ReadSample(const AVFrame* f, AVSampleFormat fmt, int ch, int channels, i
     }
 }
 
+// Float sample to 16 bits as ReadSample does it (scaled by 32768, rounded to nearest even,
+// clipped, NaN as 0), written so that the compiler can vectorise the loops that use it.
+inline int16_t FloatToS16(float v) {
+    float s = v * 32768.0f;
+    s = s == s ? s : 0.0f;
+    s = s > 32767.0f ? 32767.0f : s;
+    s = s < -32768.0f ? -32768.0f : s;
+    // Adding and taking away 1.5 * 2^23 rounds to the nearest integer, ties to even, for
+    // every value in the clipped range.
+    constexpr float kRound = 12582912.0f;
+    return static_cast<int16_t>(static_cast<int32_t>((s + kRound) - kRound));
+}
+
+// The decoders' planar formats with the stream's channel count: interleave, converting
+// float on the way. One frame per decoded MPEG frame, so this runs per 1152 samples.
+void InterleavePlanarS16(const AVFrame* f, int channels, int n, int16_t* dst) {
+    if (channels == 2) {
+        const auto* l = reinterpret_cast<const int16_t*>(f->extended_data[0]);
+        const auto* r = reinterpret_cast<const int16_t*>(f->extended_data[1]);
+        for (int i = 0; i < n; ++i) {
+            dst[2 * i] = l[i];
+            dst[2 * i + 1] = r[i];
+        }
+        return;
+    }
+    for (int c = 0; c < channels; ++c) {
+        const auto* src = reinterpret_cast<const int16_t*>(f->extended_data[c]);
+        for (int i = 0; i < n; ++i) {
+            dst[i * channels + c] = src[i];
+        }
+    }
+}
+
+void InterleavePlanarFloat(const AVFrame* f, int channels, int n, int16_t* dst) {
+    if (channels == 2) {
+        const auto* l = reinterpret_cast<const float*>(f->extended_data[0]);
+        const auto* r = reinterpret_cast<const float*>(f->extended_data[1]);
+        for (int i = 0; i < n; ++i) {
+            dst[2 * i] = FloatToS16(l[i]);
+            dst[2 * i + 1] = FloatToS16(r[i]);
+        }
+        return;
+    }
+    for (int c = 0; c < channels; ++c) {
+        const auto* src = reinterpret_cast<const float*>(f->extended_data[c]);
+        for (int i = 0; i < n; ++i) {
+            dst[i * channels + c] = FloatToS16(src[i]);
+        }
+    }
+}
+
 }  // namespace
 
 bool AppendFrameS16(const AVFrame* frame, uint16_t channels, OutputQueue& out) {
@@ -67,12 +118,10 @@ bool AppendFrameS16(const AVFrame* frame, uint16_t channels, OutputQueue& out) {
     auto* dst = reinterpret_cast<int16_t*>(p);
     if (packed == AV_SAMPLE_FMT_S16 && !av_sample_fmt_is_planar(fmt) && inCh == channels) {
         std::memcpy(p, frame->extended_data[0], bytes);
-    } else if (packed == AV_SAMPLE_FMT_S16 && inCh == channels) {
-        for (int i = 0; i < n; ++i) {
-            for (int c = 0; c < inCh; ++c) {
-                std::memcpy(&dst[i * channels + c], frame->extended_data[c] + 2 * i, 2);
-            }
-        }
+    } else if (fmt == AV_SAMPLE_FMT_S16P && inCh == channels) {
+        InterleavePlanarS16(frame, inCh, n, dst);
+    } else if (fmt == AV_SAMPLE_FMT_FLTP && inCh == channels) {
+        InterleavePlanarFloat(frame, inCh, n, dst);
     } else {
         for (int i = 0; i < n; ++i) {
             if (inCh == channels) {

@@ -36,7 +36,7 @@ public:
     static uint64_t MaxFramesFor(uint32_t bytes, uint32_t rate);
 
     // The decoder used when none is named (see the codec benchmark).
-    static constexpr MpegDecoderKind kDefaultKind = MpegDecoderKind::Fixed;
+    static constexpr MpegDecoderKind kDefaultKind = MpegDecoderKind::Float;
 
 private:
     void DecodePacket(const uint8_t* data, int size);
