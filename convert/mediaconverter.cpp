@@ -1,10 +1,15 @@
 #include "convert/mediaconverter.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "platform/waveformat.h"
 
@@ -19,6 +24,70 @@ bool SameFile(const char* a, const char* b) {
     std::error_code error;
     return std::filesystem::equivalent(a, b, error) && !error;
 }
+
+// Decoded blocks handed from the reading thread to the encoding one, in order. Bounded, so
+// that a slow writer holds the reader back instead of piling up audio; used buffers go back
+// to the reader.
+class DecodedQueue {
+public:
+    // Blocks queued at most: enough to ride out a slow write, a few tens of kilobytes.
+    static constexpr size_t kCapacity = 8;
+
+    std::vector<uint8_t> Recycled() {
+        std::lock_guard lock(m_mutex);
+        if (m_free.empty()) {
+            return {};
+        }
+        std::vector<uint8_t> block = std::move(m_free.back());
+        m_free.pop_back();
+        return block;
+    }
+    void Recycle(std::vector<uint8_t> block) {
+        std::lock_guard lock(m_mutex);
+        m_free.push_back(std::move(block));
+    }
+    // False when the consumer has gone: the block is dropped.
+    bool Push(std::vector<uint8_t> block) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_cancelled || m_blocks.size() < kCapacity; });
+        if (m_cancelled) {
+            return false;
+        }
+        m_blocks.push_back(std::move(block));
+        m_changed.notify_all();
+        return true;
+    }
+    // False once the producer has finished and every block was taken.
+    bool Pop(std::vector<uint8_t>& block) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_finished || !m_blocks.empty(); });
+        if (m_blocks.empty()) {
+            return false;
+        }
+        block = std::move(m_blocks.front());
+        m_blocks.pop_front();
+        m_changed.notify_all();
+        return true;
+    }
+    void Finish() {
+        std::lock_guard lock(m_mutex);
+        m_finished = true;
+        m_changed.notify_all();
+    }
+    void Cancel() {
+        std::lock_guard lock(m_mutex);
+        m_cancelled = true;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::vector<uint8_t>> m_blocks;
+    std::vector<std::vector<uint8_t>> m_free;
+    bool m_finished = false;
+    bool m_cancelled = false;
+};
 
 }  // namespace
 
@@ -124,6 +193,9 @@ bool MediaConverter::PrepareStage(int stage, uint32_t sourceLength) {
         m_sourceBuffer = std::make_unique<uint8_t[]>(sourceLength);
         m_sourceLength = sourceLength;
         source = m_sourceBuffer.get();
+    } else if (stage == 1) {
+        m_mixSource = std::make_unique<uint8_t[]>(sourceLength);
+        source = m_mixSource.get();
     } else {
         source = m_destBuffer[stage - 1].get();
     }
@@ -141,6 +213,8 @@ bool MediaConverter::PrepareStage(int stage, uint32_t sourceLength) {
         if (stage == 0) {
             m_sourceBuffer.reset();
             m_sourceLength = 0;
+        } else if (stage == 1) {
+            m_mixSource.reset();
         }
         header = ACMSTREAMHEADER{};
         return false;
@@ -159,6 +233,8 @@ void MediaConverter::UnprepareStage(int stage) {
     if (stage == 0) {
         m_sourceBuffer.reset();
         m_sourceLength = 0;
+    } else if (stage == 1) {
+        m_mixSource.reset();
     }
     m_destLength[stage] = 0;
 }
@@ -175,37 +251,54 @@ void MediaConverter::CloseStages() {
 bool MediaConverter::ConvertBlock(std::unique_ptr<uint8_t[]>& out, uint32_t& outLength) {
     outLength = 0;
     out.reset();
-    if (!IsOpen() || m_destLength[0] == 0) {
+    const int64_t decoded = DecodeChunk();
+    if (decoded < 0) {
         return false;
+    }
+    return decoded == 0 ||
+           EncodeDecoded(m_destBuffer[0].get(), static_cast<uint32_t>(decoded), out, outLength);
+}
+
+int64_t MediaConverter::DecodeChunk() {
+    if (!IsOpen() || m_destLength[0] == 0) {
+        return -1;
     }
     // The last, partial chunk of a source is not converted.
     const int wanted = static_cast<int>(m_sourceLength);
     if (m_input.Read(m_sourceBuffer.get(), wanted, -1) != wanted) {
-        return false;
+        return -1;
     }
-
     acmStreamConvert(m_stream[0], &m_header[0], ACM_STREAMCONVERTF_BLOCKALIGN);
-    const uint32_t decoded = std::min(m_header[0].cbDstLengthUsed, m_destLength[0]);
-    if (decoded == 0) {
-        return true;
-    }
-    if (decoded != m_header[1].cbSrcLength || m_destLength[1] == 0) {
+    return std::min(m_header[0].cbDstLengthUsed, m_destLength[0]);
+}
+
+bool MediaConverter::EncodeDecoded(const uint8_t* decoded, uint32_t length,
+                                   std::unique_ptr<uint8_t[]>& out, uint32_t& outLength) {
+    outLength = 0;
+    out.reset();
+    if (length != m_header[1].cbSrcLength || m_destLength[1] == 0) {
         UnprepareStage(1);
-        if (!PrepareStage(1, decoded)) {
+        if (!PrepareStage(1, length)) {
             return false;
         }
     }
 
+    uint8_t* samples = m_mixSource.get();
     if (m_sourceChannels == 2) {
         // Halve before the mix-down so the sum of the two channels cannot clip; the
         // quotient truncates toward zero.
-        uint8_t* samples = m_destBuffer[0].get();
-        for (uint32_t i = 0; i + 1 < decoded; i += 2) {
+        const uint32_t even = length & ~1u;
+        for (uint32_t i = 0; i < even; i += 2) {
             int16_t sample;
-            std::memcpy(&sample, samples + i, sizeof sample);
+            std::memcpy(&sample, decoded + i, sizeof sample);
             sample = static_cast<int16_t>(sample / 2);
             std::memcpy(samples + i, &sample, sizeof sample);
         }
+        if (even != length) {
+            samples[even] = decoded[even];
+        }
+    } else {
+        std::memcpy(samples, decoded, length);
     }
 
     acmStreamConvert(m_stream[1], &m_header[1], ACM_STREAMCONVERTF_BLOCKALIGN);
@@ -243,23 +336,84 @@ bool MediaConverter::CloseChain() {
     return true;
 }
 
+void MediaConverter::Deliver(const uint8_t* data, uint32_t length, uint64_t& total,
+                             uint32_t bytesPerSecond, ConvertDoneSink& dialog) {
+    m_output.Write(data, static_cast<int>(length));
+    total += length;
+    const uint64_t seconds = bytesPerSecond != 0 ? total / bytesPerSecond : 0;
+    dialog.PostConvertDone(0, static_cast<intptr_t>(seconds));
+}
+
+void MediaConverter::ConvertSequential(uint32_t bytesPerSecond, ConvertDoneSink& dialog) {
+    uint64_t total = 0;
+    std::unique_ptr<uint8_t[]> buffer;
+    uint32_t length = 0;
+    while (!m_stopRequested.load(std::memory_order_relaxed) && ConvertBlock(buffer, length)) {
+        if (length > 0) {
+            Deliver(buffer.get(), length, total, bytesPerSecond, dialog);
+            buffer.reset();
+        }
+    }
+}
+
+void MediaConverter::ConvertPipelined(uint32_t bytesPerSecond, ConvertDoneSink& dialog) {
+    DecodedQueue queue;
+    // Until the join below the helper alone touches the input and stage 1; this thread
+    // touches stages 2 and 3 and the output.
+    auto decode = [this, &queue] {
+        while (!m_stopRequested.load(std::memory_order_relaxed)) {
+            const int64_t decoded = DecodeChunk();
+            if (decoded < 0) {
+                break;
+            }
+            if (decoded == 0) {
+                continue;
+            }
+            std::vector<uint8_t> block = queue.Recycled();
+            const uint8_t* data = m_destBuffer[0].get();
+            block.assign(data, data + decoded);
+            if (!queue.Push(std::move(block))) {
+                break;
+            }
+        }
+        queue.Finish();
+    };
+    std::thread helper;
+    try {
+        helper = std::thread(decode);
+    } catch (const std::system_error&) {
+        ConvertSequential(bytesPerSecond, dialog);
+        return;
+    }
+
+    uint64_t total = 0;
+    std::unique_ptr<uint8_t[]> buffer;
+    uint32_t length = 0;
+    std::vector<uint8_t> block;
+    while (!m_stopRequested.load(std::memory_order_relaxed) && queue.Pop(block)) {
+        const bool ok =
+            EncodeDecoded(block.data(), static_cast<uint32_t>(block.size()), buffer, length);
+        queue.Recycle(std::move(block));
+        block = {};
+        if (!ok) {
+            break;
+        }
+        if (length > 0) {
+            Deliver(buffer.get(), length, total, bytesPerSecond, dialog);
+            buffer.reset();
+        }
+    }
+    queue.Cancel();
+    helper.join();
+}
+
 int MediaConverter::ConversionWorker(ConvertDoneSink& dialog) {
     WAVEFORMATEX output{};
     if (m_outputFormat != nullptr) {
         ReadWaveFormat(m_outputFormat, kWaveFormatBytes, output);
     }
-    uint64_t total = 0;
-    std::unique_ptr<uint8_t[]> buffer;
-    uint32_t length = 0;
-    while (!m_stopRequested.load(std::memory_order_relaxed) && ConvertBlock(buffer, length)) {
-        if (length == 0) {
-            continue;
-        }
-        m_output.Write(buffer.get(), static_cast<int>(length));
-        total += length;
-        const uint64_t seconds = output.nAvgBytesPerSec != 0 ? total / output.nAvgBytesPerSec : 0;
-        buffer.reset();
-        dialog.PostConvertDone(0, static_cast<intptr_t>(seconds));
+    if (IsOpen() && m_destLength[0] != 0) {
+        ConvertPipelined(output.nAvgBytesPerSec, dialog);
     }
     CloseChain();
     dialog.PostConvertDone(1, 0);

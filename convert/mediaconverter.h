@@ -48,7 +48,9 @@ public:
     bool CloseChain();
     // The worker thread's routine: converts until the end (or a stop request), appending
     // to the output and posting progress, then closes the chain and posts completion.
-    // Returns the thread's exit code, 0.
+    // Returns the thread's exit code, 0. Reading and decoding run on a helper thread of
+    // its own, one block ahead or more, while this thread finishes the blocks in order;
+    // the helper has ended before the chain is closed.
     int ConversionWorker(ConvertDoneSink& dialog);
     // Asks a running worker to finish at its next pass. Any thread.
     void RequestStop() { m_stopRequested.store(true, std::memory_order_relaxed); }
@@ -63,6 +65,18 @@ public:
 private:
     static constexpr int kStages = 3;
 
+    // Reads one chunk and decodes it into stage 1's destination: the decoded length, or
+    // -1 at the end of the source.
+    int64_t DecodeChunk();
+    // Stages 2 and 3 for `length` decoded bytes. False when a stage cannot be prepared.
+    bool EncodeDecoded(const uint8_t* decoded, uint32_t length, std::unique_ptr<uint8_t[]>& out,
+                       uint32_t& outLength);
+    // Writes one encoded block and posts the progress after it.
+    void Deliver(const uint8_t* data, uint32_t length, uint64_t& total, uint32_t bytesPerSecond,
+                 ConvertDoneSink& dialog);
+    // The worker's passes on its own thread (when no helper thread can be started).
+    void ConvertSequential(uint32_t bytesPerSecond, ConvertDoneSink& dialog);
+    void ConvertPipelined(uint32_t bytesPerSecond, ConvertDoneSink& dialog);
     bool OpenStages();
     bool PrepareStage(int stage, uint32_t sourceLength);
     void UnprepareStage(int stage);
@@ -80,6 +94,9 @@ private:
     std::unique_ptr<uint8_t[]> m_sourceBuffer;  // stage 1's source: one chunk
     uint32_t m_sourceLength = 0;
     std::unique_ptr<uint8_t[]> m_destBuffer[kStages];
+    // Stage 2 reads its own copy of the decoded block (halved for stereo), so that the next
+    // chunk can be decoded into stage 1's buffer meanwhile.
+    std::unique_ptr<uint8_t[]> m_mixSource;
     uint32_t m_destLength[kStages] = {};  // 0: the stage is not prepared
 
     // Set by the UI thread, polled by the worker before each pass. Relaxed is enough: it

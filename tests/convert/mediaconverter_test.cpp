@@ -262,6 +262,49 @@ TEST_F(MediaConverterTest, RefusedOpensLeaveNothingOpen) {
     ReadOutput(m_dir / "ok_convert.wav");
 }
 
+// The worker decodes ahead on a helper thread; what it writes and reports must be what one
+// ConvertBlock pass after another gives: the same bytes in the same order, one progress
+// message per block with output. MP3 blocks vary in decoded length (the first chunk yields
+// nothing), so the stage re-preparation is crossed as well.
+TEST_F(MediaConverterTest, WorkerMatchesBlockByBlockConversion) {
+    const auto wav = m_dir / "music.wav";
+    testmedia::WriteWave(wav, WAVE_FORMAT_PCM, 2, 44100, 16,
+                         testmedia::Tone(44100 * 4, 2, 44100, 733, 0.7));
+    std::vector<std::filesystem::path> sources = {wav};
+    if (testmedia::EncodeMp3(wav, m_dir / "music.mp3")) {
+        sources.push_back(m_dir / "music.mp3");
+    }
+    for (const auto& source : sources) {
+        SCOPED_TRACE(source.filename().string());
+        m_record = OutputRecord();
+        ASSERT_TRUE(m_converter.OpenChain(source.c_str(), (m_dir / "by_block.wav").c_str(),
+                                          m_record.data()));
+        std::vector<uint8_t> expected;
+        std::vector<std::pair<uintptr_t, intptr_t>> expectedMessages;
+        std::unique_ptr<uint8_t[]> block;
+        uint32_t length = 0;
+        while (m_converter.ConvertBlock(block, length)) {
+            if (length > 0) {
+                expected.insert(expected.end(), block.get(), block.get() + length);
+                expectedMessages.emplace_back(0, static_cast<intptr_t>(expected.size() / 8000));
+            }
+        }
+        m_converter.CloseChain();
+        expectedMessages.emplace_back(1, 0);
+        ASSERT_GT(expected.size(), 3u * 8000u);
+
+        RecordingSink sink;
+        m_record = OutputRecord();
+        const auto output = m_dir / "worker.wav";
+        ASSERT_TRUE(m_converter.OpenChain(source.c_str(), output.c_str(), m_record.data()));
+        std::thread worker([&] { m_converter.ConversionWorker(sink); });
+        worker.join();
+        EXPECT_EQ(ReadOutput(output), expected);
+        EXPECT_EQ(sink.Messages(), expectedMessages);
+        EXPECT_FALSE(m_converter.IsOpen());
+    }
+}
+
 // A stop request from another thread ends the worker at its next pass with a valid file.
 TEST_F(MediaConverterTest, StopRequestEndsWorkerWithValidFile) {
     const auto source = m_dir / "long.wav";
