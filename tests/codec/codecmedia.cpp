@@ -1,43 +1,16 @@
 #include "codecmedia.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
 namespace codecmedia {
 
 namespace {
-void Put16(std::vector<uint8_t>& v, uint32_t x) {
-    v.push_back(static_cast<uint8_t>(x & 0xFF));
-    v.push_back(static_cast<uint8_t>((x >> 8) & 0xFF));
-}
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-    Put16(v, x & 0xFFFF);
-    Put16(v, x >> 16);
-}
-uint32_t Get32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
+using testsupport::PutU16;
+using testsupport::PutU32;
 }  // namespace
-
-TempDir::TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "sonvex-codec-XXXXXX").string();
-    if (mkdtemp(tmpl.data()) != nullptr) {
-        m_path = tmpl;
-    }
-}
-
-TempDir::~TempDir() {
-    if (!m_path.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-}
 
 std::vector<int16_t> Tone(uint32_t rate, uint16_t channels, double seconds, double hz, double dbfs,
                           double phase) {
@@ -63,13 +36,13 @@ std::vector<uint8_t> Format(uint16_t tag, uint16_t channels, uint32_t rate, uint
         avgBytes = blockAlign * rate;
     }
     std::vector<uint8_t> f;
-    Put16(f, tag);
-    Put16(f, channels);
-    Put32(f, rate);
-    Put32(f, avgBytes);
-    Put16(f, blockAlign);
-    Put16(f, bits);
-    Put16(f, 0);
+    PutU16(f, tag);
+    PutU16(f, channels);
+    PutU32(f, rate);
+    PutU32(f, avgBytes);
+    PutU16(f, blockAlign);
+    PutU16(f, bits);
+    PutU16(f, 0);
     return f;
 }
 
@@ -80,30 +53,12 @@ std::vector<uint8_t> Pcm16Format(uint16_t channels, uint32_t rate) {
 std::vector<uint8_t> Mp3Format(uint16_t channels, uint32_t rate, uint32_t kbps) {
     std::vector<uint8_t> f = Format(WAVE_FORMAT_MPEGLAYER3, channels, rate, 0, 1, kbps * 128);
     f[16] = 12;
-    Put16(f, MPEGLAYER3_ID_MPEG);
-    Put32(f, MPEGLAYER3_FLAG_PADDING_OFF);
-    Put16(f, 522);
-    Put16(f, 1);
-    Put16(f, 1393);
+    PutU16(f, MPEGLAYER3_ID_MPEG);
+    PutU32(f, MPEGLAYER3_FLAG_PADDING_OFF);
+    PutU16(f, 522);
+    PutU16(f, 1);
+    PutU16(f, 1393);
     return f;
-}
-
-bool WriteWav(const std::string& path, const std::vector<uint8_t>& fmt,
-              const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> file;
-    auto id = [&file](const char* s) { file.insert(file.end(), s, s + 4); };
-    id("RIFF");
-    Put32(file, static_cast<uint32_t>(4 + 8 + fmt.size() + 8 + data.size()));
-    id("WAVE");
-    id("fmt ");
-    Put32(file, static_cast<uint32_t>(fmt.size()));
-    file.insert(file.end(), fmt.begin(), fmt.end());
-    id("data");
-    Put32(file, static_cast<uint32_t>(data.size()));
-    file.insert(file.end(), data.begin(), data.end());
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(file.data()), std::streamsize(file.size()));
-    return bool(out);
 }
 
 bool WritePcm16Wav(const std::string& path, uint32_t rate, uint16_t channels,
@@ -112,12 +67,7 @@ bool WritePcm16Wav(const std::string& path, uint32_t rate, uint16_t channels,
     fmt.resize(16);
     std::vector<uint8_t> data(samples.size() * 2);
     std::memcpy(data.data(), samples.data(), data.size());
-    return WriteWav(path, fmt, data);
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
+    return testsupport::WriteWave(path, fmt, data);
 }
 
 bool ReadWav(const std::string& path, std::vector<uint8_t>& fmt, std::vector<uint8_t>& data) {
@@ -129,7 +79,7 @@ bool ReadWav(const std::string& path, std::vector<uint8_t>& fmt, std::vector<uin
     size_t pos = 12;
     bool haveFmt = false;
     while (pos + 8 <= file.size()) {
-        const uint32_t size = Get32(file.data() + pos + 4);
+        const uint32_t size = testsupport::GetU32(file, pos + 4);
         const size_t body = pos + 8;
         const size_t avail = std::min<size_t>(size, file.size() - body);
         if (std::memcmp(file.data() + pos, "fmt ", 4) == 0) {

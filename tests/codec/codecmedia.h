@@ -7,22 +7,13 @@
 #include <vector>
 
 #include "platform/acm.h"
+#include "support/tempdir.h"
+#include "support/wavefile.h"
 
 namespace codecmedia {
 
-// A temporary directory removed with its contents on destruction.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return m_path; }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+using testsupport::ReadFile;
+using testsupport::TempDir;
 
 // Interleaved 16-bit tone(s): amplitude in dBFS, phase in radians.
 std::vector<int16_t> Tone(uint32_t rate, uint16_t channels, double seconds, double hz, double dbfs,
@@ -35,12 +26,9 @@ std::vector<uint8_t> Pcm16Format(uint16_t channels, uint32_t rate);
 std::vector<uint8_t> Mp3Format(uint16_t channels, uint32_t rate, uint32_t kbps);
 
 // WAV files: a "fmt " body and the audio bytes.
-bool WriteWav(const std::string& path, const std::vector<uint8_t>& fmt,
-              const std::vector<uint8_t>& data);
 bool WritePcm16Wav(const std::string& path, uint32_t rate, uint16_t channels,
                    const std::vector<int16_t>& samples);
 bool ReadWav(const std::string& path, std::vector<uint8_t>& fmt, std::vector<uint8_t>& data);
-std::vector<uint8_t> ReadFile(const std::string& path);
 
 // Runs a shell command with its output discarded; true on exit status 0.
 bool RunQuiet(const std::string& command);

@@ -8,19 +8,12 @@
 
 #include "engine/winsonvex.h"
 #include "playlist/playlist.h"
+#include "support/loopbackreceiver.h"
+#include "support/mulaw.h"
+#include "support/tempdir.h"
 
-// A folder under the system's temp dir, removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+using testsupport::MulawEncode;
+using testsupport::TempDir;
 
 // A sine of `hz` at `amplitude` (of 32767) in every channel, 16-bit PCM.
 bool WritePcmWav(const std::string& path, uint32_t rate, uint16_t channels, double seconds,
@@ -37,8 +30,9 @@ bool WriteImaAdpcmWav(const std::string& path, double seconds);
 // A 22.05 kHz mono 32 kbit/s MP3 of the tone made by lame; false when lame is not available.
 bool WriteMp3(const std::string& path, double seconds);
 
-uint8_t MulawEncode(int16_t sample);
-int16_t MulawDecode(uint8_t code);
+inline int16_t MulawDecode(uint8_t code) {
+    return static_cast<int16_t>(testsupport::MulawToLinear(code));
+}
 
 struct RtpPacket {
     bool marker = false;
@@ -49,21 +43,17 @@ struct RtpPacket {
     std::vector<uint8_t> payload;
 };
 
-// A UDP socket bound to an ephemeral port on 127.0.0.1.
+// A loopback UDP receiver that reads its datagrams as RTP packets.
 class RtpReceiver {
 public:
-    RtpReceiver();
-    ~RtpReceiver();
-    RtpReceiver(const RtpReceiver&) = delete;
-    RtpReceiver& operator=(const RtpReceiver&) = delete;
-    uint16_t Port() const { return m_port; }
+    uint16_t Port() const { return m_socket.Port(); }
     RtpDestination Destination() const;
-    // Everything queued now, without waiting.
+    // Everything queued now, without waiting; datagrams too short for an RTP header are
+    // dropped.
     std::vector<RtpPacket> TakeAll();
 
 private:
-    int m_fd = -1;
-    uint16_t m_port = 0;
+    testsupport::LoopbackReceiver m_socket;
 };
 
 // An entry for `path` as the source dialog makes it, probed through the engine.

@@ -3,7 +3,6 @@
 // MPEG frames, and the fixture folder.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -11,6 +10,9 @@
 #include <initializer_list>
 #include <string>
 #include <vector>
+
+#include "support/tempdir.h"
+#include "support/wavefile.h"
 
 namespace mediatest {
 
@@ -25,19 +27,9 @@ inline void Append(Bytes& out, const Bytes& more) {
     out.insert(out.end(), more.begin(), more.end());
 }
 
-inline void PutU16(Bytes& out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-inline void PutU32(Bytes& out, uint32_t v) {
-    PutU16(out, v & 0xFFFF);
-    PutU16(out, v >> 16);
-}
-
-inline uint32_t GetU32(const Bytes& b, size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
+using testsupport::GetU32;
+using testsupport::PutU16;
+using testsupport::PutU32;
 
 // A chunk: four-character id, a declared size (the body's length unless given), the body.
 inline Bytes Chunk(const char* id, const Bytes& body, int64_t declared = -1) {
@@ -86,25 +78,12 @@ inline Bytes Frames(std::initializer_list<uint8_t> header, int count, size_t fra
 }
 
 inline Bytes ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    return testsupport::ReadFile(p);
 }
 
 class TempDirTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-        for (char& c : name) {
-            if (c == '/') {
-                c = '_';
-            }
-        }
-        m_dir =
-            fs::temp_directory_path() / ("sonvex_media_" + std::to_string(::getpid()) + "_" + name);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
+    void SetUp() override { ASSERT_FALSE(m_dir.empty()); }
 
     std::string Write(const char* name, const Bytes& bytes) const {
         const fs::path p = m_dir / name;
@@ -113,7 +92,8 @@ protected:
                   static_cast<std::streamsize>(bytes.size()));
         return p.string();
     }
-    fs::path m_dir;
+    testsupport::TempDir m_temp;
+    fs::path m_dir = m_temp.Path();
 };
 
 }  // namespace mediatest

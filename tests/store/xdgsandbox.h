@@ -2,7 +2,6 @@
 // A test fixture that points both registry roots at fresh temporary folders.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,18 +11,15 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "support/tempdir.h"
 
 class XdgSandbox : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ =
-            (std::filesystem::temp_directory_path() / "sonvex_store_XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        m_dir = templ;
+        ASSERT_FALSE(m_dir.empty());
         ::setenv("XDG_CONFIG_HOME", (m_dir / "home").c_str(), 1);
         ::setenv("XDG_CONFIG_DIRS", ((m_dir / "etc").string() + ":/nonexistent").c_str(), 1);
     }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
 
     static std::string UserFile() {
         return platform::RegistryFilePath(platform::RegistryRoot::CurrentUser);
@@ -63,5 +59,6 @@ protected:
         return found;
     }
 
-    std::filesystem::path m_dir;
+    testsupport::TempDir m_temp;
+    std::filesystem::path m_dir = m_temp.Path();
 };

@@ -47,7 +47,7 @@ protected:
         std::vector<std::vector<uint8_t>> all;
         WaitFor(
             [&] {
-                for (auto& datagram : m_receiver.Drain()) {
+                for (auto& datagram : m_receiver.TakeAll()) {
                     all.push_back(std::move(datagram));
                 }
                 return false;
@@ -191,7 +191,7 @@ TEST_F(ViewStreamingTest, QuittingTheApplicationWhileStreamingStopsTheWorker) {
     EXPECT_LT(timer.elapsed(), 3000);
     m_receiver.Drain();
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    EXPECT_TRUE(m_receiver.Drain().empty());
+    EXPECT_TRUE(m_receiver.TakeAll().empty());
 }
 
 TEST_F(ViewStreamingTest, ClosingTheWindowWhileStreamingStopsBeforeTheViewGoes) {
@@ -207,7 +207,7 @@ TEST_F(ViewStreamingTest, ClosingTheWindowWhileStreamingStopsBeforeTheViewGoes) 
     EXPECT_LT(timer.elapsed(), 3000);
     m_receiver.Drain();
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    EXPECT_TRUE(m_receiver.Drain().empty());
+    EXPECT_TRUE(m_receiver.TakeAll().empty());
     QCoreApplication::processEvents();  // nothing of the run may be left to deliver
 }
 

@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "support/loopbackreceiver.h"
+#include "support/tempdir.h"
+
 class QApplication;
 
 namespace viewtest {
@@ -23,19 +26,7 @@ QApplication& App();
 // Runs the event loop until pred() holds or timeoutMs passes; returns pred().
 bool WaitFor(const std::function<bool()>& pred, int timeoutMs);
 
-// A fresh folder removed at destruction.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return m_path; }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+using testsupport::TempDir;
 
 // Writes a 16-bit mono PCM WAV file holding a sine of the given peak amplitude.
 bool WriteSineWav(const std::string& path, int sampleRate, double seconds, double amplitude,
@@ -95,23 +86,8 @@ private:
     static void Clear();
 };
 
-// A UDP socket bound to 127.0.0.1 on an ephemeral port.
-class RtpReceiver {
-public:
-    RtpReceiver();
-    ~RtpReceiver();
-    RtpReceiver(const RtpReceiver&) = delete;
-    RtpReceiver& operator=(const RtpReceiver&) = delete;
-    int Port() const { return m_port; }
-    // Datagrams that have arrived so far, without waiting.
-    std::vector<std::vector<uint8_t>> Drain();
+using RtpReceiver = testsupport::LoopbackReceiver;
 
-private:
-    int m_fd = -1;
-    int m_port = 0;
-};
-
-int MuLawToLinear(uint8_t value);
 // Mean absolute level of a mu-law RTP datagram's payload (after its 12-byte header).
 double PayloadLevel(const std::vector<uint8_t>& datagram);
 
