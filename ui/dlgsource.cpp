@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 #include <iterator>
 
+#include "ui/dialogbuttonrow.h"
 #include "ui/kit/fixedtext.h"
 #include "ui/kit/uiseam.h"
 
@@ -50,15 +51,7 @@ CDlgSource::CDlgSource(QWidget* parent) : QDialog(parent) {
     optionsRow->addWidget(m_packetizationList);
     optionsRow->addStretch(1);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setAutoDefault(false);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    buttons->addStretch(1);
+    QHBoxLayout* buttons = MakeDialogButtonRow(this, QStringLiteral("OK"));
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(sourceBox);
@@ -67,8 +60,6 @@ CDlgSource::CDlgSource(QWidget* parent) : QDialog(parent) {
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(m_browseButton, &QPushButton::clicked, this, &CDlgSource::OnBrowse);
-    connect(ok, &QPushButton::clicked, this, &CDlgSource::accept);
-    connect(cancel, &QPushButton::clicked, this, &CDlgSource::reject);
 
     UpdateData(false);
     m_sourceEntry = PlaylistFile{};

@@ -2,12 +2,12 @@
 
 #include <QHBoxLayout>
 #include <QListWidget>
-#include <QPushButton>
 #include <QVBoxLayout>
 #include <string>
 #include <vector>
 
 #include "playlist/playliststore.h"
+#include "ui/dialogbuttonrow.h"
 #include "ui/kit/fixedtext.h"
 
 COpenPlayListDlg::COpenPlayListDlg(QWidget* parent) : QDialog(parent) {
@@ -16,22 +16,12 @@ COpenPlayListDlg::COpenPlayListDlg(QWidget* parent) : QDialog(parent) {
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_list->setMinimumSize(240, 150);
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cancel->setAutoDefault(false);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(ok);
-    buttons->addWidget(cancel);
-    buttons->addStretch(1);
+    QHBoxLayout* buttons = MakeDialogButtonRow(this, QStringLiteral("OK"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_list, &QListWidget::itemSelectionChanged, this,
             &COpenPlayListDlg::OnSelectionChanged);
     connect(m_list, &QListWidget::itemDoubleClicked, this,

@@ -213,10 +213,28 @@ void CSonvexView::SavePlaylist() {
 }
 
 void CSonvexView::ClearForm() {
-    m_fileList->clear();
-    m_destinationList->clear();
+    {
+        // Emptying the lists must not run the selection handlers on rows that are going.
+        const QSignalBlocker blockFiles(m_fileList);
+        const QSignalBlocker blockDestinations(m_destinationList);
+        m_fileList->clear();
+        m_destinationList->clear();
+    }
     m_strDescription.clear();
     m_strSettings.clear();
+    m_bFileSelected = false;
+    m_bDestinationSelected = false;
+    UpdateData();
+}
+
+bool CSonvexView::ChoosePlaylist(const QString& caption, QString& name) {
+    COpenPlayListDlg dialog(this);
+    dialog.m_strCaption = caption;
+    if (uiseam::RunModal(dialog) != QDialog::Accepted) {
+        return false;
+    }
+    name = dialog.m_strSelected;
+    return true;
 }
 
 void CSonvexView::FillListsFromPlaylist() {
@@ -394,34 +412,18 @@ void CSonvexView::OnNewPlaylist() {
     m_store.Create(name.toStdString());
     SetTitle(name);
     m_playlist.Clear();
-    {
-        const QSignalBlocker blockFiles(m_fileList);
-        const QSignalBlocker blockDestinations(m_destinationList);
-        ClearForm();
-    }
-    m_bFileSelected = false;
-    m_bDestinationSelected = false;
-    UpdateData();
+    ClearForm();
 }
 
 void CSonvexView::OnOpenPlaylist() {
-    COpenPlayListDlg dialog(this);
-    dialog.m_strCaption = QStringLiteral("Select playlist to open");
-    if (uiseam::RunModal(dialog) != QDialog::Accepted) {
+    QString name;
+    if (!ChoosePlaylist(QStringLiteral("Select playlist to open"), name)) {
         return;
     }
-    const QString name = dialog.m_strSelected;
     if (!SetPlaylistNameChecked(name)) {
         return;
     }
-    {
-        const QSignalBlocker blockFiles(m_fileList);
-        const QSignalBlocker blockDestinations(m_destinationList);
-        ClearForm();
-    }
-    m_bFileSelected = false;
-    m_bDestinationSelected = false;
-    UpdateData();
+    ClearForm();
     if (name.isEmpty()) {
         // Nothing was stored to choose from: no playlist is open afterwards.
         m_playlist.Clear();
@@ -447,12 +449,10 @@ void CSonvexView::OnOpenPlaylist() {
 }
 
 void CSonvexView::OnDeletePlaylist() {
-    COpenPlayListDlg dialog(this);
-    dialog.m_strCaption = QStringLiteral("Select playlist to delete");
-    if (uiseam::RunModal(dialog) != QDialog::Accepted) {
+    QString name;
+    if (!ChoosePlaylist(QStringLiteral("Select playlist to delete"), name)) {
         return;
     }
-    const QString name = dialog.m_strSelected;
     if (uiseam::MessageBox(this, QStringLiteral("Are you sure to delete playlist: %1?").arg(name),
                            uiseam::AppTitle(), uiseam::MB_YESNO) != uiseam::IDYES) {
         return;
@@ -460,16 +460,9 @@ void CSonvexView::OnDeletePlaylist() {
     m_store.Delete(name.toStdString());
     if (name == m_strPlaylistName) {
         SetTitle(QString());
-        {
-            const QSignalBlocker blockFiles(m_fileList);
-            const QSignalBlocker blockDestinations(m_destinationList);
-            ClearForm();
-        }
         // The rows are gone, so are the entries: row i keeps showing entry i.
         m_playlist.Clear();
-        m_bFileSelected = false;
-        m_bDestinationSelected = false;
-        UpdateData();
+        ClearForm();
     }
 }
 

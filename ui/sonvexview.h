@@ -98,8 +98,11 @@ private:
     void UpdateData();
     // The frame's status-bar message pane.
     void SetStatusText(const QString& text);
-    // Empties both lists and both text panes.
+    // Empties both lists (their signals held) and both text panes, drops both selections and
+    // shows the result.
     void ClearForm();
+    // The playlist the user picks in the playlist dialog under `caption`; false when cancelled.
+    bool ChoosePlaylist(const QString& caption, QString& name);
     // Re-fills both lists from the playlist in memory.
     void FillListsFromPlaylist();
     bool SetPlaylistNameChecked(const QString& name);
