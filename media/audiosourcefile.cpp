@@ -135,13 +135,17 @@ bool AudioSourceFile::Open(const char* path, SourceFormatInfo& info, std::string
     return true;
 }
 
-bool AudioSourceFile::ParseWave(std::string& description, int32_t& formatSize) {
+void AudioSourceFile::ResetHeaders() {
     std::memset(m_riffHeader, 0, sizeof m_riffHeader);
     std::memset(m_formatHeader, 0, sizeof m_formatHeader);
     std::memset(m_factHeader, 0, sizeof m_factHeader);
     std::memset(m_dataHeader, 0, sizeof m_dataHeader);
     m_factData.reset();
     m_factDataSize = 0;
+}
+
+bool AudioSourceFile::ParseWave(std::string& description, int32_t& formatSize) {
+    ResetHeaders();
     m_format.reset();
     m_formatBytes = 0;
     formatSize = 0;
@@ -308,12 +312,7 @@ bool AudioSourceFile::Create(const char* path, uint8_t* outputFormat) {
 }
 
 bool AudioSourceFile::WriteWaveHeader(uint8_t* outputFormat) {
-    std::memset(m_riffHeader, 0, sizeof m_riffHeader);
-    std::memset(m_formatHeader, 0, sizeof m_formatHeader);
-    std::memset(m_factHeader, 0, sizeof m_factHeader);
-    std::memset(m_dataHeader, 0, sizeof m_dataHeader);
-    m_factData.reset();
-    m_factDataSize = 0;
+    ResetHeaders();
     m_formatBytes = kWaveFormatBytes;
     m_format = std::make_unique<uint8_t[]>(m_formatBytes);
 

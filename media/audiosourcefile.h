@@ -48,6 +48,8 @@ private:
     // False when the provisional header could not be written in full.
     bool WriteWaveHeader(uint8_t* outputFormat);
     void CompleteWaveHeader();
+    // Zeroes the four chunk headers and drops the fact chunk's body.
+    void ResetHeaders();
 
     int m_fd = 0;
     bool m_writeMode = false;

@@ -14,7 +14,9 @@ namespace {
 // Offsets are carried in 32-bit signed values by the callers; refuse anything larger.
 constexpr off_t kMaxFileBytes = static_cast<off_t>(INT32_MAX);
 
-bool ValidHandle(int fd) { return fd > 0; }
+bool ValidHandle(int fd) {
+    return fd > 0;
+}
 
 }  // namespace
 
@@ -58,7 +60,12 @@ int _open(const char* path, int flags, int permission) {
     return fd;
 }
 
-int _read(int fd, void* buffer, unsigned int count) {
+namespace {
+
+// One read or write of at most INT_MAX bytes (the count must fit the int result), retried
+// when a signal interrupts it; -1 for a bad handle or a null buffer with bytes to move.
+template <typename Buffer, typename Transfer>
+int TransferOnce(int fd, Buffer buffer, unsigned int count, Transfer transfer) {
     if (!ValidHandle(fd) || (buffer == nullptr && count > 0)) {
         return -1;
     }
@@ -67,23 +74,19 @@ int _read(int fd, void* buffer, unsigned int count) {
     }
     ssize_t n;
     do {
-        n = ::read(fd, buffer, count);
+        n = transfer(fd, buffer, count);
     } while (n < 0 && errno == EINTR);
     return static_cast<int>(n);
 }
 
+}  // namespace
+
+int _read(int fd, void* buffer, unsigned int count) {
+    return TransferOnce(fd, buffer, count, ::read);
+}
+
 int _write(int fd, const void* buffer, unsigned int count) {
-    if (!ValidHandle(fd) || (buffer == nullptr && count > 0)) {
-        return -1;
-    }
-    if (count > static_cast<unsigned int>(INT_MAX)) {
-        count = INT_MAX;
-    }
-    ssize_t n;
-    do {
-        n = ::write(fd, buffer, count);
-    } while (n < 0 && errno == EINTR);
-    return static_cast<int>(n);
+    return TransferOnce(fd, buffer, count, ::write);
 }
 
 long _lseek(int fd, long offset, int origin) {
@@ -100,7 +103,9 @@ long _lseek(int fd, long offset, int origin) {
     return pos < 0 ? -1 : static_cast<long>(pos);
 }
 
-long _tell(int fd) { return _lseek(fd, 0, kSeekCur); }
+long _tell(int fd) {
+    return _lseek(fd, 0, kSeekCur);
+}
 
 long _filelength(int fd) {
     if (!ValidHandle(fd)) {
