@@ -189,29 +189,33 @@ std::vector<int16_t> External(const std::string& command, const std::string& out
 }
 
 // SNR of an ideal mu-law encoding of the tone that was fitted: same level and phase.
-double IdealSnr(const ToneFit& fit, size_t samples) {
+double IdealSnr(const ToneFit& fit, size_t samples, double hz) {
     std::vector<int16_t> ideal =
-        Tone(kOutRate, 1, double(samples) / kOutRate, 1020, ToDbfs(fit.amplitude), fit.phase);
+        Tone(kOutRate, 1, double(samples) / kOutRate, hz, ToDbfs(fit.amplitude), fit.phase);
     std::vector<uint8_t> codes(ideal.size());
     G711EncodeMulaw(ideal.data(), codes.data(), ideal.size());
-    return FitTone(DecodeMulaw(codes), kOutRate, 1020, kOutRate / 2).snrDb;
+    return FitTone(DecodeMulaw(codes), kOutRate, hz, kOutRate / 2).snrDb;
 }
 
+// hz: where the tone lands in the output. Packets whose input stands off the rate ratio
+// (11025 Hz in 20 ms packets, 220.5 frames fed as 221) are converted at their own ratio,
+// which moves the tone by that fraction.
 void Report(const char* who, const std::vector<int16_t>& tone, const std::vector<int16_t>& alias,
-            const std::vector<int16_t>* aliasPcm = nullptr) {
+            const std::vector<int16_t>* aliasPcm = nullptr, double hz = 1020) {
     if (tone.empty()) {
         std::printf("    %-7s (not available)\n", who);
         return;
     }
-    const ToneFit fit = FitTone(tone, kOutRate, 1020, kOutRate / 2);
-    const double ideal = IdealSnr(fit, tone.size());
-    const ToneFit al = FitTone(alias, kOutRate, kOutRate - 4300.0, kOutRate / 2);
+    const ToneFit fit = FitTone(tone, kOutRate, hz, kOutRate / 2);
+    const double ideal = IdealSnr(fit, tone.size(), hz);
+    const double aliasHz = kOutRate - 4300.0 * hz / 1020;  // where 4.3 kHz would fold to
+    const ToneFit al = FitTone(alias, kOutRate, aliasHz, kOutRate / 2);
     std::printf(
         "    %-7s SNR %6.2f dB (ideal %6.2f, %+5.2f)  level %6.2f dBFS  4.3 kHz alias %6.1f dBFS",
         who, fit.snrDb, ideal, fit.snrDb - ideal, ToDbfs(fit.amplitude),
         std::max(-150.0, ToDbfs(al.amplitude)));
     if (aliasPcm != nullptr) {
-        const ToneFit pcm = FitTone(*aliasPcm, kOutRate, kOutRate - 4300.0, kOutRate / 2);
+        const ToneFit pcm = FitTone(*aliasPcm, kOutRate, aliasHz, kOutRate / 2);
         std::printf(" (16-bit stage %6.1f dBFS)", ToDbfs(pcm.amplitude));
     }
     std::printf("\n");
@@ -288,7 +292,10 @@ int main(int argc, char** argv) {
                     External("sox '" + input + "' -r 8000 -c 1 -e u-law '" + out + "'", out);
             }
         }
-        Report("ours", results[0][0], results[0][1], &aliasPcm);
+        const uint64_t packetFrames = (uint64_t{c.rate} * kPacketMs + 999) / 1000;
+        const double blockRatio =
+            double(packetFrames) * kOutRate / (double(kPacketMs * kOutRate / 1000) * c.rate);
+        Report("ours", results[0][0], results[0][1], &aliasPcm, 1020 * blockRatio);
         Report("ffmpeg", results[1][0], results[1][1]);
         Report("sox", results[2][0], results[2][1]);
         std::printf("\n");
