@@ -154,22 +154,8 @@ bool MediaConverter::OpenStages() {
     // PCM A: the source's channels and rate; PCM B: the output's. Both 16-bit.
     auto pcmA = std::make_unique<uint8_t[]>(recordSize);
     auto pcmB = std::make_unique<uint8_t[]>(recordSize);
-    WAVEFORMATEX a{};
-    a.wFormatTag = WAVE_FORMAT_PCM;
-    a.nChannels = source.nChannels;
-    a.nSamplesPerSec = source.nSamplesPerSec;
-    a.wBitsPerSample = 16;
-    a.nBlockAlign = static_cast<uint16_t>(a.nChannels * 2);
-    a.nAvgBytesPerSec = a.nBlockAlign * a.nSamplesPerSec;
-    WriteWaveFormat(a, pcmA.get());
-    WAVEFORMATEX b{};
-    b.wFormatTag = WAVE_FORMAT_PCM;
-    b.nChannels = output.nChannels;
-    b.nSamplesPerSec = output.nSamplesPerSec;
-    b.wBitsPerSample = 16;
-    b.nBlockAlign = static_cast<uint16_t>(b.nChannels * 2);
-    b.nAvgBytesPerSec = b.nBlockAlign * b.nSamplesPerSec;
-    WriteWaveFormat(b, pcmB.get());
+    WriteWaveFormat(Pcm16WaveFormat(source.nChannels, source.nSamplesPerSec), pcmA.get());
+    WriteWaveFormat(Pcm16WaveFormat(output.nChannels, output.nSamplesPerSec), pcmB.get());
 
     const auto sourceBytes = static_cast<uint32_t>(m_sourceInfo.formatSize);
     return acmStreamOpen(&m_stream[0], nullptr, m_sourceInfo.format.get(), sourceBytes, pcmA.get(),

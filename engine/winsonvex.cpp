@@ -15,17 +15,6 @@ constexpr uint16_t kMaxChannels = 16;
 constexpr int kPayloadTypePcmu = 0;  // RFC 3551
 constexpr int kPayloadTypePcma = 8;  // RFC 3551
 
-WAVEFORMATEX PcmFormat(uint16_t channels, uint32_t rate) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = channels;
-    f.nSamplesPerSec = rate;
-    f.nBlockAlign = static_cast<uint16_t>(channels * 2);
-    f.nAvgBytesPerSec = f.nBlockAlign * rate;
-    f.wBitsPerSample = 16;
-    return f;
-}
-
 uint32_t StreamSize(HACMSTREAM stream, uint32_t input, uint32_t flags) {
     uint32_t output = 0;
     acmStreamSize(stream, input, &output, flags);
@@ -139,8 +128,8 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
         return false;  // it would not fit the RTP packet buffer
     }
 
-    const WAVEFORMATEX decoded = PcmFormat(source.nChannels, source.nSamplesPerSec);
-    const WAVEFORMATEX mono = PcmFormat(1, static_cast<uint32_t>(m_entry.DstSampleRate));
+    const WAVEFORMATEX decoded = Pcm16WaveFormat(source.nChannels, source.nSamplesPerSec);
+    const WAVEFORMATEX mono = Pcm16WaveFormat(1, static_cast<uint32_t>(m_entry.DstSampleRate));
     WAVEFORMATEX g711{};
     g711.wFormatTag = static_cast<uint16_t>(m_entry.DstFormat & 0xFFFF);
     g711.nChannels = 1;

@@ -59,6 +59,19 @@ inline bool ReadWaveFormat(const void* block, size_t size, WAVEFORMATEX& out) {
     return true;
 }
 
+// The 16-bit PCM record for a channel count and rate: the form every decoder produces and
+// the rate converter takes and gives.
+inline WAVEFORMATEX Pcm16WaveFormat(uint16_t channels, uint32_t rate) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = channels;
+    f.nSamplesPerSec = rate;
+    f.nBlockAlign = static_cast<uint16_t>(channels * 2);
+    f.nAvgBytesPerSec = f.nBlockAlign * rate;
+    f.wBitsPerSample = 16;
+    return f;
+}
+
 // Copies a record into the first 18 bytes of a block of at least 18 bytes.
 inline void WriteWaveFormat(const WAVEFORMATEX& in, void* block) {
     std::memcpy(block, &in, sizeof in);

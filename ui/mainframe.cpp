@@ -52,12 +52,12 @@ constexpr ToolbarIcon kToolbar[] = {
 };
 
 // Menu layout; 0 marks a separator.
-struct MenuSpec {
+struct MenuPopup {
     const char* title;
     std::initializer_list<int> items;
 };
 
-const MenuSpec kMenus[] = {
+const MenuPopup kMenus[] = {
     {"&Playlist",
      {cmd::ID_FILE_NEW, cmd::ID_FILE_OPEN, cmd::ID_PLAYLIST_DELETE, 0, cmd::ID_MOVE_DOWN,
       cmd::ID_MOVE_UP, 0, cmd::ID_APP_EXIT}},
@@ -171,9 +171,9 @@ void CMainFrame::CreateActions() {
 }
 
 void CMainFrame::CreateMenus() {
-    for (const MenuSpec& spec : kMenus) {
-        QMenu* menu = menuBar()->addMenu(QString::fromUtf8(spec.title));
-        for (const int id : spec.items) {
+    for (const MenuPopup& popup : kMenus) {
+        QMenu* menu = menuBar()->addMenu(QString::fromUtf8(popup.title));
+        for (const int id : popup.items) {
             if (id == 0) {
                 menu->addSeparator();
             } else {
