@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/waveformat.h"
+#include "codec/waveformat.h"
 
 namespace {
 

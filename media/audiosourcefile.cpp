@@ -6,7 +6,7 @@
 #include "media/mp3framescanner.h"
 #include "platform/lowio.h"
 #include "platform/splitpath.h"
-#include "platform/waveformat.h"
+#include "codec/waveformat.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/sqlitehandle.h"
+#include "sqlitehandle.h"
 
 namespace platform {
 

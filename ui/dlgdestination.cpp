@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "ui/kit/uiseam.h"
+#include "kit/uiseam.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <iterator>
 
 #include "ui/dialogbuttonrow.h"
-#include "ui/kit/fixedtext.h"
-#include "ui/kit/uiseam.h"
+#include "kit/fixedtext.h"
+#include "kit/uiseam.h"
 
 namespace {
 

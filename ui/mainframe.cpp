@@ -16,7 +16,7 @@
 
 #include "ui/commandids.h"
 #include "ui/helpfile.h"
-#include "ui/kit/uiseam.h"
+#include "kit/uiseam.h"
 #include "ui/lockkeys.h"
 #include "ui/traynotifyevent.h"
 

@@ -8,7 +8,7 @@
 
 #include "playlist/playliststore.h"
 #include "ui/dialogbuttonrow.h"
-#include "ui/kit/fixedtext.h"
+#include "kit/fixedtext.h"
 
 COpenPlayListDlg::COpenPlayListDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Playlists"));

@@ -2,7 +2,7 @@
 
 #include "ui/aboutdlg.h"
 #include "ui/commandids.h"
-#include "ui/kit/uiseam.h"
+#include "kit/uiseam.h"
 #include "ui/mainframe.h"
 #include "ui/sonvexview.h"
 

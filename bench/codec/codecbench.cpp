@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "codecmedia.h"
-#include "platform/acm.h"
-#include "platform/g711.h"
-#include "platform/mpegdecoder.h"
+#include "codec/acm.h"
+#include "g711.h"
+#include "mpegdecoder.h"
 
 using namespace codecmedia;
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "convert/mediaconverter.h"
-#include "platform/waveformat.h"
+#include "codec/waveformat.h"
 
 namespace fs = std::filesystem;
 

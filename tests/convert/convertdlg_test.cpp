@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "convert/convertdoneevent.h"
-#include "platform/waveformat.h"
-#include "tests/convert/qstringprint.h"
-#include "tests/convert/testmedia.h"
-#include "ui/kit/uiseam.h"
+#include "codec/waveformat.h"
+#include "qstringprint.h"
+#include "testmedia.h"
+#include "kit/uiseam.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/convert/qstringprint.h"
-#include "tests/convert/testmedia.h"
-#include "ui/kit/uiseam.h"
+#include "qstringprint.h"
+#include "testmedia.h"
+#include "kit/uiseam.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/acm.h"
-#include "platform/waveformat.h"
-#include "tests/convert/testmedia.h"
+#include "codec/acm.h"
+#include "codec/waveformat.h"
+#include "testmedia.h"
 
 namespace {
 

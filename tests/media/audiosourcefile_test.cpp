@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "mediatestfiles.h"
-#include "platform/waveformat.h"
+#include "codec/waveformat.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "media/audiosourcefile.h"
 #include "mediatestfiles.h"
-#include "platform/waveformat.h"
+#include "codec/waveformat.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 
 #include "playlist/playliststore.h"
 #include "ui/commandids.h"
-#include "ui/kit/fixedtext.h"
-#include "ui/kit/uiseam.h"
+#include "kit/fixedtext.h"
+#include "kit/uiseam.h"
 #include "ui/mainframe.h"
 #include "ui/openplaylistdlg.h"
 #include "ui/sonvexapp.h"

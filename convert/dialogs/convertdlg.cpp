@@ -1,0 +1,311 @@
+#include "convert/convertdlg.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "convert/convertdoneevent.h"
+#include "convert/folderdialog.h"
+#include "media/audiosourcefile.h"
+#include "media/sourceformatinfo.h"
+#include "platform/splitpath.h"
+#include "codec/waveformat.h"
+#include "kit/fixedtext.h"
+#include "kit/uiseam.h"
+
+namespace {
+
+QString Text(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+const QString kOutputSuffix = QStringLiteral("_convert.wav");
+
+}  // namespace
+
+CConvertDlg::CConvertDlg(QWidget* parent)
+    : QDialog(parent), m_outputFormat(std::make_unique<uint8_t[]>(m_converter.FormatRecordSize())) {
+    setWindowTitle(QStringLiteral("File format conversion"));
+    BuildControls();
+    UpdateData(false);
+}
+
+CConvertDlg::~CConvertDlg() {
+    StopWorker();
+}
+
+void CConvertDlg::BuildControls() {
+    auto readOnly = [this](const char* name) {
+        auto* edit = new QLineEdit(this);
+        edit->setReadOnly(true);
+        edit->setObjectName(Text(name));
+        return edit;
+    };
+    m_editInput = readOnly("inputPath");
+    m_editFormat = readOnly("formatName");
+    m_editRate = readOnly("sampleRate");
+    m_editChannels = readOnly("channels");
+    m_editDuration = readOnly("duration");
+    m_editOutput = new QLineEdit(this);
+    m_editOutput->setObjectName(QStringLiteral("outputPath"));
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("progress"));
+    m_progress->setTextVisible(false);
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+
+    m_btnBrowse = new QPushButton(QStringLiteral("Browse"), this);
+    m_btnBrowse->setObjectName(QStringLiteral("browseButton"));
+    m_btnSaveTo = new QPushButton(QStringLiteral("Save to"), this);
+    m_btnSaveTo->setObjectName(QStringLiteral("saveToButton"));
+    m_btnConvert = new QPushButton(QStringLiteral("Convert"), this);
+    m_btnConvert->setObjectName(QStringLiteral("convertButton"));
+    m_btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_btnCancel->setObjectName(QStringLiteral("cancelButton"));
+
+    auto* input = new QGroupBox(QStringLiteral("Input"), this);
+    auto* inputRow = new QHBoxLayout;
+    inputRow->addWidget(m_editInput, 1);
+    inputRow->addWidget(m_btnBrowse);
+    auto* fields = new QGroupBox(this);
+    auto* grid = new QGridLayout(fields);
+    grid->addWidget(new QLabel(QStringLiteral("Format"), fields), 0, 0);
+    grid->addWidget(m_editFormat, 0, 1, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("Rate(Hz)"), fields), 1, 0);
+    grid->addWidget(m_editRate, 1, 1);
+    grid->addWidget(m_editChannels, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Duration (sec)"), fields), 2, 0);
+    grid->addWidget(m_editDuration, 2, 1);
+    auto* inputBox = new QVBoxLayout(input);
+    inputBox->addLayout(inputRow);
+    inputBox->addWidget(fields);
+
+    auto* output = new QGroupBox(QStringLiteral("Output (mu-law, 8000Hz, mono)"), this);
+    auto* outputRow = new QHBoxLayout;
+    outputRow->addWidget(m_editOutput, 1);
+    outputRow->addWidget(m_btnSaveTo);
+    auto* outputBox = new QVBoxLayout(output);
+    outputBox->addLayout(outputRow);
+    outputBox->addWidget(m_progress);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_btnConvert);
+    buttons->addWidget(m_btnCancel);
+
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(input);
+    top->addWidget(output);
+    top->addLayout(buttons);
+
+    connect(m_btnBrowse, &QPushButton::clicked, this, &CConvertDlg::OnBrowse);
+    connect(m_btnConvert, &QPushButton::clicked, this, &CConvertDlg::OnConvert);
+    connect(m_btnSaveTo, &QPushButton::clicked, this, &CConvertDlg::OnSaveTo);
+    connect(m_btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+bool CConvertDlg::UpdateData(bool saveAndValidate) {
+    if (saveAndValidate) {
+        m_strInputPath = m_editInput->text();
+        m_strFormatName = m_editFormat->text();
+        m_nSampleRate = m_editRate->text().toInt();
+        m_nDuration = m_editDuration->text().toInt();
+        m_strOutputPath = m_editOutput->text();
+        m_strChannels = m_editChannels->text();
+    } else {
+        m_editInput->setText(m_strInputPath);
+        m_editFormat->setText(m_strFormatName);
+        m_editRate->setText(QString::number(m_nSampleRate));
+        m_editDuration->setText(QString::number(m_nDuration));
+        m_editOutput->setText(m_strOutputPath);
+        m_editChannels->setText(m_strChannels);
+    }
+    return true;
+}
+
+void CConvertDlg::OnBrowse() {
+    const QString chosen = uiseam::GetOpenFileName(this, QString(), QString(),
+                                                   QStringLiteral("mp3 and wav (*.mp3 *wav)"));
+    if (chosen.isEmpty()) {
+        return;
+    }
+    m_strInputPath = chosen;
+
+    char path[kMaxPathChars] = {};
+    AudioSourceFile file;
+    SourceFormatInfo info;
+    std::string description;
+    WAVEFORMATEX format{};
+    // A path too long for the records cannot be opened either.
+    if (!fixedtext::ToFixed(chosen, path) || !file.Open(path, info, description) ||
+        !ReadWaveFormat(info.format.get(), static_cast<size_t>(std::max(info.formatSize, 0)),
+                        format)) {
+        file.Close();
+        m_strInputPath = QStringLiteral("File format not supported");
+        m_strFormatName.clear();
+        m_nSampleRate = 0;
+        m_strChannels = QStringLiteral("Mono");
+        m_nDuration = 0;
+        UpdateData(false);
+        return;
+    }
+
+    ACMFORMATTAGDETAILSA details{};
+    if (m_converter.Catalog().FindTag(format.wFormatTag, details)) {
+        m_strFormatName = QString::fromUtf8(
+            details.szFormatTag,
+            static_cast<qsizetype>(strnlen(details.szFormatTag, sizeof details.szFormatTag)));
+        const platform::SplitPathResult parts = platform::_splitpath(path);
+        if (m_strOutputFolder.isEmpty()) {
+            m_strOutputFolder = QString::fromUtf8(parts.drive + parts.dir);
+        }
+        m_strOutputPath = m_strOutputFolder + QString::fromUtf8(parts.fname) + kOutputSuffix;
+    } else {
+        m_strFormatName = QStringLiteral("Unknown format");
+    }
+    m_nSampleRate = static_cast<int32_t>(format.nSamplesPerSec);
+    m_strChannels = format.nChannels == 1 ? QStringLiteral("Mono") : QStringLiteral("Stereo");
+    m_nDuration = file.DurationSeconds();
+    file.Close();
+    UpdateData(false);
+}
+
+void CConvertDlg::OnSaveTo() {
+    const QByteArray initial = m_strOutputFolder.toUtf8();
+    CFolderDialog folder(QStringLiteral("Select output folder"), initial.constData(), this,
+                         BIF_RETURNONLYFSDIRS);
+    if (folder.DoModal() != uiseam::IDOK) {
+        return;
+    }
+    const QByteArray input = m_strInputPath.toUtf8();
+    const platform::SplitPathResult parts = platform::_splitpath(input.constData());
+    // The separator is always appended, also to the root.
+    m_strOutputFolder = Text(folder.GetFolderPath()) + QLatin1Char(platform::kPathSeparator);
+    m_strOutputPath = m_strOutputFolder + QString::fromUtf8(parts.fname) + kOutputSuffix;
+    UpdateData(false);
+}
+
+void CConvertDlg::OnConvert() {
+    if (IsConverting()) {
+        return;
+    }
+    UpdateData(true);
+    if (m_strOutputPath.isEmpty()) {
+        uiseam::MessageBox(this, QStringLiteral("You have to specify where to save the output"));
+        return;
+    }
+    {
+        QFile existing(m_strOutputPath);
+        if (existing.open(QIODevice::ReadOnly)) {
+            existing.close();
+            if (uiseam::MessageBox(this,
+                                   QStringLiteral("Do you want to overwrite the existing file?"),
+                                   QStringLiteral("Caution"), uiseam::MB_YESNO) != uiseam::IDYES) {
+                return;
+            }
+        }
+    }
+
+    std::memset(m_outputFormat.get(), 0, m_converter.FormatRecordSize());
+    WAVEFORMATEX output{};
+    output.wFormatTag = WAVE_FORMAT_MULAW;
+    output.nChannels = 1;
+    output.nSamplesPerSec = 8000;
+    WriteWaveFormat(output, m_outputFormat.get());
+
+    char input[kMaxPathChars] = {};
+    char target[kMaxPathChars] = {};
+    if (!fixedtext::ToFixed(m_strInputPath, input) ||
+        !fixedtext::ToFixed(m_strOutputPath, target) ||
+        !m_converter.OpenChain(input, target, m_outputFormat.get())) {
+        uiseam::MessageBox(this, QStringLiteral("Media file conversion failed..."));
+        return;
+    }
+
+    // The range is the duration as a 16-bit value; an empty range shows an empty bar.
+    const int range = static_cast<uint16_t>(m_nDuration);
+    // (Qt would show an empty range as a busy indicator).
+    m_progress->setRange(0, std::max(range, 1));
+    m_progress->setValue(0);
+    m_btnConvert->setEnabled(false);
+    m_btnBrowse->setEnabled(false);
+    m_worker = std::thread([this] { m_converter.ConversionWorker(*this); });
+}
+
+void CConvertDlg::OnOK() {
+    if (m_btnConvert->isEnabled()) {
+        OnConvert();
+    }
+}
+
+intptr_t CConvertDlg::OnConvertDone(uintptr_t wParam, intptr_t lParam) {
+    if (wParam == 0) {
+        // Past the (16-bit) range the bar stays full.
+        m_progress->setValue(static_cast<int>(
+            std::clamp<intptr_t>(lParam, m_progress->minimum(), m_progress->maximum())));
+        return 0;
+    }
+    // The worker has posted its last message and is ending.
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+    m_progress->setValue(0);
+    m_btnConvert->setEnabled(true);
+    m_btnBrowse->setEnabled(true);
+    uiseam::MessageBox(this, QStringLiteral("Done"));
+    return 0;
+}
+
+void CConvertDlg::PostConvertDone(uintptr_t wParam, intptr_t lParam) {
+    auto* message = new ConvertDoneEvent(wParam, lParam);
+    m_postedMessages.fetch_add(1, std::memory_order_release);
+    QCoreApplication::postEvent(this, message);
+}
+
+bool CConvertDlg::event(QEvent* e) {
+    m_postedMessages.load(std::memory_order_acquire);
+    if (e->type() == ConvertDoneEvent::kType) {
+        const auto* done = static_cast<ConvertDoneEvent*>(e);
+        OnConvertDone(done->WParam(), done->LParam());
+        return true;
+    }
+    return QDialog::event(e);
+}
+
+void CConvertDlg::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        OnOK();
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
+void CConvertDlg::done(int result) {
+    StopWorker();
+    QDialog::done(result);
+}
+
+void CConvertDlg::StopWorker() {
+    if (!m_worker.joinable()) {
+        return;
+    }
+    m_converter.RequestStop();
+    m_worker.join();
+    // The chain is closed; its messages would only announce what already happened.
+    QCoreApplication::removePostedEvents(this, ConvertDoneEvent::kType);
+    m_progress->setValue(0);
+    m_btnConvert->setEnabled(true);
+    m_btnBrowse->setEnabled(true);
+}

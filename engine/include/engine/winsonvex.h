@@ -1,0 +1,103 @@
+#pragma once
+// The transcoding engine of the main view. For one playlist entry at a time it opens the
+// source, builds the three-stage codec chain (source -> 16-bit PCM -> 16-bit mono PCM at the
+// output rate -> G.711), sizes every buffer from the packetization time, and on each tick
+// produces one packet and hands it to up to 100 RTP senders.
+//
+// Threads: construction, SetVolumeDb and ProbeSource run on the UI thread; OpenEntry,
+// ProducePacket and CloseEntry on the streaming worker. m_gain is the only member the UI
+// thread writes while the worker runs.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/buffercyclic.h"
+#include "engine/rtpprocessor.h"
+#include "media/audiosourcefile.h"
+#include "codec/acm.h"
+#include "playlist/playlist.h"
+
+class WinSonvex {
+public:
+    static constexpr int kSenderCount = 100;
+
+    WinSonvex();  // discovers the installed codecs once
+    WinSonvex(const WinSonvex&) = delete;
+    WinSonvex& operator=(const WinSonvex&) = delete;
+    virtual ~WinSonvex();  // closes an entry left open
+
+    // Opens the entry's source and codec chain; true on success. A failure releases what it
+    // acquired; CloseEntry must not follow it.
+    bool OpenEntry(const PlaylistFile& entry, const std::vector<RtpDestination>& destinations);
+    // One packet per call: true when a packet was produced and sent, false when the source
+    // is exhausted (EndOfSource() is then set).
+    bool ProducePacket();
+    void CloseEntry();  // no-op when no entry is open
+    bool EndOfSource() const { return m_endOfSource != 0; }
+
+    // Opens and closes a temporary reader; touches no engine state.
+    bool ProbeSource(const char* path, SourceFormatInfo& info, std::string& text);
+    // m_gain = 10^(dB / 20).
+    void SetVolumeDb(int dB);
+    double Gain() const { return m_gain.load(std::memory_order_relaxed); }
+
+    int Mp3CodecCount() const { return m_mp3CodecCount; }
+    // Sizes of the open entry, for diagnostics and tests.
+    int PayloadBytes() const { return m_payloadBytes; }
+    uint32_t PacketPcmBytes() const { return m_packetPcmBytes; }
+    uint32_t RingCapacity() const { return m_ring ? m_ring->Capacity() : 0; }
+    bool IsEntryOpen() const { return m_ring != nullptr; }
+    const RtpProcessor& Sender(int index) const { return m_rtp[static_cast<size_t>(index)]; }
+
+private:
+    // A codec stream with its one prepared header; closes (unpreparing first) on release.
+    struct Stage {
+        HACMSTREAM stream = nullptr;
+        ACMSTREAMHEADER header{};
+        bool prepared = false;
+
+        Stage() = default;
+        Stage(const Stage&) = delete;
+        Stage& operator=(const Stage&) = delete;
+        ~Stage() { Release(); }
+        bool Open(const void* srcFormat, uint32_t srcBytes, const void* dstFormat,
+                  uint32_t dstBytes);
+        void Prepare(uint8_t* src, uint32_t srcBytes, uint8_t* dst, uint32_t dstBytes);
+        void Release();
+    };
+
+    static bool CountDriverTags(HACMDRIVERID driverId, uintptr_t instance, uint32_t support);
+    // Releases what OpenEntry acquired; safe on a partly opened entry.
+    void ReleaseEntry();
+
+    int m_mp3CodecCount = 0;
+    int m_endOfSource = 0;  // written and read on the worker only
+    PlaylistFile m_entry;
+    std::array<RtpProcessor, kSenderCount> m_rtp;
+    std::vector<RtpDestination> m_destinations;
+    std::unique_ptr<BufferCyclic> m_ring;
+    Stage m_decode;    // source format -> 16-bit PCM, source rate and channels
+    Stage m_resample;  // -> 16-bit mono PCM at the output rate
+    Stage m_encode;    // -> G.711
+    uint32_t m_maxFormatSize = 0;
+    AudioSourceFile m_source;
+    std::unique_ptr<uint8_t[]> m_chunkBuf;
+    std::unique_ptr<uint8_t[]> m_decodedBuf;
+    std::unique_ptr<uint8_t[]> m_packetPcmBuf;
+    std::unique_ptr<uint8_t[]> m_monoBuf;
+    std::unique_ptr<uint8_t[]> m_payloadBuf;
+    uint32_t m_chunkBytes = 0;
+    uint32_t m_decodedMax = 0;
+    uint32_t m_packetPcmBytes = 0;
+    uint32_t m_monoBytes = 0;
+    int m_payloadBytes = 0;
+    int m_payloadType = 0;
+    bool m_halveSamples = false;  // stereo sources are halved before the mix-down
+    // Written by the UI thread, read once per packet by the worker. Relaxed order suffices:
+    // the gain is an independent value and a tick may use the old or the new one.
+    std::atomic<double> m_gain{1.0};
+};

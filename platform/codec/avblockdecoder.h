@@ -1,0 +1,33 @@
+#pragma once
+// Block decoders provided by libavcodec (IMA ADPCM, GSM 6.10): one packet per block.
+
+#include <vector>
+
+#include "blockdecoder.h"
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+class AvBlockDecoder final : public BlockDecoder {
+public:
+    // `codecName` is the libavcodec decoder name; `bitsPerCodedSample` as the "fmt " record
+    // gives it. Check IsOpen() after construction.
+    AvBlockDecoder(const char* codecName, uint32_t blockAlign, uint32_t framesPerBlock,
+                   uint16_t channels, uint32_t rate, uint16_t bitsPerCodedSample);
+    ~AvBlockDecoder() override;
+    AvBlockDecoder(const AvBlockDecoder&) = delete;
+    AvBlockDecoder& operator=(const AvBlockDecoder&) = delete;
+
+    bool IsOpen() const { return m_ctx != nullptr; }
+
+protected:
+    void DecodeBlock(const uint8_t* block) override;
+    void ResetDecoder() override;
+
+private:
+    AVCodecContext* m_ctx = nullptr;
+    AVFrame* m_frame = nullptr;
+    AVPacket* m_packet = nullptr;
+    std::vector<uint8_t> m_padded;  // one block and the zeroed tail decoders may read
+};

@@ -1,0 +1,152 @@
+#include "avsamples.h"
+
+#include <cmath>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/samplefmt.h>
+}
+
+namespace {
+
+int32_t ReadSample(const AVFrame* f, AVSampleFormat fmt, int ch, int channels, int i) {
+    const bool planar = av_sample_fmt_is_planar(fmt) != 0;
+    const uint8_t* base = planar ? f->extended_data[ch] : f->extended_data[0];
+    const int index = planar ? i : i * channels + ch;
+    switch (av_get_packed_sample_fmt(fmt)) {
+        case AV_SAMPLE_FMT_U8:
+            return (base[index] - 128) * 256;
+        case AV_SAMPLE_FMT_S16: {
+            int16_t v;
+            std::memcpy(&v, base + 2 * index, 2);
+            return v;
+        }
+        case AV_SAMPLE_FMT_S32: {
+            int32_t v;
+            std::memcpy(&v, base + 4 * index, 4);
+            return static_cast<int32_t>((static_cast<int64_t>(v) + 32768) >> 16);
+        }
+        case AV_SAMPLE_FMT_FLT: {
+            float v;
+            std::memcpy(&v, base + 4 * index, 4);
+            const float s = std::nearbyint(v * 32768.0f);
+            return s != s ? 0
+                          : (s > 32767.0f ? 32767
+                                          : (s < -32768.0f ? -32768 : static_cast<int32_t>(s)));
+        }
+        case AV_SAMPLE_FMT_DBL: {
+            double v;
+            std::memcpy(&v, base + 8 * index, 8);
+            const double s = std::nearbyint(v * 32768.0);
+            return s != s
+                       ? 0
+                       : (s > 32767.0 ? 32767 : (s < -32768.0 ? -32768 : static_cast<int32_t>(s)));
+        }
+        default:
+            return 0;
+    }
+}
+
+// Float sample to 16 bits as ReadSample does it (scaled by 32768, rounded to nearest even,
+// clipped, NaN as 0), written so that the compiler can vectorise the loops that use it.
+inline int16_t FloatToS16(float v) {
+    float s = v * 32768.0f;
+    s = s == s ? s : 0.0f;
+    s = s > 32767.0f ? 32767.0f : s;
+    s = s < -32768.0f ? -32768.0f : s;
+    // Adding and taking away 1.5 * 2^23 rounds to the nearest integer, ties to even, for
+    // every value in the clipped range.
+    constexpr float kRound = 12582912.0f;
+    return static_cast<int16_t>(static_cast<int32_t>((s + kRound) - kRound));
+}
+
+// The decoders' planar formats with the stream's channel count: interleave, converting
+// float on the way. One frame per decoded MPEG frame, so this runs per 1152 samples.
+void InterleavePlanarS16(const AVFrame* f, int channels, int n, int16_t* dst) {
+    if (channels == 2) {
+        const auto* l = reinterpret_cast<const int16_t*>(f->extended_data[0]);
+        const auto* r = reinterpret_cast<const int16_t*>(f->extended_data[1]);
+        for (int i = 0; i < n; ++i) {
+            dst[2 * i] = l[i];
+            dst[2 * i + 1] = r[i];
+        }
+        return;
+    }
+    for (int c = 0; c < channels; ++c) {
+        const auto* src = reinterpret_cast<const int16_t*>(f->extended_data[c]);
+        for (int i = 0; i < n; ++i) {
+            dst[i * channels + c] = src[i];
+        }
+    }
+}
+
+void InterleavePlanarFloat(const AVFrame* f, int channels, int n, int16_t* dst) {
+    if (channels == 2) {
+        const auto* l = reinterpret_cast<const float*>(f->extended_data[0]);
+        const auto* r = reinterpret_cast<const float*>(f->extended_data[1]);
+        for (int i = 0; i < n; ++i) {
+            dst[2 * i] = FloatToS16(l[i]);
+            dst[2 * i + 1] = FloatToS16(r[i]);
+        }
+        return;
+    }
+    for (int c = 0; c < channels; ++c) {
+        const auto* src = reinterpret_cast<const float*>(f->extended_data[c]);
+        for (int i = 0; i < n; ++i) {
+            dst[i * channels + c] = FloatToS16(src[i]);
+        }
+    }
+}
+
+}  // namespace
+
+bool AppendFrameS16(const AVFrame* frame, uint16_t channels, OutputQueue& out) {
+    const auto fmt = static_cast<AVSampleFormat>(frame->format);
+    const AVSampleFormat packed = av_get_packed_sample_fmt(fmt);
+    if (packed != AV_SAMPLE_FMT_U8 && packed != AV_SAMPLE_FMT_S16 && packed != AV_SAMPLE_FMT_S32 &&
+        packed != AV_SAMPLE_FMT_FLT && packed != AV_SAMPLE_FMT_DBL) {
+        return false;
+    }
+    const int inCh = frame->ch_layout.nb_channels;
+    const int n = frame->nb_samples;
+    if (inCh <= 0 || n <= 0) {
+        return inCh > 0;
+    }
+    const size_t bytes = size_t(n) * channels * 2;
+    uint8_t* p = out.Extend(bytes);
+    auto* dst = reinterpret_cast<int16_t*>(p);
+    if (packed == AV_SAMPLE_FMT_S16 && !av_sample_fmt_is_planar(fmt) && inCh == channels) {
+        std::memcpy(p, frame->extended_data[0], bytes);
+    } else if (fmt == AV_SAMPLE_FMT_S16P && inCh == channels) {
+        InterleavePlanarS16(frame, inCh, n, dst);
+    } else if (fmt == AV_SAMPLE_FMT_FLTP && inCh == channels) {
+        InterleavePlanarFloat(frame, inCh, n, dst);
+    } else {
+        for (int i = 0; i < n; ++i) {
+            if (inCh == channels) {
+                for (int c = 0; c < inCh; ++c) {
+                    dst[i * channels + c] = ClampS16(ReadSample(frame, fmt, c, inCh, i));
+                }
+            } else if (inCh == 1) {
+                const int16_t v = ClampS16(ReadSample(frame, fmt, 0, inCh, i));
+                for (int c = 0; c < channels; ++c) {
+                    dst[i * channels + c] = v;
+                }
+            } else if (channels == 1) {
+                int64_t sum = 0;
+                for (int c = 0; c < inCh; ++c) {
+                    sum += ReadSample(frame, fmt, c, inCh, i);
+                }
+                dst[i] = ClampS16(static_cast<int32_t>(sum / inCh));
+            } else {
+                for (int c = 0; c < channels; ++c) {
+                    dst[i * channels + c] =
+                        c < inCh ? ClampS16(ReadSample(frame, fmt, c, inCh, i)) : 0;
+                }
+            }
+        }
+    }
+    out.Commit(bytes);
+    return true;
+}

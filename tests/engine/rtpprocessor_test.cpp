@@ -1,0 +1,192 @@
+#include "engine/rtpprocessor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "support/udpreceiver.h"
+
+namespace {
+
+constexpr int kPcmu = 0;
+constexpr int kPcma = 8;
+
+std::vector<uint8_t> Payload(size_t n, uint8_t seed) {
+    std::vector<uint8_t> bytes(n);
+    for (size_t i = 0; i < n; ++i) {
+        bytes[i] = static_cast<uint8_t>(seed + i * 7);
+    }
+    return bytes;
+}
+
+// The datagram the sender must produce, built field by field.
+std::vector<uint8_t> Expected(bool marker, int payloadType, uint16_t sequence, uint32_t timestamp,
+                              uint32_t ssrc, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> d = {
+        0x80,
+        static_cast<uint8_t>((marker ? 0x80 : 0x00) | payloadType),
+        static_cast<uint8_t>(sequence >> 8),
+        static_cast<uint8_t>(sequence),
+        static_cast<uint8_t>(timestamp >> 24),
+        static_cast<uint8_t>(timestamp >> 16),
+        static_cast<uint8_t>(timestamp >> 8),
+        static_cast<uint8_t>(timestamp),
+        static_cast<uint8_t>(ssrc >> 24),
+        static_cast<uint8_t>(ssrc >> 16),
+        static_cast<uint8_t>(ssrc >> 8),
+        static_cast<uint8_t>(ssrc),
+    };
+    d.insert(d.end(), payload.begin(), payload.end());
+    return d;
+}
+
+class RtpFixture : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_receiver.Ok()); }
+
+    int Send(RtpProcessor& sender, const std::vector<uint8_t>& payload, int payloadType) {
+        return sender.SendPacket(payload.data(), static_cast<int>(payload.size()),
+                                 UdpReceiver::LoopbackIp(), m_receiver.Port(), payloadType);
+    }
+    std::vector<uint8_t> Next() {
+        auto got = m_receiver.Receive();
+        EXPECT_TRUE(got.has_value()) << "no datagram arrived";
+        return got.value_or(std::vector<uint8_t>{});
+    }
+
+    UdpReceiver m_receiver;
+};
+
+class RtpPayloadType : public RtpFixture, public ::testing::WithParamInterface<int> {};
+
+TEST_P(RtpPayloadType, FirstPacketsCarryMarkerSequenceAndTimestamp) {
+    const int pt = GetParam();
+    RtpProcessor sender;
+    EXPECT_EQ(sender.m_socketReady, 0) << "no socket before the first packet";
+
+    const auto first = Payload(160, 1);
+    EXPECT_EQ(Send(sender, first, pt), 172);
+    EXPECT_EQ(sender.m_socketReady, 1);
+    EXPECT_EQ(Next(), Expected(true, pt, 1, 0, RtpProcessor::kDefaultSsrc, first));
+
+    const auto second = Payload(160, 2);
+    EXPECT_EQ(Send(sender, second, pt), 172);
+    EXPECT_EQ(Next(), Expected(false, pt, 2, 160, RtpProcessor::kDefaultSsrc, second));
+
+    // A new file with another packet size continues the counters, without a marker.
+    const auto third = Payload(320, 3);
+    EXPECT_EQ(Send(sender, third, pt), 332);
+    EXPECT_EQ(Next(), Expected(false, pt, 3, 320, RtpProcessor::kDefaultSsrc, third));
+    EXPECT_EQ(sender.m_sequence, 3u);
+    EXPECT_EQ(sender.m_timestamp, 640u);
+}
+
+INSTANTIATE_TEST_SUITE_P(G711, RtpPayloadType, ::testing::Values(kPcmu, kPcma),
+                         [](const auto& param) { return param.param == kPcmu ? "PCMU" : "PCMA"; });
+
+TEST_F(RtpFixture, PayloadTypeAndPortUseOnlyTheirLowBits) {
+    RtpProcessor sender;
+    const auto payload = Payload(4, 9);
+    // 0x88: the high bit must not masquerade as a marker once the first packet is out.
+    ASSERT_EQ(Send(sender, payload, kPcmu), 16);
+    Next();
+    ASSERT_EQ(sender.SendPacket(payload.data(), 4, UdpReceiver::LoopbackIp(),
+                                m_receiver.Port() + 0x10000, 0x88),
+              16);
+    EXPECT_EQ(Next(), Expected(false, kPcma, 2, 4, RtpProcessor::kDefaultSsrc, payload));
+}
+
+TEST_F(RtpFixture, SequenceWrapsAfter65535Packets) {
+    RtpProcessor sender;
+    const auto payload = Payload(1, 0);
+    {
+        // The first 65534 packets go to a receiver that never reads (overflow is dropped).
+        UdpReceiver sink;
+        ASSERT_TRUE(sink.Ok());
+        for (int i = 0; i < 65534; ++i) {
+            sender.SendPacket(payload.data(), 1, UdpReceiver::LoopbackIp(), sink.Port(), kPcmu);
+        }
+    }
+    ASSERT_EQ(Send(sender, payload, kPcmu), 13);
+    EXPECT_EQ(Next(), Expected(false, kPcmu, 65535, 65534, RtpProcessor::kDefaultSsrc, payload));
+    ASSERT_EQ(Send(sender, payload, kPcmu), 13);
+    EXPECT_EQ(Next(), Expected(false, kPcmu, 0, 65535, RtpProcessor::kDefaultSsrc, payload));
+    ASSERT_EQ(Send(sender, payload, kPcmu), 13);
+    EXPECT_EQ(Next(), Expected(false, kPcmu, 1, 65536, RtpProcessor::kDefaultSsrc, payload));
+}
+
+TEST_F(RtpFixture, TimestampWrapsModulo2To32) {
+    RtpProcessor sender;
+    sender.m_firstPacket = 0;
+    sender.m_timestamp = 0xFFFFFF00u;
+    const auto payload = Payload(0x180, 5);
+    ASSERT_EQ(Send(sender, payload, kPcmu), 12 + 0x180);
+    EXPECT_EQ(Next(), Expected(false, kPcmu, 1, 0xFFFFFF00u, RtpProcessor::kDefaultSsrc, payload));
+    ASSERT_EQ(Send(sender, payload, kPcmu), 12 + 0x180);
+    EXPECT_EQ(Next(), Expected(false, kPcmu, 2, 0x80u, RtpProcessor::kDefaultSsrc, payload));
+}
+
+TEST_F(RtpFixture, TwoSendersDifferOnlyInSsrc) {
+    RtpProcessor first;
+    RtpProcessor second;
+    first.m_ssrc = 25;  // the engine's (index + 5)^2 for indexes 0 and 1
+    second.m_ssrc = 36;
+    for (int packet = 0; packet < 3; ++packet) {
+        const auto payload = Payload(160, static_cast<uint8_t>(packet));
+        ASSERT_EQ(Send(first, payload, kPcma), 172);
+        ASSERT_EQ(Send(second, payload, kPcma), 172);
+        const auto a = Next();
+        const auto b = Next();
+        ASSERT_EQ(a.size(), 172u);
+        ASSERT_EQ(b.size(), 172u);
+        const auto ts = static_cast<uint32_t>(packet * 160);
+        const auto seq = static_cast<uint16_t>(packet + 1);
+        EXPECT_EQ(a, Expected(packet == 0, kPcma, seq, ts, 25, payload));
+        EXPECT_EQ(b, Expected(packet == 0, kPcma, seq, ts, 36, payload));
+    }
+}
+
+TEST_F(RtpFixture, PayloadBeyondThePacketBufferIsRefusedUntouched) {
+    RtpProcessor sender;
+    std::vector<uint8_t> payload = Payload(RtpProcessor::kMaxPayloadBytes + 1, 3);
+    EXPECT_EQ(Send(sender, payload, kPcmu), -1);
+    EXPECT_EQ(
+        sender.SendPacket(payload.data(), -1, UdpReceiver::LoopbackIp(), m_receiver.Port(), kPcmu),
+        -1);
+    EXPECT_EQ(sender.SendPacket(nullptr, 10, UdpReceiver::LoopbackIp(), m_receiver.Port(), kPcmu),
+              -1);
+    EXPECT_FALSE(m_receiver.Receive(100).has_value());
+    EXPECT_EQ(sender.m_sequence, 0u);
+    EXPECT_EQ(sender.m_timestamp, 0u);
+    EXPECT_EQ(sender.m_firstPacket, 1);
+
+    // The largest payload that fits fills the 8000-byte buffer exactly.
+    payload.pop_back();
+    EXPECT_EQ(Send(sender, payload, kPcmu), RtpProcessor::kPacketBufferBytes);
+    EXPECT_EQ(Next(), Expected(true, kPcmu, 1, 0, RtpProcessor::kDefaultSsrc, payload));
+}
+
+TEST_F(RtpFixture, EmptyPayloadSendsABareHeader) {
+    RtpProcessor sender;
+    ASSERT_EQ(sender.SendPacket(nullptr, 0, UdpReceiver::LoopbackIp(), m_receiver.Port(), kPcmu),
+              12);
+    EXPECT_EQ(Next(), Expected(true, kPcmu, 1, 0, RtpProcessor::kDefaultSsrc, {}));
+}
+
+TEST_F(RtpFixture, EachSenderOwnsOneSocketClosedWithIt) {
+    const int before = OpenDescriptorCount();
+    {
+        RtpProcessor a;
+        RtpProcessor b;
+        EXPECT_EQ(OpenDescriptorCount(), before) << "sockets open on first use only";
+        const auto payload = Payload(8, 0);
+        Send(a, payload, kPcmu);
+        Send(a, payload, kPcmu);
+        Send(b, payload, kPcmu);
+        EXPECT_EQ(OpenDescriptorCount(), before + 2);
+    }
+    EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+}  // namespace

@@ -1,0 +1,289 @@
+// The stream contract: refusals, header preparation, size bounds, and the rate converter's
+// packet-by-packet behaviour as the transcoding engine drives it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "codecmedia.h"
+#include "codec/acm.h"
+
+using namespace codecmedia;
+
+namespace {
+
+class Stream {
+public:
+    Stream(const std::vector<uint8_t>& src, const std::vector<uint8_t>& dst) {
+        result = acmStreamOpen(&handle, nullptr, src.data(), uint32_t(src.size()), dst.data(),
+                               uint32_t(dst.size()), 0);
+    }
+    ~Stream() {
+        if (handle != nullptr) {
+            acmStreamClose(handle, 0);
+        }
+    }
+    uint32_t Size(uint32_t n, uint32_t flags) const {
+        uint32_t out = 0;
+        acmStreamSize(handle, n, &out, flags);
+        return out;
+    }
+    HACMSTREAM handle = nullptr;
+    MMRESULT result = MMSYSERR_ERROR;
+};
+
+struct Refusal {
+    const char* what;
+    std::vector<uint8_t> src;
+    std::vector<uint8_t> dst;
+};
+
+std::vector<uint8_t> WithExtra(std::vector<uint8_t> f, std::vector<uint8_t> extra) {
+    f[16] = static_cast<uint8_t>(extra.size());
+    f.insert(f.end(), extra.begin(), extra.end());
+    return f;
+}
+
+class StreamRefusal : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(StreamRefusal, FailsCleanly) {
+    const Refusal& r = GetParam();
+    HACMSTREAM s = reinterpret_cast<HACMSTREAM>(&s);
+    EXPECT_EQ(acmStreamOpen(&s, nullptr, r.src.data(), uint32_t(r.src.size()), r.dst.data(),
+                            uint32_t(r.dst.size()), 0),
+              ACMERR_NOTPOSSIBLE);
+    EXPECT_EQ(s, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NoDriverConverts, StreamRefusal,
+    ::testing::Values(
+        Refusal{"pcm to mp3", Pcm16Format(2, 44100), Mp3Format(2, 44100, 128)},
+        Refusal{"mu-law to mu-law", Format(7, 1, 8000, 8), Format(7, 1, 8000, 8)},
+        Refusal{"encode with a rate change", Pcm16Format(1, 8000), Format(7, 1, 16000, 8)},
+        Refusal{"encode with a channel change", Pcm16Format(2, 8000), Format(6, 1, 8000, 8)},
+        Refusal{"encode from 8-bit", Format(1, 1, 8000, 8), Format(7, 1, 8000, 8)},
+        Refusal{"unknown tag", Format(0x1234, 1, 8000, 16), Pcm16Format(1, 8000)},
+        Refusal{"no channels", Format(1, 0, 8000, 16, 2), Pcm16Format(1, 8000)},
+        Refusal{"no rate", Format(1, 1, 0, 16), Pcm16Format(1, 8000)},
+        Refusal{"twelve-bit pcm", Format(1, 1, 8000, 12, 2), Pcm16Format(1, 8000)},
+        Refusal{"gsm odd block", Format(0x31, 1, 8000, 0, 64, 1625), Pcm16Format(1, 8000)},
+        Refusal{"adpcm block too small", Format(2, 1, 8000, 4, 7, 4000), Pcm16Format(1, 8000)},
+        Refusal{"ima three bits", Format(17, 1, 8000, 3, 256, 4000), Pcm16Format(1, 8000)},
+        Refusal{"mp3 three channels", Mp3Format(3, 44100, 128), Pcm16Format(3, 44100)},
+        Refusal{"to 8-bit pcm", Pcm16Format(1, 8000), Format(1, 1, 8000, 8)},
+        Refusal{"extensible without its sub-format",
+                WithExtra(Format(0xFFFE, 1, 8000, 16), {16, 0}), Pcm16Format(1, 8000)}),
+    [](const auto& param) {
+        std::string n = param.param.what;
+        for (char& c : n) {
+            c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        }
+        return n;
+    });
+
+TEST(AcmStream, BadArgumentsAreRefused) {
+    const auto pcm = Pcm16Format(1, 8000);
+    const auto mulaw = Format(7, 1, 8000, 8);
+    HACMSTREAM s = nullptr;
+    EXPECT_EQ(acmStreamOpen(nullptr, nullptr, pcm.data(), 18, mulaw.data(), 18, 0),
+              MMSYSERR_INVALPARAM);
+    EXPECT_EQ(acmStreamOpen(&s, nullptr, pcm.data(), 14, mulaw.data(), 18, 0), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(acmStreamOpen(&s, nullptr, nullptr, 18, mulaw.data(), 18, 0), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(acmStreamOpen(&s, nullptr, pcm.data(), 18, mulaw.data(), 18, 1), MMSYSERR_INVALFLAG);
+    EXPECT_EQ(s, nullptr);
+    // A 16-byte PCM "fmt " body is a whole record.
+    EXPECT_EQ(acmStreamOpen(&s, nullptr, pcm.data(), 16, mulaw.data(), 18, 0), MMSYSERR_NOERROR);
+    uint32_t out = 0;
+    EXPECT_EQ(acmStreamSize(s, 320, &out, 7), MMSYSERR_INVALFLAG);
+    EXPECT_EQ(acmStreamSize(s, 320, nullptr, 0), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(acmStreamClose(s, 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(acmStreamClose(nullptr, 0), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(acmStreamSize(nullptr, 1, &out, 0), MMSYSERR_INVALHANDLE);
+}
+
+TEST(AcmStream, HeaderLifecycle) {
+    Stream a(Pcm16Format(1, 8000), Format(7, 1, 8000, 8));
+    Stream b(Pcm16Format(1, 8000), Format(6, 1, 8000, 8));
+    ASSERT_EQ(a.result, MMSYSERR_NOERROR);
+    ASSERT_EQ(b.result, MMSYSERR_NOERROR);
+    std::vector<int16_t> pcm = Tone(8000, 1, 0.02, 1000, -6);
+    std::vector<uint8_t> dst(160);
+    ACMSTREAMHEADER h{};
+    h.cbStruct = 80;
+    h.pbSrc = reinterpret_cast<uint8_t*>(pcm.data());
+    h.cbSrcLength = 320;
+    h.pbDst = dst.data();
+    h.cbDstLength = 160;
+    EXPECT_EQ(acmStreamPrepareHeader(a.handle, &h, 0), MMSYSERR_INVALPARAM);
+    h.cbStruct = ACMSTREAMHEADER_SIZE;
+    EXPECT_EQ(acmStreamConvert(a.handle, &h, ACM_STREAMCONVERTF_BLOCKALIGN), ACMERR_UNPREPARED);
+    ASSERT_EQ(acmStreamPrepareHeader(a.handle, &h, 0), MMSYSERR_NOERROR);
+    EXPECT_NE(h.fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED, 0u);
+    EXPECT_EQ(acmStreamConvert(b.handle, &h, ACM_STREAMCONVERTF_BLOCKALIGN), MMSYSERR_INVALPARAM)
+        << "a header belongs to the stream that prepared it";
+    EXPECT_EQ(acmStreamConvert(a.handle, &h, 0x100), MMSYSERR_INVALFLAG);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(acmStreamConvert(a.handle, &h, ACM_STREAMCONVERTF_BLOCKALIGN), MMSYSERR_NOERROR);
+        EXPECT_EQ(h.cbSrcLengthUsed, 320u);
+        EXPECT_EQ(h.cbDstLengthUsed, 160u);
+        EXPECT_NE(h.fdwStatus & ACMSTREAMHEADER_STATUSF_DONE, 0u);
+    }
+    EXPECT_EQ(acmStreamUnprepareHeader(b.handle, &h, 0), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(acmStreamUnprepareHeader(a.handle, &h, 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(acmStreamUnprepareHeader(a.handle, &h, 0), ACMERR_UNPREPARED);
+    EXPECT_EQ(acmStreamConvert(a.handle, &h, ACM_STREAMCONVERTF_BLOCKALIGN), ACMERR_UNPREPARED);
+}
+
+TEST(AcmStream, EncoderCarriesHalfSamplesAcrossCalls) {
+    const std::vector<int16_t> pcm = Tone(8000, 1, 0.5, 700, -3);
+    std::vector<uint8_t> bytes(pcm.size() * 2);
+    std::memcpy(bytes.data(), pcm.data(), bytes.size());
+    std::vector<uint8_t> whole;
+    std::vector<uint8_t> odd;
+    bool held = false;
+    ASSERT_TRUE(ConvertInChunks(Pcm16Format(1, 8000), Format(7, 1, 8000, 8), bytes,
+                                uint32_t(bytes.size()), whole));
+    ASSERT_TRUE(ConvertInChunks(Pcm16Format(1, 8000), Format(7, 1, 8000, 8), bytes, 3, odd, &held));
+    EXPECT_TRUE(held);
+    EXPECT_EQ(whole.size(), pcm.size());
+    EXPECT_EQ(odd, whole);
+}
+
+// The engine's stage 2: input sized with acmStreamSize(DESTINATION) of one output packet,
+// and a full packet expected from every call.
+struct Packetised {
+    uint32_t rate;
+    uint16_t channels;
+    uint32_t packetMs;
+};
+
+class ResamplerPackets : public ::testing::TestWithParam<Packetised> {};
+
+TEST_P(ResamplerPackets, EveryCallYieldsTheBlockAndPacketsJoin) {
+    const Packetised p = GetParam();
+    Stream s(Pcm16Format(p.channels, p.rate), Pcm16Format(1, 8000));
+    ASSERT_EQ(s.result, MMSYSERR_NOERROR);
+    const uint32_t outBytes = p.packetMs * 8000 / 1000 * 2;
+    const uint32_t inBytes = s.Size(outBytes, ACM_STREAMSIZEF_DESTINATION);
+    ASSERT_GT(inBytes, 0u);
+    ASSERT_EQ(inBytes % (2u * p.channels), 0u);
+    // Steady input never falls short of the output it asks for.
+    EXPECT_GE(uint64_t(inBytes) / (2u * p.channels) * 8000, uint64_t(outBytes / 2) * p.rate);
+
+    const double seconds = 3.0;
+    // Stereo at -12 dBFS a channel sums to -6 dBFS.
+    std::vector<int16_t> src = Tone(p.rate, p.channels, seconds, 1020, p.channels == 2 ? -12 : -6);
+    std::vector<uint8_t> in(inBytes);
+    std::vector<uint8_t> out(outBytes);
+    ACMSTREAMHEADER h{};
+    h.cbStruct = ACMSTREAMHEADER_SIZE;
+    h.pbSrc = in.data();
+    h.cbSrcLength = inBytes;
+    h.pbDst = out.data();
+    h.cbDstLength = outBytes;
+    ASSERT_EQ(acmStreamPrepareHeader(s.handle, &h, 0), MMSYSERR_NOERROR);
+    std::vector<int16_t> produced;
+    const size_t srcBytes = src.size() * 2;
+    int shortCalls = 0;
+    for (size_t pos = 0; pos + inBytes <= srcBytes; pos += inBytes) {
+        std::memcpy(in.data(), reinterpret_cast<const uint8_t*>(src.data()) + pos, inBytes);
+        ASSERT_EQ(acmStreamConvert(s.handle, &h, ACM_STREAMCONVERTF_BLOCKALIGN), MMSYSERR_NOERROR);
+        shortCalls += h.cbDstLengthUsed != outBytes;
+        const auto* o = reinterpret_cast<const int16_t*>(out.data());
+        produced.insert(produced.end(), o, o + h.cbDstLengthUsed / 2);
+    }
+    acmStreamUnprepareHeader(s.handle, &h, 0);
+    EXPECT_EQ(shortCalls, 0);
+    // Blocks that stand slightly off the rate ratio (220.5 frames fed as 221) are converted at
+    // the blocks' own ratio, which shifts the tone by that fraction.
+    const double blockRatio =
+        double(inBytes / (2u * p.channels)) * 8000.0 / (double(outBytes / 2) * double(p.rate));
+    // A click at a packet boundary would show as residual around the fitted tone.
+    const ToneFit fit = FitTone(produced, 8000, 1020 * blockRatio, 400);
+    EXPECT_GT(fit.snrDb, 70.0);
+    EXPECT_NEAR(ToDbfs(fit.amplitude), -6.0, 0.1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, ResamplerPackets,
+                         ::testing::Values(Packetised{44100, 2, 20}, Packetised{48000, 2, 20},
+                                           Packetised{44100, 1, 160}, Packetised{22050, 1, 40},
+                                           Packetised{11025, 1, 20}, Packetised{32000, 2, 80},
+                                           Packetised{16000, 1, 20}, Packetised{8000, 2, 20}));
+
+TEST(AcmStream, FixedBlocksOffTheRateRatioBuildNoBacklog) {
+    // 11025 Hz in 20 ms packets: 221 frames in for 160 out. Were the converter to keep the
+    // true rate ratio, half a frame a packet would pile up inside it and a click would come
+    // out later and later.
+    Stream s(Pcm16Format(1, 11025), Pcm16Format(1, 8000));
+    ASSERT_EQ(s.result, MMSYSERR_NOERROR);
+    const uint32_t outBytes = 320;
+    const uint32_t inBytes = s.Size(outBytes, ACM_STREAMSIZEF_DESTINATION);
+    ASSERT_EQ(inBytes, 442u);
+    std::vector<uint8_t> in(inBytes, 0);
+    std::vector<uint8_t> out(outBytes);
+    ACMSTREAMHEADER h{};
+    h.cbStruct = ACMSTREAMHEADER_SIZE;
+    h.pbSrc = in.data();
+    h.cbSrcLength = inBytes;
+    h.pbDst = out.data();
+    h.cbDstLength = outBytes;
+    ASSERT_EQ(acmStreamPrepareHeader(s.handle, &h, 0), MMSYSERR_NOERROR);
+    constexpr int kClickPacket = 3000;
+    int heardAt = -1;
+    for (int packet = 0; packet < kClickPacket + 20 && heardAt < 0; ++packet) {
+        std::fill(in.begin(), in.end(), 0);
+        if (packet == kClickPacket) {
+            const int16_t click = 20000;
+            std::memcpy(in.data(), &click, 2);
+        }
+        ASSERT_EQ(acmStreamConvert(s.handle, &h, ACM_STREAMCONVERTF_BLOCKALIGN), MMSYSERR_NOERROR);
+        ASSERT_EQ(h.cbDstLengthUsed, outBytes);
+        for (size_t i = 0; i + 1 < out.size(); i += 2) {
+            int16_t v;
+            std::memcpy(&v, out.data() + i, 2);
+            if (std::abs(v) > 1000) {
+                heardAt = packet;
+                break;
+            }
+        }
+    }
+    acmStreamUnprepareHeader(s.handle, &h, 0);
+    ASSERT_GE(heardAt, kClickPacket);
+    // The filter's own delay is a few milliseconds: the click is out within one packet.
+    EXPECT_LE(heardAt, kClickPacket + 1);
+}
+
+TEST(AcmStream, RateConverterKeepsTonesAboveTheBandOut) {
+    // 4.3 kHz folds to 3.7 kHz at 8 kHz unless the filter removes it.
+    for (uint32_t rate : {44100u, 11025u, 48000u}) {
+        const std::vector<int16_t> src = Tone(rate, 1, 2.0, 4300, -6);
+        std::vector<uint8_t> bytes(src.size() * 2);
+        std::memcpy(bytes.data(), src.data(), bytes.size());
+        std::vector<uint8_t> out;
+        ASSERT_TRUE(
+            ConvertInChunks(Pcm16Format(1, rate), Pcm16Format(1, 8000), bytes, rate / 50 * 2, out));
+        const ToneFit alias = FitTone(ToSamples(out), 8000, 3700, 800);
+        EXPECT_LT(ToDbfs(alias.amplitude), -80.0) << rate;
+    }
+}
+
+TEST(AcmStream, MixDownSumsChannelsWithSaturation) {
+    const std::vector<int16_t> src = {1000, 2000, -1000, -2500, 30000, 30000, -30000, -30000};
+    std::vector<uint8_t> bytes(src.size() * 2);
+    std::memcpy(bytes.data(), src.data(), bytes.size());
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(ConvertInChunks(Pcm16Format(2, 8000), Pcm16Format(1, 8000), bytes, 16, out));
+    EXPECT_EQ(ToSamples(out), (std::vector<int16_t>{3000, -3500, 32767, -32768}));
+    std::vector<uint8_t> up;
+    ASSERT_TRUE(ConvertInChunks(Pcm16Format(1, 8000), Pcm16Format(2, 8000), bytes, 6, up));
+    ASSERT_EQ(up.size(), bytes.size() * 2);
+    EXPECT_EQ(ToSamples(up)[0], 1000);
+    EXPECT_EQ(ToSamples(up)[1], 1000);
+    EXPECT_EQ(ToSamples(up)[15], -30000);
+}
+
+}  // namespace

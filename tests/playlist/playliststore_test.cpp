@@ -1,0 +1,391 @@
+#include "playlist/playliststore.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "support/xdgsandbox.h"
+
+namespace {
+
+using platform::RegistryHive;
+using platform::RegistryKey;
+using platform::RegistryRoot;
+using Mode = RegistryHive::Mode;
+
+const std::string kBase = PlaylistStore::kBasePath;
+
+PlaylistFile MakeFile(const std::string& name, int32_t format, int32_t ptime) {
+    PlaylistFile file;
+    EXPECT_TRUE(file.SetName(name.c_str()));
+    EXPECT_TRUE(file.Source.SetPath(("/music/" + name).c_str()));
+    file.DstFormat = format;
+    file.DstSampleRate = 8000;
+    file.DstPacketization = ptime;
+    file.Valid = 1;
+    return file;
+}
+
+Playlist ThreeFiles() {
+    Playlist playlist;
+    playlist.AppendFile(MakeFile("a.mp3", 7, 20));
+    playlist.AppendFile(MakeFile("b.wav", 6, 40));
+    playlist.AppendFile(MakeFile("c.mp3", 7, 160));
+    playlist.AppendDestination(RtpDestination::FromOctets(10, 0, 0, 1, 5004));
+    playlist.AppendDestination(RtpDestination::FromOctets(192, 168, 1, 10, 6000));
+    return playlist;
+}
+
+std::vector<std::string> Names(const Playlist& playlist) {
+    std::vector<std::string> names;
+    for (const PlaylistFile& file : playlist.Files) {
+        names.emplace_back(file.Name);
+    }
+    return names;
+}
+
+std::string Stored(const std::string& keyPath, const char* value) {
+    const RegistryHive user(RegistryRoot::CurrentUser, Mode::OpenExisting);
+    RegistryKey key;
+    char buffer[platform::kRegistryBufferBytes] = {};
+    if (!user.OpenKey(keyPath, key) || !key.QueryString(value, buffer, sizeof buffer)) {
+        return "<none>";
+    }
+    return buffer;
+}
+
+void Store(const std::string& keyPath, const char* value, const std::string& data) {
+    const RegistryHive user(RegistryRoot::CurrentUser, Mode::CreateIfMissing);
+    RegistryKey key;
+    ASSERT_TRUE(user.CreateKey(keyPath, key));
+    ASSERT_TRUE(key.SetString(value, data));
+}
+
+bool KeyExists(RegistryRoot root, const std::string& path) {
+    const RegistryHive hive(root, Mode::OpenExisting);
+    RegistryKey key;
+    return hive.OpenKey(path, key);
+}
+
+class PlaylistStoreTest : public XdgSandbox {};
+
+TEST_F(PlaylistStoreTest, SavedPlaylistLoadsBackWithTheTextLayout) {
+    PlaylistStore store;
+    store.Create("Morning");
+    EXPECT_EQ(store.FilesKeyPath, kBase + "\\Morning\\Files");
+    EXPECT_EQ(store.RtpKeyPath, kBase + "\\Morning\\RTP");
+    ASSERT_TRUE(store.SavePlaylist(ThreeFiles()));
+
+    const std::string file2 = store.FilesKeyPath + "\\File2";
+    EXPECT_EQ(Stored(store.FilesKeyPath, "FileCount"), "3");
+    EXPECT_EQ(Stored(file2, "Name"), "b.wav");
+    EXPECT_EQ(Stored(file2, "SrcPath"), "/music/b.wav");
+    EXPECT_EQ(Stored(file2, "DstPath"), "none");
+    EXPECT_EQ(Stored(file2, "DstSampleRate"), "8000");
+    EXPECT_EQ(Stored(file2, "DstFormat"), "6");
+    EXPECT_EQ(Stored(file2, "DstPacketization"), "40");
+    const std::string rtp1 = store.RtpKeyPath + "\\RTP1";
+    EXPECT_EQ(Stored(store.RtpKeyPath, "RtpCount"), "2");
+    EXPECT_EQ(Stored(rtp1, "IP:PORT"), "10.0.0.1 : 5004");
+    EXPECT_EQ(Stored(rtp1, "IP"), "16777226");
+    EXPECT_EQ(Stored(rtp1, "Port"), "5004");
+    EXPECT_EQ(Stored(store.RtpKeyPath + "\\RTP2", "IP"), "167880896");
+
+    Playlist loaded;
+    loaded.AppendFile(MakeFile("stale.mp3", 7, 20));
+    store.Load(loaded);
+    const Playlist expected = ThreeFiles();
+    ASSERT_EQ(Names(loaded), Names(expected));
+    for (size_t i = 0; i < loaded.Files.size(); ++i) {
+        EXPECT_STREQ(loaded.Files[i].Source.path, expected.Files[i].Source.path);
+        EXPECT_EQ(loaded.Files[i].DstFormat, expected.Files[i].DstFormat);
+        EXPECT_EQ(loaded.Files[i].DstSampleRate, 8000);
+        EXPECT_EQ(loaded.Files[i].DstPacketization, expected.Files[i].DstPacketization);
+        EXPECT_EQ(loaded.Files[i].Valid, 0);  // until probed
+    }
+    ASSERT_EQ(loaded.Destinations.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(
+            std::memcmp(&loaded.Destinations[i], &expected.Destinations[i], sizeof(RtpDestination)),
+            0);
+    }
+}
+
+TEST_F(PlaylistStoreTest, EmptyPlaylistAndRemovedMiddleFileRewriteTheWholeTree) {
+    PlaylistStore store;
+    store.Create("P");
+    Playlist playlist = ThreeFiles();
+    ASSERT_TRUE(store.SavePlaylist(playlist));
+    playlist.EraseFile(1);
+    playlist.EraseDestination(0);
+    ASSERT_TRUE(store.SavePlaylist(playlist));
+    EXPECT_FALSE(KeyExists(RegistryRoot::CurrentUser, store.FilesKeyPath + "\\File3"));
+    EXPECT_FALSE(KeyExists(RegistryRoot::CurrentUser, store.RtpKeyPath + "\\RTP2"));
+    Playlist loaded;
+    store.Load(loaded);
+    EXPECT_EQ(Names(loaded), (std::vector<std::string>{"a.mp3", "c.mp3"}));
+    ASSERT_EQ(loaded.Destinations.size(), 1u);
+    EXPECT_STREQ(loaded.Destinations[0].IpPort, "192.168.1.10 : 6000");
+
+    ASSERT_TRUE(store.SavePlaylist(Playlist{}));
+    EXPECT_EQ(Stored(store.FilesKeyPath, "FileCount"), "0");
+    EXPECT_EQ(Stored(store.RtpKeyPath, "RtpCount"), "0");
+    EXPECT_FALSE(KeyExists(RegistryRoot::CurrentUser, store.FilesKeyPath + "\\File1"));
+    store.Load(loaded);
+    EXPECT_TRUE(loaded.Files.empty());
+    EXPECT_TRUE(loaded.Destinations.empty());
+}
+
+struct CountCase {
+    const char* stored;  // nullptr: no count value
+    size_t expected;     // of three stored files
+    size_t rtpExpected;  // of two stored destinations
+};
+
+void PrintTo(const CountCase& c, std::ostream* os) {
+    *os << (c.stored == nullptr ? "(no value)" : c.stored);
+}
+
+class CountTest : public PlaylistStoreTest, public ::testing::WithParamInterface<CountCase> {};
+
+TEST_P(CountTest, CountValueDecidesHowManyEntriesLoad) {
+    PlaylistStore store;
+    store.Create("C");
+    ASSERT_TRUE(store.SavePlaylist(ThreeFiles()));  // three File and two RTP subkeys
+    const std::string files = store.FilesKeyPath;
+    const std::string rtp = store.RtpKeyPath;
+    {
+        const RegistryHive user(RegistryRoot::CurrentUser, Mode::OpenExisting);
+        RegistryKey key;
+        ASSERT_TRUE(user.OpenKey(files, key));
+        if (GetParam().stored == nullptr) {
+            // Rebuild the key without its count.
+            ASSERT_TRUE(user.DeleteTree(files));
+            ASSERT_TRUE(user.CreateKey(files + "\\File1", key));
+        } else {
+            ASSERT_TRUE(key.SetString("FileCount", GetParam().stored));
+        }
+        RegistryKey rtpKey;
+        ASSERT_TRUE(user.OpenKey(rtp, rtpKey));
+        ASSERT_TRUE(rtpKey.SetString("RtpCount", GetParam().stored ? GetParam().stored : "x"));
+    }
+    Playlist loaded;
+    store.Load(loaded);
+    ASSERT_EQ(loaded.Files.size(), GetParam().expected);
+    for (size_t i = 3; i < loaded.Files.size(); ++i) {
+        EXPECT_STREQ(loaded.Files[i].Name, "");  // beyond the stored entries: defaults
+        EXPECT_STREQ(loaded.Files[i].Source.path, "");
+        EXPECT_EQ(loaded.Files[i].DstPacketization, 0);
+    }
+    EXPECT_EQ(loaded.Destinations.size(), GetParam().rtpExpected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, CountTest,
+                         ::testing::Values(CountCase{nullptr, 0, 0}, CountCase{"abc", 0, 0},
+                                           CountCase{"0", 0, 0}, CountCase{"-4", 0, 0},
+                                           CountCase{"2", 2, 2}, CountCase{" 2xyz", 2, 2},
+                                           CountCase{"5", 5, 5},
+                                           // Absurd counts load only the entries that exist.
+                                           CountCase{"99999999999999999999999", 3, 2},
+                                           CountCase{"2147483648", 3, 2}));
+
+TEST_F(PlaylistStoreTest, OverlongValuesAndBadNumbersKeepTheirDefaults) {
+    PlaylistStore store;
+    store.Create("Long");
+    Playlist playlist;
+    playlist.AppendFile(MakeFile("x.mp3", 7, 20));
+    playlist.AppendFile(MakeFile("y.mp3", 7, 20));
+    playlist.AppendDestination(RtpDestination::FromOctets(127, 0, 0, 1, 5004));
+    ASSERT_TRUE(store.SavePlaylist(playlist));
+    const std::string file1 = store.FilesKeyPath + "\\File1";
+    const std::string file2 = store.FilesKeyPath + "\\File2";
+    Store(file1, "Name", std::string(259, 'n'));
+    Store(file1, "SrcPath", std::string(260, 'p'));
+    Store(file2, "Name", std::string(4000, 'n'));
+    Store(file2, "DstFormat", "mu-law");
+    Store(store.RtpKeyPath + "\\RTP1", "IP", "4294967296");
+    Store(store.RtpKeyPath + "\\RTP1", "Port", std::string(300, '1'));
+
+    Playlist loaded;
+    store.Load(loaded);
+    ASSERT_EQ(loaded.Files.size(), 2u);
+    EXPECT_EQ(std::string(loaded.Files[0].Name), std::string(259, 'n'));
+    EXPECT_STREQ(loaded.Files[0].Source.path, "");
+    EXPECT_STREQ(loaded.Files[1].Name, "");
+    EXPECT_STREQ(loaded.Files[1].Source.path, "/music/y.mp3");
+    EXPECT_EQ(loaded.Files[1].DstFormat, 0);
+    ASSERT_EQ(loaded.Destinations.size(), 1u);
+    EXPECT_EQ(loaded.Destinations[0].IP, 4294967295u);  // saturated, as a 32-bit read gives
+    EXPECT_EQ(loaded.Destinations[0].Port, 0u);         // too long to read at all
+}
+
+TEST_F(PlaylistStoreTest, MissingKeysLoadAsEmptyParts) {
+    PlaylistStore store;
+    store.Create("M");
+    ASSERT_TRUE(store.SavePlaylist(ThreeFiles()));
+    {
+        const RegistryHive user(RegistryRoot::CurrentUser, Mode::OpenExisting);
+        ASSERT_TRUE(user.DeleteTree(store.FilesKeyPath + "\\File2"));
+    }
+    Playlist loaded;
+    store.Load(loaded);
+    EXPECT_EQ(Names(loaded), (std::vector<std::string>{"a.mp3", "", "c.mp3"}));
+    {
+        const RegistryHive user(RegistryRoot::CurrentUser, Mode::OpenExisting);
+        ASSERT_TRUE(user.DeleteTree(store.FilesKeyPath));
+    }
+    store.Load(loaded);
+    EXPECT_TRUE(loaded.Files.empty());
+    EXPECT_EQ(loaded.Destinations.size(), 2u);  // still read
+    {
+        const RegistryHive user(RegistryRoot::CurrentUser, Mode::OpenExisting);
+        ASSERT_TRUE(user.DeleteTree(store.RtpKeyPath));
+    }
+    store.Load(loaded);
+    EXPECT_TRUE(loaded.Destinations.empty());
+}
+
+TEST_F(PlaylistStoreTest, NamesDifferingOnlyInCaseAreOnePlaylist) {
+    PlaylistStore store;
+    store.Create("Demo");
+    ASSERT_TRUE(store.SavePlaylist(ThreeFiles()));
+
+    PlaylistStore other;
+    ASSERT_TRUE(other.Open("demo"));
+    Playlist loaded;
+    other.Load(loaded);
+    EXPECT_EQ(loaded.Files.size(), 3u);
+
+    // Creating it again keeps the stored content until the first save replaces it.
+    other.Create("DEMO");
+    other.Load(loaded);
+    EXPECT_EQ(loaded.Files.size(), 3u);
+    Playlist edited;
+    edited.AppendFile(MakeFile("new.mp3", 7, 80));
+    ASSERT_TRUE(other.SavePlaylist(edited));
+    store.Load(loaded);
+    EXPECT_EQ(Names(loaded), std::vector<std::string>{"new.mp3"});
+    EXPECT_TRUE(loaded.Destinations.empty());
+
+    std::vector<std::string> names;
+    ASSERT_TRUE(store.ListPlaylists(names));
+    EXPECT_EQ(names, std::vector<std::string>{"Demo"});  // the case it was created with
+}
+
+TEST_F(PlaylistStoreTest, ListOpenAndDeleteFollowTheBaseKey) {
+    PlaylistStore store;
+    std::vector<std::string> names{"untouched"};
+    EXPECT_FALSE(store.ListPlaylists(names));
+    EXPECT_EQ(names, std::vector<std::string>{"untouched"});
+    EXPECT_FALSE(store.Open("x"));
+    EXPECT_TRUE(store.FilesKeyPath.empty());
+    EXPECT_FALSE(store.SavePlaylist(ThreeFiles()));  // nothing created or opened
+    EXPECT_FALSE(std::filesystem::exists(UserFile()));
+
+    for (const char* name : {"zeta", "Alpha", "beta"}) {
+        store.Create(name);
+    }
+    names.clear();
+    ASSERT_TRUE(store.ListPlaylists(names));
+    EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "beta", "zeta"}));
+
+    store.Delete("");
+    store.Delete("BETA");
+    names.clear();
+    ASSERT_TRUE(store.ListPlaylists(names));
+    EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "zeta"}));
+    EXPECT_EQ(store.FilesKeyPath, kBase + "\\beta\\Files");  // delete leaves the paths
+
+    // A playlist deleted by someone else opens as an empty one.
+    ASSERT_TRUE(store.Open("beta"));
+    Playlist loaded = ThreeFiles();
+    store.Load(loaded);
+    EXPECT_TRUE(loaded.Files.empty());
+    EXPECT_TRUE(loaded.Destinations.empty());
+}
+
+// Builds a legacy tree under the machine-wide root.
+void MakeLegacy(const std::string& name, const std::string& fileName) {
+    const RegistryHive machine(RegistryRoot::MachineWide, Mode::OpenExisting);
+    ASSERT_TRUE(machine.IsOpen());
+    RegistryKey key;
+    ASSERT_TRUE(machine.CreateKey(kBase + "\\" + name + "\\Files", key));
+    ASSERT_TRUE(key.SetString("FileCount", "1"));
+    ASSERT_TRUE(machine.CreateKey(kBase + "\\" + name + "\\Files\\File1", key));
+    ASSERT_TRUE(key.SetString("Name", fileName));
+    ASSERT_TRUE(key.SetString("DstPath", "none"));
+    ASSERT_TRUE(machine.CreateKey(kBase + "\\" + name + "\\RTP\\RTP1", key));
+    ASSERT_TRUE(key.SetString("IP", "16777226"));
+}
+
+TEST_F(PlaylistStoreTest, LegacyPlaylistsMoveToTheUserAndTheLegacyBaseGoes) {
+    MakeMachineRoot();
+    MakeLegacy("Old One", "one.mp3");
+    MakeLegacy("Old Two", "two.wav");
+    {
+        const RegistryHive machine(RegistryRoot::MachineWide, Mode::OpenExisting);
+        RegistryKey parent;
+        ASSERT_TRUE(machine.OpenKey("Software\\Quarnel Technologies", parent));
+        ASSERT_TRUE(parent.SetString("Other", "kept"));
+    }
+
+    PlaylistStore store;
+    EXPECT_TRUE(store.FilesKeyPath.empty());
+    EXPECT_FALSE(KeyExists(RegistryRoot::MachineWide, kBase));
+    EXPECT_TRUE(KeyExists(RegistryRoot::MachineWide, "Software\\Quarnel Technologies"));
+    std::vector<std::string> names;
+    ASSERT_TRUE(store.ListPlaylists(names));
+    EXPECT_EQ(names, (std::vector<std::string>{"Old One", "Old Two"}));
+    const std::string two = kBase + "\\Old Two";
+    EXPECT_EQ(Stored(two + "\\Files\\File1", "Name"), "two.wav");
+    EXPECT_EQ(Stored(two + "\\Files\\File1", "DstPath"), "none");
+    EXPECT_EQ(Stored(two + "\\RTP\\RTP1", "IP"), "16777226");
+    ASSERT_TRUE(store.Open("Old Two"));
+    Playlist loaded;
+    store.Load(loaded);
+    EXPECT_EQ(Names(loaded), std::vector<std::string>{"two.wav"});
+
+    PlaylistStore again;  // nothing left to move
+    names.clear();
+    ASSERT_TRUE(again.ListPlaylists(names));
+    EXPECT_EQ(names.size(), 2u);
+}
+
+TEST_F(PlaylistStoreTest, LegacyPlaylistNamedLikeAUserOneStaysWhereItIs) {
+    MakeMachineRoot();
+    MakeLegacy("Shared", "legacy.mp3");
+    MakeLegacy("Only", "only.mp3");
+    {
+        PlaylistStore seed;  // moves both; put a legacy "Shared" back afterwards
+    }
+    PlaylistStore user;
+    ASSERT_TRUE(user.Open("Shared"));
+    Playlist mine;
+    mine.AppendFile(MakeFile("mine.mp3", 6, 40));
+    mine.AppendFile(MakeFile("mine2.mp3", 6, 40));
+    ASSERT_TRUE(user.SavePlaylist(mine));
+    MakeLegacy("Shared", "legacy.mp3");
+
+    PlaylistStore store;
+    Playlist loaded;
+    ASSERT_TRUE(store.Open("Shared"));
+    store.Load(loaded);
+    EXPECT_EQ(Names(loaded), (std::vector<std::string>{"mine.mp3", "mine2.mp3"}));
+    EXPECT_TRUE(loaded.Destinations.empty());
+    EXPECT_TRUE(KeyExists(RegistryRoot::MachineWide, kBase + "\\Shared\\Files\\File1"));
+}
+
+TEST_F(PlaylistStoreTest, UnreadableMachineRootIsSkippedQuietly) {
+    WriteBytes(MachineFile(), std::string(4096, 'q'));
+    PlaylistStore store;
+    std::vector<std::string> names;
+    EXPECT_FALSE(store.ListPlaylists(names));
+    EXPECT_FALSE(std::filesystem::exists(UserFile()));
+    EXPECT_EQ(ReadBytes(MachineFile()), std::string(4096, 'q'));
+}
+
+}  // namespace

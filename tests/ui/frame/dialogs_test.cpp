@@ -1,0 +1,246 @@
+// The playlist dialogs' data exchange and validation, answered through the seam.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <string>
+#include <vector>
+
+#include "playlist/playliststore.h"
+#include "ui/dlgsource.h"
+#include "kit/uiseam.h"
+#include "ui/newplaylistdlg.h"
+#include "ui/openplaylistdlg.h"
+
+namespace {
+
+struct Message {
+    QString text;
+    QString caption;
+};
+
+// Answers every message box and file chooser, recording what was asked.
+class SeamTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        uiseam::SetMessageHandler([this](const QString& text, const QString& caption, unsigned) {
+            messages.push_back({text, caption});
+            return uiseam::IDOK;
+        });
+        uiseam::SetOpenFileHandler([this](const QString&, const QString&, const QString& filter) {
+            filters.push_back(filter);
+            return nextFile;
+        });
+    }
+    void TearDown() override {
+        uiseam::SetMessageHandler({});
+        uiseam::SetOpenFileHandler({});
+    }
+
+    std::vector<Message> messages;
+    std::vector<QString> filters;
+    QString nextFile;
+};
+
+using SourceDialog = SeamTest;
+
+TEST_F(SourceDialog, StartsEmptyWithTheFirstRows) {
+    CDlgSource dialog;
+    EXPECT_EQ(dialog.FormatList()->count(), 2);
+    EXPECT_EQ(dialog.FormatList()->itemText(1), QStringLiteral("A-LAW"));
+    EXPECT_EQ(dialog.PacketizationList()->count(), 4);
+    EXPECT_EQ(dialog.PacketizationList()->itemText(3), QStringLiteral("160"));
+    EXPECT_EQ(dialog.FormatList()->currentIndex(), 0);
+    EXPECT_EQ(dialog.PacketizationList()->currentIndex(), 0);
+    EXPECT_TRUE(dialog.PathEdit()->text().isEmpty());
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Select source file"));
+}
+
+TEST_F(SourceDialog, OkWithoutAFileAsksForOneAndStaysOpen) {
+    CDlgSource dialog;
+    dialog.accept();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("Please select the source file"));
+    EXPECT_EQ(messages[0].caption, QStringLiteral("Sonvex"));
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+}
+
+TEST_F(SourceDialog, BrowseFillsNameAndPathAndOkTheOutputSettings) {
+    nextFile = QStringLiteral("/srv/audio/intro.mp3");
+    CDlgSource dialog;
+    dialog.OnBrowse();
+    ASSERT_EQ(filters.size(), 1u);
+    EXPECT_EQ(filters[0], QStringLiteral("mp3 and wav (*.mp3 *wav)"));
+    EXPECT_EQ(dialog.PathEdit()->text(), nextFile);
+    dialog.accept();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    const PlaylistFile& entry = dialog.m_sourceEntry;
+    EXPECT_STREQ(entry.Name, "intro.mp3");
+    EXPECT_STREQ(entry.Source.path, "/srv/audio/intro.mp3");
+    EXPECT_EQ(entry.DstFormat, 7);
+    EXPECT_EQ(entry.DstSampleRate, 8000);
+    EXPECT_EQ(entry.DstPacketization, 20);
+    // Everything else stays zero.
+    EXPECT_EQ(entry.Valid, 0);
+    EXPECT_EQ(entry.Source.durationSeconds, 0);
+    EXPECT_EQ(entry.Source.chunkBytes, 0);
+    EXPECT_EQ(entry.Source.format, nullptr);
+}
+
+struct Choice {
+    bool beforeBrowse;  // rows chosen before Browse are reset by it
+    int formatRow;
+    int packetRow;
+    int expectFormat;
+    int expectPacket;
+};
+
+class SourceChoices : public SeamTest, public ::testing::WithParamInterface<Choice> {};
+
+TEST_P(SourceChoices, BrowsePushesTheMembersBackToTheLists) {
+    const Choice& c = GetParam();
+    nextFile = QStringLiteral("/srv/audio/loop.wav");
+    CDlgSource dialog;
+    if (c.beforeBrowse) {
+        dialog.FormatList()->setCurrentIndex(c.formatRow);
+        dialog.PacketizationList()->setCurrentIndex(c.packetRow);
+        dialog.OnBrowse();
+    } else {
+        dialog.OnBrowse();
+        dialog.FormatList()->setCurrentIndex(c.formatRow);
+        dialog.PacketizationList()->setCurrentIndex(c.packetRow);
+    }
+    dialog.accept();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.m_sourceEntry.DstFormat, c.expectFormat);
+    EXPECT_EQ(dialog.m_sourceEntry.DstPacketization, c.expectPacket);
+}
+
+std::string ChoiceName(const ::testing::TestParamInfo<Choice>& info) {
+    const Choice& c = info.param;
+    return std::string(c.beforeBrowse ? "Before" : "After") + "Browse_Format" +
+           std::to_string(c.expectFormat) + "_" + std::to_string(c.expectPacket) + "ms";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SourceChoices,
+                         ::testing::Values(Choice{true, 1, 2, 7, 20}, Choice{false, 1, 2, 6, 80},
+                                           Choice{false, 0, 1, 7, 40}, Choice{false, 1, 3, 6, 160}),
+                         ChoiceName);
+
+TEST_F(SourceDialog, CancelledBrowseChangesNothing) {
+    nextFile = QStringLiteral("/srv/audio/first.wav");
+    CDlgSource dialog;
+    dialog.OnBrowse();
+    nextFile.clear();
+    dialog.FormatList()->setCurrentIndex(1);
+    dialog.OnBrowse();
+    EXPECT_EQ(dialog.FormatList()->currentIndex(), 1);
+    EXPECT_STREQ(dialog.m_sourceEntry.Name, "first.wav");
+}
+
+TEST_F(SourceDialog, PathTooLongForTheEntryIsRefused) {
+    nextFile = QStringLiteral("/srv/audio/short.wav");
+    CDlgSource dialog;
+    dialog.OnBrowse();
+    nextFile = QStringLiteral("/srv/") + QString(300, QLatin1Char('a')) + QStringLiteral(".mp3");
+    dialog.OnBrowse();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("The path of the file is too long"));
+    EXPECT_STREQ(dialog.m_sourceEntry.Source.path, "/srv/audio/short.wav");
+    EXPECT_EQ(dialog.PathEdit()->text(), QStringLiteral("/srv/audio/short.wav"));
+}
+
+TEST_F(SourceDialog, TypedPathWithoutBrowseHandsOverNoFile) {
+    CDlgSource dialog;
+    dialog.PathEdit()->setText(QStringLiteral("/srv/audio/typed.mp3"));
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_STREQ(dialog.m_sourceEntry.Name, "");
+    EXPECT_STREQ(dialog.m_sourceEntry.Source.path, "");
+}
+
+TEST(NewPlaylistDialog, CreateReturnsTheNameAsTyped) {
+    for (const QString& typed :
+         {QString(), QStringLiteral("demo"), QStringLiteral("  spaced \\ name ")}) {
+        CNewPlayListDlg dialog;
+        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("New playlist"));
+        dialog.NameEdit()->setText(typed);
+        dialog.accept();
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(dialog.m_strName, typed);
+    }
+}
+
+// The list dialog reads the real store in this process's scratch configuration.
+class OpenPlaylistDialog : public ::testing::Test {
+protected:
+    void SetUp() override { Clear(); }
+    void TearDown() override { Clear(); }
+    static void Clear() {
+        PlaylistStore store;
+        std::vector<std::string> names;
+        store.ListPlaylists(names);
+        for (const std::string& name : names) {
+            store.Delete(name);
+        }
+    }
+    static std::vector<std::string> StoreThree() {
+        PlaylistStore store;
+        for (const char* name : {"morning", "Lobby", "evening"}) {
+            store.Create(name);
+            store.Save(Playlist{});
+        }
+        std::vector<std::string> names;
+        store.ListPlaylists(names);
+        return names;
+    }
+};
+
+TEST_F(OpenPlaylistDialog, ListsTheStoredNamesWithTheFirstSelected) {
+    const std::vector<std::string> names = StoreThree();
+    ASSERT_EQ(names.size(), 3u);
+    COpenPlayListDlg dialog;
+    ASSERT_EQ(dialog.m_list->count(), 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(dialog.m_list->item(i)->text().toStdString(), names[static_cast<size_t>(i)]);
+    }
+    EXPECT_EQ(dialog.m_list->currentRow(), 0);
+    EXPECT_EQ(dialog.m_strSelected.toStdString(), names[0]);
+    dialog.accept();
+    EXPECT_EQ(dialog.m_strSelected.toStdString(), names[0]);
+}
+
+TEST_F(OpenPlaylistDialog, SelectionAndDoubleClickTakeTheRow) {
+    const std::vector<std::string> names = StoreThree();
+    COpenPlayListDlg dialog;
+    dialog.m_list->setCurrentRow(1);
+    EXPECT_EQ(dialog.m_strSelected.toStdString(), names[1]);
+    dialog.OnDoubleClicked(-1);  // not on a row
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    dialog.OnDoubleClicked(2);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.m_strSelected.toStdString(), names[2]);
+}
+
+TEST_F(OpenPlaylistDialog, EmptyStoreGivesAnEmptyName) {
+    COpenPlayListDlg dialog;
+    EXPECT_EQ(dialog.m_list->count(), 0);
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_TRUE(dialog.m_strSelected.isEmpty());
+}
+
+TEST_F(OpenPlaylistDialog, CaptionIsTheOneSetBeforeShowing) {
+    COpenPlayListDlg dialog;
+    EXPECT_EQ(dialog.m_strCaption, QStringLiteral("Playlist"));
+    dialog.m_strCaption = QStringLiteral("Select playlist to delete");
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Select playlist to delete"));
+    dialog.hide();
+}
+
+}  // namespace
