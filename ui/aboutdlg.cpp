@@ -7,12 +7,15 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "sonvex/buildconfig.h"
+
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("About Sonvex"));
     auto* icon = new QLabel(this);
     icon->setPixmap(QIcon(QStringLiteral(":/icons/sonvex32.png")).pixmap(32, 32));
     icon->setAlignment(Qt::AlignTop);
-    auto* name = new QLabel(QStringLiteral("Sonvex, Version 1.0"), this);
+    auto* name = new QLabel(
+        QStringLiteral("Sonvex, Version %1").arg(QString::fromLatin1(sonvex::kVersion)), this);
     auto* copyright = new QLabel(QStringLiteral("Copyright (C) Quarnel Technologies"), this);
     auto* texts = new QVBoxLayout;
     texts->addWidget(name);

@@ -1,5 +1,6 @@
 #include "ui/sonvexapp.h"
 
+#include "sonvex/buildconfig.h"
 #include "ui/aboutdlg.h"
 #include "ui/commandids.h"
 #include "kit/uiseam.h"
@@ -10,6 +11,9 @@ CSonvexApp::CSonvexApp(int& argc, char** argv) : m_app(argc, argv) {
     // Qt's own settings (none are written today) stay apart from the playlists' tree.
     QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
     QCoreApplication::setApplicationName(QStringLiteral("Sonvex"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(sonvex::kVersion));
+    // Lets the desktop match the window to the installed entry and its icon.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(sonvex::kDesktopId));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/sonvex32.png")));
 }
 
