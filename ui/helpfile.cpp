@@ -7,14 +7,34 @@
 #include <QProcess>
 #include <QUrl>
 
+#include "sonvex/buildconfig.h"
+
 namespace helpfile {
 
+namespace {
+
+// The installed help folder as seen from the executable's folder.
+QString InstalledHelpDir(const QString& appDir) {
+    return QDir::cleanPath(
+        QDir(appDir).absoluteFilePath(QString::fromLatin1(sonvex::kHelpDirFromBin)));
+}
+
+// A build folder keeps its own help beside the executable; that copy wins over an installed
+// one so that a build never shows an older installed help.
+QString BesideOrInstalled(const QString& beside, const QString& installed) {
+    return !QFileInfo::exists(beside) && QFileInfo::exists(installed) ? installed : beside;
+}
+
+}  // namespace
+
 QString CompiledHelpPath(const QString& appDir) {
-    return QDir(appDir).absoluteFilePath(HelpFileName());
+    return BesideOrInstalled(QDir(appDir).absoluteFilePath(HelpFileName()),
+                             QDir(InstalledHelpDir(appDir)).filePath(HelpFileName()));
 }
 
 QString HtmlHelpPath(const QString& appDir) {
-    return QDir(appDir).absoluteFilePath(QStringLiteral("help/index.html"));
+    return BesideOrInstalled(QDir(appDir).absoluteFilePath(QStringLiteral("help/index.html")),
+                             QDir(InstalledHelpDir(appDir)).filePath(QStringLiteral("index.html")));
 }
 
 QString ChooseHelpTarget(const QString& appDir, bool compiledViewerKnown) {

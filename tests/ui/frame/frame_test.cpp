@@ -18,6 +18,7 @@
 #include <map>
 #include <vector>
 
+#include "sonvex/buildconfig.h"
 #include "ui/commandids.h"
 #include "ui/helpfile.h"
 #include "ui/mainframe.h"
@@ -368,6 +369,35 @@ TEST(HelpFile, CompiledHelpWhenTheDesktopOpensIt) {
               dir.filePath(QStringLiteral("help/index.html")));
     EXPECT_EQ(helpfile::ChooseHelpTarget(dir.path(), true),
               dir.filePath(QStringLiteral("qsvhelp.chm")));
+}
+
+// An installed program finds the help in the data folder reached from its own folder; a build
+// folder's help beside the executable still comes first.
+TEST(HelpFile, InstalledHelpFoundFromTheExecutablesFolder) {
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QString bin = root.filePath(QStringLiteral("prefix/bin"));
+    const QString help =
+        QDir::cleanPath(bin + QLatin1Char('/') + QString::fromLatin1(sonvex::kHelpDirFromBin));
+    if (!help.startsWith(root.path() + QLatin1Char('/'))) {
+        GTEST_SKIP() << "help folder configured outside the prefix: " << help.toStdString();
+    }
+    ASSERT_TRUE(QDir().mkpath(bin) && QDir().mkpath(help));
+    const auto touch = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly);
+    };
+    ASSERT_TRUE(touch(help + QStringLiteral("/qsvhelp.chm")));
+    ASSERT_TRUE(touch(help + QStringLiteral("/index.html")));
+
+    EXPECT_EQ(helpfile::CompiledHelpPath(bin), help + QStringLiteral("/qsvhelp.chm"));
+    EXPECT_EQ(helpfile::ChooseHelpTarget(bin, false), help + QStringLiteral("/index.html"));
+
+    ASSERT_TRUE(touch(bin + QStringLiteral("/qsvhelp.chm")));
+    ASSERT_TRUE(QDir(bin).mkdir(QStringLiteral("help")));
+    ASSERT_TRUE(touch(bin + QStringLiteral("/help/index.html")));
+    EXPECT_EQ(helpfile::CompiledHelpPath(bin), bin + QStringLiteral("/qsvhelp.chm"));
+    EXPECT_EQ(helpfile::HtmlHelpPath(bin), bin + QStringLiteral("/help/index.html"));
 }
 
 // Catches what the desktop is asked to open.

@@ -1,7 +1,8 @@
 #pragma once
 // Finding and opening the help: the compiled help file "qsvhelp.chm" in the folder that holds
 // the executable, or, where the desktop has nothing that opens such a file, the HTML pages
-// installed beside it (help/index.html). UI thread only.
+// beside it (help/index.html). An installed program finds both in the data folder instead
+// (share/sonvex/help, reached from the executable's folder). UI thread only.
 
 #include <QString>
 
@@ -11,9 +12,10 @@ inline QString HelpFileName() {
     return QStringLiteral("qsvhelp.chm");
 }
 
-// The compiled help file in appDir, whatever the current directory is.
+// The compiled help file for the executable in appDir, whatever the current directory is:
+// the one beside it when there, else the installed one when there, else the one beside it.
 QString CompiledHelpPath(const QString& appDir);
-// The first HTML page of the help in appDir.
+// The first HTML page of the help, found the same way.
 QString HtmlHelpPath(const QString& appDir);
 // The file to hand to the desktop: the compiled help when a viewer for it is known, else the
 // HTML index when it exists, else the compiled help anyway (the launch result is not shown).
