@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Sonvex needs to build, run, test and benchmark. Idempotent:
-# only missing packages are installed. Runs as root, or through sudo otherwise.
+# Installs the Debian packages Sonvex needs to build, run, test, benchmark and package.
+# Idempotent: only missing packages are installed. Runs as root, or through sudo otherwise.
 set -euo pipefail
 
 PACKAGES=(
@@ -10,6 +10,7 @@ PACKAGES=(
   fp-utils
   xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev
   lame sox libsox-fmt-mp3 ffmpeg tshark
+  dpkg-dev file desktop-file-utils appstream lintian librsvg2-bin
 )
 
 missing=()

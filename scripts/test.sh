@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer
 # (warnings as errors) and runs every test through CTest; then builds the threaded tests
-# with ThreadSanitizer and runs those.
+# with ThreadSanitizer and runs those; last, builds the Debian package and checks it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,3 +22,6 @@ cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build/tsan -j "$JOBS"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build/tsan --output-on-failure -L threaded --timeout 600
+
+deb=$(bash scripts/package.sh)
+bash scripts/check-package.sh "$deb"
