@@ -27,7 +27,9 @@ has() { grep -qx -- "$1" "$scratch/contents"; }
 expect() { has "$1" || fail "missing $1"; }
 expect /usr/bin/sonvex
 expect /usr/share/sonvex/help/qsvhelp.chm
-expect /usr/share/sonvex/help/index.html
+for page in res/help/*.html res/help/*.css; do
+  expect "/usr/share/sonvex/help/$(basename "$page")"
+done
 expect /usr/share/man/man1/sonvex.1.gz
 expect /usr/share/doc/sonvex/copyright
 expect /usr/share/doc/sonvex/changelog.gz
