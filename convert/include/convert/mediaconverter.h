@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "media/audiosourcefile.h"
 #include "media/formattagcatalog.h"
@@ -18,8 +19,11 @@
 
 constexpr unsigned WM_USER = 0x0400;
 // Posted by the conversion worker: wParam 0 = progress (lParam whole seconds of output
-// written so far), wParam 1 = ended, output file closed (lParam 0).
+// written so far), wParam 1 = ended, output file closed (lParam 0), or, with lParam
+// kConvertWriteFailed, ended because the output could not be written (a full disk): the
+// incomplete output file has been removed.
 constexpr unsigned WM_CONVERT_DONE = WM_USER + 200;  // 1224
+constexpr intptr_t kConvertWriteFailed = 1;
 
 // Where the worker posts WM_CONVERT_DONE. Implementations only queue the message for the
 // UI thread (called on the worker thread); the messages must arrive in order.
@@ -71,7 +75,8 @@ private:
     // Stages 2 and 3 for `length` decoded bytes. False when a stage cannot be prepared.
     bool EncodeDecoded(const uint8_t* decoded, uint32_t length, std::unique_ptr<uint8_t[]>& out,
                        uint32_t& outLength);
-    // Writes one encoded block and posts the progress after it.
+    // Writes one encoded block and posts the progress after it. A block that cannot be
+    // written in full stops the conversion.
     void Deliver(const uint8_t* data, uint32_t length, uint64_t& total, uint32_t bytesPerSecond,
                  ConvertDoneSink& dialog);
     // The worker's passes on its own thread (when no helper thread can be started).
@@ -87,6 +92,8 @@ private:
     AudioSourceFile m_output;
     SourceFormatInfo m_sourceInfo;
     uint8_t* m_outputFormat = nullptr;  // the dialog's record, valid while a chain is open
+    std::string m_outputPath;
+    bool m_writeFailed = false;  // the worker's own: set and read on its thread
     uint16_t m_sourceChannels = 0;
 
     HACMSTREAM m_stream[kStages] = {};
