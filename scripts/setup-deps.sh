@@ -10,6 +10,7 @@ PACKAGES=(
   fp-utils
   xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev
   lame sox libsox-fmt-mp3 ffmpeg tshark
+  xdotool python3
 )
 
 missing=()
