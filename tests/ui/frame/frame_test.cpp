@@ -285,8 +285,6 @@ TEST_F(FrameTest, MinimisingHidesToTheTrayOnlyWhereTheIconExists) {
     EXPECT_FALSE(frame.IsHiddenToTray());
     EXPECT_TRUE(frame.isVisible());
     EXPECT_TRUE(frame.isMinimized());
-    frame.showNormal();
-    EXPECT_FALSE(frame.isMinimized());
 
     CMainFrame::SetTrayProbe([] { return true; });
     struct ProbeReset {
@@ -474,11 +472,10 @@ TEST_F(FrameTest, HelpLooksInTheExecutablesFolderAndSaysWhenThereIsNone) {
     uiseam::SetMessageHandler({});
 
     // The test's folder holds no help: the message names the file that was looked for.
-    ASSERT_EQ(messages.size(), 1);
-    EXPECT_EQ(messages[0],
-              QStringLiteral("The help file %1 was not found.")
-                  .arg(helpfile::CompiledHelpPath(QCoreApplication::applicationDirPath())));
-    EXPECT_FALSE(frame.Help().IsBusy());
+    EXPECT_EQ(
+        messages,
+        QStringList{QStringLiteral("The help file %1 was not found.")
+                        .arg(helpfile::CompiledHelpPath(QCoreApplication::applicationDirPath()))});
 }
 
 }  // namespace

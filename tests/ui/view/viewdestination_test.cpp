@@ -164,10 +164,6 @@ TEST(DestinationDialogTest, AddressFieldFollowsTheKeysAsDesktopAddressFieldsDo) 
     dialog.OctetEdit(1)->selectAll();
     dialog.OctetEdit(1)->paste();
     EXPECT_EQ(Typed(dialog), QStringLiteral("127.0.0.1"));
-    QApplication::clipboard()->setText(QStringLiteral("300.1.1.1"));
-    dialog.OctetEdit(1)->selectAll();
-    dialog.OctetEdit(1)->paste();
-    EXPECT_EQ(Typed(dialog), QStringLiteral("127.0.0.1"));
 
     dialog.accept();
     ASSERT_EQ(dialog.result(), QDialog::Accepted);
