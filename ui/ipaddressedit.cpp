@@ -171,9 +171,10 @@ bool IpAddressEdit::BeforeKey(int index, const QKeyEvent& event) {
     const int caret = box->cursorPosition();
     const bool atEnd = caret == box->text().size();
 
-    if (event.matches(QKeySequence::Paste)) {
+    if (event.matches(QKeySequence::Paste) && SetAddress(QApplication::clipboard()->text())) {
         // A whole address replaces all four, whatever the box held.
-        return SetAddress(QApplication::clipboard()->text());
+        Enter(kBoxes - 1, Caret::End);
+        return true;
     }
     if (event.text() == QStringLiteral(".")) {
         // A dot never enters a box. It closes the number typed in this box; right after a

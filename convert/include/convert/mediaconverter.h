@@ -50,8 +50,9 @@ public:
     bool ConvertBlock(std::unique_ptr<uint8_t[]>& out, uint32_t& outLength);
     // Releases the stages, closes the input and completes the output file. Returns true.
     bool CloseChain();
-    // The worker thread's routine: converts until the end (or a stop request), appending
-    // to the output and posting progress, then closes the chain and posts completion.
+    // The worker thread's routine: converts until the end (or a stop request, or a write
+    // that fails), appending to the output and posting progress, then closes the chain and
+    // posts completion.
     // Returns the thread's exit code, 0. Reading and decoding run on a helper thread of
     // its own, one block ahead or more, while this thread finishes the blocks in order;
     // the helper has ended before the chain is closed.
