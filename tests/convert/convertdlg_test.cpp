@@ -4,7 +4,6 @@
 
 #include <sys/resource.h>
 
-#include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -82,6 +81,15 @@ protected:
     }
     static QPushButton* Button(CConvertDlg& dialog, const char* name) {
         return dialog.findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+    // Where Tab goes from `widget`, as the focus chain has it (without showing the dialog,
+    // which the race detector cannot follow into Qt's own threads).
+    static QWidget* NextTabStop(QWidget* widget) {
+        QWidget* next = widget->nextInFocusChain();
+        while (next != widget && (!(next->focusPolicy() & Qt::TabFocus) || !next->isEnabled())) {
+            next = next->nextInFocusChain();
+        }
+        return next;
     }
     static bool IsDone(const QString& text) { return text.startsWith(QStringLiteral("Done: ")); }
     // Lets posted messages arrive until the conversion's end is shown or the time runs out.
@@ -191,15 +199,8 @@ TEST_F(ConvertDlgTest, RefusedInputClearsTheOutputAndDisablesConvert) {
     EXPECT_EQ(dialog.OutputPath(), Path("out/tune_convert.wav"));
 
     // Tab goes from the input path to its Browse, and from the output to its Save to.
-    dialog.show();
-    dialog.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
-    Edit(dialog, "inputPath")->setFocus();
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), Button(dialog, "browseButton"));
-    Edit(dialog, "outputPath")->setFocus();
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), Button(dialog, "saveToButton"));
+    EXPECT_EQ(NextTabStop(Edit(dialog, "inputPath")), Button(dialog, "browseButton"));
+    EXPECT_EQ(NextTabStop(Edit(dialog, "outputPath")), Button(dialog, "saveToButton"));
 }
 
 // A single local file dropped on the dialog is taken as if chosen with Browse.
