@@ -108,7 +108,7 @@ PORT="$(cat "$WORK/rx.port")"
 packets() { cat "$WORK/rx.count"; }
 
 # The application, with only our folders and no desktop session to borrow dialogs from.
-export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$ROOT/tests/ui_frame/lsan.supp}"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$ROOT/tests/ui/frame/lsan.supp}"
 env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u SESSION_MANAGER -u QT_QPA_PLATFORMTHEME \
     XDG_CONFIG_HOME="$WORK/config" XDG_CONFIG_DIRS="$WORK/xdg" XDG_RUNTIME_DIR="$WORK/runtime" \
     QT_QPA_PLATFORM=xcb "$SONVEX" >"$WORK/app.log" 2>&1 &

@@ -14,9 +14,9 @@
 #include <QToolBar>
 #include <QWindowStateChangeEvent>
 
+#include "kit/uiseam.h"
 #include "ui/commandids.h"
 #include "ui/helpfile.h"
-#include "kit/uiseam.h"
 #include "ui/lockkeys.h"
 #include "ui/traynotifyevent.h"
 

@@ -18,14 +18,14 @@
 #include <cstring>
 #include <string>
 
+#include "codec/waveformat.h"
 #include "convert/convertdoneevent.h"
 #include "convert/folderdialog.h"
+#include "kit/fixedtext.h"
+#include "kit/uiseam.h"
 #include "media/audiosourcefile.h"
 #include "media/sourceformatinfo.h"
 #include "platform/splitpath.h"
-#include "codec/waveformat.h"
-#include "kit/fixedtext.h"
-#include "kit/uiseam.h"
 
 namespace {
 

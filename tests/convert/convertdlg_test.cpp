@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
-#include "convert/convertdoneevent.h"
 #include "codec/waveformat.h"
+#include "convert/convertdoneevent.h"
+#include "kit/uiseam.h"
 #include "qstringprint.h"
 #include "testmedia.h"
-#include "kit/uiseam.h"
 
 namespace {
 

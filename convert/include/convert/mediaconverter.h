@@ -12,10 +12,10 @@
 #include <memory>
 #include <string>
 
+#include "codec/acm.h"
 #include "media/audiosourcefile.h"
 #include "media/formattagcatalog.h"
 #include "media/sourceformatinfo.h"
-#include "codec/acm.h"
 
 constexpr unsigned WM_USER = 0x0400;
 // Posted by the conversion worker: wParam 0 = progress (lParam whole seconds of output
