@@ -131,6 +131,8 @@ bool MediaConverter::OpenChain(const char* sourcePath, const char* outputPath,
         return false;
     }
     m_outputFormat = outputFormat;
+    m_outputPath = outputPath;
+    m_writeFailed = false;
 
     if (!OpenStages()) {
         CloseChain();
@@ -324,7 +326,18 @@ bool MediaConverter::CloseChain() {
 
 void MediaConverter::Deliver(const uint8_t* data, uint32_t length, uint64_t& total,
                              uint32_t bytesPerSecond, ConvertDoneSink& dialog) {
-    m_output.Write(data, static_cast<int>(length));
+    // A short write (the disk filled up) is retried for the rest; a refused one ends the
+    // conversion: what follows could never be a whole file.
+    uint32_t written = 0;
+    while (written < length) {
+        const int n = m_output.Write(data + written, static_cast<int>(length - written));
+        if (n <= 0) {
+            m_writeFailed = true;
+            RequestStop();
+            return;
+        }
+        written += static_cast<uint32_t>(n);
+    }
     total += length;
     const uint64_t seconds = bytesPerSecond != 0 ? total / bytesPerSecond : 0;
     dialog.PostConvertDone(0, static_cast<intptr_t>(seconds));
@@ -402,6 +415,11 @@ int MediaConverter::ConversionWorker(ConvertDoneSink& dialog) {
         ConvertPipelined(output.nAvgBytesPerSec, dialog);
     }
     CloseChain();
-    dialog.PostConvertDone(1, 0);
+    if (m_writeFailed) {
+        // Only the file this conversion made, which holds a part of the audio at best.
+        std::error_code ignored;
+        std::filesystem::remove(m_outputPath, ignored);
+    }
+    dialog.PostConvertDone(1, m_writeFailed ? kConvertWriteFailed : 0);
     return 0;
 }

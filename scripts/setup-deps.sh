@@ -11,6 +11,7 @@ PACKAGES=(
   xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev
   lame sox libsox-fmt-mp3 ffmpeg tshark
   dpkg-dev file desktop-file-utils appstream lintian librsvg2-bin
+  xdotool python3
 )
 
 missing=()

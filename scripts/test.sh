@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer
-# (warnings as errors) and runs every test through CTest; then builds the threaded tests
-# with ThreadSanitizer and runs those; last, builds the Debian package and checks it.
+# (warnings as errors) and runs every test through CTest, then drives that build of the
+# application on a virtual X server as an operator would (scripts/ui-smoke.sh); then builds
+# the threaded tests with ThreadSanitizer and runs those; last, builds the Debian package and
+# checks it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +18,9 @@ cmake --build build/asan -j "$JOBS"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan --output-on-failure -j "$JOBS" --timeout 600
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  bash scripts/ui-smoke.sh build/asan/ui/sonvex
 
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSONVEX_SANITIZE=thread -DSONVEX_WERROR=ON -DSONVEX_BUILD_BENCH=OFF

@@ -1,11 +1,21 @@
 #include "ui/helpfile.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QMimeDatabase>
 #include <QProcess>
-#include <QUrl>
+#include <QTimer>
+#include <memory>
+
+namespace {
+
+// A MIME query reads a few small files; one that takes longer is taken as "unknown".
+constexpr int kQueryWaitMs = 3000;
+// An opener that fails (no application for the type) does so at once; one still running
+// after this long is running the viewer in its foreground.
+constexpr int kOpenerWaitMs = 5000;
+
+}  // namespace
 
 #include "sonvex/buildconfig.h"
 
@@ -37,40 +47,135 @@ QString HtmlHelpPath(const QString& appDir) {
                              QDir(InstalledHelpDir(appDir)).filePath(QStringLiteral("index.html")));
 }
 
-QString ChooseHelpTarget(const QString& appDir, bool compiledViewerKnown) {
-    const QString compiled = CompiledHelpPath(appDir);
-    if (compiledViewerKnown) {
-        return compiled;
+QStringList HelpCandidates(const QString& appDir, bool compiledViewerKnown) {
+    QStringList ordered = {CompiledHelpPath(appDir), HtmlHelpPath(appDir)};
+    if (!compiledViewerKnown) {
+        ordered.swapItemsAt(0, 1);
     }
-    const QString html = HtmlHelpPath(appDir);
-    return QFileInfo::exists(html) ? html : compiled;
-}
-
-bool DesktopOpensCompiledHelp() {
-    const QString mime =
-        QMimeDatabase().mimeTypeForFile(HelpFileName(), QMimeDatabase::MatchExtension).name();
-    QProcess query;
-    query.start(QStringLiteral("xdg-mime"),
-                {QStringLiteral("query"), QStringLiteral("default"), mime});
-    // A missing or hanging helper means "unknown": the HTML is the safe choice.
-    if (!query.waitForStarted(2000) || !query.waitForFinished(2000)) {
-        query.kill();
-        query.waitForFinished(500);
-        return false;
+    QStringList existing;
+    for (const QString& file : ordered) {
+        if (QFileInfo(file).isFile()) {
+            existing << file;
+        }
     }
-    return query.exitCode() == 0 && !query.readAllStandardOutput().trimmed().isEmpty();
-}
-
-bool OpenHelp(const QString& appDir) {
-    const QString target = ChooseHelpTarget(appDir, DesktopOpensCompiledHelp());
-    if (QDesktopServices::openUrl(QUrl::fromLocalFile(target))) {
-        return true;
-    }
-    const QString html = HtmlHelpPath(appDir);
-    if (target != html && QFileInfo::exists(html)) {
-        return QDesktopServices::openUrl(QUrl::fromLocalFile(html));
-    }
-    return false;
+    return existing;
 }
 
 }  // namespace helpfile
+
+HelpLauncher::HelpLauncher(QObject* parent)
+    : QObject(parent), m_query(QStringLiteral("xdg-mime")), m_opener(QStringLiteral("xdg-open")) {}
+
+HelpLauncher::~HelpLauncher() {
+    // A viewer's launcher still running is ended with the application; nothing may call
+    // back into this object meanwhile.
+    for (QProcess* process : findChildren<QProcess*>()) {
+        disconnect(process, nullptr, this, nullptr);
+        process->disconnect();
+        if (process->state() != QProcess::NotRunning) {
+            process->kill();
+            process->waitForFinished(1000);
+        }
+    }
+}
+
+void HelpLauncher::SetPrograms(const QString& query, const QString& opener) {
+    m_query = query;
+    m_opener = opener;
+}
+
+bool HelpLauncher::Start(const QString& appDir) {
+    if (m_busy) {
+        return false;
+    }
+    m_appDir = appDir;
+    m_tried.clear();
+    if (helpfile::HelpCandidates(appDir, true).isEmpty()) {
+        Q_EMIT Failed(QStringLiteral("The help file %1 was not found.")
+                          .arg(helpfile::CompiledHelpPath(appDir)));
+        return true;
+    }
+    m_busy = true;
+    const QString mime =
+        QMimeDatabase()
+            .mimeTypeForFile(helpfile::HelpFileName(), QMimeDatabase::MatchExtension)
+            .name();
+    Run(m_query, {QStringLiteral("query"), QStringLiteral("default"), mime}, true, kQueryWaitMs,
+        [this](QProcess& process, bool ok, bool stillRunning) {
+            if (stillRunning) {
+                process.kill();
+            }
+            // A missing, failing or hanging query means "unknown": the HTML goes first.
+            OnViewerKnown(ok && !process.readAllStandardOutput().trimmed().isEmpty());
+        });
+    return true;
+}
+
+void HelpLauncher::OnViewerKnown(bool known) {
+    m_candidates = helpfile::HelpCandidates(m_appDir, known);
+    TryNext();
+}
+
+void HelpLauncher::TryNext() {
+    if (m_candidates.isEmpty()) {
+        Finish();
+        Q_EMIT Failed(
+            QStringLiteral("The help could not be opened: no application on this system opens %1.")
+                .arg(m_tried.join(QStringLiteral(" or "))));
+        return;
+    }
+    const QString file = m_candidates.takeFirst();
+    m_tried << file;
+    Run(m_opener, {file}, false, kOpenerWaitMs,
+        [this, file](QProcess&, bool ok, bool stillRunning) {
+            if (ok || stillRunning) {
+                Finish();
+                Q_EMIT Opened(file);
+            } else {
+                TryNext();
+            }
+        });
+}
+
+void HelpLauncher::Finish() {
+    m_busy = false;
+    m_candidates.clear();
+}
+
+void HelpLauncher::Run(const QString& program, const QStringList& arguments, bool keepOutput,
+                       int waitMs,
+                       std::function<void(QProcess& process, bool ok, bool stillRunning)> ended) {
+    auto* process = new QProcess(this);
+    // A viewer that writes to its output must never block on a pipe nobody reads.
+    process->setStandardErrorFile(QProcess::nullDevice());
+    if (!keepOutput) {
+        process->setStandardOutputFile(QProcess::nullDevice());
+    }
+    auto* wait = new QTimer(process);
+    wait->setSingleShot(true);
+    auto settled = std::make_shared<bool>(false);
+    auto settle = [this, process, wait, settled, ended](bool ok, bool stillRunning) {
+        if (*settled) {
+            return;
+        }
+        *settled = true;
+        wait->stop();
+        ended(*process, ok, stillRunning);
+        if (process->state() == QProcess::NotRunning) {
+            process->deleteLater();
+        } else {
+            connect(process, &QProcess::finished, process, &QObject::deleteLater);
+        }
+    };
+    connect(process, &QProcess::finished, this, [settle](int code, QProcess::ExitStatus status) {
+        settle(status == QProcess::NormalExit && code == 0, false);
+    });
+    connect(process, &QProcess::errorOccurred, this, [settle](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            settle(false, false);
+        }
+    });
+    connect(wait, &QTimer::timeout, this, [settle] { settle(false, true); });
+    wait->start(waitMs);
+    process->start(program, arguments);
+}

@@ -14,9 +14,9 @@
 #include <QToolBar>
 #include <QWindowStateChangeEvent>
 
+#include "kit/uiseam.h"
 #include "ui/commandids.h"
 #include "ui/helpfile.h"
-#include "kit/uiseam.h"
 #include "ui/lockkeys.h"
 #include "ui/traynotifyevent.h"
 
@@ -75,6 +75,16 @@ QString ReadyText() {
     return QStringLiteral("Ready");
 }
 
+CMainFrame::TrayProbe& TrayProbeSlot() {
+    static CMainFrame::TrayProbe probe;
+    return probe;
+}
+
+bool DesktopHasTray() {
+    const CMainFrame::TrayProbe& probe = TrayProbeSlot();
+    return probe ? probe() : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 }  // namespace
 
 // The images live in this static library; the linker keeps them only when asked by name.
@@ -99,6 +109,9 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     CreateStatusBar();
     CreateTrayIcon();
     m_bHiddenToTray = false;
+    m_help = new HelpLauncher(this);
+    connect(m_help, &HelpLauncher::Failed, this,
+            [this](const QString& message) { uiseam::MessageBox(this, message); });
 
     // The idle refresh: whenever the event loop runs dry, the command states catch up with
     // whatever changed the view (selection clicks, posted progress).
@@ -220,9 +233,16 @@ void CMainFrame::CreateStatusBar() {
     connect(bar, &QStatusBar::messageChanged, this, [this] { UpdateCommands(); });
 }
 
-void CMainFrame::CreateTrayIcon() {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        return;  // no notification area: the frame works without it
+void CMainFrame::SetTrayProbe(TrayProbe probe) {
+    TrayProbeSlot() = std::move(probe);
+}
+
+bool CMainFrame::CreateTrayIcon() {
+    if (m_tray != nullptr) {
+        return true;
+    }
+    if (!DesktopHasTray()) {
+        return false;  // no notification area: the frame works without it
     }
     m_tray = new QSystemTrayIcon(QIcon(QStringLiteral(":/icons/sonvex16.png")), this);
     m_tray->setToolTip(QStringLiteral("Quarnel Sonvex"));
@@ -246,6 +266,7 @@ void CMainFrame::CreateTrayIcon() {
                 QApplication::postEvent(this, new TrayNotifyEvent(kTrayIconId, message));
             });
     m_tray->show();
+    return true;
 }
 
 bool CMainFrame::OnCommand(int id) {
@@ -366,6 +387,10 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 }
 
 void CMainFrame::OnMinimized() {
+    // A notification area can come and go with the desktop's panels: ask now.
+    if (!CreateTrayIcon() || !DesktopHasTray()) {
+        return;
+    }
     hide();
     m_bHiddenToTray = true;
 }
@@ -406,5 +431,6 @@ void CMainFrame::OnTrayNotify(uintptr_t wParam, intptr_t lParam) {
 }
 
 void CMainFrame::OnHelp() {
-    helpfile::OpenHelp(QCoreApplication::applicationDirPath());
+    // A request while the desktop is still busy with the previous one adds nothing.
+    m_help->Start(QCoreApplication::applicationDirPath());
 }

@@ -1,6 +1,8 @@
 #include "convert/convertdlg.h"
 
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -8,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -15,14 +18,14 @@
 #include <cstring>
 #include <string>
 
+#include "codec/waveformat.h"
 #include "convert/convertdoneevent.h"
 #include "convert/folderdialog.h"
+#include "kit/fixedtext.h"
+#include "kit/uiseam.h"
 #include "media/audiosourcefile.h"
 #include "media/sourceformatinfo.h"
 #include "platform/splitpath.h"
-#include "codec/waveformat.h"
-#include "kit/fixedtext.h"
-#include "kit/uiseam.h"
 
 namespace {
 
@@ -31,6 +34,15 @@ QString Text(const char* text) {
 }
 
 const QString kOutputSuffix = QStringLiteral("_convert.wav");
+
+// The one local file a drag carries; empty for anything else.
+QString DroppedFile(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1 ||
+        !data->urls().front().isLocalFile()) {
+        return QString();
+    }
+    return data->urls().front().toLocalFile();
+}
 
 }  // namespace
 
@@ -109,6 +121,17 @@ void CConvertDlg::BuildControls() {
     top->addWidget(output);
     top->addLayout(buttons);
 
+    // Tab follows the controls as the operator reads them: the input and its Browse, the
+    // fields describing it, the output and its Save to, then Convert and Cancel.
+    QWidget* tabOrder[] = {m_editInput,    m_btnBrowse,  m_editFormat, m_editRate,   m_editChannels,
+                           m_editDuration, m_editOutput, m_btnSaveTo,  m_btnConvert, m_btnCancel};
+    for (size_t i = 1; i < std::size(tabOrder); ++i) {
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    }
+    // A file dropped on the output box is an input too, not text for the box.
+    m_editOutput->setAcceptDrops(false);
+    setAcceptDrops(true);
+
     connect(m_btnBrowse, &QPushButton::clicked, this, &CConvertDlg::OnBrowse);
     connect(m_btnConvert, &QPushButton::clicked, this, &CConvertDlg::OnConvert);
     connect(m_btnSaveTo, &QPushButton::clicked, this, &CConvertDlg::OnSaveTo);
@@ -137,9 +160,12 @@ bool CConvertDlg::UpdateData(bool saveAndValidate) {
 void CConvertDlg::OnBrowse() {
     const QString chosen = uiseam::GetOpenFileName(this, QString(), QString(),
                                                    QStringLiteral("mp3 and wav (*.mp3 *wav)"));
-    if (chosen.isEmpty()) {
-        return;
+    if (!chosen.isEmpty()) {
+        SetInput(chosen);
     }
+}
+
+void CConvertDlg::SetInput(const QString& chosen) {
     m_strInputPath = chosen;
 
     char path[kMaxPathChars] = {};
@@ -157,9 +183,16 @@ void CConvertDlg::OnBrowse() {
         m_nSampleRate = 0;
         m_strChannels = QStringLiteral("Mono");
         m_nDuration = 0;
+        // An output proposed for an earlier input has nothing to do with this one: Convert
+        // would only offer to overwrite it.
+        m_strOutputPath.clear();
+        m_bInputRefused = true;
+        m_btnConvert->setEnabled(false);
         UpdateData(false);
         return;
     }
+    m_bInputRefused = false;
+    m_btnConvert->setEnabled(true);
 
     ACMFORMATTAGDETAILSA details{};
     if (m_converter.Catalog().FindTag(format.wFormatTag, details)) {
@@ -188,7 +221,8 @@ void CConvertDlg::OnSaveTo() {
     if (folder.DoModal() != uiseam::IDOK) {
         return;
     }
-    const QByteArray input = m_strInputPath.toUtf8();
+    // A refused input has no name to pass on.
+    const QByteArray input = m_bInputRefused ? QByteArray() : m_strInputPath.toUtf8();
     const platform::SplitPathResult parts = platform::_splitpath(input.constData());
     // The separator is always appended, also to the root.
     m_strOutputFolder = Text(folder.GetFolderPath()) + QLatin1Char(platform::kPathSeparator);
@@ -240,6 +274,7 @@ void CConvertDlg::OnConvert() {
     m_progress->setValue(0);
     m_btnConvert->setEnabled(false);
     m_btnBrowse->setEnabled(false);
+    m_strConvertingTo = m_strOutputPath;
     m_worker = std::thread([this] { m_converter.ConversionWorker(*this); });
 }
 
@@ -263,7 +298,11 @@ intptr_t CConvertDlg::OnConvertDone(uintptr_t wParam, intptr_t lParam) {
     m_progress->setValue(0);
     m_btnConvert->setEnabled(true);
     m_btnBrowse->setEnabled(true);
-    uiseam::MessageBox(this, QStringLiteral("Done"));
+    if (lParam == kConvertWriteFailed) {
+        uiseam::MessageBox(this, QStringLiteral("Media file conversion failed..."));
+    } else {
+        uiseam::MessageBox(this, QStringLiteral("Done: %1").arg(m_strConvertingTo));
+    }
     return 0;
 }
 
@@ -290,6 +329,22 @@ void CConvertDlg::keyPressEvent(QKeyEvent* e) {
         return;
     }
     QDialog::keyPressEvent(e);
+}
+
+void CConvertDlg::dragEnterEvent(QDragEnterEvent* e) {
+    // Only while Browse could be used.
+    if (!IsConverting() && !DroppedFile(e->mimeData()).isEmpty()) {
+        e->acceptProposedAction();
+    }
+}
+
+void CConvertDlg::dropEvent(QDropEvent* e) {
+    const QString file = DroppedFile(e->mimeData());
+    if (IsConverting() || file.isEmpty()) {
+        return;
+    }
+    e->acceptProposedAction();
+    SetInput(file);
 }
 
 void CConvertDlg::done(int result) {

@@ -2,21 +2,28 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QUrl>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "convert/convertdoneevent.h"
 #include "codec/waveformat.h"
+#include "convert/convertdoneevent.h"
+#include "kit/uiseam.h"
 #include "qstringprint.h"
 #include "testmedia.h"
-#include "kit/uiseam.h"
 
 namespace {
 
@@ -75,17 +82,36 @@ protected:
     static QPushButton* Button(CConvertDlg& dialog, const char* name) {
         return dialog.findChild<QPushButton*>(QString::fromLatin1(name));
     }
-    // Lets posted messages arrive until "Done" is shown or the time runs out.
-    bool WaitForDone(int timeoutMs = 20000) {
+    // Where Tab goes from `widget`, as the focus chain has it (without showing the dialog,
+    // which the race detector cannot follow into Qt's own threads).
+    static QWidget* NextTabStop(QWidget* widget) {
+        QWidget* next = widget->nextInFocusChain();
+        while (next != widget && (!(next->focusPolicy() & Qt::TabFocus) || !next->isEnabled())) {
+            next = next->nextInFocusChain();
+        }
+        return next;
+    }
+    static bool IsDone(const QString& text) { return text.startsWith(QStringLiteral("Done: ")); }
+    // Lets posted messages arrive until the conversion's end is shown or the time runs out.
+    bool WaitForEnd(int timeoutMs = 20000) {
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < timeoutMs) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            if (!m_shown.empty() && m_shown.back().text == QStringLiteral("Done")) {
+            if (!m_shown.empty() &&
+                (IsDone(m_shown.back().text) ||
+                 m_shown.back().text == QStringLiteral("Media file conversion failed..."))) {
                 return true;
             }
         }
         return false;
+    }
+    int CountDone() const {
+        int n = 0;
+        for (const auto& shown : m_shown) {
+            n += IsDone(shown.text) ? 1 : 0;
+        }
+        return n;
     }
     int Count(const QString& text) const {
         int n = 0;
@@ -138,10 +164,11 @@ TEST_F(ConvertDlgTest, Mp3InputNamesItsOutput) {
     EXPECT_TRUE(m_filter.contains(QStringLiteral("*.mp3")));
 }
 
-TEST_F(ConvertDlgTest, UnopenableInputKeepsStoredOutput) {
+// An input that cannot be opened leaves nothing to convert: the output proposed for an
+// earlier input goes, and Convert (and Enter) wait for a usable input.
+TEST_F(ConvertDlgTest, RefusedInputClearsTheOutputAndDisablesConvert) {
     CConvertDlg dialog;
     Browse(dialog, Wave("music/song.wav"));
-    const QString proposed = dialog.OutputPath();
     Edit(dialog, "outputPath")->setText(QStringLiteral("typed.wav"));
 
     const QString junk = Path("music/junk.wav");
@@ -152,12 +179,53 @@ TEST_F(ConvertDlgTest, UnopenableInputKeepsStoredOutput) {
     EXPECT_EQ(dialog.Duration(), 0);
     EXPECT_EQ(dialog.ChannelsText(), QStringLiteral("Mono"));
     EXPECT_TRUE(dialog.FormatName().isEmpty());
-    // The typed path gives way to the one last stored.
-    EXPECT_EQ(Edit(dialog, "outputPath")->text(), proposed);
+    EXPECT_TRUE(dialog.OutputPath().isEmpty());
+    EXPECT_TRUE(Edit(dialog, "outputPath")->text().isEmpty());
+    EXPECT_FALSE(Button(dialog, "convertButton")->isEnabled());
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    EXPECT_TRUE(m_shown.empty());
+    EXPECT_FALSE(dialog.IsConverting());
+    // The refusal text is no name to build an output from.
+    m_folderReply = Folder("out");
+    dialog.OnSaveTo();
+    EXPECT_EQ(dialog.OutputPath(), Path("out/_convert.wav"));
 
-    // Cancelling the chooser changes nothing.
+    // Cancelling the chooser changes nothing; a usable input brings Convert back.
     Browse(dialog, QString());
     EXPECT_EQ(dialog.InputPath(), QStringLiteral("File format not supported"));
+    EXPECT_FALSE(Button(dialog, "convertButton")->isEnabled());
+    Browse(dialog, Wave("music/tune.wav"));
+    EXPECT_TRUE(Button(dialog, "convertButton")->isEnabled());
+    EXPECT_EQ(dialog.OutputPath(), Path("out/tune_convert.wav"));
+
+    // Tab goes from the input path to its Browse, and from the output to its Save to.
+    EXPECT_EQ(NextTabStop(Edit(dialog, "inputPath")), Button(dialog, "browseButton"));
+    EXPECT_EQ(NextTabStop(Edit(dialog, "outputPath")), Button(dialog, "saveToButton"));
+}
+
+// A single local file dropped on the dialog is taken as if chosen with Browse.
+TEST_F(ConvertDlgTest, DroppedFileBecomesTheInput) {
+    CConvertDlg dialog;
+    const QString song = Wave("music/song.wav");
+    const auto drop = [&dialog](const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&dialog, &enter);
+        if (!enter.isAccepted()) {
+            return false;
+        }
+        QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&dialog, &dropped);
+        return dropped.isAccepted();
+    };
+    EXPECT_FALSE(drop({QUrl::fromLocalFile(song), QUrl::fromLocalFile(Wave("music/b.wav"))}));
+    EXPECT_FALSE(drop({QUrl(QStringLiteral("https://example.com/a.wav"))}));
+    EXPECT_TRUE(dialog.InputPath().isEmpty());
+
+    EXPECT_TRUE(drop({QUrl::fromLocalFile(song)}));
+    EXPECT_EQ(dialog.InputPath(), song);
+    EXPECT_EQ(Edit(dialog, "outputPath")->text(), Path("music/song_convert.wav"));
 }
 
 TEST_F(ConvertDlgTest, UnknownFormatProposesNoOutput) {
@@ -225,12 +293,12 @@ TEST_F(ConvertDlgTest, ConvertChecksOutputPathFirst) {
     // Yes converts over it.
     m_answer = uiseam::IDYES;
     dialog.OnConvert();
-    ASSERT_TRUE(WaitForDone());
+    ASSERT_TRUE(WaitForEnd());
     EXPECT_GT(std::filesystem::file_size(existing.toStdString()), 58u);
 }
 
 // Enter converts when Convert is enabled and is ignored while a conversion runs; the bar
-// follows whole seconds and "Done" brings the idle state back.
+// follows whole seconds and "Done", naming the output, brings the idle state back.
 TEST_F(ConvertDlgTest, EnterStartsConversionOnlyWhenIdle) {
     CConvertDlg dialog;
     Browse(dialog, Wave("music/song.wav", 8000 * 30));
@@ -246,8 +314,8 @@ TEST_F(ConvertDlgTest, EnterStartsConversionOnlyWhenIdle) {
     QTest::keyClick(&dialog, Qt::Key_Return);
     EXPECT_TRUE(m_shown.empty());  // no overwrite question: the second Enter did nothing
 
-    ASSERT_TRUE(WaitForDone());
-    EXPECT_EQ(Count(QStringLiteral("Done")), 1);
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ(Count(QStringLiteral("Done: ") + output), 1);
     EXPECT_FALSE(dialog.IsConverting());
     EXPECT_TRUE(Button(dialog, "convertButton")->isEnabled());
     EXPECT_TRUE(Button(dialog, "browseButton")->isEnabled());
@@ -262,7 +330,7 @@ TEST_F(ConvertDlgTest, ProgressFollowsSecondsWithinSixteenBitRange) {
     // A typed duration stands for a very long source: the range keeps 16 bits of it.
     Edit(dialog, "duration")->setText(QStringLiteral("70000"));
     dialog.OnConvert();
-    ASSERT_TRUE(WaitForDone());
+    ASSERT_TRUE(WaitForEnd());
     auto* progress = dialog.findChild<QProgressBar*>(QStringLiteral("progress"));
     EXPECT_EQ(progress->maximum(), 70000 - 65536);
 
@@ -299,13 +367,45 @@ TEST_F(ConvertDlgTest, ClosingWhileConvertingStopsWorker) {
         EXPECT_FALSE(dialog.IsConverting());
         EXPECT_EQ(finished, 1);
         QCoreApplication::processEvents();
-        EXPECT_EQ(Count(QStringLiteral("Done")), 0);
+        EXPECT_EQ(CountDone(), 0);
     }
     const auto file = testmedia::ReadAll(output.toStdString());
     ASSERT_GE(file.size(), 58u);
     EXPECT_EQ(testmedia::GetU32(file, 4), file.size() - 8);
     EXPECT_EQ(testmedia::GetU32(file, 54), file.size() - 58);
     EXPECT_LT(file.size(), 58u + 300u * 8000u);
+}
+
+// A write that fails part way (a full disk; here the file size limit) ends the conversion
+// as a failure: the incomplete output goes, and nothing else does.
+TEST_F(ConvertDlgTest, FailedWriteEndsAsAFailureAndRemovesOnlyTheOutput) {
+    CConvertDlg dialog;
+    const QString source = Wave("music/song.wav", 8000 * 10);
+    const QString neighbour = Path("music/notes.txt");
+    std::ofstream(neighbour.toStdString()) << "keep";
+    Browse(dialog, source);
+    const QString output = dialog.OutputPath();
+
+    // Past the limit a write is cut short, then refused (EFBIG instead of a signal).
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 20000;
+    const sighandler_t handler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    dialog.OnConvert();
+    const bool ended = WaitForEnd();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(m_shown.back().text, QStringLiteral("Media file conversion failed..."));
+    EXPECT_EQ(CountDone(), 0);
+    EXPECT_FALSE(dialog.IsConverting());
+    EXPECT_TRUE(Button(dialog, "convertButton")->isEnabled());
+    EXPECT_FALSE(std::filesystem::exists(output.toStdString()));
+    EXPECT_EQ(std::filesystem::file_size(source.toStdString()), 44u + 8000u * 10u * 2u);
+    EXPECT_TRUE(std::filesystem::exists(neighbour.toStdString()));
 }
 
 }  // namespace

@@ -10,16 +10,20 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 
+#include "codec/acm.h"
 #include "media/audiosourcefile.h"
 #include "media/formattagcatalog.h"
 #include "media/sourceformatinfo.h"
-#include "codec/acm.h"
 
 constexpr unsigned WM_USER = 0x0400;
 // Posted by the conversion worker: wParam 0 = progress (lParam whole seconds of output
-// written so far), wParam 1 = ended, output file closed (lParam 0).
+// written so far), wParam 1 = ended, output file closed (lParam 0), or, with lParam
+// kConvertWriteFailed, ended because the output could not be written (a full disk): the
+// incomplete output file has been removed.
 constexpr unsigned WM_CONVERT_DONE = WM_USER + 200;  // 1224
+constexpr intptr_t kConvertWriteFailed = 1;
 
 // Where the worker posts WM_CONVERT_DONE. Implementations only queue the message for the
 // UI thread (called on the worker thread); the messages must arrive in order.
@@ -46,8 +50,9 @@ public:
     bool ConvertBlock(std::unique_ptr<uint8_t[]>& out, uint32_t& outLength);
     // Releases the stages, closes the input and completes the output file. Returns true.
     bool CloseChain();
-    // The worker thread's routine: converts until the end (or a stop request), appending
-    // to the output and posting progress, then closes the chain and posts completion.
+    // The worker thread's routine: converts until the end (or a stop request, or a write
+    // that fails), appending to the output and posting progress, then closes the chain and
+    // posts completion.
     // Returns the thread's exit code, 0. Reading and decoding run on a helper thread of
     // its own, one block ahead or more, while this thread finishes the blocks in order;
     // the helper has ended before the chain is closed.
@@ -71,7 +76,8 @@ private:
     // Stages 2 and 3 for `length` decoded bytes. False when a stage cannot be prepared.
     bool EncodeDecoded(const uint8_t* decoded, uint32_t length, std::unique_ptr<uint8_t[]>& out,
                        uint32_t& outLength);
-    // Writes one encoded block and posts the progress after it.
+    // Writes one encoded block and posts the progress after it. A block that cannot be
+    // written in full stops the conversion.
     void Deliver(const uint8_t* data, uint32_t length, uint64_t& total, uint32_t bytesPerSecond,
                  ConvertDoneSink& dialog);
     // The worker's passes on its own thread (when no helper thread can be started).
@@ -87,6 +93,8 @@ private:
     AudioSourceFile m_output;
     SourceFormatInfo m_sourceInfo;
     uint8_t* m_outputFormat = nullptr;  // the dialog's record, valid while a chain is open
+    std::string m_outputPath;
+    bool m_writeFailed = false;  // the worker's own: set and read on its thread
     uint16_t m_sourceChannels = 0;
 
     HACMSTREAM m_stream[kStages] = {};

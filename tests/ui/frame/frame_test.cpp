@@ -1,24 +1,25 @@
 // The main frame: menus, toolbar, prompts, accelerators, fixed size, command routing and
-// updating, the tray toggle and tray menu, and where help is looked for.
+// updating, the tray toggle and tray menu, and how help is looked for and opened.
 
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLayout>
 #include <QMenuBar>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
-#include <QUrl>
 #include <map>
 #include <vector>
 
 #include "sonvex/buildconfig.h"
+#include "kit/uiseam.h"
 #include "ui/commandids.h"
 #include "ui/helpfile.h"
 #include "ui/mainframe.h"
@@ -266,27 +267,42 @@ TEST_F(FrameTest, LeftClicksOnTheTrayIconToggleTheFrame) {
     EXPECT_TRUE(frame.isVisible());
 }
 
-TEST_F(FrameTest, MinimisingHidesUntilTheTrayRestoresNormalSize) {
-    frame.show();
-    frame.showMinimized();
-    frame.OnMinimized();
-    EXPECT_TRUE(frame.IsHiddenToTray());
-    EXPECT_FALSE(frame.isVisible());
-    frame.OnTrayNotify(kTrayIconId, WM_LBUTTONDOWN);
-    EXPECT_TRUE(frame.isVisible());
-    EXPECT_FALSE(frame.isMinimized());
-    EXPECT_FALSE(frame.IsHiddenToTray());
-}
-
-TEST_F(FrameTest, TheMinimiseButtonSendsTheFrameToTheTray) {
-    frame.show();
-    QApplication::processEvents();
-    frame.setWindowState(Qt::WindowMinimized);
+// Lets the frame's deferred reaction to a minimise run.
+void SettleMinimise(CMainFrame& frame) {
     for (int i = 0; i < 5 && !frame.IsHiddenToTray(); ++i) {
         QApplication::processEvents();
     }
-    EXPECT_TRUE(frame.IsHiddenToTray());
-    EXPECT_FALSE(frame.isVisible());
+}
+
+// Hiding is for a frame whose tray icon can bring it back; without one the minimised frame
+// stays on the taskbar.
+TEST_F(FrameTest, MinimisingHidesToTheTrayOnlyWhereTheIconExists) {
+    ASSERT_EQ(frame.TrayIcon(), nullptr);  // the offscreen desktop has no notification area
+    frame.show();
+    QApplication::processEvents();
+    frame.setWindowState(Qt::WindowMinimized);
+    SettleMinimise(frame);
+    frame.OnMinimized();
+    EXPECT_FALSE(frame.IsHiddenToTray());
+    EXPECT_TRUE(frame.isVisible());
+    EXPECT_TRUE(frame.isMinimized());
+
+    CMainFrame::SetTrayProbe([] { return true; });
+    struct ProbeReset {
+        ~ProbeReset() { CMainFrame::SetTrayProbe({}); }
+    } reset;
+    CMainFrame trayed;
+    ASSERT_NE(trayed.TrayIcon(), nullptr);
+    trayed.show();
+    QApplication::processEvents();
+    trayed.setWindowState(Qt::WindowMinimized);
+    SettleMinimise(trayed);
+    EXPECT_TRUE(trayed.IsHiddenToTray());
+    EXPECT_FALSE(trayed.isVisible());
+    trayed.OnTrayNotify(kTrayIconId, WM_LBUTTONDOWN);
+    EXPECT_TRUE(trayed.isVisible());
+    EXPECT_FALSE(trayed.isMinimized());
+    EXPECT_FALSE(trayed.IsHiddenToTray());
 }
 
 TEST_F(FrameTest, OtherIconsAndOtherMouseMessagesAreIgnored) {
@@ -353,22 +369,15 @@ TEST_F(FrameTest, ExitClosesTheFrame) {
 
 // Help -----------------------------------------------------------------------------------
 
-TEST(HelpFile, CompiledHelpWhenTheDesktopOpensIt) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    EXPECT_EQ(helpfile::ChooseHelpTarget(dir.path(), true),
-              dir.filePath(QStringLiteral("qsvhelp.chm")));
-    // Without a viewer and without the pages, the compiled file is still named.
-    EXPECT_EQ(helpfile::ChooseHelpTarget(dir.path(), false),
-              dir.filePath(QStringLiteral("qsvhelp.chm")));
-    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("help")));
-    QFile page(dir.filePath(QStringLiteral("help/index.html")));
-    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
-    page.close();
-    EXPECT_EQ(helpfile::ChooseHelpTarget(dir.path(), false),
-              dir.filePath(QStringLiteral("help/index.html")));
-    EXPECT_EQ(helpfile::ChooseHelpTarget(dir.path(), true),
-              dir.filePath(QStringLiteral("qsvhelp.chm")));
+// Writes an executable shell script.
+QString Script(const QTemporaryDir& dir, const QString& name, const QString& body) {
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral("#!/bin/sh\n%1\n").arg(body).toUtf8());
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    return path;
 }
 
 // An installed program finds the help in the data folder reached from its own folder; a build
@@ -391,7 +400,7 @@ TEST(HelpFile, InstalledHelpFoundFromTheExecutablesFolder) {
     ASSERT_TRUE(touch(help + QStringLiteral("/index.html")));
 
     EXPECT_EQ(helpfile::CompiledHelpPath(bin), help + QStringLiteral("/qsvhelp.chm"));
-    EXPECT_EQ(helpfile::ChooseHelpTarget(bin, false), help + QStringLiteral("/index.html"));
+    EXPECT_EQ(helpfile::HelpCandidates(bin, false).value(0), help + QStringLiteral("/index.html"));
 
     ASSERT_TRUE(touch(bin + QStringLiteral("/qsvhelp.chm")));
     ASSERT_TRUE(QDir(bin).mkdir(QStringLiteral("help")));
@@ -400,36 +409,103 @@ TEST(HelpFile, InstalledHelpFoundFromTheExecutablesFolder) {
     EXPECT_EQ(helpfile::HtmlHelpPath(bin), bin + QStringLiteral("/help/index.html"));
 }
 
-// Catches what the desktop is asked to open.
-class UrlCatcher : public QObject {
-    Q_OBJECT
+void Touch(const QString& path, const QByteArray& content = QByteArray()) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
 
-public:
-    QList<QUrl> urls;
+QStringList Lines(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
 
-public Q_SLOTS:
-    void Open(const QUrl& url) { urls.append(url); }
-};
+// The desktop is asked in the background: Start returns while the opener still works; the
+// files go to it in turn, and when none is taken the operator is told which.
+TEST(HelpLauncherTest, OffersTheFilesInTurnWithoutWaitingAndSaysWhenNoneOpens) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    EXPECT_TRUE(helpfile::HelpCandidates(dir.path(), true).isEmpty());
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("help")));
+    const QString chm = dir.filePath(QStringLiteral("qsvhelp.chm"));
+    const QString html = dir.filePath(QStringLiteral("help/index.html"));
+    Touch(chm);
+    Touch(html);
+    EXPECT_EQ(helpfile::HelpCandidates(dir.path(), true), QStringList({chm, html}));
 
-TEST_F(FrameTest, HelpOpensFromTheExecutablesFolderWhateverTheCurrentFolder) {
-    UrlCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
+    // The query names a viewer only when the file "viewer" exists; the opener notes each
+    // file and ends with the code in "answer" once there is one.
+    const QString viewer = dir.filePath(QStringLiteral("viewer"));
+    const QString answer = dir.filePath(QStringLiteral("answer"));
+    const QString offered = dir.filePath(QStringLiteral("offered"));
+    const QString query = Script(dir, QStringLiteral("query"),
+                                 QStringLiteral("cat '%1' 2>/dev/null; exit 0").arg(viewer));
+    const QString opener =
+        Script(dir, QStringLiteral("opener"),
+               QStringLiteral("echo \"$1\" >> '%1'\nwhile [ ! -f '%2' ]; do sleep 0.05; done\n"
+                              "exit $(cat '%2')")
+                   .arg(offered, answer));
+
+    HelpLauncher launcher;
+    launcher.SetPrograms(query, opener);
+    QSignalSpy opened(&launcher, &HelpLauncher::Opened);
+    QSignalSpy failed(&launcher, &HelpLauncher::Failed);
+    ASSERT_TRUE(launcher.Start(dir.path()));
+    EXPECT_TRUE(launcher.IsBusy());
+    EXPECT_FALSE(launcher.Start(dir.path()));  // one request at a time
+    QElapsedTimer waited;
+    waited.start();
+    while (Lines(offered).isEmpty() && waited.elapsed() < 20000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    // Without a known viewer the pages go first; the opener is still at work.
+    EXPECT_EQ(Lines(offered), QStringList{html});
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(failed.isEmpty());
+
+    Touch(answer, "4");
+    ASSERT_TRUE(failed.wait(20000));
+    EXPECT_EQ(Lines(offered), QStringList({html, chm}));
+    EXPECT_EQ(failed.front().front().toString(),
+              QStringLiteral("The help could not be opened: no application on this system "
+                             "opens %1 or %2.")
+                  .arg(html, chm));
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_FALSE(launcher.IsBusy());
+
+    // A known viewer gets the compiled help, and an opener that takes it ends the search.
+    Touch(viewer, "viewer.desktop\n");
+    Touch(answer, "0");
+    QFile::remove(offered);
+    ASSERT_TRUE(launcher.Start(dir.path()));
+    ASSERT_TRUE(opened.wait(20000));
+    EXPECT_EQ(opened.front().front().toString(), chm);
+    EXPECT_EQ(Lines(offered), QStringList{chm});
+    EXPECT_EQ(failed.size(), 1);
+}
+
+TEST_F(FrameTest, HelpLooksInTheExecutablesFolderAndSaysWhenThereIsNone) {
+    QStringList messages;
+    uiseam::SetMessageHandler([&messages](const QString& text, const QString&, unsigned) {
+        messages << text;
+        return uiseam::IDOK;
+    });
     const QString before = QDir::currentPath();
     QTemporaryDir elsewhere;
     ASSERT_TRUE(QDir::setCurrent(elsewhere.path()));
+    Touch(elsewhere.filePath(QStringLiteral("qsvhelp.chm")));
     frame.Action(cmd::ID_HELP_QSV)->trigger();
     QDir::setCurrent(before);
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    uiseam::SetMessageHandler({});
 
-    ASSERT_EQ(catcher.urls.size(), 1);
-    const QString opened = catcher.urls[0].toLocalFile();
-    const QString appDir = QCoreApplication::applicationDirPath();
-    EXPECT_TRUE(opened == helpfile::CompiledHelpPath(appDir) ||
-                opened == helpfile::HtmlHelpPath(appDir))
-        << opened.toStdString();
-    EXPECT_TRUE(opened.startsWith(appDir + QLatin1Char('/')));
+    // The test's folder holds no help: the message names the file that was looked for.
+    EXPECT_EQ(
+        messages,
+        QStringList{QStringLiteral("The help file %1 was not found.")
+                        .arg(helpfile::CompiledHelpPath(QCoreApplication::applicationDirPath()))});
 }
 
 }  // namespace
-
-#include "frame_test.moc"

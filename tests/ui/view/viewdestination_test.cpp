@@ -1,13 +1,17 @@
 // Destinations, the volume dialog and the progress display of the main view.
 
+#include <QApplication>
+#include <QClipboard>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSlider>
+#include <QTest>
 #include <cmath>
 #include <cstring>
 
 #include "convert/convertdlg.h"
 #include "ui/dlgdestination.h"
+#include "ui/ipaddressedit.h"
 #include "ui/streamingevent.h"
 #include "ui/volumedialog.h"
 #include "viewfixture.h"
@@ -46,20 +50,27 @@ TEST_P(DestinationRefusalTest, KeepsTheDialogOpenWithItsMessage) {
     EXPECT_EQ(ui.Messages()[0].caption, QStringLiteral("Sonvex"));
 }
 
-const QString kIncorrect = QStringLiteral("Incorrect IP address or port");
+const QString kBadPort = QStringLiteral("Incorrect IP address or port: port must be 1-65535");
+const QString kBadAddress =
+    QStringLiteral("Incorrect IP address or port: IP address must be four numbers of 0-255");
 const QString kInteger = QStringLiteral("Enter an integer.");
 const QStringList kAddress = {QStringLiteral("10"), QStringLiteral("0"), QStringLiteral("0"),
                               QStringLiteral("1")};
 
 INSTANTIATE_TEST_SUITE_P(
     Entries, DestinationRefusalTest,
-    ::testing::Values(RefusedEntry{"zero_port", kAddress, QStringLiteral("0"), kIncorrect},
-                      RefusedEntry{"blank_address", {}, QStringLiteral("5004"), kIncorrect},
-                      RefusedEntry{"port_not_integer", kAddress, QStringLiteral("50x4"), kInteger},
-                      RefusedEntry{"port_empty", kAddress, QString(), kInteger},
-                      RefusedEntry{"port_beyond_16_bits", kAddress, QStringLiteral("70000"),
-                                   kIncorrect},
-                      RefusedEntry{"port_negative", kAddress, QStringLiteral("-5"), kIncorrect}),
+    ::testing::Values(
+        RefusedEntry{"zero_port", kAddress, QStringLiteral("0"), kBadPort},
+        RefusedEntry{"blank_address", {}, QStringLiteral("5004"), kBadAddress},
+        // A box left empty would send to an address nobody typed.
+        RefusedEntry{"partial_address",
+                     {QStringLiteral("127"), QString(), QString(), QStringLiteral("1")},
+                     QStringLiteral("5004"),
+                     kBadAddress},
+        RefusedEntry{"port_not_integer", kAddress, QStringLiteral("50x4"), kInteger},
+        RefusedEntry{"port_empty", kAddress, QString(), kInteger},
+        RefusedEntry{"port_beyond_16_bits", kAddress, QStringLiteral("70000"), kBadPort},
+        RefusedEntry{"port_negative", kAddress, QStringLiteral("-5"), kBadPort}),
     [](const auto& entry) { return std::string(entry.param.label); });
 
 TEST(DestinationDialogTest, BuildsTextAddressInNetworkOrderAndPort) {
@@ -80,13 +91,83 @@ TEST(DestinationDialogTest, BuildsTextAddressInNetworkOrderAndPort) {
     EXPECT_EQ(bytes[2], 1);
     EXPECT_EQ(bytes[3], 10);
     EXPECT_EQ(dialog.m_destination.Port, 5004u);
-    // A field left empty beside filled ones reads as 0, as the address control does.
-    CDlgDestination partial;
-    FillDestination(partial, {QStringLiteral("127"), QString(), QString(), QStringLiteral("1")},
-                    QStringLiteral("65535"));
-    partial.accept();
-    ASSERT_EQ(partial.result(), QDialog::Accepted);
-    EXPECT_STREQ(partial.m_destination.IpPort, "127.0.0.1 : 65535");
+}
+
+// Keys go where the operator's focus is, one by one.
+void Type(const QString& keys) {
+    for (const QChar key : keys) {
+        QTest::keyClick(QApplication::focusWidget(), key.toLatin1());
+    }
+}
+
+QString Typed(CDlgDestination& dialog) {
+    QStringList octets;
+    for (int i = 0; i < 4; ++i) {
+        octets << dialog.OctetEdit(i)->text();
+    }
+    return octets.join(QLatin1Char('.'));
+}
+
+// The address is taken as it is typed, mended or pasted, and the four boxes are one stop
+// on the way to the port.
+TEST(DestinationDialogTest, AddressFieldFollowsTheKeysAsDesktopAddressFieldsDo) {
+    App();
+    ScriptedUi ui;
+    CDlgDestination dialog;
+    dialog.show();
+    dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    dialog.OctetEdit(0)->setFocus();
+
+    // "." goes on; the dot typed after a full box only ends that box.
+    Type(QStringLiteral("127.0.0.1"));
+    EXPECT_EQ(Typed(dialog), QStringLiteral("127.0.0.1"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), dialog.PortEdit());
+    Type(QStringLiteral("5004"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), dialog.OctetEdit(0));
+
+    // A number that can take no further digit (26) hands on, and so does a fourth digit.
+    Type(QStringLiteral("10.26"));
+    EXPECT_EQ(QApplication::focusWidget(), dialog.OctetEdit(2));
+    Type(QStringLiteral("9.5"));
+    EXPECT_EQ(Typed(dialog), QStringLiteral("10.26.9.5"));
+    dialog.OctetEdit(1)->setText(QStringLiteral("255"));
+    dialog.OctetEdit(1)->setFocus();
+    dialog.OctetEdit(1)->end(false);
+    Type(QStringLiteral("3"));
+    EXPECT_EQ(Typed(dialog), QStringLiteral("10.255.3.5"));
+
+    // Backspace at the start of a box goes back and then deletes there.
+    dialog.OctetEdit(2)->home(false);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
+    EXPECT_EQ(Typed(dialog), QStringLiteral("10.25.3.5"));
+
+    // From any box, Tab leaves the field and Shift+Tab goes to what comes before it.
+    dialog.OctetEdit(2)->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), dialog.PortEdit());
+    dialog.OctetEdit(3)->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    EXPECT_NE(QApplication::focusWidget(), dialog.OctetEdit(0));
+    EXPECT_FALSE(dialog.AddressEdit()->isAncestorOf(QApplication::focusWidget()));
+
+    // A whole address pasted into any box fills all four, by key or by the box's menu.
+    QApplication::clipboard()->setText(QStringLiteral("192.168.1.10"));
+    dialog.OctetEdit(2)->setFocus();
+    dialog.OctetEdit(2)->end(false);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(Typed(dialog), QStringLiteral("192.168.1.10"));
+    QApplication::clipboard()->setText(QStringLiteral(" 127.0.0.1 "));
+    dialog.OctetEdit(1)->selectAll();
+    dialog.OctetEdit(1)->paste();
+    EXPECT_EQ(Typed(dialog), QStringLiteral("127.0.0.1"));
+
+    dialog.accept();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_STREQ(dialog.m_destination.IpPort, "127.0.0.1 : 5004");
 }
 
 class ViewDestinationTest : public ViewFixture {

@@ -1,6 +1,6 @@
 #pragma once
-// The centred button row the playlist and source dialogs end with: the accepting button
-// (the default) and Cancel, wired to the dialog's accept and reject.
+// The centred button row the playlist, source and destination dialogs end with: the accepting
+// button (the default) and Cancel, wired to the dialog's accept and reject.
 
 #include <QString>
 

@@ -1,13 +1,18 @@
 #pragma once
-// "Add RTP destination": an IPv4 address field of four octets and a port. On "Add" it
-// checks the entry and builds the RtpDestination the view appends. UI thread only.
+// "Add RTP destination": an IPv4 address field and a port, one row each in a form. On "Add"
+// it checks each field in turn, and refuses with a message that names the first field that
+// is wrong (focused for the operator to mend); otherwise it builds the RtpDestination the
+// view appends. UI thread only.
 
 #include <QDialog>
-#include <array>
+#include <QString>
 
 #include "playlist/playlist.h"
 
+class IpAddressEdit;
+class QFormLayout;
 class QLineEdit;
+class QWidget;
 
 class CDlgDestination : public QDialog {
     Q_OBJECT
@@ -15,22 +20,22 @@ class CDlgDestination : public QDialog {
 public:
     explicit CDlgDestination(QWidget* parent = nullptr);
 
-    // The four octet fields, first (most significant) first, and the port box.
-    QLineEdit* OctetEdit(int index) const { return m_octets.at(static_cast<size_t>(index)); }
+    IpAddressEdit* AddressEdit() const { return m_addressEdit; }
+    // The four number boxes of the address, first (most significant) first, and the port.
+    QLineEdit* OctetEdit(int index) const;
     QLineEdit* PortEdit() const { return m_portEdit; }
-    // True when every octet field is empty.
-    bool IsAddressBlank() const;
 
-    // "Add": reads the controls and closes with OK only when address and port are usable.
+    // "Add": reads the controls and closes with OK only when every field is usable.
     void accept() override;
 
     int m_nPort = 0;
     RtpDestination m_destination;  // filled on OK
 
 private:
-    // Controls -> members; false (with "Enter an integer.") when the port is not an integer.
-    bool ReadControls();
+    // Shows "Incorrect IP address or port: <reason>" and puts the caret into `field`.
+    void Refuse(QWidget* field, const QString& reason);
 
-    std::array<QLineEdit*, 4> m_octets{};
+    QFormLayout* m_form = nullptr;  // one row per field, in tab order
+    IpAddressEdit* m_addressEdit = nullptr;
     QLineEdit* m_portEdit = nullptr;
 };

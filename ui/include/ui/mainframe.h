@@ -14,6 +14,7 @@
 
 #include "ui/commandtarget.h"
 
+class HelpLauncher;
 class QAction;
 class QLabel;
 class QSystemTrayIcon;
@@ -38,6 +39,10 @@ public:
     QMenu& TrayMenu() { return m_trayMenu; }
     // The tray icon, or null where the desktop has no notification area.
     QSystemTrayIcon* TrayIcon() const { return m_tray; }
+    // Whether the desktop shows a notification area; asked when the frame is created and
+    // again when it is minimised. Tests answer for the desktop before creating a frame.
+    using TrayProbe = std::function<bool()>;
+    static void SetTrayProbe(TrayProbe probe);
     bool IsHiddenToTray() const { return m_bHiddenToTray; }
 
     // Routes a command: view, frame, application; then refreshes every action's state.
@@ -52,14 +57,18 @@ public:
 
     // The tray icon's notification (see TrayNotifyEvent).
     void OnTrayNotify(uintptr_t wParam, intptr_t lParam);
-    // The frame was minimised: it leaves the screen and the taskbar; only the tray icon stays.
+    // The frame was minimised. Where the tray icon is shown the frame leaves the screen and
+    // the taskbar, and the icon brings it back; elsewhere it stays minimised on the taskbar,
+    // since nothing else could bring a hidden frame back.
     void OnMinimized();
     // Where the tray menu is shown; returns the chosen command id or 0. Tests replace it.
     using TrayMenuTracker = std::function<int(QMenu& menu)>;
     void SetTrayMenuTracker(TrayMenuTracker tracker) { m_trackTrayMenu = std::move(tracker); }
 
-    // "QSV help": opens the help file next to the executable.
+    // "QSV help": opens the help file next to the executable in the background; a message
+    // follows when nothing opens it.
     void OnHelp();
+    HelpLauncher& Help() { return *m_help; }
 
 protected:
     bool event(QEvent* event) override;
@@ -71,7 +80,9 @@ private:
     void CreateMenus();
     void CreateToolBar();
     void CreateStatusBar();
-    void CreateTrayIcon();
+    // Creates the tray icon where the desktop has a notification area and none exists yet;
+    // true when the icon is there.
+    bool CreateTrayIcon();
     bool OnFrameCommand(int id);
     bool OnFrameUpdate(int id, cmd::CommandState& state) const;
     void RefreshIndicators();
@@ -85,6 +96,7 @@ private:
     QLabel* m_scrollPane = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     QMenu m_trayMenu;
+    HelpLauncher* m_help = nullptr;
     bool m_bHiddenToTray = false;
 
     std::map<int, QAction*> m_actions;

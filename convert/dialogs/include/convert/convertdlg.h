@@ -6,7 +6,8 @@
 // PostConvertDone, which the worker calls.
 //
 // Closing the dialog while a conversion runs stops the worker at its next pass and waits
-// for it; the partial output is closed as a valid WAV file.
+// for it; the partial output is closed as a valid WAV file. A file dropped on the dialog
+// is taken as the input, as if chosen with Browse.
 
 #include <QDialog>
 #include <QString>
@@ -17,6 +18,8 @@
 
 #include "convert/mediaconverter.h"
 
+class QDragEnterEvent;
+class QDropEvent;
 class QEvent;
 class QKeyEvent;
 class QLineEdit;
@@ -32,6 +35,9 @@ public:
 
     // Browse (button 1027): choose the input file and describe it.
     void OnBrowse();
+    // Takes `path` as the input: describes it and proposes the output. An input that cannot
+    // be opened clears the output and disables Convert until a usable input is chosen.
+    void SetInput(const QString& path);
     // Save to (button 1031): choose the output folder.
     void OnSaveTo();
     // Convert (button 1030): check the output, open the chain, start the worker.
@@ -61,6 +67,8 @@ public:
 protected:
     bool event(QEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
 
 private:
     void BuildControls();
@@ -76,6 +84,8 @@ private:
     QString m_strOutputPath;
     QString m_strOutputFolder;  // ends with a separator once set
     QString m_strChannels;
+    bool m_bInputRefused = false;  // the input field shows "File format not supported"
+    QString m_strConvertingTo;     // the running conversion's output, named by "Done"
 
     QLineEdit* m_editInput = nullptr;     // 1026
     QLineEdit* m_editFormat = nullptr;    // 1018
