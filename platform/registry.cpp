@@ -45,6 +45,69 @@ bool IsCorruption(int rc) {
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
 }
 
+bool IsFailure(int rc) {
+    return rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE;
+}
+
+// What a failed call means to the operator: the result code, refined by the system error
+// behind it where SQLite reports only "I/O error" or "cannot open".
+RegistryError ErrorFrom(int rc, int systemErrno) {
+    // A short write that the system refused (file size limit, quota) or shared memory that
+    // could not grow is reported as an I/O error whose errno is often gone by now: both
+    // mean the disk has no room for the file.
+    if (rc == SQLITE_IOERR_WRITE || rc == SQLITE_IOERR_SHMSIZE) {
+        return RegistryError::Full;
+    }
+    switch (rc & 0xff) {
+        case SQLITE_OK:
+        case SQLITE_ROW:
+        case SQLITE_DONE:
+            return RegistryError::None;
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return RegistryError::ReadOnly;
+        case SQLITE_FULL:
+            return RegistryError::Full;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return RegistryError::Busy;
+        case SQLITE_IOERR:
+        case SQLITE_CANTOPEN:
+            switch (systemErrno) {
+                case ENOSPC:
+                case EFBIG:
+                case EDQUOT:
+                    return RegistryError::Full;
+                case EROFS:
+                case EACCES:
+                case EPERM:
+                    return RegistryError::ReadOnly;
+                default:
+                    return RegistryError::Failed;
+            }
+        default:
+            return RegistryError::Failed;
+    }
+}
+
+// "file:" URI of an absolute path, for opening with URI parameters.
+std::string FileUri(const std::string& path) {
+    std::string uri = "file://";
+    for (const char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            const auto byte = static_cast<unsigned char>(c);
+            uri += '%';
+            uri += kHex[byte >> 4];
+            uri += kHex[byte & 0xF];
+        } else {
+            uri += c;
+        }
+    }
+    return uri;
+}
+
 std::string EnvOr(const char* name, const std::string& fallback) {
     const char* value = std::getenv(name);
     return value != nullptr && value[0] != '\0' ? std::string(value) : fallback;
@@ -136,6 +199,7 @@ FileStamp StampOf(const struct stat& st) {
 
 std::mutex g_checkedMutex;
 std::map<std::string, FileStamp> g_checked;
+std::vector<std::string> g_setAside;  // guarded by g_checkedMutex
 
 bool IsChecked(const std::string& path, const FileStamp& stamp) {
     const std::lock_guard<std::mutex> lock(g_checkedMutex);
@@ -178,17 +242,32 @@ std::string RegistryFilePath(RegistryRoot root) {
     return BaseDir(root) + "/" + kFolder + "/" + kFileName;
 }
 
+bool TakeSetAsideFile(std::string& path) {
+    const std::lock_guard<std::mutex> lock(g_checkedMutex);
+    if (g_setAside.empty()) {
+        return false;
+    }
+    path = std::move(g_setAside.front());
+    g_setAside.erase(g_setAside.begin());
+    return true;
+}
+
 // One connection to a root's database with its cached statements. Shared by the hive and
 // its keys; the last owner closes it and, when the file turned out corrupt, moves it aside.
 class RegistryConnection {
 public:
     enum class OpenResult { Ok, Missing, Corrupt, Failed };
+    // How the file is opened: for writing, for reading, or for reading without the shared
+    // memory and locks that a folder which cannot be written does not allow.
+    enum class Access { ReadWrite, ReadOnly, Immutable };
 
     RegistryConnection(RegistryRoot root, std::string path)
         : m_root(root), m_path(std::move(path)) {}
     ~RegistryConnection() { Close(); }
 
-    OpenResult Open(bool create);
+    OpenResult Open(bool create, Access access);
+    // What the latest failed call or open meant; None when nothing failed.
+    RegistryError Error() const { return ErrorFrom(m_lastRc, m_lastErrno); }
     // Closes the connection and moves a current-user file aside (with its journal files)
     // when it is still the one this connection opened.
     void Quarantine();
@@ -230,6 +309,10 @@ private:
         if (IsCorruption(rc)) {
             m_corrupt = true;
         }
+        if (IsFailure(rc)) {
+            m_lastRc = rc;
+            m_lastErrno = m_db != nullptr ? sqlite3_system_errno(m_db.get()) : 0;
+        }
         return rc;
     }
     int Step(sqlite3_stmt* stmt) { return Note(sqlite3_step(stmt)); }
@@ -251,6 +334,9 @@ private:
     FileStamp m_stamp{};
     bool m_verified = false;  // checked and prepared: closing it may record the new stamp
     bool m_corrupt = false;
+    bool m_readOnly = false;
+    int m_lastRc = SQLITE_OK;
+    int m_lastErrno = 0;
 };
 
 void RegistryConnection::Close() {
@@ -304,6 +390,8 @@ void RegistryConnection::MoveAside() {
                     RenameNoReplace(from, aside + suffix);
                 }
             }
+            const std::lock_guard<std::mutex> lock(g_checkedMutex);
+            g_setAside.push_back(aside);
             return;
         }
         if (errno != EEXIST) {
@@ -312,31 +400,50 @@ void RegistryConnection::MoveAside() {
     }
 }
 
-RegistryConnection::OpenResult RegistryConnection::Open(bool create) {
+RegistryConnection::OpenResult RegistryConnection::Open(bool create, Access access) {
     struct stat st {};
     if (::stat(m_path.c_str(), &st) != 0) {
-        if (!create) {
+        if (!create || access != Access::ReadWrite) {
             return OpenResult::Missing;
         }
         const size_t slash = m_path.rfind('/');
         if (slash == std::string::npos || !MakeDirs(m_path.substr(0, slash))) {
+            m_lastRc = SQLITE_CANTOPEN;
+            m_lastErrno = errno;
             return OpenResult::Failed;
         }
     } else if (!S_ISREG(st.st_mode)) {
+        m_lastRc = SQLITE_CANTOPEN;
         return OpenResult::Failed;
     }
     sqlite3* raw = nullptr;
     // One connection serves one thread: SQLite's own locking of it is not needed.
-    const int flags =
-        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
-    const int rc = sqlite3_open_v2(m_path.c_str(), &raw, flags, nullptr);
+    int rc = SQLITE_OK;
+    m_readOnly = access != Access::ReadWrite;
+    if (m_readOnly) {
+        const std::string uri =
+            FileUri(m_path) + (access == Access::Immutable ? "?mode=ro&immutable=1" : "?mode=ro");
+        rc = sqlite3_open_v2(uri.c_str(), &raw,
+                             SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, nullptr);
+    } else {
+        const int flags =
+            SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
+        rc = sqlite3_open_v2(m_path.c_str(), &raw, flags, nullptr);
+    }
     m_db.reset(raw);
     if (rc != SQLITE_OK) {
+        Note(rc);
         m_db.reset();
         return OpenResult::Failed;
     }
-    // A file that can only be read is not opened at all: every caller writes.
-    if (sqlite3_db_readonly(m_db.get(), "main") != 0 || ::stat(m_path.c_str(), &st) != 0) {
+    // A file that can only be read is not opened for writing: the caller writes.
+    if (!m_readOnly && sqlite3_db_readonly(m_db.get(), "main") != 0) {
+        m_lastRc = SQLITE_READONLY;
+        m_db.reset();
+        return OpenResult::Failed;
+    }
+    if (::stat(m_path.c_str(), &st) != 0) {
+        m_lastRc = SQLITE_CANTOPEN;
         m_db.reset();
         return OpenResult::Failed;
     }
@@ -379,8 +486,9 @@ RegistryConnection::OpenResult RegistryConnection::Prepare() {
             return OpenResult::Corrupt;
         }
     }
-    // The machine-wide file keeps whatever journal it was made with.
-    if (m_root == RegistryRoot::CurrentUser) {
+    // The machine-wide file keeps whatever journal it was made with; a file opened for
+    // reading keeps it too.
+    if (m_root == RegistryRoot::CurrentUser && !m_readOnly) {
         sqlite3_stmt* raw = nullptr;
         rc = Note(sqlite3_prepare_v2(m_db.get(), "PRAGMA journal_mode", -1, &raw, nullptr));
         const SqliteStmt mode(raw);
@@ -404,7 +512,7 @@ RegistryConnection::OpenResult RegistryConnection::Prepare() {
         }
     }
     if (!PrepareStatements(rc)) {
-        if (rc != SQLITE_ERROR) {
+        if (rc != SQLITE_ERROR || m_readOnly) {
             return fail(rc);
         }
         // No tables yet: a new or empty file.
@@ -735,23 +843,57 @@ bool RegistryKey::CopyTree(std::string_view path, const RegistryKey& destination
 // ---- RegistryHive ----
 
 RegistryHive::RegistryHive(RegistryRoot root, Mode mode) {
+    using Access = RegistryConnection::Access;
+    using OpenResult = RegistryConnection::OpenResult;
     const bool create = mode == Mode::CreateIfMissing && root == RegistryRoot::CurrentUser;
     auto connection = std::make_shared<RegistryConnection>(root, RegistryFilePath(root));
-    RegistryConnection::OpenResult result = connection->Open(create);
-    if (result == RegistryConnection::OpenResult::Corrupt) {
+    OpenResult result = connection->Open(create, Access::ReadWrite);
+    if (result == OpenResult::Corrupt) {
         if (root != RegistryRoot::CurrentUser) {
             return;  // never touched: treated as absent
         }
         connection->Quarantine();
         connection = std::make_shared<RegistryConnection>(root, RegistryFilePath(root));
-        result = connection->Open(create);
+        result = connection->Open(create, Access::ReadWrite);
     }
-    if (result == RegistryConnection::OpenResult::Ok) {
+    if (result == OpenResult::Ok) {
         m_connection = std::move(connection);
+        return;
+    }
+    if (result != OpenResult::Failed) {
+        return;
+    }
+    m_openError = connection->Error();
+    if (m_openError == RegistryError::None) {
+        m_openError = RegistryError::Failed;
+    }
+    if (mode != Mode::OpenExisting || root != RegistryRoot::CurrentUser) {
+        return;
+    }
+    // What cannot be written can still be read: first with the shared memory of the
+    // journal (other processes may be writing), then, where the folder allows no such
+    // file, as a file nobody changes.
+    for (const Access access : {Access::ReadOnly, Access::Immutable}) {
+        connection = std::make_shared<RegistryConnection>(root, RegistryFilePath(root));
+        if (connection->Open(false, access) == OpenResult::Ok) {
+            m_connection = std::move(connection);
+            m_readOnly = true;
+            return;
+        }
     }
 }
 
 RegistryHive::~RegistryHive() = default;
+
+RegistryError RegistryHive::LastError() const {
+    if (m_connection == nullptr) {
+        return m_openError;
+    }
+    if (m_readOnly) {
+        return m_openError;  // why it could not be opened for writing
+    }
+    return m_connection->Error();
+}
 
 bool RegistryHive::Root(RegistryKey& root) const {
     if (!IsOpen()) {
@@ -788,7 +930,9 @@ RegistryTransaction::RegistryTransaction(const RegistryHive& hive, Kind kind)
 }
 
 RegistryTransaction::~RegistryTransaction() {
-    if (m_active) {
+    // A failed write may have rolled the transaction back already; a second rollback would
+    // only replace the reason it failed.
+    if (m_active && m_connection->InTransaction()) {
         m_connection->Exec("ROLLBACK");
     }
 }
@@ -801,7 +945,9 @@ bool RegistryTransaction::Commit() {
     if (m_connection->Exec("COMMIT") == SQLITE_OK) {
         return true;
     }
-    m_connection->Exec("ROLLBACK");
+    if (m_connection->InTransaction()) {
+        m_connection->Exec("ROLLBACK");
+    }
     return false;
 }
 

@@ -12,7 +12,10 @@
 // does not exist behaves like a missing key; the machine-wide file is never created here.
 // Two processes may use the same file at once: writers wait for each other (bounded by a
 // busy time-out) and readers see whole transactions. A current-user file that is not a
-// valid database is moved aside as registry.db.corrupt-<time> and an empty tree replaces it.
+// valid database is moved aside as registry.db.corrupt-<time> and an empty tree replaces it;
+// TakeSetAsideFile tells about each such move once. A current-user file that cannot be
+// written (read-only file or folder, full disk) is opened read-only for reading, so that
+// what it holds stays visible while every write fails with ReadOnly.
 // Not thread-safe: one hive and its keys belong to one thread.
 
 #include <cstddef>
@@ -32,8 +35,21 @@ constexpr size_t kRegistryMaxKeyNameBytes = 255;
 // How long a writer waits for another process's transaction before giving up.
 constexpr int kRegistryBusyTimeoutMs = 5000;
 
+// Why a hive could not be opened for writing or its last write failed.
+enum class RegistryError {
+    None,
+    ReadOnly,  // the file or its folder cannot be written (or the hive was opened read-only)
+    Full,      // the disk or the user's quota is full
+    Busy,      // another process held the file past the busy time-out
+    Failed,    // any other failure: unreadable file, I/O error
+};
+
 // The database file of a root, from the environment (the file need not exist).
 std::string RegistryFilePath(RegistryRoot root);
+
+// The path a damaged current-user file was moved to, once per move, oldest first; false
+// when no move is left untold. Any thread.
+bool TakeSetAsideFile(std::string& path);
 
 class RegistryConnection;
 
@@ -80,13 +96,18 @@ public:
     enum class Mode { OpenExisting, CreateIfMissing };
 
     // CreateIfMissing creates the current user's folder and file; the machine-wide root is
-    // only ever opened, and only when it can be written.
+    // only ever opened, and only when it can be written. OpenExisting falls back to reading
+    // a current-user file that cannot be written.
     RegistryHive(RegistryRoot root, Mode mode);
     ~RegistryHive();
     RegistryHive(const RegistryHive&) = delete;
     RegistryHive& operator=(const RegistryHive&) = delete;
 
     bool IsOpen() const { return m_connection != nullptr; }
+    bool IsReadOnly() const { return m_readOnly; }
+    // Why the hive is not open for writing, or why its latest failed statement failed;
+    // None for a root whose file does not exist.
+    RegistryError LastError() const;
     // The same operations as on a key, with paths relative to the root.
     bool OpenKey(std::string_view path, RegistryKey& result) const;
     bool CreateKey(std::string_view path, RegistryKey& result) const;
@@ -96,6 +117,8 @@ private:
     friend class RegistryTransaction;
     bool Root(RegistryKey& root) const;
     std::shared_ptr<RegistryConnection> m_connection;
+    RegistryError m_openError = RegistryError::None;
+    bool m_readOnly = false;
 };
 
 // A transaction on a hive that rolls back unless committed. A write transaction takes the
