@@ -11,6 +11,7 @@
 
 namespace {
 
+using platform::RegistryError;
 using platform::RegistryHive;
 using platform::RegistryKey;
 using platform::RegistryRoot;
@@ -20,6 +21,19 @@ constexpr size_t kBuf = platform::kRegistryBufferBytes;
 
 std::string PlaylistPath(const std::string& name) {
     return std::string(PlaylistStore::kBasePath) + "\\" + name;
+}
+
+StoreFailure FailureFrom(RegistryError error) {
+    switch (error) {
+        case RegistryError::ReadOnly:
+            return StoreFailure::ReadOnly;
+        case RegistryError::Full:
+            return StoreFailure::Full;
+        case RegistryError::Busy:
+            return StoreFailure::Busy;
+        default:
+            return StoreFailure::Unavailable;
+    }
 }
 
 // Decimal text to int the way atoi reads it (leading blanks, sign, digits, stops at the
@@ -136,18 +150,55 @@ bool PlaylistStore::ListPlaylists(std::vector<std::string>& names) {
     return true;
 }
 
-void PlaylistStore::Create(const std::string& name) {
+bool PlaylistStore::IsValidName(const std::string& name) {
+    return !name.empty() && name.size() <= kMaxNameBytes && name.find('\\') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+std::string PlaylistStore::FilePath() {
+    return platform::RegistryFilePath(RegistryRoot::CurrentUser);
+}
+
+bool PlaylistStore::TakeSetAsideFile(std::string& path) {
+    return platform::TakeSetAsideFile(path);
+}
+
+bool PlaylistStore::Fail(StoreFailure failure) {
+    m_failure = failure;
+    return false;
+}
+
+bool PlaylistStore::Exists(const std::string& name) {
+    if (!IsValidName(name)) {
+        return false;
+    }
+    const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::OpenExisting);
+    RegistryKey key;
+    return user.OpenKey(PlaylistPath(name), key);
+}
+
+bool PlaylistStore::Create(const std::string& name) {
+    m_failure = StoreFailure::None;
+    if (!IsValidName(name)) {
+        return Fail(StoreFailure::BadName);
+    }
     const std::string path = PlaylistPath(name);
     {
         const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::CreateIfMissing);
         RegistryKey key;
-        user.CreateKey(path, key);
+        if (!user.CreateKey(path, key)) {
+            return Fail(FailureFrom(user.LastError()));
+        }
     }
     FilesKeyPath = path + "\\Files";
     RtpKeyPath = path + "\\RTP";
+    return true;
 }
 
 bool PlaylistStore::Open(const std::string& name) {
+    if (!IsValidName(name)) {
+        return false;
+    }
     {
         const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::OpenExisting);
         RegistryKey base;
@@ -161,20 +212,37 @@ bool PlaylistStore::Open(const std::string& name) {
     return true;
 }
 
-void PlaylistStore::Delete(const std::string& name) {
-    if (name.empty()) {
-        return;
+bool PlaylistStore::Delete(const std::string& name) {
+    m_failure = StoreFailure::None;
+    if (!IsValidName(name)) {
+        return Fail(StoreFailure::BadName);
     }
     const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::OpenExisting);
-    user.DeleteTree(PlaylistPath(name));
+    if (!user.IsOpen()) {
+        // No file: nothing to delete. A file that cannot be opened keeps the playlist.
+        return user.LastError() == RegistryError::None || Fail(FailureFrom(user.LastError()));
+    }
+    if (user.DeleteTree(PlaylistPath(name))) {
+        return true;
+    }
+    RegistryKey still;
+    return !user.OpenKey(PlaylistPath(name), still) || Fail(FailureFrom(user.LastError()));
 }
 
 bool PlaylistStore::SavePlaylist(const Playlist& playlist) {
+    m_failure = StoreFailure::None;
     // Without a created or opened playlist the paths would name the root's own keys.
     if (FilesKeyPath.empty() || RtpKeyPath.empty()) {
-        return false;
+        return Fail(StoreFailure::NoPlaylist);
     }
     const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::CreateIfMissing);
+    if (!WriteAll(user, playlist)) {
+        return Fail(FailureFrom(user.LastError()));
+    }
+    return true;
+}
+
+bool PlaylistStore::WriteAll(const platform::RegistryHive& user, const Playlist& playlist) {
     RegistryTransaction transaction(user, RegistryTransaction::Kind::Write);
     if (!transaction.IsActive()) {
         return false;
@@ -224,14 +292,27 @@ bool PlaylistStore::SavePlaylist(const Playlist& playlist) {
     return transaction.Commit();
 }
 
-void PlaylistStore::Load(Playlist& playlist) {
-    playlist.Clear();
+bool PlaylistStore::Load(Playlist& playlist) {
+    m_failure = StoreFailure::None;
     const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::OpenExisting);
-    if (!user.IsOpen() || FilesKeyPath.empty() || RtpKeyPath.empty()) {
-        return;
+    if (!user.IsOpen() && user.LastError() != RegistryError::None) {
+        return Fail(FailureFrom(user.LastError()));
     }
-    // One snapshot for both lists, so a save by another process is seen whole or not at all.
-    RegistryTransaction snapshot(user, RegistryTransaction::Kind::Read);
+    Playlist loaded;
+    if (user.IsOpen() && !FilesKeyPath.empty() && !RtpKeyPath.empty()) {
+        // One snapshot for both lists, so a save by another process is seen whole or not
+        // at all.
+        RegistryTransaction snapshot(user, RegistryTransaction::Kind::Read);
+        if (!snapshot.IsActive()) {
+            return Fail(FailureFrom(user.LastError()));
+        }
+        ReadAll(user, loaded);
+    }
+    playlist = std::move(loaded);
+    return true;
+}
+
+void PlaylistStore::ReadAll(const platform::RegistryHive& user, Playlist& playlist) const {
     char text[kBuf];
     RegistryKey files;
     if (user.OpenKey(FilesKeyPath, files)) {
@@ -258,7 +339,7 @@ void PlaylistStore::Load(Playlist& playlist) {
     }
     RegistryKey rtp;
     if (!user.OpenKey(RtpKeyPath, rtp)) {
-        return;
+        return;  // no destinations
     }
     const size_t count = ReadCount(rtp, "RtpCount");
     playlist.Destinations.reserve(count);
@@ -276,4 +357,21 @@ void PlaylistStore::Load(Playlist& playlist) {
         }
         playlist.AppendDestination(destination);
     }
+}
+
+bool PlaylistStore::ReadSetting(const std::string& name, std::string& value) {
+    const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::OpenExisting);
+    RegistryKey base;
+    char text[kBuf];
+    if (!user.OpenKey(kBasePath, base) || !base.QueryString(name, text, sizeof text)) {
+        return false;
+    }
+    value = text;
+    return true;
+}
+
+bool PlaylistStore::WriteSetting(const std::string& name, const std::string& value) {
+    const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::CreateIfMissing);
+    RegistryKey base;
+    return user.CreateKey(kBasePath, base) && base.SetString(name, value);
 }

@@ -135,12 +135,16 @@ TEST_F(InterruptionTest, SaveThatRunsOutOfSpaceKeepsTheOldPlaylist) {
         ::setrlimit(RLIMIT_FSIZE, &limit);
         PlaylistStore store;
         store.Open("Full");
-        ::_exit(store.SavePlaylist(Version('B', 2000, 50)) ? 1 : 0);
+        if (store.SavePlaylist(Version('B', 2000, 50))) {
+            ::_exit(1);
+        }
+        ::_exit(store.LastFailure() == StoreFailure::Full ? 0 : 2);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the save reported success";
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << (WEXITSTATUS(status) == 1 ? "the save reported success" : "not reported as a full disk");
 
     PlaylistStore store;
     ASSERT_TRUE(store.Open("Full"));

@@ -303,9 +303,25 @@ TEST_F(PlaylistStoreTest, ListOpenAndDeleteFollowTheBaseKey) {
     // A playlist deleted by someone else opens as an empty one.
     ASSERT_TRUE(store.Open("beta"));
     Playlist loaded = ThreeFiles();
-    store.Load(loaded);
+    EXPECT_TRUE(store.Load(loaded));
     EXPECT_TRUE(loaded.Files.empty());
     EXPECT_TRUE(loaded.Destinations.empty());
+}
+
+TEST_F(PlaylistStoreTest, NamesThatWouldBeKeyPathsAreRefused) {
+    PlaylistStore store;
+    ASSERT_TRUE(store.Create("A"));
+    ASSERT_TRUE(store.SavePlaylist(ThreeFiles()));
+    for (const char* name : {"A\\B", "a\\\\b", "trail\\", ""}) {
+        EXPECT_FALSE(store.Create(name)) << name;
+        EXPECT_EQ(store.LastFailure(), StoreFailure::BadName);
+        EXPECT_FALSE(store.Delete(name)) << name;
+    }
+    EXPECT_FALSE(store.Delete("A\\Files"));
+    EXPECT_FALSE(KeyExists(RegistryRoot::CurrentUser, kBase + "\\A\\B"));
+    Playlist loaded;
+    ASSERT_TRUE(store.Load(loaded));  // still A, whole
+    EXPECT_EQ(Names(loaded), Names(ThreeFiles()));
 }
 
 // Builds a legacy tree under the machine-wide root.

@@ -4,37 +4,80 @@
 // transaction. Constructing a store moves playlists found in the machine-wide tree into the
 // current user's. UI thread only.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 #include "playlist/playlist.h"
+
+namespace platform {
+class RegistryHive;
+}
+
+// Why the latest operation of a store failed.
+enum class StoreFailure {
+    None,
+    BadName,      // empty, longer than a key name, or holding a backslash
+    NoPlaylist,   // nothing created or opened to save into
+    ReadOnly,     // the store's file or folder cannot be written
+    Full,         // the disk is full
+    Busy,         // another program held the store past the busy time-out
+    Unavailable,  // the store cannot be read or written for another reason
+};
 
 class PlaylistStore {
 public:
     static constexpr const char* kBasePath = "Software\\Quarnel Technologies\\Sonvex";
     // A stored count above this is believed only as far as the entries exist.
     static constexpr long kMaxTrustedCount = 100000;
+    static constexpr size_t kMaxNameBytes = 255;
 
     PlaylistStore();  // moves legacy playlists
     virtual ~PlaylistStore() = default;
 
+    // A name the store takes: 1 to 255 bytes, no backslash (it would name a key path).
+    static bool IsValidName(const std::string& name);
+    // The current user's store file, for messages.
+    static std::string FilePath();
+    // The file a damaged store was moved to, once per move; false when none is left untold.
+    static bool TakeSetAsideFile(std::string& path);
+
     // Appends the playlist names in enumeration order; false (names untouched) when the
     // base key does not exist.
     bool ListPlaylists(std::vector<std::string>& names);
-    // Creates (or opens) the playlist's key and points the paths at it.
-    void Create(const std::string& name);
-    // Points the paths at the playlist; false when the base key does not exist.
+    // Whether a playlist of that name (compared without case) is stored.
+    bool Exists(const std::string& name);
+    // Creates (or opens) the playlist's key and points the paths at it; false (paths
+    // unchanged) when the name is refused or the key cannot be created.
+    bool Create(const std::string& name);
+    // Points the paths at the playlist; false when the name is refused or the base key does
+    // not exist.
     bool Open(const std::string& name);
-    // Deletes the playlist with everything under it; an empty name deletes nothing.
-    void Delete(const std::string& name);
+    // Deletes the playlist with everything under it; true when it is gone (or never was),
+    // false when the name is refused or the store cannot be written.
+    bool Delete(const std::string& name);
     // Writes the whole playlist at the current paths, atomically.
     void Save(const Playlist& playlist) { SavePlaylist(playlist); }
     // The same, true when the new playlist is stored; false leaves the old one whole
-    // (no paths set, database busy past its time-out, disk full).
+    // (no paths set, database busy past its time-out, disk full, store read-only).
     bool SavePlaylist(const Playlist& playlist);
-    // Replaces the playlist with what is stored at the current paths.
-    void Load(Playlist& playlist);
+    // Replaces the playlist with what is stored at the current paths; false (playlist
+    // untouched) when the store cannot be read.
+    bool Load(Playlist& playlist);
+    // Values of the base key itself, beside the playlists: the program's own settings.
+    // Reading false when missing; writing false when it could not be stored.
+    bool ReadSetting(const std::string& name, std::string& value);
+    bool WriteSetting(const std::string& name, const std::string& value);
+
+    // Why the latest Create, Delete, SavePlaylist or Load failed.
+    StoreFailure LastFailure() const { return m_failure; }
 
     std::string FilesKeyPath;
     std::string RtpKeyPath;
+
+private:
+    bool Fail(StoreFailure failure);
+    bool WriteAll(const platform::RegistryHive& user, const Playlist& playlist);
+    void ReadAll(const platform::RegistryHive& user, Playlist& playlist) const;
+    StoreFailure m_failure = StoreFailure::None;
 };
