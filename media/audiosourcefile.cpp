@@ -1,6 +1,8 @@
 #include "media/audiosourcefile.h"
 
+#include <cctype>
 #include <cstring>
+#include <string>
 
 #include "media/mediadescription.h"
 #include "media/mp3framescanner.h"
@@ -90,7 +92,12 @@ MediaType AudioSourceFile::TypeFromExtension(const char* path) {
     if (path == nullptr) {
         return MediaType::Wave;
     }
-    return platform::_splitpath(path).ext == ".mp3" ? MediaType::Mp3 : MediaType::Wave;
+    // Desktops list LOUD.MP3 beside loud.mp3: the extension's case does not matter.
+    const std::string ext = platform::_splitpath(path).ext;
+    const bool mp3 = ext.size() == 4 && ext[0] == '.' &&
+                     std::tolower(static_cast<unsigned char>(ext[1])) == 'm' &&
+                     std::tolower(static_cast<unsigned char>(ext[2])) == 'p' && ext[3] == '3';
+    return mp3 ? MediaType::Mp3 : MediaType::Wave;
 }
 
 bool AudioSourceFile::Open(const char* path, SourceFormatInfo& info, std::string& description) {

@@ -11,10 +11,11 @@ namespace {
 
 using namespace mediatest;
 
-TEST(AudioSourceFileType, OnlyExactLowerCaseMp3ExtensionIsMp3) {
-    EXPECT_EQ(AudioSourceFile::TypeFromExtension("/music/a.mp3"), MediaType::Mp3);
-    EXPECT_EQ(AudioSourceFile::TypeFromExtension("/music/a.b.mp3"), MediaType::Mp3);
-    for (const char* path : {"a.MP3", "a.Mp3", "a.wav", "a", "/music.mp3/a", "a.mp3.bak"}) {
+TEST(AudioSourceFileType, Mp3ExtensionInAnyCaseIsMp3) {
+    for (const char* path : {"/music/a.mp3", "/music/a.b.mp3", "LOUD.MP3", "a.Mp3"}) {
+        EXPECT_EQ(AudioSourceFile::TypeFromExtension(path), MediaType::Mp3) << path;
+    }
+    for (const char* path : {"a.wav", "a", "/music.mp3/a", "a.mp3.bak", "a.mp4", "a.np3"}) {
         EXPECT_EQ(AudioSourceFile::TypeFromExtension(path), MediaType::Wave) << path;
     }
 }
@@ -149,9 +150,11 @@ TEST_F(AudioSourceFileTest, RefusesBadInputCleanly) {
     EXPECT_FALSE(Open((m_dir / "missing.wav").string()));
     EXPECT_FALSE(Open(m_dir.string()));  // a directory
 
-    // MPEG audio under an upper-case extension is read as WAV and refused.
+    // MPEG audio named .wav is read as WAV and refused; an upper-case .MP3 is MPEG audio.
     const Bytes mpeg = ReadAll(Fixture("tone_44k_js_128.mp3"));
-    EXPECT_FALSE(Open(Write("a.MP3", mpeg)));
+    EXPECT_FALSE(Open(Write("a.wav", mpeg)));
+    EXPECT_TRUE(Open(Write("LOUD.MP3", mpeg)));
+    m_file.Close();
     EXPECT_FALSE(Open(Write("junk.mp3", Bytes(50000, 0xFF))));
 }
 

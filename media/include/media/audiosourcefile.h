@@ -40,6 +40,7 @@ public:
     bool IsOpen() const { return m_fd > 0; }
     MediaType Type() const { return m_type; }
 
+    // Mp3 for a ".mp3" extension in any case ("LOUD.MP3"), otherwise Wave.
     static MediaType TypeFromExtension(const char* path);
 
 private:
