@@ -20,6 +20,10 @@ OpenFileHandler& OpenFiles() {
     static OpenFileHandler handler;
     return handler;
 }
+OpenFilesHandler& OpenFileLists() {
+    static OpenFilesHandler handler;
+    return handler;
+}
 FolderHandler& Folders() {
     static FolderHandler handler;
     return handler;
@@ -50,6 +54,7 @@ int MessageBox(QWidget* parent, const QString& text, const QString& caption, uns
     switch (type & 0xF) {
         case MB_YESNO:
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box.setDefaultButton((type & MB_DEFBUTTON2) != 0 ? QMessageBox::No : QMessageBox::Yes);
             break;
         case MB_OKCANCEL:
             box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
@@ -85,6 +90,18 @@ QString GetOpenFileName(QWidget* parent, const QString& caption, const QString& 
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);
 }
 
+QStringList GetOpenFileNames(QWidget* parent, const QString& caption, const QString& dir,
+                             const QString& filter) {
+    if (OpenFileLists()) {
+        return OpenFileLists()(caption, dir, filter);
+    }
+    if (OpenFiles()) {
+        const QString chosen = OpenFiles()(caption, dir, filter);
+        return chosen.isEmpty() ? QStringList() : QStringList{chosen};
+    }
+    return QFileDialog::getOpenFileNames(parent, caption, dir, filter);
+}
+
 QString GetExistingDirectory(QWidget* parent, const QString& caption, const QString& dir) {
     if (Folders()) {
         return Folders()(caption, dir);
@@ -92,9 +109,20 @@ QString GetExistingDirectory(QWidget* parent, const QString& caption, const QStr
     return QFileDialog::getExistingDirectory(parent, caption, dir);
 }
 
-void SetMessageHandler(MessageHandler handler) { Messages() = std::move(handler); }
-void SetModalHandler(ModalHandler handler) { Modals() = std::move(handler); }
-void SetOpenFileHandler(OpenFileHandler handler) { OpenFiles() = std::move(handler); }
-void SetFolderHandler(FolderHandler handler) { Folders() = std::move(handler); }
+void SetMessageHandler(MessageHandler handler) {
+    Messages() = std::move(handler);
+}
+void SetModalHandler(ModalHandler handler) {
+    Modals() = std::move(handler);
+}
+void SetOpenFileHandler(OpenFileHandler handler) {
+    OpenFiles() = std::move(handler);
+}
+void SetOpenFilesHandler(OpenFilesHandler handler) {
+    OpenFileLists() = std::move(handler);
+}
+void SetFolderHandler(FolderHandler handler) {
+    Folders() = std::move(handler);
+}
 
 }  // namespace uiseam

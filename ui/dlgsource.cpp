@@ -77,32 +77,68 @@ void CDlgSource::UpdateData(bool saveAndValidate) {
     }
 }
 
+bool CDlgSource::EntryFor(const QString& path, PlaylistFile& entry) {
+    // The whole path must fit the entry's field: a cut path would name another file.
+    entry = PlaylistFile{};
+    const QString name = QFileInfo(path).fileName();
+    if (!fixedtext::ToFixed(path, entry.Source.path) || !fixedtext::ToFixed(name, entry.Name)) {
+        uiseam::MessageBox(this, QStringLiteral("The path of the file is too long"));
+        return false;
+    }
+    return true;
+}
+
 void CDlgSource::OnBrowse() {
-    const QString chosen = uiseam::GetOpenFileName(this, QStringLiteral("Open"), QString(),
-                                                   QStringLiteral("mp3 and wav (*.mp3 *wav)"));
+    const QStringList chosen = uiseam::GetOpenFileNames(this, QStringLiteral("Open"), QString(),
+                                                        QStringLiteral("mp3 and wav (*.mp3 *wav)"));
     if (chosen.isEmpty()) {
         return;
     }
-    // The whole path must fit the entry's field: a cut path would name another file.
-    PlaylistFile entry = m_sourceEntry;
-    const QString name = QFileInfo(chosen).fileName();
-    if (!fixedtext::ToFixed(chosen, entry.Source.path) || !fixedtext::ToFixed(name, entry.Name)) {
-        uiseam::MessageBox(this, QStringLiteral("The path of the file is too long"));
-        return;
+    std::vector<PlaylistFile> entries(static_cast<size_t>(chosen.size()));
+    for (qsizetype i = 0; i < chosen.size(); ++i) {
+        if (!EntryFor(chosen[i], entries[static_cast<size_t>(i)])) {
+            return;
+        }
     }
-    m_sourceEntry = entry;
-    m_strPath = chosen;
+    m_sourceEntry = entries.front();
+    m_moreEntries.assign(entries.begin() + 1, entries.end());
+    if (chosen.size() == 1) {
+        m_strPath = chosen.front();
+    } else {
+        // Several files read as the desktop's file dialogs write them: quoted names.
+        QStringList quoted;
+        for (const QString& path : chosen) {
+            quoted << QLatin1Char('"') + QFileInfo(path).fileName() + QLatin1Char('"');
+        }
+        m_strPath = quoted.join(QLatin1Char(' '));
+    }
+    m_strBrowsedText = m_strPath;
     UpdateData(false);
 }
 
 void CDlgSource::accept() {
     UpdateData(true);
-    if (m_strPath.isEmpty()) {
+    if (m_strPath.trimmed().isEmpty()) {
         uiseam::MessageBox(this, QStringLiteral("Please select the source file"));
         return;
     }
-    m_sourceEntry.DstFormat = FromTable(kFormatTags, m_nFormat);
-    m_sourceEntry.DstSampleRate = kOutputSampleRate;
-    m_sourceEntry.DstPacketization = FromTable(kPacketizations, m_nPacketization);
+    if (m_strPath != m_strBrowsedText) {
+        // A typed path names the one file, checked as a browsed one is.
+        PlaylistFile typed;
+        if (!EntryFor(QFileInfo(m_strPath.trimmed()).absoluteFilePath(), typed)) {
+            return;
+        }
+        m_sourceEntry = typed;
+        m_moreEntries.clear();
+    }
+    const auto settle = [this](PlaylistFile& entry) {
+        entry.DstFormat = FromTable(kFormatTags, m_nFormat);
+        entry.DstSampleRate = kOutputSampleRate;
+        entry.DstPacketization = FromTable(kPacketizations, m_nPacketization);
+    };
+    settle(m_sourceEntry);
+    for (PlaylistFile& entry : m_moreEntries) {
+        settle(entry);
+    }
     QDialog::accept();
 }

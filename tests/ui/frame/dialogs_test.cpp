@@ -7,11 +7,12 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "kit/uiseam.h"
 #include "playlist/playliststore.h"
 #include "ui/dlgsource.h"
-#include "kit/uiseam.h"
 #include "ui/newplaylistdlg.h"
 #include "ui/openplaylistdlg.h"
 
@@ -154,25 +155,45 @@ TEST_F(SourceDialog, PathTooLongForTheEntryIsRefused) {
     EXPECT_EQ(dialog.PathEdit()->text(), QStringLiteral("/srv/audio/short.wav"));
 }
 
-TEST_F(SourceDialog, TypedPathWithoutBrowseHandsOverNoFile) {
+TEST_F(SourceDialog, TypedPathIsTakenInsteadOfTheBrowsedOne) {
+    nextFile = QStringLiteral("/srv/audio/browsed.wav");
     CDlgSource dialog;
-    dialog.PathEdit()->setText(QStringLiteral("/srv/audio/typed.mp3"));
+    dialog.OnBrowse();
+    // Typed over the browsed file: the typed one counts, with its own name.
+    dialog.PathEdit()->setText(QStringLiteral("/srv/audio/LOUD.MP3"));
+    dialog.PacketizationList()->setCurrentIndex(1);
     dialog.accept();
-    EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_STREQ(dialog.m_sourceEntry.Name, "");
-    EXPECT_STREQ(dialog.m_sourceEntry.Source.path, "");
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_STREQ(dialog.m_sourceEntry.Name, "LOUD.MP3");
+    EXPECT_STREQ(dialog.m_sourceEntry.Source.path, "/srv/audio/LOUD.MP3");
+    EXPECT_EQ(dialog.m_sourceEntry.DstPacketization, 40);
+    EXPECT_TRUE(dialog.m_moreEntries.empty());
 }
 
-TEST(NewPlaylistDialog, CreateReturnsTheNameAsTyped) {
-    for (const QString& typed :
-         {QString(), QStringLiteral("demo"), QStringLiteral("  spaced \\ name ")}) {
+using NewPlaylistDialog = SeamTest;
+
+TEST_F(NewPlaylistDialog, RefusesNamesTheStoreCannotTakeAndStaysOpen) {
+    const QString backslash = QStringLiteral("A playlist name cannot contain a backslash (\\).");
+    const std::pair<QString, QString> refused[] = {
+        {QString(), QStringLiteral("Please enter a name for the playlist.")},
+        {QStringLiteral("A\\B"), backslash},
+        {QStringLiteral("trail\\"), backslash},
+    };
+    for (const auto& [typed, message] : refused) {
+        messages.clear();
         CNewPlayListDlg dialog;
-        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("New playlist"));
         dialog.NameEdit()->setText(typed);
         dialog.accept();
-        EXPECT_EQ(dialog.result(), QDialog::Accepted);
-        EXPECT_EQ(dialog.m_strName, typed);
+        EXPECT_NE(dialog.result(), QDialog::Accepted);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].text, message);
     }
+    CNewPlayListDlg dialog;
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("New playlist"));
+    dialog.NameEdit()->setText(QStringLiteral("  spaced / name "));
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.m_strName, QStringLiteral("  spaced / name "));
 }
 
 // The list dialog reads the real store in this process's scratch configuration.

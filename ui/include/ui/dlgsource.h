@@ -1,10 +1,13 @@
 #pragma once
-// "Select source file": picks an audio file with Browse and its output settings (G.711 law
-// and packetization time) for Add file. On OK m_sourceEntry holds the file's display name,
-// its full path and the output settings; every other field is zero. UI thread only.
+// "Select source file": picks audio files with Browse (several at once) or a path typed into
+// the box, and their output settings (G.711 law and packetization time) for Add file. On OK
+// m_sourceEntry holds the first file's display name, its full path and the output settings,
+// m_moreEntries the other files chosen, in the order chosen; every other field is zero.
+// UI thread only.
 
 #include <QDialog>
 #include <QString>
+#include <vector>
 
 #include "playlist/playlist.h"
 
@@ -25,9 +28,10 @@ public:
     // Data exchange: true reads the controls into the members, false pushes the members to
     // the controls.
     void UpdateData(bool saveAndValidate);
-    // Browse: choose the source file; cancelling changes nothing.
+    // Browse: choose the source files; cancelling changes nothing.
     void OnBrowse();
-    // Confirm source: refuses an empty path, otherwise fills the output settings and closes.
+    // Confirm source: refuses an empty path; takes a path typed over the browsed ones as the
+    // one file; fills the output settings and closes.
     void accept() override;
 
     QLineEdit* PathEdit() const { return m_pathEdit; }
@@ -39,8 +43,14 @@ public:
     int m_nPacketization = 0;
     QString m_strPath;
     PlaylistFile m_sourceEntry;
+    std::vector<PlaylistFile> m_moreEntries;
 
 private:
+    // An entry for a path, named after its file; false (with the message shown) when the
+    // path does not fit the entry.
+    bool EntryFor(const QString& path, PlaylistFile& entry);
+
+    QString m_strBrowsedText;  // what Browse put into the path box
     QLineEdit* m_pathEdit = nullptr;
     QPushButton* m_browseButton = nullptr;
     QComboBox* m_formatList = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
-// "New playlist": asks for the name of a new playlist. The name is not checked here: an
-// empty or existing name is handed to the view as typed. UI thread only.
+// "New playlist": asks for the name of a new playlist. Create refuses a name the store
+// cannot take (empty, too long, holding a backslash) with a message and stays open; an
+// existing name is handed to the view, which asks before replacing. UI thread only.
 
 #include <QDialog>
 #include <QString>
@@ -15,8 +16,11 @@ public:
 
     // Data exchange: true reads the edit box into m_strName, false pushes it back.
     void UpdateData(bool saveAndValidate);
-    // Create: takes the name and closes with OK.
+    // Create: takes the name and closes with OK unless it is refused.
     void accept() override;
+
+    // Why a playlist cannot be called `name`, as the operator is told; empty when it can.
+    static QString NameProblem(const QString& name);
 
     QLineEdit* NameEdit() const { return m_nameEdit; }
 
