@@ -170,6 +170,8 @@ void CMainFrame::CreateActions() {
     }
     Action(cmd::ID_FILE_NEW)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     Action(cmd::ID_FILE_OPEN)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    Action(cmd::ID_START_STREAMING)->setShortcut(QKeySequence(Qt::Key_F5));
+    Action(cmd::ID_STOP)->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5));
     for (const int id : {cmd::ID_LOOP_MODE, cmd::ID_VIEW_TOOLBAR, cmd::ID_VIEW_STATUS_BAR}) {
         Action(id)->setCheckable(true);
     }
@@ -341,7 +343,9 @@ void CMainFrame::UpdateCommands() {
 }
 
 void CMainFrame::SetMessageText(const QString& text) {
-    statusBar()->showMessage(text);
+    // The pane keeps the text; a fly-by prompt covers it only while the pointer is on a
+    // command, and leaving the command shows it again.
+    m_messagePane->setText(text.isEmpty() ? ReadyText() : text);
     UpdateCommands();
 }
 

@@ -1,19 +1,26 @@
 #include "ui/sonvexview.h"
 
 #include <QCoreApplication>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSignalBlocker>
 #include <QStatusBar>
+#include <QStyle>
+#include <QUrl>
 #include <algorithm>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "convert/convertdlg.h"
 #include "ui/commandids.h"
@@ -41,9 +48,12 @@ constexpr int kFormWidth = 344;
 constexpr int kFormHeight = 250;
 constexpr int kMaxProgressRange = 65535;  // the bar's range has a 16-bit upper bound
 constexpr int kFormatMuLaw = 7;
-constexpr int kMaxKeyNameBytes = 255;
 
 const QString kNoPlaylistTitle = QStringLiteral("Sonvex - No playlist");
+const QString kStreamFailedText =
+    QStringLiteral("Failed to stream, check the file and audio codecs");
+const QString kInvalidEntryTip = QStringLiteral(
+    "This file cannot be streamed: it is missing, unreadable or not a supported MP3 or WAV file.");
 
 // The selected row, or -1 when nothing is selected or the list is empty.
 int SelectedRow(const QListWidget* list) {
@@ -77,6 +87,40 @@ QString SettingsText(const PlaylistFile& entry) {
         .arg(entry.DstFormat == kFormatMuLaw ? QStringLiteral("U-law") : QStringLiteral("A-law"))
         .arg(entry.DstSampleRate)
         .arg(entry.DstPacketization);
+}
+
+// What a store failure means, as the operator is told.
+QString FailureReason(StoreFailure failure) {
+    switch (failure) {
+        case StoreFailure::ReadOnly:
+            return QStringLiteral("the playlist store %1 is read-only")
+                .arg(QString::fromStdString(PlaylistStore::FilePath()));
+        case StoreFailure::Full:
+            return QStringLiteral("the disk is full");
+        case StoreFailure::Busy:
+            return QStringLiteral("another program is holding the playlist store");
+        case StoreFailure::BadName:
+            return QStringLiteral("the name cannot be used");
+        case StoreFailure::NoPlaylist:
+            return QStringLiteral("no playlist is open");
+        default:
+            return QStringLiteral("the playlist store %1 cannot be read or written")
+                .arg(QString::fromStdString(PlaylistStore::FilePath()));
+    }
+}
+
+// The local files among dropped URLs, in the order given.
+QStringList LocalFiles(const QMimeData* data) {
+    QStringList paths;
+    if (data == nullptr || !data->hasUrls()) {
+        return paths;
+    }
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()) {
+            paths << url.toLocalFile();
+        }
+    }
+    return paths;
 }
 
 // Panes show Qt line breaks; the texts keep their own.
@@ -144,6 +188,13 @@ void CSonvexView::BuildForm() {
     connect(m_fileList, &QListWidget::itemSelectionChanged, this, &CSonvexView::ShowSelection);
     connect(m_destinationList, &QListWidget::itemSelectionChanged, this,
             &CSonvexView::OnDestinationSelChange);
+
+    // The Delete key on either list, and files dropped from a file manager on the file list.
+    m_fileList->installEventFilter(this);
+    m_destinationList->installEventFilter(this);
+    m_fileList->setAcceptDrops(true);
+    m_fileList->viewport()->setAcceptDrops(true);
+    m_fileList->viewport()->installEventFilter(this);
 }
 
 void CSonvexView::UpdateData() {
@@ -153,6 +204,7 @@ void CSonvexView::UpdateData() {
 }
 
 void CSonvexView::SetStatusText(const QString& text) {
+    // An empty text is the idle "Ready".
     if (auto* frame = qobject_cast<CMainFrame*>(window()); frame != nullptr) {
         frame->SetMessageText(text);
     } else if (auto* window = qobject_cast<QMainWindow*>(this->window()); window != nullptr) {
@@ -172,7 +224,20 @@ void CSonvexView::OnInitialUpdate() {
         }
         frame->resize(frame->sizeHint());
     }
+    if (auto* main = qobject_cast<QMainWindow*>(window()); main != nullptr) {
+        // Before the lock-key indicators, which stay at the right edge.
+        m_volumePane = new QLabel(main->statusBar());
+        m_volumePane->setObjectName(QStringLiteral("volumePane"));
+        m_volumePane->setToolTip(QStringLiteral("Volume adjustment"));
+        m_loopPane = new QLabel(main->statusBar());
+        m_loopPane->setObjectName(QStringLiteral("loopPane"));
+        m_loopPane->setToolTip(QStringLiteral("Loop mode"));
+        main->statusBar()->insertPermanentWidget(0, m_volumePane);
+        main->statusBar()->insertPermanentWidget(1, m_loopPane);
+        ShowVolumeAndLoop();
+    }
     SetTitle(QString());
+    AnnounceSetAsideStore();
 }
 
 void CSonvexView::showEvent(QShowEvent* event) {
@@ -186,13 +251,10 @@ void CSonvexView::SetTitle(const QString& name) {
                                             : QStringLiteral("Sonvex - ") + name);
 }
 
-bool CSonvexView::SetPlaylistNameChecked(const QString& name) {
-    char fixed[kMaxPathChars];
-    // A registry key name holds at most 255 bytes, less than the 260-byte text fields.
-    if (!fixedtext::ToFixed(name, fixed) || name.toUtf8().size() > kMaxKeyNameBytes) {
-        uiseam::MessageBox(this, QStringLiteral("The playlist name is too long: at most %1 bytes "
-                                                "are allowed.")
-                                     .arg(kMaxKeyNameBytes));
+bool CSonvexView::NameAccepted(const QString& name) {
+    const QString problem = CNewPlayListDlg::NameProblem(name);
+    if (!problem.isEmpty()) {
+        uiseam::MessageBox(this, problem);
         return false;
     }
     return true;
@@ -208,8 +270,89 @@ bool CSonvexView::Probe(PlaylistFile& entry, std::string& description) {
     return true;
 }
 
-void CSonvexView::SavePlaylist() {
-    m_store.Save(m_playlist);
+bool CSonvexView::SavePlaylist() {
+    if (m_store.SavePlaylist(m_playlist)) {
+        return true;
+    }
+    ReportStoreFailure(
+        QStringLiteral("The playlist \"%1\" could not be saved").arg(m_strPlaylistName),
+        QStringLiteral("The change is shown here but is not stored."));
+    return false;
+}
+
+void CSonvexView::ReportStoreFailure(const QString& what, const QString& consequence) {
+    QString text =
+        what + QStringLiteral(": ") + FailureReason(m_store.LastFailure()) + QLatin1Char('.');
+    if (!consequence.isEmpty()) {
+        text += QLatin1Char('\n') + consequence;
+    }
+    uiseam::MessageBox(this, text, uiseam::AppTitle(), uiseam::MB_OK | uiseam::MB_ICONEXCLAMATION);
+}
+
+void CSonvexView::AnnounceSetAsideStore() {
+    std::string aside;
+    while (PlaylistStore::TakeSetAsideFile(aside)) {
+        uiseam::MessageBox(this,
+                           QStringLiteral("The playlist store was damaged. It was set aside as %1 "
+                                          "and an empty store took its place.")
+                               .arg(QString::fromStdString(aside)),
+                           uiseam::AppTitle(), uiseam::MB_OK | uiseam::MB_ICONEXCLAMATION);
+    }
+}
+
+void CSonvexView::RememberPlaylist() {
+    const std::string name = m_strPlaylistName.toStdString();
+    std::string stored;
+    if (!m_store.ReadSetting(kLastPlaylistSetting, stored)) {
+        stored.clear();
+    }
+    // A store that cannot take it forgets it; the playlists themselves are not affected.
+    if (stored != name) {
+        m_store.WriteSetting(kLastPlaylistSetting, name);
+    }
+}
+
+void CSonvexView::MarkFileRow(int row, bool valid) {
+    QListWidgetItem* item = m_fileList->item(row);
+    if (item == nullptr) {
+        return;
+    }
+    if (valid) {
+        item->setIcon(QIcon());
+        item->setToolTip(QString());
+        item->setData(Qt::ForegroundRole, QVariant());
+    } else {
+        item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
+        item->setToolTip(kInvalidEntryTip);
+        item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
+    }
+}
+
+bool CSonvexView::CommandEnabled(int id) {
+    cmd::CommandState state;
+    return OnUpdateCommand(id, state) && state.enabled;
+}
+
+void CSonvexView::RunCommand(int id) {
+    if (!CommandEnabled(id)) {
+        return;
+    }
+    if (auto* frame = qobject_cast<CMainFrame*>(window()); frame != nullptr) {
+        frame->OnCommand(id);  // refreshes the command states afterwards
+    } else {
+        OnCommand(id);
+    }
+}
+
+void CSonvexView::ShowVolumeAndLoop() {
+    if (m_volumePane != nullptr) {
+        m_volumePane->setText(QStringLiteral("Volume: %1 dB")
+                                  .arg(m_nVolumeDb > 0 ? QStringLiteral("+%1").arg(m_nVolumeDb)
+                                                       : QString::number(m_nVolumeDb)));
+    }
+    if (m_loopPane != nullptr) {
+        m_loopPane->setText(LoopMode() ? QStringLiteral("Loop: on") : QStringLiteral("Loop: off"));
+    }
 }
 
 void CSonvexView::ClearForm() {
@@ -244,6 +387,7 @@ void CSonvexView::FillListsFromPlaylist() {
     m_destinationList->clear();
     for (const PlaylistFile& file : m_playlist.Files) {
         m_fileList->addItem(fixedtext::FromFixed(file.Name));
+        MarkFileRow(m_fileList->count() - 1, file.Valid != 0);
     }
     for (const RtpDestination& destination : m_playlist.Destinations) {
         m_destinationList->addItem(fixedtext::FromFixed(destination.IpPort));
@@ -252,9 +396,39 @@ void CSonvexView::FillListsFromPlaylist() {
     m_bDestinationSelected = false;
 }
 
+void CSonvexView::SyncDestinationRows() {
+    bool same = m_destinationList->count() == static_cast<int>(m_playlist.Destinations.size());
+    for (int i = 0; same && i < m_destinationList->count(); ++i) {
+        same = m_destinationList->item(i)->text() ==
+               fixedtext::FromFixed(m_playlist.Destinations[static_cast<size_t>(i)].IpPort);
+    }
+    if (same) {
+        return;
+    }
+    {
+        const QSignalBlocker block(m_destinationList);
+        m_destinationList->clear();
+        for (const RtpDestination& destination : m_playlist.Destinations) {
+            m_destinationList->addItem(fixedtext::FromFixed(destination.IpPort));
+        }
+    }
+    OnDestinationSelChange();
+}
+
 // ---- commands --------------------------------------------------------------------------
 
 bool CSonvexView::OnCommand(int id) {
+    if (m_bFailureShown) {
+        // A failure stays in view until the operator does something next.
+        m_bFailureShown = false;
+        SetStatusText(QString());
+    }
+    const bool handled = Dispatch(id);
+    AnnounceSetAsideStore();
+    return handled;
+}
+
+bool CSonvexView::Dispatch(int id) {
     switch (id) {
         case cmd::ID_FILE_NEW:
             OnNewPlaylist();
@@ -304,7 +478,9 @@ bool CSonvexView::OnCommand(int id) {
 }
 
 bool CSonvexView::OnUpdateCommand(int id, cmd::CommandState& state) {
-    const bool idle = !IsStreaming();
+    // After Stop the worker still reads the playlist until its final report: nothing may
+    // change it before then.
+    const bool idle = !IsStreaming() && !IsWorkerRunning();
     const bool open = !m_strPlaylistName.isEmpty();
     state.checked = false;
     switch (id) {
@@ -328,11 +504,11 @@ bool CSonvexView::OnUpdateCommand(int id, cmd::CommandState& state) {
             state.enabled = idle && open && m_bDestinationSelected;
             return true;
         case cmd::ID_START_STREAMING:
-            // Also waits for the previous worker to end: one engine, one worker.
-            state.enabled = idle && open && !m_worker.joinable();
+            // Idle also waits for the previous worker to end: one engine, one worker.
+            state.enabled = idle && open;
             return true;
         case cmd::ID_STOP:
-            state.enabled = !idle;
+            state.enabled = IsStreaming();
             return true;
         case cmd::ID_LOOP_MODE:
             state.enabled = true;
@@ -367,8 +543,10 @@ void CSonvexView::ShowSelection() {
             }
             m_strDescription = QString::fromStdString(description);
             m_strSettings = SettingsText(copy);
+            MarkFileRow(row, copy.Valid != 0);
         } else {
             m_strDescription = QStringLiteral("Invalid file");
+            MarkFileRow(row, false);
         }
     } else {
         m_bFileSelected = false;
@@ -377,21 +555,32 @@ void CSonvexView::ShowSelection() {
 }
 
 void CSonvexView::ReloadFiles(int k) {
+    Playlist loaded;
+    if (m_store.Load(loaded)) {
+        // Reloads run only while no worker reads the playlist.
+        m_playlist = std::move(loaded);
+    }
+    ShowPlaylistFiles(k);
+}
+
+void CSonvexView::ShowPlaylistFiles(int k) {
     {
         const QSignalBlocker block(m_fileList);
         m_fileList->clear();
     }
-    m_store.Load(m_playlist);
     for (PlaylistFile& entry : m_playlist.Files) {
         PlaylistFile copy = entry;
         m_fileList->addItem(fixedtext::FromFixed(copy.Name));
         std::string description;
-        if (Probe(copy, description)) {
+        const bool valid = Probe(copy, description);
+        if (valid) {
             m_strDescription = QString::fromStdString(description);
             entry = copy;
             entry.Valid = 1;
         }
+        MarkFileRow(m_fileList->count() - 1, valid);
     }
+    SyncDestinationRows();
     if (m_fileList->count() == 0) {
         m_bFileSelected = false;
         return;
@@ -406,13 +595,35 @@ void CSonvexView::OnNewPlaylist() {
         return;
     }
     const QString name = dialog.m_strName;
-    if (!SetPlaylistNameChecked(name)) {
+    if (!NameAccepted(name)) {
         return;
     }
-    m_store.Create(name.toStdString());
+    const std::string key = name.toStdString();
+    if (m_store.Exists(key)) {
+        // Replacing loses the stored files and destinations: only when the operator says so.
+        if (uiseam::MessageBox(this,
+                               QStringLiteral("A playlist named \"%1\" already exists. Do you "
+                                              "want to replace it with an empty playlist?")
+                                   .arg(name),
+                               uiseam::AppTitle(),
+                               uiseam::MB_YESNO | uiseam::MB_ICONQUESTION |
+                                   uiseam::MB_DEFBUTTON2) != uiseam::IDYES) {
+            return;
+        }
+        if (!m_store.Delete(key)) {
+            ReportStoreFailure(
+                QStringLiteral("The playlist \"%1\" could not be replaced").arg(name));
+            return;
+        }
+    }
+    if (!m_store.Create(key)) {
+        ReportStoreFailure(QStringLiteral("The playlist \"%1\" could not be created").arg(name));
+        return;
+    }
     SetTitle(name);
     m_playlist.Clear();
     ClearForm();
+    RememberPlaylist();
 }
 
 void CSonvexView::OnOpenPlaylist() {
@@ -420,32 +631,50 @@ void CSonvexView::OnOpenPlaylist() {
     if (!ChoosePlaylist(QStringLiteral("Select playlist to open"), name)) {
         return;
     }
-    if (!SetPlaylistNameChecked(name)) {
+    if (!name.isEmpty() && !NameAccepted(name)) {
         return;
     }
+    OpenNamedPlaylist(name);
+}
+
+void CSonvexView::OpenNamedPlaylist(const QString& name) {
     ClearForm();
     if (name.isEmpty()) {
         // Nothing was stored to choose from: no playlist is open afterwards.
         m_playlist.Clear();
         SetTitle(QString());
+        RememberPlaylist();
         return;
     }
-    if (!m_store.Open(name.toStdString())) {
-        // The playlist in memory is still the open one: show it again, so that every row
-        // keeps showing its entry and the next edit cannot save a mismatched playlist.
+    const std::string filesPath = m_store.FilesKeyPath;
+    const std::string rtpPath = m_store.RtpKeyPath;
+    Playlist loaded;
+    const bool opened = m_store.Open(name.toStdString());
+    if (!opened || !m_store.Load(loaded)) {
+        // The playlist in memory is still the open one, and the store points at it again:
+        // every row keeps showing its entry and the next edit cannot save a mismatched
+        // playlist.
+        m_store.FilesKeyPath = filesPath;
+        m_store.RtpKeyPath = rtpPath;
         FillListsFromPlaylist();
         UpdateData();
+        if (opened) {
+            ReportStoreFailure(QStringLiteral("The playlist \"%1\" could not be opened").arg(name));
+        }
         return;
     }
     SetTitle(name);
-    ReloadFiles(0);
-    {
-        const QSignalBlocker block(m_destinationList);
-        for (const RtpDestination& destination : m_playlist.Destinations) {
-            m_destinationList->addItem(fixedtext::FromFixed(destination.IpPort));
-        }
+    m_playlist = std::move(loaded);
+    ShowPlaylistFiles(0);
+    RememberPlaylist();
+}
+
+void CSonvexView::OpenLastPlaylist() {
+    std::string name;
+    if (!m_store.ReadSetting(kLastPlaylistSetting, name) || !m_store.Exists(name)) {
+        return;
     }
-    OnDestinationSelChange();
+    OpenNamedPlaylist(QString::fromStdString(name));
 }
 
 void CSonvexView::OnDeletePlaylist() {
@@ -457,12 +686,17 @@ void CSonvexView::OnDeletePlaylist() {
                            uiseam::AppTitle(), uiseam::MB_YESNO) != uiseam::IDYES) {
         return;
     }
-    m_store.Delete(name.toStdString());
+    // An empty name (nothing was stored to choose) deletes nothing, without a word.
+    if (!m_store.Delete(name.toStdString()) && !name.isEmpty()) {
+        ReportStoreFailure(QStringLiteral("The playlist \"%1\" could not be deleted").arg(name));
+        return;
+    }
     if (name == m_strPlaylistName) {
         SetTitle(QString());
         // The rows are gone, so are the entries: row i keeps showing entry i.
         m_playlist.Clear();
         ClearForm();
+        RememberPlaylist();
     }
 }
 
@@ -471,18 +705,63 @@ void CSonvexView::OnAddFile() {
     if (uiseam::RunModal(dialog) != QDialog::Accepted) {
         return;
     }
-    PlaylistFile entry = dialog.m_sourceEntry;
-    std::string discarded;
-    if (!Probe(entry, discarded)) {
-        uiseam::MessageBox(this, QStringLiteral("No such file or unsupported media type"));
-        return;
+    std::vector<Candidate> candidates;
+    candidates.push_back({dialog.m_sourceEntry, fixedtext::FromFixed(dialog.m_sourceEntry.Name)});
+    for (const PlaylistFile& entry : dialog.m_moreEntries) {
+        candidates.push_back({entry, fixedtext::FromFixed(entry.Name)});
     }
-    entry.Valid = 1;
-    m_playlist.AppendFile(entry);
-    m_fileList->addItem(fixedtext::FromFixed(entry.Name));
-    SelectRow(m_fileList, m_fileList->count() - 1);
-    ShowSelection();
-    SavePlaylist();
+    AddEntries(candidates);
+}
+
+bool CSonvexView::AddFilesFromPaths(const QStringList& paths) {
+    if (paths.isEmpty() || !CommandEnabled(cmd::ID_ADD_FILE)) {
+        return false;
+    }
+    std::vector<Candidate> candidates;
+    for (const QString& path : paths) {
+        const QFileInfo file(path);
+        Candidate candidate{PlaylistFile{}, file.fileName()};
+        // A path that does not fit stays empty, and the probe refuses it.
+        if (!fixedtext::ToFixed(file.absoluteFilePath(), candidate.entry.Source.path) ||
+            !fixedtext::ToFixed(file.fileName(), candidate.entry.Name)) {
+            candidate.entry = PlaylistFile{};
+        }
+        candidate.entry.DstFormat = CDlgSource::kFormatTags[0];
+        candidate.entry.DstSampleRate = CDlgSource::kOutputSampleRate;
+        candidate.entry.DstPacketization = CDlgSource::kPacketizations[0];
+        candidates.push_back(std::move(candidate));
+    }
+    AddEntries(candidates);
+    return true;
+}
+
+void CSonvexView::AddEntries(const std::vector<Candidate>& candidates) {
+    QStringList refused;
+    int added = 0;
+    for (const Candidate& candidate : candidates) {
+        PlaylistFile entry = candidate.entry;
+        std::string discarded;
+        if (!Probe(entry, discarded)) {
+            refused << candidate.shown;
+            continue;
+        }
+        entry.Valid = 1;
+        m_playlist.AppendFile(entry);
+        m_fileList->addItem(fixedtext::FromFixed(entry.Name));
+        ++added;
+    }
+    if (added > 0) {
+        SelectRow(m_fileList, m_fileList->count() - 1);
+        ShowSelection();
+        SavePlaylist();
+    }
+    if (!refused.isEmpty()) {
+        QString text = QStringLiteral("No such file or unsupported media type");
+        if (candidates.size() > 1) {
+            text += QStringLiteral(":\n") + refused.join(QLatin1Char('\n'));
+        }
+        uiseam::MessageBox(this, text);
+    }
 }
 
 void CSonvexView::OnRemoveFile() {
@@ -578,17 +857,20 @@ void CSonvexView::OnStartStreaming() {
     if (m_fileList->count() == 0 || m_worker.joinable() || IsStreaming()) {
         return;
     }
+    m_bStopping = false;
     // Release: the worker's acquire of the flag sees every playlist edit made before Start.
     m_shared.m_bStreaming.store(true, std::memory_order_release);
     m_worker = std::thread([this] { StreamingWorker(m_shared); });
 }
 
 void CSonvexView::OnStop() {
+    m_bStopping = true;
     m_shared.m_bStreaming.store(false, std::memory_order_release);
 }
 
 void CSonvexView::OnLoopMode() {
     m_shared.m_bLoopMode.store(!LoopMode(), std::memory_order_relaxed);
+    ShowVolumeAndLoop();
 }
 
 void CSonvexView::ShutdownStreaming() {
@@ -612,9 +894,16 @@ long CSonvexView::OnStreamingStatus(uintptr_t wParam, intptr_t lParam) {
     switch (wParam) {
         case kFileStarted:
             if (((lParam >> 16) & 0xFFFF) != 0) {
-                SetStatusText(QStringLiteral("Failed to stream, check the file and audio codecs"));
+                SetStatusText(kStreamFailedText);
+                m_bFailureShown = true;
+                if (entry != nullptr) {
+                    MarkFileRow(static_cast<int>(index), false);
+                }
                 OnStop();
                 break;
+            }
+            if (m_bStopping) {
+                break;  // the worker moved on before it saw the stop
             }
             if (entry != nullptr) {
                 // A zero range would turn the bar into a busy indicator.
@@ -633,6 +922,9 @@ long CSonvexView::OnStreamingStatus(uintptr_t wParam, intptr_t lParam) {
             UpdateData();
             break;
         case kSecondElapsed:
+            if (m_bStopping) {
+                break;
+            }
             SetStatusText(streamingText);
             m_progress->setValue(std::min(m_progress->value() + 1, m_progress->maximum()));
             m_nElapsedSeconds += 1;
@@ -650,6 +942,10 @@ long CSonvexView::OnStreamingStatus(uintptr_t wParam, intptr_t lParam) {
             // The worker is returning: join it so that Start can run a new one.
             if (m_worker.joinable()) {
                 m_worker.join();
+            }
+            m_bStopping = false;
+            if (!m_bFailureShown) {
+                SetStatusText(QString());  // "Ready"
             }
             break;
         default:
@@ -681,9 +977,53 @@ void CSonvexView::OnVolume() {
     }
     m_nVolumeDb = std::clamp(dialog.m_nPositionDb, CVolumeDialog::kMinDb, CVolumeDialog::kMaxDb);
     m_engine.SetVolumeDb(m_nVolumeDb);
+    ShowVolumeAndLoop();
 }
 
-void CSonvexView::OnConvert() {
+void CSonvexView::OnConvert(const QString& input) {
     CConvertDlg dialog(this);
+    if (!input.isEmpty()) {
+        dialog.SetInput(input);
+    }
     uiseam::RunModal(dialog);
+}
+
+bool CSonvexView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress &&
+        (watched == m_fileList || watched == m_destinationList)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+            RunCommand(watched == m_fileList ? cmd::ID_REMOVE_FILE : cmd::ID_REMOVE_DESTINATION);
+            return true;
+        }
+    } else if (watched == m_fileList->viewport()) {
+        switch (event->type()) {
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                auto* drag = static_cast<QDragMoveEvent*>(event);
+                if (!LocalFiles(drag->mimeData()).isEmpty() && CommandEnabled(cmd::ID_ADD_FILE)) {
+                    drag->acceptProposedAction();
+                } else {
+                    drag->ignore();
+                }
+                return true;
+            }
+            case QEvent::Drop: {
+                auto* drop = static_cast<QDropEvent*>(event);
+                const QStringList paths = LocalFiles(drop->mimeData());
+                if (paths.isEmpty() || !CommandEnabled(cmd::ID_ADD_FILE)) {
+                    drop->ignore();
+                    return true;
+                }
+                drop->acceptProposedAction();
+                // Probing and any message wait until the drag has ended.
+                QMetaObject::invokeMethod(
+                    this, [this, paths] { AddFilesFromPaths(paths); }, Qt::QueuedConnection);
+                return true;
+            }
+            default:
+                break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }

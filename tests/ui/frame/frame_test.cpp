@@ -167,16 +167,19 @@ TEST_F(FrameTest, PromptsAndTooltipsComeFromTheTable) {
     EXPECT_TRUE(frame.Action(cmd::ID_HELP_QSV)->statusTip().isEmpty());
 }
 
-TEST_F(FrameTest, OnlyCtrlNAndCtrlOAreBound) {
+TEST_F(FrameTest, KeysBindNewOpenStartAndStop) {
     int bound = 0;
     for (QAction* action : frame.findChildren<QAction*>()) {
         if (!action->shortcut().isEmpty()) {
             ++bound;
         }
     }
-    EXPECT_EQ(bound, 2);
+    EXPECT_EQ(bound, 4);
     EXPECT_EQ(frame.Action(cmd::ID_FILE_NEW)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
     EXPECT_EQ(frame.Action(cmd::ID_FILE_OPEN)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+    // The menu items show the keys beside their texts.
+    EXPECT_EQ(frame.Action(cmd::ID_START_STREAMING)->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(frame.Action(cmd::ID_STOP)->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F5));
 }
 
 TEST_F(FrameTest, FrameCannotBeResizedOrMaximised) {
@@ -240,11 +243,17 @@ TEST_F(FrameTest, StatesFollowTheViewAfterHandlersAndStatusMessages) {
     EXPECT_FALSE(frame.Action(cmd::ID_REMOVE_FILE)->isEnabled());
 }
 
-TEST_F(FrameTest, MessagePaneShowsReadyWhenIdle) {
+TEST_F(FrameTest, MessagePaneKeepsItsTextUnderFlyByPrompts) {
     EXPECT_EQ(frame.MessageText(), QStringLiteral("Ready"));
-    frame.SetMessageText(QStringLiteral("Streaming: intro.mp3"));
-    EXPECT_EQ(frame.MessageText(), QStringLiteral("Streaming: intro.mp3"));
+    const QString failed = QStringLiteral("Failed to stream, check the file and audio codecs");
+    frame.SetMessageText(failed);
+    EXPECT_EQ(frame.MessageText(), failed);
+    // The pointer passes over a toolbar button and leaves it.
+    frame.statusBar()->showMessage(QStringLiteral("Add file to playlist"));
+    EXPECT_EQ(frame.MessageText(), QStringLiteral("Add file to playlist"));
     frame.statusBar()->clearMessage();
+    EXPECT_EQ(frame.MessageText(), failed);
+    frame.SetMessageText(QString());
     EXPECT_EQ(frame.MessageText(), QStringLiteral("Ready"));
 }
 

@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTest>
 #include <cmath>
 #include <cstring>
@@ -253,6 +255,14 @@ TEST_F(ViewDestinationTest, VolumeDialogFollowsTheSliderAndSetsTheGain) {
     m_view->OnCommand(cmd::ID_VOLUME);
     EXPECT_EQ(m_view->VolumeDb(), -6);
     EXPECT_NEAR(m_view->Engine().Gain(), std::pow(10.0, -6.0 / 20.0), 1e-9);
+    // The main window shows the volume and the loop mode.
+    const auto* volumePane = m_frame->statusBar()->findChild<QLabel*>(QStringLiteral("volumePane"));
+    const auto* loopPane = m_frame->statusBar()->findChild<QLabel*>(QStringLiteral("loopPane"));
+    ASSERT_TRUE(volumePane != nullptr && loopPane != nullptr);
+    EXPECT_EQ(volumePane->text(), QStringLiteral("Volume: -6 dB"));
+    EXPECT_EQ(loopPane->text(), QStringLiteral("Loop: on"));
+    m_view->OnCommand(cmd::ID_LOOP_MODE);
+    EXPECT_EQ(loopPane->text(), QStringLiteral("Loop: off"));
 
     // Reopening shows -6; Cancel keeps it.
     m_ui->AnswerDialog<CVolumeDialog>([](CVolumeDialog& dialog) {
@@ -311,16 +321,27 @@ TEST_F(ViewDestinationTest, StatusReportsDriveProgressElapsedAndStatusText) {
     deliver(kStreamingEnded, 0);
     EXPECT_EQ(m_view->Progress()->value(), 0);
     EXPECT_EQ(m_view->ElapsedSeconds(), 0);
+    EXPECT_EQ(m_frame->MessageText(), QStringLiteral("Ready"));  // the run ended
 
+    const QString failed = QStringLiteral("Failed to stream, check the file and audio codecs");
     deliver(kFileStarted, 0 | kOpenFailureMark);
-    EXPECT_EQ(m_frame->MessageText(),
-              QStringLiteral("Failed to stream, check the file and audio codecs"));
+    EXPECT_EQ(m_frame->MessageText(), failed);
+    EXPECT_FALSE(m_view->FileList()->item(0)->toolTip().isEmpty());  // the row says so too
+    // The worker's reports of the next file, sent before it saw the stop, and its end leave
+    // the failure in view; so does the pointer passing over the toolbar.
+    deliver(kFileStarted, 1);
+    deliver(kSecondElapsed, 1);
+    deliver(kStreamingEnded, 0);
+    m_frame->statusBar()->showMessage(QStringLiteral("Add file to playlist"));
+    m_frame->statusBar()->clearMessage();
+    EXPECT_EQ(m_frame->MessageText(), failed);
     // Any bit of the high word marks a failure; an index beyond the list is harmless.
     deliver(kFileStarted, 0x70005);
-    EXPECT_EQ(m_frame->MessageText(),
-              QStringLiteral("Failed to stream, check the file and audio codecs"));
-    deliver(kSecondElapsed, 40);
-    EXPECT_EQ(m_frame->MessageText(), QStringLiteral("Streaming: "));
+    EXPECT_EQ(m_frame->MessageText(), failed);
+    // The next command clears it.
+    m_ui->AnswerModal([](QDialog&) { return static_cast<int>(QDialog::Rejected); });
+    m_view->OnCommand(cmd::ID_VOLUME);
+    EXPECT_EQ(m_frame->MessageText(), QStringLiteral("Ready"));
 }
 
 }  // namespace

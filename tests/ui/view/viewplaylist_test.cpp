@@ -2,8 +2,16 @@
 
 #include <unistd.h>
 
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QKeyEvent>
+#include <QMimeData>
 #include <QPlainTextEdit>
+#include <QUrl>
+#include <cstdio>
 #include <fstream>
+
+#include "support/readonlyfiles.h"
 
 #include "viewfixture.h"
 
@@ -174,6 +182,14 @@ TEST_F(ViewPlaylistTest, OpenListsAFileMissingOnDiskAsInvalid) {
     EXPECT_EQ(m_view->CurrentPlaylist().Files.at(0).Valid, 1);
     EXPECT_EQ(m_view->CurrentPlaylist().Files.at(1).Valid, 0);
 
+    // The row says so before it is selected: a warning icon and why.
+    const QListWidgetItem* good = m_view->FileList()->item(0);
+    const QListWidgetItem* bad = m_view->FileList()->item(1);
+    EXPECT_TRUE(good->icon().isNull() && good->toolTip().isEmpty());
+    EXPECT_FALSE(bad->icon().isNull());
+    EXPECT_TRUE(bad->toolTip().contains(QStringLiteral("cannot be streamed")));
+    EXPECT_NE(bad->foreground(), good->foreground());
+
     ClickFile(1);
     EXPECT_EQ(m_view->Description(), QStringLiteral("Invalid file"));
     EXPECT_TRUE(m_view->Settings().isEmpty());
@@ -230,9 +246,37 @@ TEST_F(ViewPlaylistTest, DeleteClearsTheViewOnlyForTheOpenPlaylist) {
     EXPECT_FALSE(Enabled(cmd::ID_ADD_FILE));
 }
 
+TEST_F(ViewPlaylistTest, NewOverAnExistingNameAsksFirstAndOpensNothingOnNo) {
+    NewPlaylist(QStringLiteral("demo"));
+    AddFile(MakeWav("a.wav"));
+    AddFile(MakeWav("b.wav"));
+    NewPlaylist(QStringLiteral("other"));
+    AddFile(MakeWav("c.wav"));
+
+    m_ui->AnswerMessage(uiseam::IDNO);
+    NewPlaylist(QStringLiteral("DEMO"));  // names compare without case in the store
+    ASSERT_EQ(m_ui->Messages().size(), 1u);
+    EXPECT_TRUE(m_ui->Messages()[0].text.contains(QStringLiteral("already exists")));
+    EXPECT_EQ(m_ui->Messages()[0].type & 0xF, uiseam::MB_YESNO);
+    EXPECT_TRUE(m_ui->Messages()[0].type & uiseam::MB_DEFBUTTON2);  // No is the default
+    EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("Sonvex - other"));
+    EXPECT_EQ(FileRows(), QStringList{QStringLiteral("c.wav")});
+    Playlist stored;
+    ASSERT_TRUE(Stored("demo", stored));
+    EXPECT_EQ(StoredNames(stored), (Strings{"a.wav", "b.wav"}));
+
+    m_ui->AnswerMessage(uiseam::IDYES);
+    NewPlaylist(QStringLiteral("demo"));
+    EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("Sonvex - demo"));
+    EXPECT_TRUE(FileRows().isEmpty());
+    ASSERT_TRUE(Stored("demo", stored));
+    EXPECT_TRUE(stored.Files.empty());
+}
+
 TEST_F(ViewPlaylistTest, DeleteComparesTheOpenNameCaseSensitively) {
     NewPlaylist(QStringLiteral("demo"));
-    NewPlaylist(QStringLiteral("Demo"));  // reuses the stored key
+    m_ui->AnswerMessage(uiseam::IDYES);
+    NewPlaylist(QStringLiteral("Demo"));  // replaces the stored key
     AddFile(MakeWav("a.wav"));
     m_ui->AnswerDialog<COpenPlayListDlg>([](COpenPlayListDlg& dialog) {
         dialog.m_strSelected = QStringLiteral("demo");
@@ -260,13 +304,20 @@ TEST_F(ViewPlaylistTest, OpenWithNothingChosenLeavesNoPlaylistOpen) {
     EXPECT_FALSE(Enabled(cmd::ID_ADD_FILE));
 }
 
-TEST_F(ViewPlaylistTest, APlaylistNameTooLongForTheRegistryIsRefused) {
+TEST_F(ViewPlaylistTest, APlaylistNameTheStoreCannotTakeIsRefused) {
     NewPlaylist(QStringLiteral("demo"));
-    m_ui->AnswerMessage(uiseam::IDOK);
-    NewPlaylist(QString(256, QLatin1Char('x')));
-    ASSERT_FALSE(m_ui->Messages().empty());
-    EXPECT_TRUE(m_ui->Messages().back().text.contains(QStringLiteral("too long")));
-    EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("Sonvex - demo"));
+    AddFile(MakeWav("a.wav"));
+    for (const QString& name : {QString(), QStringLiteral("demo\\Files"), QStringLiteral("trail\\"),
+                                QString(256, QLatin1Char('x'))}) {
+        m_ui->AnswerMessage(uiseam::IDOK);
+        NewPlaylist(name);
+        EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("Sonvex - demo"));
+    }
+    ASSERT_EQ(m_ui->Messages().size(), 4u);
+    EXPECT_TRUE(m_ui->Messages()[0].text.contains(QStringLiteral("enter a name")));
+    EXPECT_TRUE(m_ui->Messages()[1].text.contains(QStringLiteral("backslash")));
+    EXPECT_TRUE(m_ui->Messages()[3].text.contains(QStringLiteral("too long")));
+    EXPECT_EQ(FileRows(), QStringList{QStringLiteral("a.wav")});
     // The longest name a key holds is accepted.
     NewPlaylist(QString(255, QLatin1Char('y')));
     EXPECT_EQ(m_view->PlaylistName().size(), 255);
@@ -284,6 +335,160 @@ TEST_F(ViewPlaylistTest, CancelledDialogsChangeNothing) {
     EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("Sonvex - demo"));
     EXPECT_EQ(FileRows(), QStringList{QStringLiteral("a.wav")});
     EXPECT_TRUE(m_ui->Messages().empty());
+}
+
+// A playlist put straight into the store, with two destinations.
+void StorePlaylist(const std::string& name, const std::vector<std::string>& paths) {
+    Playlist playlist;
+    for (const std::string& path : paths) {
+        PlaylistFile file;
+        file.SetName(std::filesystem::path(path).filename().c_str());
+        file.Source.SetPath(path.c_str());
+        file.DstFormat = 7;
+        file.DstSampleRate = 8000;
+        file.DstPacketization = 20;
+        playlist.AppendFile(file);
+    }
+    playlist.AppendDestination(RtpDestination::FromOctets(127, 0, 0, 1, 5004));
+    playlist.AppendDestination(RtpDestination::FromOctets(127, 0, 0, 2, 5006));
+    PlaylistStore store;
+    ASSERT_TRUE(store.Create(name));
+    ASSERT_TRUE(store.SavePlaylist(playlist));
+}
+
+TEST_F(ViewPlaylistTest, ReadOnlyStoreShowsPlaylistsAndSaysEditsCannotBeSaved) {
+    StorePlaylist("demo", {MakeWav("a.wav")});
+    const std::filesystem::path file = PlaylistStore::FilePath();
+    testsupport::ReadOnlyFiles readOnly({file, file.parent_path()});
+    if (!readOnly.Active()) {
+        GTEST_SKIP() << "this file system cannot make the store read-only";
+    }
+    OpenPlaylist(QStringLiteral("demo"));
+    EXPECT_EQ(FileRows(), QStringList{QStringLiteral("a.wav")});
+    EXPECT_EQ(m_view->DestinationList()->count(), 2);
+
+    m_ui->AnswerMessage(uiseam::IDOK);
+    AddFile(MakeWav("b.wav"));
+    m_ui->AnswerMessage(uiseam::IDOK);
+    NewPlaylist(QStringLiteral("fresh"));
+    ASSERT_EQ(m_ui->Messages().size(), 2u);
+    EXPECT_TRUE(m_ui->Messages()[0].text.startsWith(
+        QStringLiteral("The playlist \"demo\" could not be saved: the playlist store ")));
+    EXPECT_TRUE(m_ui->Messages()[0].text.contains(QStringLiteral("is read-only")));
+    EXPECT_TRUE(m_ui->Messages()[1].text.contains(QStringLiteral("could not be created")));
+    EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("Sonvex - demo"));
+}
+
+TEST_F(ViewPlaylistTest, DamagedStoreIsAnnouncedOnceNamingTheSetAsideFile) {
+    StorePlaylist("demo", {MakeWav("a.wav")});
+    std::ofstream(PlaylistStore::FilePath(), std::ios::trunc) << std::string(4096, 'G');
+    m_ui->AnswerMessage(uiseam::IDOK);
+    OpenPlaylist(QStringLiteral("demo"));  // the list finds the damage
+    ASSERT_EQ(m_ui->Messages().size(), 1u);
+    const QString text = m_ui->Messages()[0].text;
+    const qsizetype at = text.indexOf(QString::fromStdString(PlaylistStore::FilePath()) +
+                                      QStringLiteral(".corrupt-"));
+    ASSERT_GE(at, 0) << text.toStdString();
+    const QString aside = text.mid(at).section(QLatin1Char(' '), 0, 0);
+    EXPECT_TRUE(std::filesystem::exists(aside.toStdString())) << aside.toStdString();
+    OpenPlaylist(QString());
+    EXPECT_EQ(m_ui->Messages().size(), 1u);
+}
+
+TEST_F(ViewPlaylistTest, UnreadableStoreKeepsTheViewAndThePlaylistInStep) {
+    StorePlaylist("demo", {MakeWav("a.wav"), MakeWav("b.wav")});
+    OpenPlaylist(QStringLiteral("demo"));
+    const std::string file = PlaylistStore::FilePath();
+    ASSERT_EQ(std::rename(file.c_str(), (file + ".away").c_str()), 0);
+    std::filesystem::create_directory(file);  // nothing can open it now
+
+    ClickFile(0);
+    m_ui->AnswerMessage(uiseam::IDOK);
+    m_view->OnCommand(cmd::ID_MOVE_DOWN);
+    ASSERT_EQ(m_ui->Messages().size(), 1u);
+    EXPECT_TRUE(m_ui->Messages()[0].text.contains(QStringLiteral("could not be saved")));
+    EXPECT_EQ(FileRows(), (QStringList{QStringLiteral("b.wav"), QStringLiteral("a.wav")}));
+    EXPECT_EQ(m_view->CurrentPlaylist().Destinations.size(), 2u);
+
+    std::filesystem::remove(file);
+    ASSERT_EQ(std::rename((file + ".away").c_str(), file.c_str()), 0);
+    ClickFile(1);
+    m_view->OnCommand(cmd::ID_MOVE_UP);  // the next edit stores what the view shows
+    Playlist stored;
+    ASSERT_TRUE(Stored("demo", stored));
+    EXPECT_EQ(StoredNames(stored), (Strings{"a.wav", "b.wav"}));
+    EXPECT_EQ(stored.Destinations.size(), 2u);
+}
+
+TEST_F(ViewPlaylistTest, SeveralFilesChosenAreAddedInOrderWithTheDialogsSettings) {
+    NewPlaylist(QStringLiteral("demo"));
+    const std::string noise = m_files.File("noise.wav");
+    std::ofstream(noise) << "not audio";
+    const QStringList chosen{QString::fromStdString(MakeWav("z.wav")),
+                             QString::fromStdString(noise),
+                             QString::fromStdString(MakeWav("a.wav"))};
+    uiseam::SetOpenFilesHandler(
+        [&](const QString&, const QString&, const QString&) { return chosen; });
+    m_ui->AnswerDialog<CDlgSource>([](CDlgSource& dialog) {
+        dialog.OnBrowse();
+        dialog.FormatList()->setCurrentIndex(1);
+        dialog.PacketizationList()->setCurrentIndex(1);
+        dialog.accept();
+        return dialog.result();
+    });
+    m_ui->AnswerMessage(uiseam::IDOK);
+    m_view->OnCommand(cmd::ID_ADD_FILE);
+    uiseam::SetOpenFilesHandler({});
+
+    EXPECT_EQ(FileRows(), (QStringList{QStringLiteral("z.wav"), QStringLiteral("a.wav")}));
+    EXPECT_EQ(m_ui->Messages().back().text,
+              QStringLiteral("No such file or unsupported media type:\nnoise.wav"));
+    Playlist stored;
+    ASSERT_TRUE(Stored("demo", stored));
+    ASSERT_EQ(stored.Files.size(), 2u);
+    EXPECT_TRUE(stored.Files[1].DstFormat == 6 && stored.Files[1].DstPacketization == 40);
+}
+
+TEST_F(ViewPlaylistTest, FilesDroppedOnTheListAreAddedAsMuLawAt20Ms) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(MakeWav("a.wav"))),
+                  QUrl::fromLocalFile(QString::fromStdString(MakeWav("b.wav")))});
+    QWidget* target = m_view->FileList()->viewport();
+    const auto drop = [&] {
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &dropped);
+        QCoreApplication::processEvents();
+        return enter.isAccepted() && dropped.isAccepted();
+    };
+    EXPECT_FALSE(drop());  // no playlist open
+    NewPlaylist(QStringLiteral("demo"));
+    EXPECT_TRUE(drop());
+    EXPECT_EQ(FileRows(), (QStringList{QStringLiteral("a.wav"), QStringLiteral("b.wav")}));
+    const PlaylistFile& added = m_view->CurrentPlaylist().Files.at(1);
+    EXPECT_TRUE(added.DstFormat == 7 && added.DstPacketization == 20);
+}
+
+TEST_F(ViewPlaylistTest, DeleteKeyRemovesTheSelectedFileOrDestination) {
+    StorePlaylist("demo", {MakeWav("a.wav"), MakeWav("b.wav")});
+    OpenPlaylist(QStringLiteral("demo"));
+    const auto pressDelete = [](QWidget* list) {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+        QCoreApplication::sendEvent(list, &key);
+    };
+    ClickFile(1);
+    m_ui->AnswerMessage(uiseam::IDYES);
+    pressDelete(m_view->FileList());
+    EXPECT_EQ(m_ui->Messages().back().text, QStringLiteral("Are you sure to delete file: b.wav?"));
+    EXPECT_EQ(FileRows(), QStringList{QStringLiteral("a.wav")});
+
+    pressDelete(m_view->DestinationList());  // nothing selected: nothing asked
+    ClickDestination(0);
+    m_ui->AnswerMessage(uiseam::IDYES);
+    pressDelete(m_view->DestinationList());
+    EXPECT_EQ(m_view->DestinationList()->count(), 1);
+    EXPECT_EQ(m_ui->Messages().size(), 2u);
 }
 
 }  // namespace

@@ -50,7 +50,8 @@ public:
     bool OnCommand(int id);
     // Recomputes enabled/checked of every action from the view's update handlers.
     void UpdateCommands();
-    // Shows a text in the message pane (the view's status texts); the command states follow.
+    // Shows a text in the message pane (the view's status texts; empty is "Ready") until the
+    // next one; the command states follow.
     void SetMessageText(const QString& text);
     // The text shown in the message pane right now ("Ready" when idle).
     QString MessageText() const;

@@ -4,15 +4,22 @@
 // store, the transcoding engine and the state it shares with the streaming worker, and
 // handles every playlist, destination, streaming and volume command.
 //
+// Beyond the commands it takes files dropped on the file list, removes the selected file or
+// destination with the Delete key, shows the volume and loop mode in the frame's status bar,
+// and remembers the open playlist for the next start.
+//
 // Threads: everything here runs on the UI thread except the worker started by Start, which
 // reads the playlist and drives the engine, and reports through posted StreamingEvents.
 // The view joins the worker before it goes away.
 
+#include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/streamingworker.h"
 #include "engine/winsonvex.h"
@@ -31,6 +38,9 @@ class CSonvexView : public QWidget, public cmd::CommandTarget {
     Q_OBJECT
 
 public:
+    // The value of the store's base key that names the playlist open at the last quit.
+    static constexpr const char* kLastPlaylistSetting = "LastPlaylist";
+
     explicit CSonvexView(QWidget* parent = nullptr);
     ~CSonvexView() override;
 
@@ -48,8 +58,14 @@ public:
     void SetTitle(const QString& name);
     // Refreshes the two text panes from the selected file, writing the probed entry back.
     void ShowSelection();
-    // Rebuilds the playlist from the store and the file list from it; selects row k.
+    // Rebuilds the playlist from the store and the file list from it; selects row k. When
+    // the store cannot be read the playlist in memory stays, and the lists show it.
     void ReloadFiles(int k);
+    // Adds files as a drop or the command line hands them over: mu-law, 8000 Hz, 20 ms, each
+    // probed, in order. False (nothing added) when Add file is disabled.
+    bool AddFilesFromPaths(const QStringList& paths);
+    // Opens the playlist open at the last quit; one no longer stored is skipped quietly.
+    void OpenLastPlaylist();
 
     // Playlist commands.
     void OnNewPlaylist();
@@ -67,7 +83,8 @@ public:
     void OnStop();
     void OnLoopMode();
     void OnVolume();
-    void OnConvert();
+    // The Convert dialog, describing `input` first when one is given.
+    void OnConvert(const QString& input = QString());
     // The WM_STREAMING_STATUS handler; returns 0.
     long OnStreamingStatus(uintptr_t wParam, intptr_t lParam);
 
@@ -87,13 +104,16 @@ public:
     QListWidget* DestinationList() const { return m_destinationList; }
     QProgressBar* Progress() const { return m_progress; }
     WinSonvex& Engine() { return m_engine; }
+    PlaylistStore& Store() { return m_store; }
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
     void BuildForm();
+    bool Dispatch(int id);
     // Members -> controls (the list rows are changed directly by the handlers).
     void UpdateData();
     // The frame's status-bar message pane.
@@ -105,10 +125,38 @@ private:
     bool ChoosePlaylist(const QString& caption, QString& name);
     // Re-fills both lists from the playlist in memory.
     void FillListsFromPlaylist();
-    bool SetPlaylistNameChecked(const QString& name);
-    void SavePlaylist();
+    // Rebuilds the file rows from the playlist, probing each entry, keeps the destination rows
+    // in step with it, then selects row k.
+    void ShowPlaylistFiles(int k);
+    void SyncDestinationRows();
+    // Opens a stored playlist by name; an empty name leaves no playlist open.
+    void OpenNamedPlaylist(const QString& name);
+    // False (with the reason shown) for a name the store cannot take.
+    bool NameAccepted(const QString& name);
+    // Saves the open playlist; a failed save is reported with its reason.
+    bool SavePlaylist();
+    // "<what>: <reason>." for the store's latest failure.
+    void ReportStoreFailure(const QString& what, const QString& consequence = QString());
+    // Tells the operator, once, about a damaged store that was set aside.
+    void AnnounceSetAsideStore();
+    // Records the open playlist's name for the next start.
+    void RememberPlaylist();
     // ProbeSource on the entry's own path; the path survives the probe.
     bool Probe(PlaylistFile& entry, std::string& description);
+    struct Candidate {
+        PlaylistFile entry;
+        QString shown;  // how the file is named when it is refused
+    };
+    // Probes and appends each candidate in order, selects the last one added and saves;
+    // the ones that cannot be opened are named in one message.
+    void AddEntries(const std::vector<Candidate>& candidates);
+    // Greys a row whose file cannot be streamed and gives it a warning icon and tooltip.
+    void MarkFileRow(int row, bool valid);
+    bool CommandEnabled(int id);
+    // Runs a command as the menu does, when it is enabled.
+    void RunCommand(int id);
+    // The volume and loop panes of the frame's status bar.
+    void ShowVolumeAndLoop();
 
     QProgressBar* m_progress = nullptr;
     QString m_strDescription;
@@ -128,6 +176,13 @@ private:
     QPlainTextEdit* m_settingsEdit = nullptr;
     QLineEdit* m_elapsedEdit = nullptr;
     bool m_bInitialUpdateDone = false;
+    QPointer<QLabel> m_volumePane;
+    QPointer<QLabel> m_loopPane;
+    // A failure text is in the status bar; it stays until the next command.
+    bool m_bFailureShown = false;
+    // Stop was asked of the running worker (by the operator or after a failure): its later
+    // start and progress reports belong to a run that is ending and are not shown.
+    bool m_bStopping = false;
 
     // m_bStreaming and m_bLoopMode live here, with the entry lock the worker shares.
     StreamingShared m_shared;
