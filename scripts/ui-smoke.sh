@@ -114,18 +114,25 @@ env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u SESSION_MANAGER -u QT_QPA_PLATF
     QT_QPA_PLATFORM=xcb "$SONVEX" >"$WORK/app.log" 2>&1 &
 APP_PID=$!
 
-# window NAME-PATTERN: the id of the visible window whose title matches.
-window() { xdotool search --onlyvisible --name "$1" | head -n 1; }
+# window NAME-PATTERN: the id of the visible window whose title matches, or nothing. A window
+# that goes away while xdotool walks the tree makes it fail; that reads as "not there".
+window() { { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; } | head -n 1; }
 has_window() { [ -n "$(window "$1")" ]; }
 no_window() { [ -z "$(window "$1")" ]; }
 
 # focus NAME-PATTERN: gives the window the keyboard (there is no window manager to do it).
 focus() {
-    wait_until "$STEP_TIMEOUT" "a window named '$1'" has_window "$1"
-    local id
-    id="$(window "$1")"
-    timeout 10 xdotool windowfocus --sync "$id" >/dev/null 2>&1 ||
-        xdotool windowfocus "$id" >/dev/null 2>&1 || fail "could not focus '$1'"
+    local id="" attempt
+    for attempt in 1 2 3; do
+        wait_until "$STEP_TIMEOUT" "a window named '$1'" has_window "$1"
+        id="$(window "$1")"
+        [ -n "$id" ] || continue
+        if timeout 10 xdotool windowfocus --sync "$id" >/dev/null 2>&1 ||
+            xdotool windowfocus "$id" >/dev/null 2>&1; then
+            return 0
+        fi
+    done
+    fail "could not focus '$1'"
 }
 
 MAIN='^Sonvex - '
