@@ -4,6 +4,8 @@
 #include <sched.h>
 #include <sys/prctl.h>
 
+#include "realtimekit.h"
+
 namespace platform {
 
 namespace {
@@ -12,12 +14,28 @@ namespace {
 constexpr int kRealtimePriority = 40;
 }  // namespace
 
-bool RaiseCurrentThreadPriority() {
+PriorityGrant RaiseCurrentThreadPriority() {
     // Timer slack of 1 ns: a periodic sleeper should not be woken up to 50 us late.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     sched_param param{};
     param.sched_priority = kRealtimePriority;
-    return pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0;
+    if (pthread_setschedparam(pthread_self(), SCHED_RR, &param) == 0) {
+        return PriorityGrant::Realtime;
+    }
+    return RealtimeKitMakeThreadRealtime(kRealtimePriority) ? PriorityGrant::RealtimeKit
+                                                            : PriorityGrant::Normal;
+}
+
+const char* PriorityGrantText(PriorityGrant grant) {
+    switch (grant) {
+        case PriorityGrant::Realtime:
+            return "real-time";
+        case PriorityGrant::RealtimeKit:
+            return "real-time through RealtimeKit";
+        case PriorityGrant::Normal:
+            break;
+    }
+    return "normal priority";
 }
 
 }  // namespace platform

@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libavcodec-dev libavutil-dev libswresample-dev libsqlite3-dev
+  qt6-base-dev libavcodec-dev libavutil-dev libswresample-dev libsqlite3-dev libsystemd-dev
   fp-utils
   xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev
   lame sox libsox-fmt-mp3 ffmpeg tshark
