@@ -4,10 +4,6 @@
 
 namespace {
 
-// Every sender assembles its datagram here (header, then payload), so SendPacket serves one
-// thread at a time. The header is rewritten in full for every packet.
-uint8_t s_packet[RtpProcessor::kPacketBufferBytes];
-
 // RFC 3550 5.1: version 2, no padding, no extension, no CSRC.
 constexpr uint8_t kVersionByte = 0x80;
 constexpr uint8_t kMarkerBit = 0x80;
@@ -27,9 +23,13 @@ void PutBigEndian32(uint8_t* out, uint32_t value) {
 
 }  // namespace
 
+RtpProcessor::RtpProcessor() : m_packet(new uint8_t[kPacketBufferBytes]()) {}
+
+RtpProcessor::~RtpProcessor() = default;
+
 int RtpProcessor::SendPacket(const uint8_t* payload, int length, uint32_t ip, int port,
                              int payloadType) {
-    // A payload the shared buffer cannot hold is refused before anything moves.
+    // A payload the packet buffer cannot hold is refused before anything moves.
     if (length < 0 || length > kMaxPayloadBytes || (payload == nullptr && length > 0)) {
         return -1;
     }
@@ -39,23 +39,31 @@ int RtpProcessor::SendPacket(const uint8_t* payload, int length, uint32_t ip, in
         m_socket.Open();
     }
     m_socketReady = m_socket.IsOpen() ? 1 : 0;
-
-    if (length > 0) {
-        std::memcpy(s_packet + kHeaderBytes, payload, static_cast<size_t>(length));
+    const auto port16 = static_cast<uint16_t>(port & 0xFFFF);
+    if (m_socketReady != 0 && !m_socket.IsConnectedTo(ip, port16)) {
+        m_socket.Connect(ip, port16);  // refused (no route): tried again on the next packet
     }
-    s_packet[0] = kVersionByte;
-    s_packet[1] = static_cast<uint8_t>(((m_firstPacket & 1) != 0 ? kMarkerBit : 0) |
-                                       (static_cast<uint32_t>(payloadType) & kPayloadTypeMask));
+
+    uint8_t* packet = m_packet.get();
+    if (length > 0) {
+        std::memcpy(packet + kHeaderBytes, payload, static_cast<size_t>(length));
+    }
+    packet[0] = kVersionByte;
+    packet[1] = static_cast<uint8_t>(((m_firstPacket & 1) != 0 ? kMarkerBit : 0) |
+                                     (static_cast<uint32_t>(payloadType) & kPayloadTypeMask));
     ++m_sequence;
-    PutBigEndian16(s_packet + 2, m_sequence & 0xFFFF);
+    PutBigEndian16(packet + 2, m_sequence & 0xFFFF);
     // The timestamp counts payload bytes sent before this packet: one byte per sample of
     // 8-bit mono G.711, so a sample clock at the output rate (RFC 3551 4.5.14).
-    PutBigEndian32(s_packet + 4, m_timestamp);
+    PutBigEndian32(packet + 4, m_timestamp);
     m_timestamp += static_cast<uint32_t>(length);
-    PutBigEndian32(s_packet + 8, m_ssrc);
+    PutBigEndian32(packet + 8, m_ssrc);
     m_firstPacket = 0;
 
     // Counters advance even when the send fails: the packet counts as gone.
-    return m_socket.SendTo(s_packet, static_cast<size_t>(length) + kHeaderBytes, ip,
-                           static_cast<uint16_t>(port & 0xFFFF));
+    const int sent = m_socket.Send(packet, static_cast<size_t>(length) + kHeaderBytes);
+    if (sent < 0) {
+        ++m_sendErrors;
+    }
+    return sent;
 }

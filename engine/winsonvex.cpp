@@ -66,7 +66,7 @@ WinSonvex::WinSonvex() {
         acmMetrics(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, &m_maxFormatSize);
         for (int i = 0; i < kSenderCount; ++i) {
             const auto n = static_cast<uint32_t>(i + 5);
-            m_rtp[static_cast<size_t>(i)].m_ssrc = n * n;
+            m_rtp[static_cast<size_t>(i)].SetSsrc(n * n);
         }
     }
 }

@@ -333,7 +333,7 @@ public:
     BenchPoster(StreamingShared& shared, WinSonvex& engine) : m_shared(shared), m_engine(engine) {}
     void PostStatus(uintptr_t w, intptr_t l) override {
         if (w == kFileStarted) {
-            m_starts.push_back(m_engine.Sender(0).m_sequence + 1);  // worker thread
+            m_starts.push_back(m_engine.Sender(0).Sequence() + 1);  // worker thread
         }
         if (w == kStreamingEnded || (w == kFileStarted && (l & kOpenFailureMark) != 0)) {
             m_shared.m_bStreaming.store(false, std::memory_order_release);

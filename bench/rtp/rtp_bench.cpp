@@ -101,7 +101,7 @@ int main() {
 
     auto senders = std::make_unique<std::array<RtpProcessor, kFanOut>>();
     for (int i = 0; i < kFanOut; ++i) {
-        (*senders)[static_cast<size_t>(i)].m_ssrc = static_cast<uint32_t>((i + 5) * (i + 5));
+        (*senders)[static_cast<size_t>(i)].SetSsrc(static_cast<uint32_t>((i + 5) * (i + 5)));
         (*senders)[static_cast<size_t>(i)].SendPacket(payload.data(), kPayloadBytes, ip, port, 0);
     }
     sink.Drain();

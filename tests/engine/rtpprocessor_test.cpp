@@ -63,11 +63,11 @@ class RtpPayloadType : public RtpFixture, public ::testing::WithParamInterface<i
 TEST_P(RtpPayloadType, FirstPacketsCarryMarkerSequenceAndTimestamp) {
     const int pt = GetParam();
     RtpProcessor sender;
-    EXPECT_EQ(sender.m_socketReady, 0) << "no socket before the first packet";
+    EXPECT_FALSE(sender.SocketReady()) << "no socket before the first packet";
 
     const auto first = Payload(160, 1);
     EXPECT_EQ(Send(sender, first, pt), 172);
-    EXPECT_EQ(sender.m_socketReady, 1);
+    EXPECT_TRUE(sender.SocketReady());
     EXPECT_EQ(Next(), Expected(true, pt, 1, 0, RtpProcessor::kDefaultSsrc, first));
 
     const auto second = Payload(160, 2);
@@ -78,8 +78,9 @@ TEST_P(RtpPayloadType, FirstPacketsCarryMarkerSequenceAndTimestamp) {
     const auto third = Payload(320, 3);
     EXPECT_EQ(Send(sender, third, pt), 332);
     EXPECT_EQ(Next(), Expected(false, pt, 3, 320, RtpProcessor::kDefaultSsrc, third));
-    EXPECT_EQ(sender.m_sequence, 3u);
-    EXPECT_EQ(sender.m_timestamp, 640u);
+    EXPECT_EQ(sender.Sequence(), 3u);
+    EXPECT_EQ(sender.Timestamp(), 640u);
+    EXPECT_EQ(sender.SendErrors(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(G711, RtpPayloadType, ::testing::Values(kPcmu, kPcma),
@@ -99,15 +100,8 @@ TEST_F(RtpFixture, PayloadTypeAndPortUseOnlyTheirLowBits) {
 
 TEST_F(RtpFixture, SequenceWrapsAfter65535Packets) {
     RtpProcessor sender;
+    sender.SetCountersForTest(65534, 65534, false);
     const auto payload = Payload(1, 0);
-    {
-        // The first 65534 packets go to a receiver that never reads (overflow is dropped).
-        UdpReceiver sink;
-        ASSERT_TRUE(sink.Ok());
-        for (int i = 0; i < 65534; ++i) {
-            sender.SendPacket(payload.data(), 1, UdpReceiver::LoopbackIp(), sink.Port(), kPcmu);
-        }
-    }
     ASSERT_EQ(Send(sender, payload, kPcmu), 13);
     EXPECT_EQ(Next(), Expected(false, kPcmu, 65535, 65534, RtpProcessor::kDefaultSsrc, payload));
     ASSERT_EQ(Send(sender, payload, kPcmu), 13);
@@ -118,8 +112,7 @@ TEST_F(RtpFixture, SequenceWrapsAfter65535Packets) {
 
 TEST_F(RtpFixture, TimestampWrapsModulo2To32) {
     RtpProcessor sender;
-    sender.m_firstPacket = 0;
-    sender.m_timestamp = 0xFFFFFF00u;
+    sender.SetCountersForTest(0, 0xFFFFFF00u, false);
     const auto payload = Payload(0x180, 5);
     ASSERT_EQ(Send(sender, payload, kPcmu), 12 + 0x180);
     EXPECT_EQ(Next(), Expected(false, kPcmu, 1, 0xFFFFFF00u, RtpProcessor::kDefaultSsrc, payload));
@@ -130,8 +123,8 @@ TEST_F(RtpFixture, TimestampWrapsModulo2To32) {
 TEST_F(RtpFixture, TwoSendersDifferOnlyInSsrc) {
     RtpProcessor first;
     RtpProcessor second;
-    first.m_ssrc = 25;  // the engine's (index + 5)^2 for indexes 0 and 1
-    second.m_ssrc = 36;
+    first.SetSsrc(25);  // the engine's (index + 5)^2 for indexes 0 and 1
+    second.SetSsrc(36);
     for (int packet = 0; packet < 3; ++packet) {
         const auto payload = Payload(160, static_cast<uint8_t>(packet));
         ASSERT_EQ(Send(first, payload, kPcma), 172);
@@ -147,6 +140,47 @@ TEST_F(RtpFixture, TwoSendersDifferOnlyInSsrc) {
     }
 }
 
+// A closed port answers with ICMP port unreachable, which the connected socket reports on a
+// later send. The sender counts the refused sends and carries on; the senders of the other
+// destinations, before and after it in the fan-out, lose nothing.
+TEST_F(RtpFixture, ARefusedDestinationDisturbsNoOtherSender) {
+    uint16_t closedPort = 0;
+    {
+        UdpReceiver gone;
+        ASSERT_TRUE(gone.Ok());
+        closedPort = gone.Port();
+    }
+    UdpReceiver third;
+    ASSERT_TRUE(third.Ok());
+    RtpProcessor before;
+    RtpProcessor refused;
+    RtpProcessor after;
+    constexpr int kPackets = 20;
+    for (int k = 0; k < kPackets; ++k) {
+        const auto payload = Payload(160, static_cast<uint8_t>(k));
+        const auto expected =
+            Expected(k == 0, kPcmu, static_cast<uint16_t>(k + 1), static_cast<uint32_t>(k * 160),
+                     RtpProcessor::kDefaultSsrc, payload);
+        ASSERT_EQ(Send(before, payload, kPcmu), 172);
+        refused.SendPacket(payload.data(), 160, UdpReceiver::LoopbackIp(), closedPort, kPcmu);
+        ASSERT_EQ(
+            after.SendPacket(payload.data(), 160, UdpReceiver::LoopbackIp(), third.Port(), kPcmu),
+            172);
+        EXPECT_EQ(Next(), expected);
+        EXPECT_EQ(third.Receive().value_or(std::vector<uint8_t>{}), expected);
+    }
+    EXPECT_GT(refused.SendErrors(), 0u);
+    EXPECT_LT(refused.SendErrors(), static_cast<uint64_t>(kPackets));
+    EXPECT_EQ(refused.Sequence(), static_cast<uint32_t>(kPackets)) << "counted as gone";
+    EXPECT_EQ(before.SendErrors() + after.SendErrors(), 0u);
+
+    // Re-targeted at a listening port, the same sender delivers the next packet.
+    const auto payload = Payload(160, 99);
+    ASSERT_EQ(Send(refused, payload, kPcmu), 172);
+    EXPECT_EQ(Next(), Expected(false, kPcmu, kPackets + 1, kPackets * 160,
+                               RtpProcessor::kDefaultSsrc, payload));
+}
+
 TEST_F(RtpFixture, PayloadBeyondThePacketBufferIsRefusedUntouched) {
     RtpProcessor sender;
     std::vector<uint8_t> payload = Payload(RtpProcessor::kMaxPayloadBytes + 1, 3);
@@ -157,9 +191,9 @@ TEST_F(RtpFixture, PayloadBeyondThePacketBufferIsRefusedUntouched) {
     EXPECT_EQ(sender.SendPacket(nullptr, 10, UdpReceiver::LoopbackIp(), m_receiver.Port(), kPcmu),
               -1);
     EXPECT_FALSE(m_receiver.Receive(100).has_value());
-    EXPECT_EQ(sender.m_sequence, 0u);
-    EXPECT_EQ(sender.m_timestamp, 0u);
-    EXPECT_EQ(sender.m_firstPacket, 1);
+    EXPECT_EQ(sender.Sequence(), 0u);
+    EXPECT_EQ(sender.Timestamp(), 0u);
+    EXPECT_TRUE(sender.FirstPacketPending());
 
     // The largest payload that fits fills the 8000-byte buffer exactly.
     payload.pop_back();

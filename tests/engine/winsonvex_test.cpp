@@ -57,9 +57,9 @@ TEST(EngineConstruction, GainFollowsTheVolumeInDecibels) {
 }
 
 TEST_F(EngineTest, SendersCarryTheirSsrcs) {
-    EXPECT_EQ(engine->Sender(0).m_ssrc, 25u);
-    EXPECT_EQ(engine->Sender(1).m_ssrc, 36u);
-    EXPECT_EQ(engine->Sender(99).m_ssrc, 10816u);
+    EXPECT_EQ(engine->Sender(0).Ssrc(), 25u);
+    EXPECT_EQ(engine->Sender(1).Ssrc(), 36u);
+    EXPECT_EQ(engine->Sender(99).Ssrc(), 10816u);
 }
 
 // Packets of one-second chunks of 44.1 kHz stereo PCM at every packetization time: the

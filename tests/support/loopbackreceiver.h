@@ -27,6 +27,8 @@ public:
     std::vector<std::vector<uint8_t>> TakeAll();
     // Discards whatever is queued.
     void Drain();
+    // The socket, for tests that read what arrives with a datagram (its TOS byte).
+    int Descriptor() const { return m_fd; }
 
 private:
     int m_fd = -1;

@@ -1,11 +1,13 @@
 #pragma once
 // Turns one packet of G.711 payload into an RTP datagram (RFC 3550 fixed header, RFC 3551
 // payload types 0 PCMU and 8 PCMA) and sends it over UDP to one destination. Each sender
-// keeps its own sequence number, timestamp, first-packet marker, SSRC and socket; counters
-// are never reset. All senders assemble datagrams in one shared static buffer, so SendPacket
-// must be called from one thread at a time (the streaming worker). No allocation per packet.
+// keeps its own sequence number, timestamp, first-packet marker, SSRC, socket and packet
+// buffer (allocated once, with the sender); counters are never reset. Senders share
+// nothing, so different senders may send from different threads; one sender serves one
+// thread at a time. No allocation per packet.
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/udpsocket.h"
 
@@ -16,21 +18,46 @@ public:
     static constexpr int kPacketBufferBytes = 8000;
     static constexpr int kMaxPayloadBytes = kPacketBufferBytes - kHeaderBytes;  // 7988
 
-    RtpProcessor() = default;
+    RtpProcessor();
     RtpProcessor(const RtpProcessor&) = delete;
     RtpProcessor& operator=(const RtpProcessor&) = delete;
-    virtual ~RtpProcessor() = default;  // the socket member closes itself
+    virtual ~RtpProcessor();  // the socket closes itself
 
     // Sends payload[0..length) to ip (network byte order) : port (host byte order, low 16
-    // bits) with the given payload type (low 7 bits). Returns the bytes sent, or -1 when the
-    // send failed. A payload longer than kMaxPayloadBytes, or negative, is refused: returns
-    // -1, nothing is sent and no counter moves.
+    // bits) with the given payload type (low 7 bits). The socket is opened on first use and
+    // connected to the destination, again only when the destination changes. Returns the
+    // bytes sent, or -1 when the send failed: the counters advance as if the packet had
+    // gone out, SendErrors() counts it, and the next packet is tried normally (a destination
+    // whose port is closed refuses every other datagram this way). A payload longer than
+    // kMaxPayloadBytes, or negative, is refused: returns -1, nothing is sent, nothing moves.
     int SendPacket(const uint8_t* payload, int length, uint32_t ip, int port, int payloadType);
 
+    uint32_t Ssrc() const { return m_ssrc; }
+    void SetSsrc(uint32_t ssrc) { m_ssrc = ssrc; }
+    uint32_t Sequence() const { return m_sequence; }    // packets sent so far
+    uint32_t Timestamp() const { return m_timestamp; }  // payload bytes sent so far, mod 2^32
+    bool FirstPacketPending() const { return m_firstPacket != 0; }
+    bool SocketReady() const { return m_socketReady != 0; }
+    // Packets that could not be handed to the network (refused, unreachable, queue full).
+    uint64_t SendErrors() const { return m_sendErrors; }
+    const platform::UdpSocket& Socket() const { return m_socket; }
+
+#ifdef SONVEX_TESTING
+    // Lets tests start the counters near their wrap points.
+    void SetCountersForTest(uint32_t sequence, uint32_t timestamp, bool firstPacket) {
+        m_sequence = sequence;
+        m_timestamp = timestamp;
+        m_firstPacket = firstPacket ? 1 : 0;
+    }
+#endif
+
+private:
     uint32_t m_ssrc = kDefaultSsrc;  // the engine sets (index + 5)^2
-    uint32_t m_sequence = 0;         // packets sent so far; the wire carries its low 16 bits
+    uint32_t m_sequence = 0;         // the wire carries its low 16 bits
     int m_firstPacket = 1;           // marker goes out on the very first packet only
     int m_socketReady = 0;           // 1 while the socket is open; opened on first send
-    uint32_t m_timestamp = 0;        // payload bytes sent so far, modulo 2^32
+    uint32_t m_timestamp = 0;
+    uint64_t m_sendErrors = 0;
     platform::UdpSocket m_socket;
+    std::unique_ptr<uint8_t[]> m_packet;  // kPacketBufferBytes: header, then payload
 };

@@ -1,30 +1,66 @@
 #pragma once
-// A send-only IPv4 UDP socket, opened on first use and closed on destruction. Used by one
-// thread at a time.
+// A send-only IPv4 UDP socket for one destination at a time, closed on destruction. It is
+// connected to its destination: a send then needs no route lookup, and an ICMP error from
+// that destination (a closed port answers "port unreachable") comes back as a failed send
+// of this socket only. Datagrams are marked DSCP EF by default. Used by one thread at a time.
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
 class UdpSocket {
 public:
+    // The IPv4 TOS byte carrying DSCP 46, Expedited Forwarding (RFC 2474, RFC 3246), the
+    // class for real-time media.
+    static constexpr int kTosExpeditedForwarding = 46 << 2;  // 0xB8
+    static constexpr int kDefaultMulticastTtl = 1;           // the local network only
+
     UdpSocket() = default;
     UdpSocket(const UdpSocket&) = delete;
     UdpSocket& operator=(const UdpSocket&) = delete;
     ~UdpSocket();
 
-    // Creates the socket; false on failure (sends then fail until a later Open succeeds).
+    // Creates the socket and applies the options below; false on failure (sends then fail
+    // until a later Open succeeds). True at once when already open.
     bool Open();
     bool IsOpen() const { return m_fd >= 0; }
-    // One datagram to ip (network byte order) : port (host byte order). Returns the bytes
-    // sent or -1. Never blocks for long: the socket is non-blocking and a full send buffer
-    // drops the datagram.
-    int SendTo(const void* data, size_t length, uint32_t ip, uint16_t port);
+    // Targets ip (network byte order) : port (host byte order). Connecting again with
+    // another destination re-targets the socket. False when the socket is not open or the
+    // system refuses (no route); the socket is then connected to nothing.
+    bool Connect(uint32_t ip, uint16_t port);
+    bool IsConnectedTo(uint32_t ip, uint16_t port) const {
+        return m_connected && m_ip == ip && m_port == port;
+    }
+    // One datagram to the connected destination. Returns the bytes sent or -1. Never blocks
+    // for long: the socket is non-blocking and a full send queue drops the datagram. A
+    // destination that refused an earlier datagram makes one send fail (ECONNREFUSED).
+    int Send(const void* data, size_t length);
     void Close();
 
+    // Options, kept across Close and Open and applied at once to an open socket. Each
+    // returns false when the system refuses it (the setting is kept for the next Open).
+    // The TOS byte of every datagram (kTosExpeditedForwarding unless changed).
+    bool SetTos(int tos);
+    // Hop limit of datagrams to multicast groups.
+    bool SetMulticastTtl(int ttl);
+    // The interface multicast datagrams leave by, by name; empty: the routing table's choice.
+    // An unknown name is refused.
+    bool SetMulticastInterface(const std::string& name);
+
 private:
+    bool ApplyTos() const;
+    bool ApplyMulticastTtl() const;
+    bool ApplyMulticastInterface() const;
+
     int m_fd = -1;
+    bool m_connected = false;
+    uint32_t m_ip = 0;
+    uint16_t m_port = 0;
+    int m_tos = kTosExpeditedForwarding;
+    int m_multicastTtl = kDefaultMulticastTtl;
+    std::string m_multicastInterface;
 };
 
 }  // namespace platform
