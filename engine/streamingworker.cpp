@@ -1,89 +1,79 @@
-#include "engine/streamingworker.h"
+// The streaming worker's thread routine: plays the playlist entry after entry, one packet
+// per tick, until the list is done (loop mode off) or the streaming flag is cleared.
 
 #include <vector>
 
-#include "platform/autoresetevent.h"
-#include "platform/mmtimer.h"
-#include "platform/threadpriority.h"
+#include "engine/periodicticks.h"
+#include "engine/streamingsession.h"
 
 namespace {
 
 constexpr uint32_t kTickTimeoutMs = 5000;
 constexpr uint32_t kReportIntervalMs = 1000;
-// A pass in which no entry opened waited on no timer; pause before the next one so that a
-// real-time worker leaves the processor to the UI thread, which ends the run on the marked
+// A pass in which no entry opened waited on no tick; pause before the next one so that a
+// real-time worker leaves the processor to the owner, which ends the run on the failure
 // report.
-constexpr uint32_t kFailedPassPauseMs = 250;
-
-// The flags are written by the UI thread; acquire pairs with the release in Start so that
-// the playlist edits made before it are visible here.
-bool Streaming(const StreamingShared& shared) {
-    return shared.m_bStreaming.load(std::memory_order_acquire);
-}
+constexpr int64_t kFailedPassPauseNs = 250000000;
 
 }  // namespace
 
-unsigned StreamingWorker(StreamingShared& shared) {
-    platform::RaiseCurrentThreadPriority();  // refused: carry on at normal priority
-    platform::AutoResetEvent event;
-    platform::MmTimer timer;
-    Playlist& playlist = *shared.playlist;
-    WinSonvex& engine = *shared.engine;
-    StatusPoster& poster = *shared.poster;
+void StreamingSession::StreamingWorker() {
+    // Refused everywhere: the worker carries on at normal priority.
+    m_workerPriority.store(platform::RaiseCurrentThreadPriority(), std::memory_order_release);
+    PeriodicTicks ticks(*m_ticks);
 
     for (;;) {
         bool anyOpened = false;
-        for (size_t index = 0; Streaming(shared); ++index) {
+        for (size_t index = 0; Streaming(); ++index) {
             PlaylistFile entry;
             std::vector<RtpDestination> destinations;
             {
-                std::lock_guard<std::mutex> lock(shared.entryLock);
-                if (index >= playlist.Files.size()) {
+                std::lock_guard<std::mutex> lock(m_entryLock);
+                if (index >= m_playlist.Files.size()) {
                     break;
                 }
-                entry = playlist.Files[index];
-                destinations = playlist.Destinations;
+                entry = m_playlist.Files[index];
+                destinations = m_playlist.Destinations;
             }
-            const auto lParam = static_cast<intptr_t>(index);
-            if (entry.Valid == 0 || !engine.OpenEntry(entry, destinations)) {
-                poster.PostStatus(kFileStarted, lParam | kOpenFailureMark);
+            if (entry.Valid == 0 || !m_engine.OpenEntry(entry, destinations)) {
+                m_poster.PostStatus(StreamingStatus::OpenFailed(index));
                 continue;
             }
             anyOpened = true;
-            poster.PostStatus(kFileStarted, lParam);
-            // OpenEntry refuses a packetization time of 0 or below.
+            m_poster.PostStatus(StreamingStatus::FileStarted(index));
+            // OpenEntry refuses a packetization time of 0 or below. A fresh schedule: no
+            // tick of the previous entry stays pending.
             const auto period = static_cast<uint32_t>(entry.DstPacketization);
-            timer.SetEvent(period, event);  // a failure ends the entry through the time-out
+            ticks.Arm(period);
 
             uint32_t elapsedMs = 0;
-            if (Streaming(shared)) {
-                while (!engine.EndOfSource()) {
-                    if (event.Wait(kTickTimeoutMs) != platform::WaitResult::Signaled) {
+            if (Streaming()) {
+                // The end of the source is tested before each wait: the tick that found it
+                // sent nothing, and no further tick is waited for.
+                while (!m_engine.EndOfSource()) {
+                    if (ticks.Wait(kTickTimeoutMs) != TickWait::Tick) {
                         break;
                     }
-                    engine.ProducePacket();
+                    m_engine.ProducePacket();
                     elapsedMs += period;
                     if (elapsedMs >= kReportIntervalMs) {
-                        poster.PostStatus(kSecondElapsed, lParam);
+                        m_poster.PostStatus(StreamingStatus::SecondElapsed(index));
                         elapsedMs = 0;  // the excess is dropped
                     }
-                    if (!Streaming(shared)) {
+                    if (!Streaming()) {
                         break;
                     }
                 }
             }
-            timer.Kill();
-            event.Reset();  // a tick that fired before the kill must not start the next entry
-            engine.CloseEntry();
-            poster.PostStatus(kFileFinished, entry.Source.durationSeconds);
+            m_engine.CloseEntry();
+            m_poster.PostStatus(StreamingStatus::FileFinished(entry.Source.durationSeconds));
         }
-        if (!shared.m_bLoopMode.load(std::memory_order_acquire) || !Streaming(shared)) {
+        if (!m_bLoopMode.load(std::memory_order_relaxed) || !Streaming()) {
             break;
         }
         if (!anyOpened) {
-            event.Wait(kFailedPassPauseMs);  // nothing signals it now: a plain pause
+            m_ticks->SleepUntilNs(m_ticks->NowNs() + kFailedPassPauseNs);
         }
     }
-    poster.PostStatus(kStreamingEnded, 0);
-    return 0;
+    m_poster.PostStatus(StreamingStatus::Ended());
 }

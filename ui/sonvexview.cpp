@@ -132,13 +132,7 @@ QString PaneText(const QString& text) {
 
 }  // namespace
 
-// The engine's thread routine (engine/streamingworker.cpp); returns 0.
-unsigned StreamingWorker(StreamingShared& shared);
-
 CSonvexView::CSonvexView(QWidget* parent) : QWidget(parent) {
-    m_shared.playlist = &m_playlist;
-    m_shared.engine = &m_engine;
-    m_shared.poster = &m_poster;
     BuildForm();
     UpdateData();
     // Tray "E&xit" ends the event loop without closing the frame: the worker stops then.
@@ -149,7 +143,7 @@ CSonvexView::CSonvexView(QWidget* parent) : QWidget(parent) {
 }
 
 CSonvexView::~CSonvexView() {
-    // The engine, playlist and shared state are members: the worker must be gone first.
+    // The engine and playlist are members: the worker must be gone first.
     ShutdownStreaming();
 }
 
@@ -538,7 +532,7 @@ void CSonvexView::ShowSelection() {
         if (Probe(copy, description)) {
             {
                 // The worker may be copying entries out of Files right now.
-                const std::lock_guard lock(m_shared.entryLock);
+                const std::lock_guard lock(m_session.EntryLock());
                 m_playlist.FileAt(index) = copy;
             }
             m_strDescription = QString::fromStdString(description);
@@ -854,46 +848,45 @@ void CSonvexView::OnDestinationSelChange() {
 // ---- streaming -------------------------------------------------------------------------
 
 void CSonvexView::OnStartStreaming() {
-    if (m_fileList->count() == 0 || m_worker.joinable() || IsStreaming()) {
+    if (m_fileList->count() == 0) {
         return;
     }
-    m_bStopping = false;
-    // Release: the worker's acquire of the flag sees every playlist edit made before Start.
-    m_shared.m_bStreaming.store(true, std::memory_order_release);
-    m_worker = std::thread([this] { StreamingWorker(m_shared); });
+    // Refused while the previous worker has not reported its end.
+    if (m_session.Start()) {
+        m_bStopping = false;
+    }
 }
 
 void CSonvexView::OnStop() {
     m_bStopping = true;
-    m_shared.m_bStreaming.store(false, std::memory_order_release);
+    m_session.Stop();
 }
 
 void CSonvexView::OnLoopMode() {
-    m_shared.m_bLoopMode.store(!LoopMode(), std::memory_order_relaxed);
+    m_session.SetLoopMode(!LoopMode());
     ShowVolumeAndLoop();
 }
 
 void CSonvexView::ShutdownStreaming() {
-    if (!m_worker.joinable()) {
+    if (!m_session.IsRunning()) {
         return;
     }
-    m_shared.m_bStreaming.store(false, std::memory_order_release);
-    // Bounded: the worker notices the flag after its current tick, and each of its waits
-    // ends within the timer's 5000 ms time-out.
-    m_worker.join();
+    // Bounded: the worker notices the flag after its current tick, one period away.
+    m_session.Shutdown();
     // Its reports refer to a run that is over; the view may be going away.
     QCoreApplication::removePostedEvents(this, StreamingEvent::kType);
 }
 
 long CSonvexView::OnStreamingStatus(uintptr_t wParam, intptr_t lParam) {
-    const auto index = static_cast<size_t>(lParam & 0xFFFF);
+    const StreamingStatus status = StreamingStatus::Decode(wParam, lParam);
+    const size_t index = status.index;
     const PlaylistFile* entry =
         index < m_playlist.FileCount() ? &m_playlist.FileAt(index) : nullptr;
     const QString streamingText =
         QStringLiteral("Streaming: ") + (entry ? fixedtext::FromFixed(entry->Name) : QString());
-    switch (wParam) {
+    switch (status.code) {
         case kFileStarted:
-            if (((lParam >> 16) & 0xFFFF) != 0) {
+            if (status.openFailed) {
                 SetStatusText(kStreamFailedText);
                 m_bFailureShown = true;
                 if (entry != nullptr) {
@@ -931,18 +924,16 @@ long CSonvexView::OnStreamingStatus(uintptr_t wParam, intptr_t lParam) {
             UpdateData();
             break;
         case kFileFinished:
-            m_progress->setValue(
-                static_cast<int>(std::clamp<intptr_t>(lParam, 0, m_progress->maximum())));
+            m_progress->setValue(static_cast<int>(
+                std::clamp<intptr_t>(status.durationSeconds, 0, m_progress->maximum())));
             break;
         case kStreamingEnded:
             m_progress->setValue(0);
             m_nElapsedSeconds = 0;
             UpdateData();
             OnStop();
-            // The worker is returning: join it so that Start can run a new one.
-            if (m_worker.joinable()) {
-                m_worker.join();
-            }
+            // The worker is returning: collect it so that Start can run a new one.
+            m_session.Wait();
             m_bStopping = false;
             if (!m_bFailureShown) {
                 SetStatusText(QString());  // "Ready"

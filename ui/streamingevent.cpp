@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 
-void StreamingEventPoster::PostStatus(uintptr_t wParam, intptr_t lParam) {
+void StreamingEventPoster::PostStatus(const StreamingStatus& status) {
     // postEvent is thread-safe and takes ownership; the event queue keeps posting order.
-    QCoreApplication::postEvent(m_receiver, new StreamingEvent(wParam, lParam));
+    QCoreApplication::postEvent(m_receiver, new StreamingEvent(status.WParam(), status.LParam()));
 }

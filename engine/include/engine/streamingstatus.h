@@ -1,25 +1,73 @@
 #pragma once
-// The progress protocol between the streaming worker and the main view. The worker never
-// calls the view: it posts (wParam, lParam) pairs through StatusPoster, which the UI turns
-// into posted events of type WM_STREAMING_STATUS on the UI thread.
+// The progress protocol between the streaming worker and its owner. The worker reports
+// through StatusPoster, never calling the owner directly. On the wire (the WM_STREAMING_STATUS
+// messages the main view receives) a report is a (wParam, lParam) pair: wParam the code,
+// lParam the entry index in its low 16 bits, or the entry's duration for code 2, with the
+// open-failure mark in bit 16 of code 0. StreamingStatus is that report decoded.
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr unsigned kWmUser = 0x0400;
 constexpr unsigned WM_STREAMING_STATUS = kWmUser + 100;  // 1124
 
 enum StreamingStatusCode : uintptr_t {
-    kFileStarted = 0,     // lParam: entry index, OR kOpenFailureMark when it could not open
-    kSecondElapsed = 1,   // lParam: entry index
-    kFileFinished = 2,    // lParam: the entry's duration in whole seconds
-    kStreamingEnded = 3,  // lParam: 0
+    kFileStarted = 0,     // the entry opened (or, marked, could not be opened)
+    kSecondElapsed = 1,   // another second of ticks of the entry
+    kFileFinished = 2,    // the entry's packets have ended and it is closed
+    kStreamingEnded = 3,  // the worker is returning
 };
 
-constexpr intptr_t kOpenFailureMark = 0x10000;  // bit 16; the view tests the whole high word
+constexpr intptr_t kOpenFailureMark = 0x10000;  // bit 16 of lParam; the whole high word is tested
+
+struct StreamingStatus {
+    StreamingStatusCode code = kStreamingEnded;
+    size_t index = 0;              // codes 0 and 1: the entry's position in the file list
+    bool openFailed = false;       // code 0: the entry was not valid or could not be opened
+    intptr_t durationSeconds = 0;  // code 2: the entry's duration in whole seconds
+
+    static constexpr StreamingStatus FileStarted(size_t entry) {
+        return {kFileStarted, entry, false, 0};
+    }
+    static constexpr StreamingStatus OpenFailed(size_t entry) {
+        return {kFileStarted, entry, true, 0};
+    }
+    static constexpr StreamingStatus SecondElapsed(size_t entry) {
+        return {kSecondElapsed, entry, false, 0};
+    }
+    static constexpr StreamingStatus FileFinished(intptr_t seconds) {
+        return {kFileFinished, 0, false, seconds};
+    }
+    static constexpr StreamingStatus Ended() { return {kStreamingEnded, 0, false, 0}; }
+
+    constexpr uintptr_t WParam() const { return code; }
+    // The index travels in 16 bits: a longer list shows the wrong row, never a false mark.
+    constexpr intptr_t LParam() const {
+        switch (code) {
+            case kFileStarted:
+            case kSecondElapsed:
+                return static_cast<intptr_t>(index & 0xFFFF) | (openFailed ? kOpenFailureMark : 0);
+            case kFileFinished:
+                return durationSeconds;
+            default:
+                return 0;
+        }
+    }
+    // Any pair decodes; a code outside 0-3 keeps its value and means nothing.
+    static constexpr StreamingStatus Decode(uintptr_t wParam, intptr_t lParam) {
+        StreamingStatus status;
+        status.code = static_cast<StreamingStatusCode>(wParam);
+        const bool aboutAnEntry = wParam == kFileStarted || wParam == kSecondElapsed;
+        status.index = aboutAnEntry ? static_cast<size_t>(lParam & 0xFFFF) : 0;
+        status.openFailed = wParam == kFileStarted && ((lParam >> 16) & 0xFFFF) != 0;
+        status.durationSeconds = wParam == kFileFinished ? lParam : 0;
+        return status;
+    }
+};
 
 class StatusPoster {
 public:
     virtual ~StatusPoster() = default;
-    // Must not block: called from the streaming worker at time-critical priority.
-    virtual void PostStatus(uintptr_t wParam, intptr_t lParam) = 0;
+    // Called on the streaming worker at real-time priority: must not block.
+    virtual void PostStatus(const StreamingStatus& status) = 0;
 };

@@ -294,9 +294,9 @@ TEST_F(ViewDestinationTest, StatusReportsDriveProgressElapsedAndStatusText) {
     AddFile(MakeWav("short.wav"));
     AddFile(MakeWav("long.wav", 185.0));
     ClickFile(0);
-    StreamingEventPoster poster(m_view);
+    // The messages as they arrive, in their wire form.
     const auto deliver = [&](uintptr_t code, intptr_t lParam) {
-        poster.PostStatus(code, lParam);
+        QCoreApplication::postEvent(m_view, new StreamingEvent(code, lParam));
         QCoreApplication::sendPostedEvents(m_view, StreamingEvent::kType);
     };
 

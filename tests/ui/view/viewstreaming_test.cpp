@@ -1,16 +1,15 @@
 // Real streaming runs driven through the main view: a worker thread, RTP datagrams on
-// 127.0.0.1, progress reports, volume changes mid-run, failure reports and shutdown.
+// 127.0.0.1, progress reports, volume changes mid-run, failure reports and shutdown. The
+// worker's ticks come from a clock the test releases tick by tick.
 
 #include <unistd.h>
 
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSlider>
 #include <QTimer>
-#include <chrono>
-#include <thread>
 
+#include "support/faketicksource.h"
 #include "ui/dlgdestination.h"
 #include "ui/volumedialog.h"
 #include "viewfixture.h"
@@ -20,6 +19,12 @@ namespace {
 
 class ViewStreamingTest : public ViewFixture {
 protected:
+    void SetUp() override {
+        ViewFixture::SetUp();
+        m_ticks.Hold();
+        ASSERT_TRUE(m_view->Session().SetTickSource(m_ticks));
+    }
+
     void AddLoopbackDestination() {
         const int port = m_receiver.Port();
         ASSERT_GT(port, 0);
@@ -35,17 +40,18 @@ protected:
         m_view->OnCommand(cmd::ID_ADD_DESTINATION);
     }
 
-    // Collects datagrams while the event loop runs, for about `ms`.
-    std::vector<std::vector<uint8_t>> Receive(int ms) {
+    // Lets `ticks` ticks pass and collects the datagrams they sent, while the event loop runs.
+    std::vector<std::vector<uint8_t>> Tick(int ticks, size_t datagrams) {
+        EXPECT_TRUE(m_ticks.ReleaseSleeps(ticks));
         std::vector<std::vector<uint8_t>> all;
         WaitFor(
             [&] {
                 for (auto& datagram : m_receiver.TakeAll()) {
                     all.push_back(std::move(datagram));
                 }
-                return false;
+                return all.size() >= datagrams;
             },
-            ms);
+            10000);
         return all;
     }
 
@@ -64,6 +70,7 @@ protected:
     }
 
     RtpReceiver m_receiver;
+    testsupport::FakeTickSource m_ticks;  // outlives the view's session
 };
 
 TEST_F(ViewStreamingTest, StreamsToLoopbackReportsProgressAndStopsBackToIdle) {
@@ -85,22 +92,24 @@ TEST_F(ViewStreamingTest, StreamsToLoopbackReportsProgressAndStopsBackToIdle) {
     EXPECT_TRUE(m_frame->Action(cmd::ID_STOP)->isEnabled());
     EXPECT_FALSE(m_frame->Action(cmd::ID_START_STREAMING)->isEnabled());
 
-    const auto datagrams = Receive(1600);
-    ASSERT_GT(datagrams.size(), 40u);  // 20 ms packets
-    EXPECT_LT(datagrams.size(), 120u);
+    // 1.6 s of 20 ms ticks: one packet each, and the first second reported.
+    const auto datagrams = Tick(80, 80);
+    ASSERT_EQ(datagrams.size(), 80u);
     EXPECT_EQ(datagrams[0].size(), 12u + 160u);
     EXPECT_EQ(datagrams[0][0], 0x80);         // RTP version 2
     EXPECT_EQ(datagrams[5][1] & 0x7F, 0);     // PCMU
     EXPECT_GT(MeanLevel(datagrams, 5), 500);  // the tone, not silence
+    ASSERT_TRUE(WaitFor([this] { return m_view->ElapsedSeconds() == 1; }, 10000));
     EXPECT_EQ(m_frame->MessageText(), QStringLiteral("Streaming: first.wav"));
-    EXPECT_GE(m_view->Progress()->value(), 1);
+    EXPECT_EQ(m_view->Progress()->value(), 1);
     EXPECT_EQ(m_view->Progress()->maximum(), 3);
-    EXPECT_GE(m_view->ElapsedSeconds(), 1);
 
-    // The next file follows; its row is selected.
+    // The next file follows the first's 149 packets and its exhausted tick; its row is
+    // selected.
+    EXPECT_EQ(Tick(70, 69).size(), 69u);
     ASSERT_TRUE(WaitFor(
         [this] { return m_frame->MessageText() == QStringLiteral("Streaming: second.wav"); },
-        4000));
+        10000));
     EXPECT_EQ(m_view->FileList()->currentRow(), 1);
 
     m_frame->OnCommand(cmd::ID_STOP);
@@ -111,7 +120,9 @@ TEST_F(ViewStreamingTest, StreamsToLoopbackReportsProgressAndStopsBackToIdle) {
         EXPECT_FALSE(Enabled(id)) << id;
     }
     EXPECT_TRUE(Enabled(cmd::ID_VOLUME));
-    ASSERT_TRUE(WaitForIdle(3000));
+    // The tick it was waiting for still sends its packet; then the run ends.
+    EXPECT_EQ(Tick(1, 1).size(), 1u);
+    ASSERT_TRUE(WaitForIdle(10000));
     EXPECT_EQ(m_frame->MessageText(), QStringLiteral("Ready"));
     EXPECT_EQ(m_view->Progress()->value(), 0);
     EXPECT_EQ(m_view->ElapsedSeconds(), 0);
@@ -120,14 +131,14 @@ TEST_F(ViewStreamingTest, StreamsToLoopbackReportsProgressAndStopsBackToIdle) {
         EXPECT_TRUE(Enabled(id)) << id;
     }
     EXPECT_TRUE(m_frame->Action(cmd::ID_START_STREAMING)->isEnabled());
-    m_receiver.Drain();
-    EXPECT_TRUE(Receive(200).empty());
+    EXPECT_TRUE(m_receiver.TakeAll().empty());
 
     // A second run starts cleanly on the same engine.
     m_frame->OnCommand(cmd::ID_START_STREAMING);
-    EXPECT_FALSE(Receive(300).empty());
+    EXPECT_EQ(Tick(15, 15).size(), 15u);
     m_frame->OnCommand(cmd::ID_STOP);
-    ASSERT_TRUE(WaitForIdle(3000));
+    EXPECT_EQ(Tick(1, 1).size(), 1u);
+    ASSERT_TRUE(WaitForIdle(10000));
 }
 
 TEST_F(ViewStreamingTest, VolumeChangedDuringStreamingLowersTheReceivedLevel) {
@@ -135,9 +146,10 @@ TEST_F(ViewStreamingTest, VolumeChangedDuringStreamingLowersTheReceivedLevel) {
     AddFile(MakeWav("tone.wav", 6.0, 8000));
     AddLoopbackDestination();
     m_frame->OnCommand(cmd::ID_START_STREAMING);
-    const double before = MeanLevel(Receive(700), 5);
+    const double before = MeanLevel(Tick(35, 35), 5);
     ASSERT_GT(before, 1000);
 
+    // Set between two ticks: every later packet carries the new gain.
     m_ui->AnswerDialog<CVolumeDialog>([](CVolumeDialog& dialog) {
         dialog.InitDialog();
         dialog.Slider()->setValue(-9);
@@ -146,13 +158,14 @@ TEST_F(ViewStreamingTest, VolumeChangedDuringStreamingLowersTheReceivedLevel) {
     });
     m_view->OnCommand(cmd::ID_VOLUME);
     EXPECT_TRUE(m_view->IsStreaming());
-    const double after = MeanLevel(Receive(700), 5);
+    const double after = MeanLevel(Tick(35, 35), 0);
     const double ratio = after / before;
-    EXPECT_GT(ratio, 0.28);  // 10^(-9/20) = 0.355
-    EXPECT_LT(ratio, 0.43);
+    EXPECT_GT(ratio, 0.32);  // 10^(-9/20) = 0.355
+    EXPECT_LT(ratio, 0.39);
 
     m_frame->OnCommand(cmd::ID_STOP);
-    ASSERT_TRUE(WaitForIdle(3000));
+    Tick(1, 1);
+    ASSERT_TRUE(WaitForIdle(10000));
 }
 
 TEST_F(ViewStreamingTest, AnEntryThatCannotBeOpenedEndsTheRunWithItsMessage) {
@@ -165,8 +178,11 @@ TEST_F(ViewStreamingTest, AnEntryThatCannotBeOpenedEndsTheRunWithItsMessage) {
     OpenPlaylist(QStringLiteral("broken"));  // the first entry is now invalid
     ASSERT_EQ(m_view->CurrentPlaylist().Files.at(0).Valid, 0);
 
+    // The worker may open the second entry before the view has handled the failure: its
+    // ticks come at once.
+    m_ticks.RunFree();
     m_frame->OnCommand(cmd::ID_START_STREAMING);
-    ASSERT_TRUE(WaitForIdle(4000));
+    ASSERT_TRUE(WaitForIdle(10000));
     // Still in view after the worker's last reports, whatever it sent after the failure.
     EXPECT_EQ(m_frame->MessageText(),
               QStringLiteral("Failed to stream, check the file and audio codecs"));
@@ -179,18 +195,16 @@ TEST_F(ViewStreamingTest, QuittingTheApplicationWhileStreamingStopsTheWorker) {
     AddFile(MakeWav("tone.wav", 4.0));
     AddLoopbackDestination();
     m_frame->OnCommand(cmd::ID_START_STREAMING);
-    ASSERT_FALSE(Receive(300).empty());
+    ASSERT_EQ(Tick(15, 15).size(), 15u);
 
-    // As the tray's "E&xit" does: the event loop ends without closing the frame.
-    QTimer::singleShot(200, [] { QCoreApplication::quit(); });
-    QElapsedTimer timer;
-    timer.start();
+    // As the tray's "E&xit" does: the event loop ends without closing the frame. The ticks
+    // keep coming, as real ones would, while the view waits for the worker.
+    m_ticks.RunFree();
+    QTimer::singleShot(0, [] { QCoreApplication::quit(); });
     QCoreApplication::exec();
     EXPECT_FALSE(m_view->IsWorkerRunning());
     EXPECT_FALSE(m_view->IsStreaming());
-    EXPECT_LT(timer.elapsed(), 3000);
     m_receiver.Drain();
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
     EXPECT_TRUE(m_receiver.TakeAll().empty());
 }
 
@@ -199,14 +213,11 @@ TEST_F(ViewStreamingTest, ClosingTheWindowWhileStreamingStopsBeforeTheViewGoes) 
     AddFile(MakeWav("tone.wav", 4.0));
     AddLoopbackDestination();
     m_frame->OnCommand(cmd::ID_START_STREAMING);
-    ASSERT_FALSE(Receive(300).empty());
-    QElapsedTimer timer;
-    timer.start();
+    ASSERT_EQ(Tick(15, 15).size(), 15u);
+    m_ticks.RunFree();
     m_frame->close();
     DestroyWindows();  // the view and its engine go
-    EXPECT_LT(timer.elapsed(), 3000);
     m_receiver.Drain();
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
     EXPECT_TRUE(m_receiver.TakeAll().empty());
     QCoreApplication::processEvents();  // nothing of the run may be left to deliver
 }

@@ -8,9 +8,9 @@
 // destination with the Delete key, shows the volume and loop mode in the frame's status bar,
 // and remembers the open playlist for the next start.
 //
-// Threads: everything here runs on the UI thread except the worker started by Start, which
-// reads the playlist and drives the engine, and reports through posted StreamingEvents.
-// The view joins the worker before it goes away.
+// Threads: everything here runs on the UI thread except the streaming session's worker,
+// which reads the playlist and drives the engine, and reports through posted
+// StreamingEvents. The view shuts the session down before it goes away.
 
 #include <QPointer>
 #include <QString>
@@ -18,10 +18,9 @@
 #include <QWidget>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "engine/streamingworker.h"
+#include "engine/streamingsession.h"
 #include "engine/winsonvex.h"
 #include "playlist/playlist.h"
 #include "playlist/playliststore.h"
@@ -91,9 +90,9 @@ public:
     // State, for the frame and for tests.
     const Playlist& CurrentPlaylist() const { return m_playlist; }
     const QString& PlaylistName() const { return m_strPlaylistName; }
-    bool IsStreaming() const { return m_shared.m_bStreaming.load(std::memory_order_acquire); }
-    bool IsWorkerRunning() const { return m_worker.joinable(); }
-    bool LoopMode() const { return m_shared.m_bLoopMode.load(std::memory_order_relaxed); }
+    bool IsStreaming() const { return m_session.IsStreaming(); }
+    bool IsWorkerRunning() const { return m_session.IsRunning(); }
+    bool LoopMode() const { return m_session.LoopMode(); }
     bool FileSelected() const { return m_bFileSelected; }
     bool DestinationSelected() const { return m_bDestinationSelected; }
     int VolumeDb() const { return m_nVolumeDb; }
@@ -105,6 +104,7 @@ public:
     QProgressBar* Progress() const { return m_progress; }
     WinSonvex& Engine() { return m_engine; }
     PlaylistStore& Store() { return m_store; }
+    StreamingSession& Session() { return m_session; }
 
 protected:
     bool event(QEvent* event) override;
@@ -184,10 +184,9 @@ private:
     // start and progress reports belong to a run that is ending and are not shown.
     bool m_bStopping = false;
 
-    // m_bStreaming and m_bLoopMode live here, with the entry lock the worker shares.
-    StreamingShared m_shared;
     StreamingEventPoster m_poster{this};
-    // The one worker; joined when it reports its end (code 3) or at shutdown. Start stays
-    // disabled while it exists so that two workers never drive one engine.
-    std::thread m_worker;
+    // m_bStreaming, m_bLoopMode, the entry lock and the one worker. Its worker is collected
+    // when it reports its end (code 3) or at shutdown; Start stays disabled while it exists
+    // so that two workers never drive one engine. Declared last: it goes first.
+    StreamingSession m_session{m_playlist, m_engine, m_poster};
 };

@@ -1,8 +1,8 @@
 #pragma once
 // The worker's progress reports as posted Qt events. The streaming worker calls
 // StreamingEventPoster::PostStatus on its own thread; the event is delivered to the view on
-// the UI thread, in posting order, as an event of type WM_STREAMING_STATUS carrying wParam
-// and lParam unchanged.
+// the UI thread, in posting order, as an event of type WM_STREAMING_STATUS carrying the
+// report's wire form (wParam, lParam).
 
 #include <cstdint>
 
@@ -18,7 +18,7 @@ using StreamingEvent = PostedMessageEvent<WM_STREAMING_STATUS>;
 class StreamingEventPoster : public StatusPoster {
 public:
     explicit StreamingEventPoster(QObject* receiver) : m_receiver(receiver) {}
-    void PostStatus(uintptr_t wParam, intptr_t lParam) override;
+    void PostStatus(const StreamingStatus& status) override;
 
 private:
     QObject* m_receiver;

@@ -1,0 +1,93 @@
+#pragma once
+// A streaming session: the streaming flag and loop mode, the lock that guards the playlist's
+// entries, and the one worker thread that plays the playlist through the engine to its
+// destinations, reporting through a StatusPoster. The desktop view and the command line
+// each own one and drive it the same way:
+//
+//   StreamingSession session(playlist, engine, poster);
+//   session.Start();   // the worker plays the list, looping while loop mode is on
+//   session.Stop();    // from any thread or a signal handler: the run winds down
+//   session.Wait();    // the worker has returned; its last report was StreamingEnded
+//
+// The worker plays each entry in list order: it opens the entry through the engine, takes
+// a tick every packetization period by sleeping to the tick's absolute deadline, and on
+// each tick has the engine produce and send one packet. Reports, in order: FileStarted (or
+// OpenFailed) per entry reached, SecondElapsed about once a second, FileFinished after each
+// opened entry, and StreamingEnded last. The worker never clears the streaming flag itself:
+// the owner decides, on OpenFailed and on StreamingEnded, with Stop.
+//
+// Threads: Start, Wait, Shutdown and SetTickSource belong to the owner's thread; Stop, the
+// flags and EntryLock may be used from any thread. While the worker runs, the owner changes
+// nothing in the playlist except the write-back of a probed entry, which it makes holding
+// EntryLock(); the engine's gain is the only engine state it may change.
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "engine/streamingstatus.h"
+#include "engine/ticksource.h"
+#include "engine/winsonvex.h"
+#include "platform/threadpriority.h"
+#include "playlist/playlist.h"
+
+class StreamingSession {
+public:
+    // The playlist, engine and poster must outlive the session. Ticks come from the
+    // monotonic clock unless SetTickSource says otherwise.
+    StreamingSession(Playlist& playlist, WinSonvex& engine, StatusPoster& poster);
+    StreamingSession(const StreamingSession&) = delete;
+    StreamingSession& operator=(const StreamingSession&) = delete;
+    ~StreamingSession();  // Shutdown()
+
+    // Sets the streaming flag and starts the worker. False, and nothing changes, when the
+    // file list is empty, a worker exists that Wait has not collected, or no thread can be
+    // made.
+    bool Start();
+    // Clears the streaming flag. The worker sends the packet of the tick it is waiting for
+    // (at most one period away), closes the entry, reports FileFinished and then
+    // StreamingEnded, and returns; between entries it ends before opening the next. Safe in
+    // any state, any number of times; only stores a flag, so a signal handler may call it.
+    void Stop();
+    // Waits until the worker has returned (at once when there is none) and clears the
+    // streaming flag. With loop mode on, only a Stop ends a run. The poster is not called
+    // again afterwards.
+    void Wait();
+    // Stop, then Wait: bounded by one period, or 5 s when a tick never comes.
+    void Shutdown();
+
+    bool IsStreaming() const { return m_bStreaming.load(std::memory_order_acquire); }
+    // A worker exists that Wait has not collected; Start refuses until it has been.
+    bool IsRunning() const { return m_worker.joinable(); }
+    // Read by the worker once at the end of each pass over the list.
+    void SetLoopMode(bool on) { m_bLoopMode.store(on, std::memory_order_relaxed); }
+    bool LoopMode() const { return m_bLoopMode.load(std::memory_order_relaxed); }
+    // Serialises the worker's copy of an entry with the owner's write-back of an entry.
+    std::mutex& EntryLock() { return m_entryLock; }
+    // What the system granted the last worker: real-time priority, directly or through
+    // RealtimeKit, or normal priority. Normal until a worker has asked.
+    platform::PriorityGrant WorkerPriority() const {
+        return m_workerPriority.load(std::memory_order_acquire);
+    }
+    // The clock of the next runs; it must outlive them. False while a worker exists.
+    bool SetTickSource(TickSource& ticks);
+
+private:
+    // The thread routine (streamingworker.cpp).
+    void StreamingWorker();
+    bool Streaming() const { return IsStreaming(); }
+
+    // Written by the owner's thread (and by Stop from any thread), polled by the worker.
+    // Release on set, acquire on read: the worker sees every playlist edit made before
+    // Start.
+    std::atomic<bool> m_bStreaming{false};
+    // An independent setting sampled once a pass: relaxed order suffices.
+    std::atomic<bool> m_bLoopMode{true};
+    Playlist& m_playlist;
+    WinSonvex& m_engine;
+    StatusPoster& m_poster;
+    TickSource* m_ticks;
+    std::mutex m_entryLock;
+    std::atomic<platform::PriorityGrant> m_workerPriority{platform::PriorityGrant::Normal};
+    std::thread m_worker;
+};

@@ -1,0 +1,19 @@
+#pragma once
+// The clock the streaming worker paces by: monotonic time and a sleep to an absolute
+// deadline. The worker asks for nothing else, so tests can drive it from a clock of their
+// own instead of the system's.
+
+#include <cstdint>
+
+class TickSource {
+public:
+    virtual ~TickSource() = default;
+    // Monotonic time in nanoseconds.
+    virtual int64_t NowNs() = 0;
+    // Returns once NowNs() has reached deadlineNs, at once when it already has. False when
+    // the sleep failed.
+    virtual bool SleepUntilNs(int64_t deadlineNs) = 0;
+};
+
+// The system's monotonic clock with absolute sleeps (CLOCK_MONOTONIC, TIMER_ABSTIME).
+TickSource& MonotonicTickSource();

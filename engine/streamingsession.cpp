@@ -1,0 +1,48 @@
+#include "engine/streamingsession.h"
+
+#include <system_error>
+
+StreamingSession::StreamingSession(Playlist& playlist, WinSonvex& engine, StatusPoster& poster)
+    : m_playlist(playlist), m_engine(engine), m_poster(poster), m_ticks(&MonotonicTickSource()) {}
+
+StreamingSession::~StreamingSession() {
+    Shutdown();
+}
+
+bool StreamingSession::Start() {
+    if (m_playlist.Files.empty() || m_worker.joinable() || IsStreaming()) {
+        return false;
+    }
+    m_bStreaming.store(true, std::memory_order_release);
+    try {
+        m_worker = std::thread([this] { StreamingWorker(); });
+    } catch (const std::system_error&) {
+        m_bStreaming.store(false, std::memory_order_release);
+        return false;
+    }
+    return true;
+}
+
+void StreamingSession::Stop() {
+    m_bStreaming.store(false, std::memory_order_release);
+}
+
+void StreamingSession::Wait() {
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
+    m_bStreaming.store(false, std::memory_order_release);
+}
+
+void StreamingSession::Shutdown() {
+    Stop();
+    Wait();
+}
+
+bool StreamingSession::SetTickSource(TickSource& ticks) {
+    if (m_worker.joinable()) {
+        return false;
+    }
+    m_ticks = &ticks;
+    return true;
+}

@@ -1,0 +1,393 @@
+#include "engine/streamingsession.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "engine/periodicticks.h"
+#include "enginetestsupport.h"
+#include "support/faketicksource.h"
+
+namespace {
+
+using testsupport::FakeTickSource;
+using Message = std::pair<uintptr_t, intptr_t>;  // the wire form
+constexpr int64_t kMs = FakeTickSource::kMs;
+
+// Records the reports with the clock's time and reacts as the view does: a marked code 0
+// and code 3 stop the run.
+class RecordingPoster : public StatusPoster {
+public:
+    explicit RecordingPoster(TickSource& clock) : m_clock(clock) {}
+    void PostStatus(const StreamingStatus& status) override {
+        if ((status.openFailed && m_stopOnFailure) || status.code == kStreamingEnded) {
+            m_session->Stop();
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_messages.emplace_back(status.WParam(), status.LParam());
+        m_times.push_back(m_clock.NowNs());
+        if (m_onReport) {
+            m_onReport(status);
+        }
+    }
+    std::vector<Message> Messages() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_messages;
+    }
+    std::vector<int64_t> Times() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_times;
+    }
+
+    StreamingSession* m_session = nullptr;
+    bool m_stopOnFailure = true;
+    std::function<void(const StreamingStatus&)> m_onReport;  // runs on the worker
+
+private:
+    TickSource& m_clock;
+    std::mutex m_mutex;
+    std::vector<Message> m_messages;
+    std::vector<int64_t> m_times;
+};
+
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (engine.Mp3CodecCount() == 0) {
+            GTEST_SKIP() << "no MPEG Layer-3 codec installed";
+        }
+        poster.m_session = &session;
+        session.SetTickSource(ticks);
+        for (auto& r : receivers) {
+            r = std::make_unique<RtpReceiver>();
+            playlist.AppendDestination(r->Destination());
+        }
+    }
+
+    // One run from Start to the worker's return.
+    void Run(bool loop) {
+        session.SetLoopMode(loop);
+        ASSERT_TRUE(session.Start());
+        session.Wait();
+    }
+    PlaylistFile Entry(const std::string& path, int format, int ms) {
+        PlaylistFile entry;
+        EXPECT_TRUE(MakeEntry(engine, path, format, ms, entry)) << path;
+        return entry;
+    }
+    std::string Mulaw(const std::string& name, double seconds) {
+        const std::string path = dir.File(name);
+        EXPECT_TRUE(WriteMulawWav(path, 8000, seconds, 1020, 16384));
+        return path;
+    }
+
+    TempDir dir;
+    WinSonvex engine;
+    Playlist playlist;
+    FakeTickSource ticks;
+    RecordingPoster poster{ticks};
+    StreamingSession session{playlist, engine, poster};
+    std::unique_ptr<RtpReceiver> receivers[2];
+};
+
+// Sequence numbers run on by one, timestamps by the payload bytes, the marker only on the
+// sender's very first packet.
+void ExpectContinuousStream(const std::vector<RtpPacket>& packets, uint32_t ssrc) {
+    for (size_t k = 0; k < packets.size(); ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(packets[k].ssrc, ssrc);
+        EXPECT_EQ(packets[k].marker, k == 0);
+        if (k > 0) {
+            EXPECT_EQ(packets[k].sequence, static_cast<uint16_t>(packets[k - 1].sequence + 1));
+            EXPECT_EQ(packets[k].timestamp,
+                      packets[k - 1].timestamp + packets[k - 1].payload.size());
+        }
+    }
+}
+
+// Deadlines from `startMs`, every `periodMs`, up to and including `lastMs`.
+void AppendGrid(std::vector<int64_t>& out, int64_t startMs, int64_t periodMs, int64_t lastMs) {
+    for (int64_t t = startMs; t <= lastMs; t += periodMs) {
+        out.push_back(t * kMs);
+    }
+}
+
+}  // namespace
+
+TEST(StreamingStatus, WireFormKeepsTheCodesAndTheOpenFailureMark) {
+    const std::pair<StreamingStatus, Message> cases[] = {
+        {StreamingStatus::FileStarted(3), {0, 3}},
+        {StreamingStatus::OpenFailed(3), {0, 0x10003}},
+        {StreamingStatus::SecondElapsed(7), {1, 7}},
+        {StreamingStatus::FileFinished(185), {2, 185}},
+        {StreamingStatus::Ended(), {3, 0}},
+        {StreamingStatus::OpenFailed(0x10005), {0, 0x10005}},  // the index never sets the mark
+        {StreamingStatus::FileStarted(0x10005), {0, 5}},
+    };
+    for (const auto& [status, wire] : cases) {
+        EXPECT_EQ(Message(status.WParam(), status.LParam()), wire);
+        const StreamingStatus back = StreamingStatus::Decode(wire.first, wire.second);
+        EXPECT_EQ(back.code, status.code);
+        EXPECT_EQ(back.openFailed, status.openFailed);
+        EXPECT_EQ(back.index, status.index & 0xFFFF);
+        EXPECT_EQ(back.durationSeconds, status.durationSeconds);
+    }
+    // Any bit of the high word marks a failure, on code 0 only.
+    EXPECT_TRUE(StreamingStatus::Decode(0, 0x80002).openFailed);
+    EXPECT_EQ(StreamingStatus::Decode(0, 0x80002).index, 2u);
+    EXPECT_FALSE(StreamingStatus::Decode(1, 0x10002).openFailed);
+    EXPECT_EQ(StreamingStatus::Decode(2, 0x10002).durationSeconds, 0x10002);
+}
+
+TEST_F(SessionTest, PlaysEveryKindOfSourceOnceAndReportsEachStep) {
+    const std::string stereo = dir.File("stereo.wav");
+    const std::string adpcm = dir.File("adpcm.wav");
+    ASSERT_TRUE(WritePcmWav(stereo, 44100, 2, 1.0, 1020, 16384));
+    const bool haveAdpcm = WriteImaAdpcmWav(adpcm, 1.0);
+    playlist.AppendFile(Entry(stereo, WAVE_FORMAT_MULAW, 20));
+    playlist.AppendFile(Entry(Mulaw("mulaw.wav", 1.0), WAVE_FORMAT_ALAW, 40));
+    if (haveAdpcm) {
+        playlist.AppendFile(Entry(adpcm, WAVE_FORMAT_MULAW, 20));
+    }
+    const std::string mp3 = dir.File("tone.mp3");
+    ASSERT_TRUE(WriteMp3(mp3, 2.0)) << "lame is needed";
+    playlist.AppendFile(Entry(mp3, WAVE_FORMAT_MULAW, 80));
+    const intptr_t mp3Index = haveAdpcm ? 3 : 2;
+
+    Run(false);
+
+    // Per file: 0, one 1 per second, 2 with the duration; then the next file; finally 3.
+    std::vector<Message> expected = {{0, 0}, {1, 0}, {2, 1}, {0, 1}, {1, 1}, {2, 1}};
+    if (haveAdpcm) {
+        // 4 kB of ADPCM is less than its 43008-byte chunk: no packet, so no second passes.
+        expected.insert(expected.end(), {{0, 2}, {2, 1}});
+    }
+    expected.push_back({0, mp3Index});
+    const auto messages = poster.Messages();
+    const auto times = poster.Times();
+    ASSERT_GT(messages.size(), expected.size() + 2);
+    EXPECT_EQ(std::vector<Message>(messages.begin(),
+                                   messages.begin() + static_cast<long>(expected.size())),
+              expected);
+    // The first second of 20 ms ticks: 50 ticks after the open.
+    EXPECT_EQ(times[1] - times[0], 1000 * kMs);
+    // The MP3's last partial chunk is dropped: one or two reports of 13 ticks of 80 ms,
+    // the excess over a second dropped each time.
+    const size_t seconds = messages.size() - expected.size() - 2;
+    EXPECT_TRUE(seconds == 1 || seconds == 2) << seconds;
+    for (size_t i = expected.size(); i < messages.size() - 2; ++i) {
+        EXPECT_EQ(messages[i], Message(1, mp3Index));
+        EXPECT_EQ(times[i] - times[i - 1], 1040 * kMs) << i;
+    }
+    EXPECT_EQ(messages[messages.size() - 2], Message(2, 2));
+    EXPECT_EQ(messages.back(), Message(3, 0));
+
+    const auto first = receivers[0]->TakeAll();
+    const auto second = receivers[1]->TakeAll();
+    // 44100 Hz stereo: 176400 bytes in packets of 3528, one held back; mu-law: 16000
+    // decoded bytes in packets of 640, one held back; the MP3 about 2 s of 80 ms packets.
+    ASSERT_GE(first.size(), 49u + 24u + 20u);
+    ASSERT_LE(first.size(), 49u + 24u + 26u);
+    for (size_t k = 0; k < first.size(); ++k) {
+        const int expectedType = k >= 49 && k < 73 ? 8 : 0;
+        EXPECT_EQ(first[k].payloadType, expectedType) << k;
+        EXPECT_EQ(first[k].payload.size(), k < 49 ? 160u : k < 73 ? 320u : 640u) << k;
+    }
+    ExpectContinuousStream(first, 25);
+    ASSERT_EQ(second.size(), first.size());
+    ExpectContinuousStream(second, 36);
+    for (size_t k = 0; k < first.size(); ++k) {
+        EXPECT_EQ(first[k].payload, second[k].payload);
+    }
+
+    // A second run on the same engine carries on the counters, without a marker.
+    playlist.Files.resize(1);
+    Run(false);
+    const auto again = receivers[0]->TakeAll();
+    ASSERT_EQ(again.size(), 49u);
+    EXPECT_FALSE(again.front().marker);
+    EXPECT_EQ(again.front().sequence, static_cast<uint16_t>(first.back().sequence + 1));
+    EXPECT_EQ(again.front().timestamp, first.back().timestamp + first.back().payload.size());
+}
+
+TEST_F(SessionTest, InvalidOrUnopenableEntriesGiveTheMarkedReport) {
+    const std::string mulaw = Mulaw("mulaw.wav", 1.0);
+    PlaylistFile invalid = Entry(mulaw, WAVE_FORMAT_MULAW, 20);
+    invalid.Valid = 0;
+    PlaylistFile missing = Entry(mulaw, WAVE_FORMAT_MULAW, 20);
+    missing.Source.SetPath(dir.File("gone.wav").c_str());
+    playlist.AppendFile(invalid);
+    playlist.AppendFile(missing);
+    playlist.AppendFile(Entry(mulaw, WAVE_FORMAT_MULAW, 20));
+
+    poster.m_stopOnFailure = false;  // a view slow to react: the pass goes on
+    Run(false);
+    const std::vector<Message> expected = {
+        {0, 0 | kOpenFailureMark}, {0, 1 | kOpenFailureMark}, {0, 2}, {1, 2}, {2, 1}, {3, 0}};
+    EXPECT_EQ(poster.Messages(), expected);
+    EXPECT_EQ(receivers[0]->TakeAll().size(), 49u);
+}
+
+TEST_F(SessionTest, ViewClearingTheFlagOnFailureEndsTheRun) {
+    PlaylistFile invalid = Entry(Mulaw("mulaw.wav", 1.0), WAVE_FORMAT_MULAW, 20);
+    invalid.Valid = 0;
+    playlist.AppendFile(invalid);
+    playlist.AppendFile(Entry(Mulaw("fine.wav", 1.0), WAVE_FORMAT_MULAW, 20));
+    Run(true);
+    const std::vector<Message> expected = {{0, kOpenFailureMark}, {3, 0}};
+    EXPECT_EQ(poster.Messages(), expected);
+    EXPECT_TRUE(receivers[0]->TakeAll().empty());
+}
+
+// With loop mode on and a view that never clears the flag, a pass that opens nothing pauses
+// 250 ms before the next instead of spinning.
+TEST_F(SessionTest, FailingPassesPauseInsteadOfSpinning) {
+    PlaylistFile invalid;
+    invalid.Valid = 0;
+    playlist.AppendFile(invalid);
+    playlist.AppendFile(invalid);
+    poster.m_stopOnFailure = false;
+    ticks.At(600 * kMs, [this] { session.Stop(); });
+    Run(true);
+    const Message failed0{0, kOpenFailureMark};
+    const Message failed1{0, 1 | kOpenFailureMark};
+    const std::vector<Message> expected = {failed0, failed1, failed0, failed1,
+                                           failed0, failed1, {3, 0}};
+    EXPECT_EQ(poster.Messages(), expected);
+    EXPECT_EQ(ticks.Deadlines(), (std::vector<int64_t>{250 * kMs, 500 * kMs, 750 * kMs}));
+}
+
+TEST_F(SessionTest, StopEndsTheEntryWithinOnePeriod) {
+    const std::string mulaw = Mulaw("mulaw.wav", 3.0);
+    playlist.AppendFile(Entry(mulaw, WAVE_FORMAT_MULAW, 20));
+    playlist.AppendFile(Entry(mulaw, WAVE_FORMAT_MULAW, 20));
+    // Stop arrives 7 ms into the period after the 50th tick: the tick at 1020 ms still sends
+    // its packet, then the entry closes and the run ends.
+    ticks.At(1007 * kMs, [this] { session.Stop(); });
+    Run(true);
+    const std::vector<Message> expected = {{0, 0}, {1, 0}, {2, 3}, {3, 0}};
+    EXPECT_EQ(poster.Messages(), expected);
+    EXPECT_EQ(poster.Times()[2], 1020 * kMs);
+    EXPECT_EQ(ticks.Deadlines().back(), 1020 * kMs);
+    EXPECT_EQ(receivers[0]->TakeAll().size(), 51u);
+
+    // A Stop between entries ends the run before the next entry is opened.
+    poster.m_onReport = [this](const StreamingStatus& status) {
+        if (status.code == kFileFinished) {
+            session.Stop();
+        }
+    };
+    Run(true);
+    const auto messages = poster.Messages();
+    const std::vector<Message> second = {{0, 0}, {1, 0}, {1, 0}, {1, 0}, {2, 3}, {3, 0}};
+    EXPECT_EQ(
+        std::vector<Message>(messages.begin() + static_cast<long>(expected.size()), messages.end()),
+        second);
+}
+
+TEST_F(SessionTest, LateTicksAreNotRepeated) {
+    playlist.AppendFile(Entry(Mulaw("mulaw.wav", 2.0), WAVE_FORMAT_MULAW, 20));
+    // The worker wakes 55 ms late from its sleep to the 520 ms deadline (the host stalled
+    // it): the deadlines of 520, 540 and 560 ms give one tick, and the next is at 580 ms.
+    ticks.At(505 * kMs, [this] { ticks.Advance(55 * kMs); });
+    // A packet that takes 45 ms (on the 50th tick, at 1040 ms): the 1060 ms tick comes at
+    // once, late, and alone; the next is at 1100 ms.
+    poster.m_onReport = [this](const StreamingStatus& status) {
+        if (status.code == kSecondElapsed && ticks.NowNs() == 1040 * kMs) {
+            ticks.Advance(45 * kMs);
+        }
+    };
+    Run(false);
+
+    std::vector<int64_t> expected;
+    AppendGrid(expected, 20, 20, 520);
+    AppendGrid(expected, 580, 20, 1060);
+    // 16000 samples: 99 packets and the tick that finds the source exhausted.
+    AppendGrid(expected, 1100, 20, 1100 + (100 - static_cast<int64_t>(expected.size()) - 1) * 20);
+    EXPECT_EQ(ticks.Deadlines(), expected);
+    const auto packets = receivers[0]->TakeAll();
+    EXPECT_EQ(packets.size(), 99u);
+    ExpectContinuousStream(packets, 25);
+    // Ticks, not time, make the seconds: 50 ticks each.
+    const std::vector<Message> reports = {{0, 0}, {1, 0}, {1, 0}, {2, 2}, {3, 0}};
+    EXPECT_EQ(poster.Messages(), reports);
+}
+
+TEST_F(SessionTest, TicksThatNeverComeEndTheEntry) {
+    playlist.AppendFile(Entry(Mulaw("a.wav", 1.0), WAVE_FORMAT_MULAW, 20));
+    playlist.AppendFile(Entry(Mulaw("b.wav", 1.0), WAVE_FORMAT_MULAW, 20));
+    ticks.FailSleeps();
+    Run(false);
+    const std::vector<Message> expected = {{0, 0}, {2, 1}, {0, 1}, {2, 1}, {3, 0}};
+    EXPECT_EQ(poster.Messages(), expected);
+    EXPECT_TRUE(receivers[0]->TakeAll().empty());
+
+    // A period beyond the 5 s limit: the wait gives up after 5 s. Arming again starts a new
+    // schedule one period from then.
+    FakeTickSource clock;
+    PeriodicTicks periodic(clock);
+    periodic.Arm(8000);
+    EXPECT_EQ(periodic.Wait(5000), TickWait::TimedOut);
+    EXPECT_EQ(clock.NowNs(), 5000 * kMs);
+    periodic.Arm(20);
+    EXPECT_EQ(periodic.Wait(5000), TickWait::Tick);
+    EXPECT_EQ(clock.NowNs(), 5020 * kMs);
+    EXPECT_EQ(periodic.LastDeadlineNs(), 5020 * kMs);
+}
+
+TEST_F(SessionTest, LoopModeStartsOverWithAFreshScheduleAtTheFirstEntry) {
+    playlist.AppendFile(Entry(Mulaw("mulaw.wav", 1.0), WAVE_FORMAT_MULAW, 40));
+    ticks.At(2010 * kMs, [this] { session.Stop(); });
+    Run(true);
+    const std::vector<Message> pass = {{0, 0}, {1, 0}, {2, 1}};
+    std::vector<Message> expected = pass;
+    expected.insert(expected.end(), pass.begin(), pass.end());
+    expected.insert(expected.end(), {{0, 0}, {2, 1}, {3, 0}});
+    EXPECT_EQ(poster.Messages(), expected);
+    // 24 packets and the exhausted tick per pass; each pass's first tick one period after
+    // its open, and the third pass's first tick sends before the Stop is seen.
+    std::vector<int64_t> deadlines;
+    AppendGrid(deadlines, 40, 40, 2040);
+    EXPECT_EQ(ticks.Deadlines(), deadlines);
+    const auto packets = receivers[0]->TakeAll();
+    EXPECT_EQ(packets.size(), 49u);
+    ExpectContinuousStream(packets, 25);
+}
+
+TEST_F(SessionTest, StartStopWaitAndShutdownAreSafeInAnyState) {
+    session.Stop();  // nothing running
+    session.Wait();
+    session.Shutdown();
+    EXPECT_FALSE(session.IsRunning());
+    EXPECT_FALSE(session.Start()) << "an empty list starts nothing";
+    EXPECT_FALSE(session.IsStreaming());
+
+    playlist.AppendFile(Entry(Mulaw("mulaw.wav", 1.0), WAVE_FORMAT_MULAW, 20));
+    ticks.Hold();
+    ASSERT_TRUE(session.Start());
+    EXPECT_TRUE(session.IsStreaming());
+    EXPECT_TRUE(session.IsRunning());
+    EXPECT_FALSE(session.Start()) << "one worker at a time";
+    FakeTickSource other;
+    EXPECT_FALSE(session.SetTickSource(other));
+    ASSERT_TRUE(ticks.WaitForSleeper());
+    session.Stop();
+    session.Stop();
+    EXPECT_FALSE(session.IsStreaming());
+    EXPECT_TRUE(session.IsRunning()) << "still finishing its tick";
+    EXPECT_FALSE(session.Start()) << "the old worker has not been collected";
+    ticks.Advance(20 * kMs);
+    session.Shutdown();
+    session.Shutdown();
+    EXPECT_FALSE(session.IsRunning());
+    const std::vector<Message> expected = {{0, 0}, {2, 1}, {3, 0}};
+    EXPECT_EQ(poster.Messages(), expected);
+    EXPECT_EQ(receivers[0]->TakeAll().size(), 1u);
+
+    // Collected: a new run starts; the destructor ends it.
+    ticks.RunFree();
+    session.SetLoopMode(true);
+    EXPECT_TRUE(session.Start());
+}
