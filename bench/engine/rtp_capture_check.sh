@@ -5,7 +5,7 @@
 set -euo pipefail
 bench=${1:?streaming_bench executable}
 seconds=${2:-10}
-port=${3:-47500}
+port=${3:-21500}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 capture="$work/rtp.pcapng"

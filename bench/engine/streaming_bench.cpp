@@ -170,6 +170,11 @@ Capture StartReceiver(int destinations, int capacity, uint16_t basePort) {
         Receive(c, basePort);
     }
     while (c.shm->ready.load() == 0) {
+        int status = 0;
+        if (::waitpid(c.child, &status, WNOHANG) == c.child) {
+            std::fprintf(stderr, "the receiver could not start\n");
+            std::exit(1);
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return c;
@@ -341,13 +346,26 @@ void WriteToneWav(const std::string& path, uint32_t rate, uint16_t channels, dou
 struct SendTrace {
     bool pending = false;
     int64_t deadlineNs = 0;
+    int64_t wakeNs = 0;
     std::vector<double> latencyUs;  // deadline to first send, per tick
+    std::vector<double> wakeUs;     // of which deadline to the return from the sleep
+    // Thread CPU between waking and the next sleep (the tick's work), and inside the sleep
+    // calls, summed over the run.
+    double awakeCpuNs = 0;
+    double sleepCpuNs = 0;
+    int64_t cpuMark = -1;
 };
 SendTrace g_trace;
 
 int64_t NowNs() {
     timespec t{};
     clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+int64_t ThreadCpuNs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return t.tv_sec * 1000000000LL + t.tv_nsec;
 }
 
@@ -358,6 +376,7 @@ extern "C" ssize_t __wrap_send(int fd, const void* data, size_t length, int flag
     if (g_trace.pending) {
         g_trace.pending = false;
         g_trace.latencyUs.push_back(static_cast<double>(NowNs() - g_trace.deadlineNs) / 1000.0);
+        g_trace.wakeUs.push_back(static_cast<double>(g_trace.wakeNs - g_trace.deadlineNs) / 1000.0);
     }
     return __real_send(fd, data, length, flags);
 }
@@ -369,7 +388,14 @@ class TracingTicks : public TickSource {
 public:
     int64_t NowNs() override { return MonotonicTickSource().NowNs(); }
     bool SleepUntilNs(int64_t deadlineNs) override {
+        const int64_t before = ThreadCpuNs();
+        if (g_trace.cpuMark >= 0) {
+            g_trace.awakeCpuNs += static_cast<double>(before - g_trace.cpuMark);
+        }
         const bool ok = MonotonicTickSource().SleepUntilNs(deadlineNs);
+        g_trace.wakeNs = ::NowNs();
+        g_trace.cpuMark = ThreadCpuNs();
+        g_trace.sleepCpuNs += static_cast<double>(g_trace.cpuMark - before);
         g_trace.deadlineNs = deadlineNs;
         g_trace.pending = true;
         return ok;
@@ -379,6 +405,7 @@ public:
 void StartTrace(int ticks) {
     g_trace = SendTrace{};
     g_trace.latencyUs.reserve(static_cast<size_t>(ticks) + 16);
+    g_trace.wakeUs.reserve(static_cast<size_t>(ticks) + 16);
 }
 
 // Records the reports and, at each code 0, the first sequence number of the entry; stops
@@ -498,7 +525,9 @@ void PrintPacing(const char* label, const Pacing& p) {
 }
 
 struct Latency {
+    double awakeUs = 0, sleepUs = 0;  // thread CPU per tick: working, and in the sleep call
     double p50 = 0, p99 = 0, max = 0;
+    double wakeP50 = 0, wakeP99 = 0;  // the part spent waking up
     size_t count = 0;
 };
 
@@ -509,14 +538,21 @@ Latency TakeLatency() {
     l.p50 = Percentile(v, 0.5);
     l.p99 = Percentile(v, 0.99);
     l.max = v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+    l.wakeP50 = Percentile(g_trace.wakeUs, 0.5);
+    l.wakeP99 = Percentile(g_trace.wakeUs, 0.99);
+    const double ticks = std::max<double>(1.0, static_cast<double>(v.size()));
+    l.awakeUs = g_trace.awakeCpuNs / ticks / 1000.0;
+    l.sleepUs = g_trace.sleepCpuNs / ticks / 1000.0;
     return l;
 }
 
 void PrintLatency(const char* label, const Latency& l) {
     std::printf(
         "  %-26s ticks %5zu  deadline to first send p50 %6.1f us  p99 %6.1f us  "
-        "max %7.1f us\n",
-        label, l.count, l.p50, l.p99, l.max);
+        "max %7.1f us (waking up: p50 %6.1f us  p99 %6.1f us)\n",
+        label, l.count, l.p50, l.p99, l.max, l.wakeP50, l.wakeP99);
+    std::printf("  %-26s thread CPU per tick: %.1f us awake, %.1f us in the sleep call\n", "",
+                l.awakeUs, l.sleepUs);
 }
 
 // First-to-last arrival over the destinations, per packet, in microseconds.
@@ -552,7 +588,8 @@ const char* Verdict(bool met) {
 
 int main(int argc, char** argv) {
     int seconds = 60;
-    uint16_t port = 47000;
+    // Below the ephemeral range (32768 and up), where the senders' own ports come from.
+    uint16_t port = 21000;
     bool onlyStream = false;
     bool boundaries = true;
     for (int i = 1; i < argc; ++i) {
