@@ -1,7 +1,5 @@
 #include "engine/rtpprocessor.h"
 
-#include <cstring>
-
 namespace {
 
 // RFC 3550 5.1: version 2, no padding, no extension, no CSRC.
@@ -23,13 +21,13 @@ void PutBigEndian32(uint8_t* out, uint32_t value) {
 
 }  // namespace
 
-RtpProcessor::RtpProcessor() : m_packet(new uint8_t[kPacketBufferBytes]()) {}
+RtpProcessor::RtpProcessor() = default;
 
 RtpProcessor::~RtpProcessor() = default;
 
 int RtpProcessor::SendPacket(const uint8_t* payload, int length, uint32_t ip, int port,
                              int payloadType) {
-    // A payload the packet buffer cannot hold is refused before anything moves.
+    // A payload too long for one datagram is refused before anything moves.
     if (length < 0 || length > kMaxPayloadBytes || (payload == nullptr && length > 0)) {
         return -1;
     }
@@ -44,24 +42,21 @@ int RtpProcessor::SendPacket(const uint8_t* payload, int length, uint32_t ip, in
         m_socket.Connect(ip, port16);  // refused (no route): tried again on the next packet
     }
 
-    uint8_t* packet = m_packet.get();
-    if (length > 0) {
-        std::memcpy(packet + kHeaderBytes, payload, static_cast<size_t>(length));
-    }
-    packet[0] = kVersionByte;
-    packet[1] = static_cast<uint8_t>(((m_firstPacket & 1) != 0 ? kMarkerBit : 0) |
+    uint8_t* header = m_header;
+    header[0] = kVersionByte;
+    header[1] = static_cast<uint8_t>(((m_firstPacket & 1) != 0 ? kMarkerBit : 0) |
                                      (static_cast<uint32_t>(payloadType) & kPayloadTypeMask));
     ++m_sequence;
-    PutBigEndian16(packet + 2, m_sequence & 0xFFFF);
+    PutBigEndian16(header + 2, m_sequence & 0xFFFF);
     // The timestamp counts payload bytes sent before this packet: one byte per sample of
     // 8-bit mono G.711, so a sample clock at the output rate (RFC 3551 4.5.14).
-    PutBigEndian32(packet + 4, m_timestamp);
+    PutBigEndian32(header + 4, m_timestamp);
     m_timestamp += static_cast<uint32_t>(length);
-    PutBigEndian32(packet + 8, m_ssrc);
+    PutBigEndian32(header + 8, m_ssrc);
     m_firstPacket = 0;
 
     // Counters advance even when the send fails: the packet counts as gone.
-    const int sent = m_socket.Send(packet, static_cast<size_t>(length) + kHeaderBytes);
+    const int sent = m_socket.Send(header, kHeaderBytes, payload, static_cast<size_t>(length));
     if (sent < 0) {
         ++m_sendErrors;
     }

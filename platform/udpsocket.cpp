@@ -4,6 +4,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -62,6 +63,22 @@ int UdpSocket::Send(const void* data, size_t length) {
     ssize_t sent;
     do {
         sent = ::send(m_fd, data, length, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent < 0 ? -1 : static_cast<int>(sent);
+}
+
+int UdpSocket::Send(const void* head, size_t headLength, const void* body, size_t bodyLength) {
+    if (m_fd < 0 || !m_connected) {
+        return -1;
+    }
+    iovec pieces[2] = {{const_cast<void*>(head), headLength},
+                       {const_cast<void*>(body), bodyLength}};
+    msghdr message{};
+    message.msg_iov = pieces;
+    message.msg_iovlen = bodyLength > 0 ? 2 : 1;
+    ssize_t sent;
+    do {
+        sent = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     return sent < 0 ? -1 : static_cast<int>(sent);
 }

@@ -340,8 +340,8 @@ void WriteToneWav(const std::string& path, uint32_t rate, uint16_t channels, dou
 }
 
 // Deadline-to-send tracing. The worker's clock is wrapped to note each tick's deadline,
-// and every send() of this program (the RTP senders' and the bare loop's) goes through
-// __wrap_send (linked with --wrap=send), which time-stamps the first send after each
+// and every send() and sendmsg() of this program (the bare loop's and the RTP senders')
+// goes through a wrapper (linked with --wrap), which time-stamps the first send after each
 // deadline. Written by the one sending thread, read after it has been joined.
 struct SendTrace {
     bool pending = false;
@@ -371,14 +371,25 @@ int64_t ThreadCpuNs() {
 
 }  // namespace
 
-extern "C" ssize_t __real_send(int fd, const void* data, size_t length, int flags);
-extern "C" ssize_t __wrap_send(int fd, const void* data, size_t length, int flags) {
+namespace {
+void NoteSend() {
     if (g_trace.pending) {
         g_trace.pending = false;
         g_trace.latencyUs.push_back(static_cast<double>(NowNs() - g_trace.deadlineNs) / 1000.0);
         g_trace.wakeUs.push_back(static_cast<double>(g_trace.wakeNs - g_trace.deadlineNs) / 1000.0);
     }
+}
+}  // namespace
+
+extern "C" ssize_t __real_send(int fd, const void* data, size_t length, int flags);
+extern "C" ssize_t __wrap_send(int fd, const void* data, size_t length, int flags) {
+    NoteSend();
     return __real_send(fd, data, length, flags);
+}
+extern "C" ssize_t __real_sendmsg(int fd, const msghdr* message, int flags);
+extern "C" ssize_t __wrap_sendmsg(int fd, const msghdr* message, int flags) {
+    NoteSend();
+    return __real_sendmsg(fd, message, flags);
 }
 
 namespace {

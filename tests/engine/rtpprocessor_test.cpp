@@ -195,9 +195,9 @@ TEST_F(RtpFixture, PayloadBeyondThePacketBufferIsRefusedUntouched) {
     EXPECT_EQ(sender.Timestamp(), 0u);
     EXPECT_TRUE(sender.FirstPacketPending());
 
-    // The largest payload that fits fills the 8000-byte buffer exactly.
+    // The largest payload that fits makes an 8000-byte datagram.
     payload.pop_back();
-    EXPECT_EQ(Send(sender, payload, kPcmu), RtpProcessor::kPacketBufferBytes);
+    EXPECT_EQ(Send(sender, payload, kPcmu), RtpProcessor::kMaxPacketBytes);
     EXPECT_EQ(Next(), Expected(true, kPcmu, 1, 0, RtpProcessor::kDefaultSsrc, payload));
 }
 

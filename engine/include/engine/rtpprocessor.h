@@ -1,13 +1,13 @@
 #pragma once
 // Turns one packet of G.711 payload into an RTP datagram (RFC 3550 fixed header, RFC 3551
 // payload types 0 PCMU and 8 PCMA) and sends it over UDP to one destination. Each sender
-// keeps its own sequence number, timestamp, first-packet marker, SSRC, socket and packet
-// buffer (allocated once, with the sender); counters are never reset. Senders share
-// nothing, so different senders may send from different threads; one sender serves one
-// thread at a time. No allocation per packet.
+// keeps its own sequence number, timestamp, first-packet marker, SSRC, socket and header
+// buffer (part of the sender); counters are never reset. The datagram is gathered from
+// that header and the caller's payload by the one send call, so a fan-out copies no payload
+// and senders share nothing: different senders may send from different threads, one sender
+// serves one thread at a time. No allocation per packet.
 
 #include <cstdint>
-#include <memory>
 
 #include "platform/udpsocket.h"
 
@@ -15,8 +15,8 @@ class RtpProcessor {
 public:
     static constexpr uint32_t kDefaultSsrc = 0x55667788;
     static constexpr int kHeaderBytes = 12;
-    static constexpr int kPacketBufferBytes = 8000;
-    static constexpr int kMaxPayloadBytes = kPacketBufferBytes - kHeaderBytes;  // 7988
+    static constexpr int kMaxPacketBytes = 8000;  // the largest datagram sent
+    static constexpr int kMaxPayloadBytes = kMaxPacketBytes - kHeaderBytes;  // 7988
 
     RtpProcessor();
     RtpProcessor(const RtpProcessor&) = delete;
@@ -52,12 +52,14 @@ public:
 #endif
 
 private:
+    // The fields every packet touches come first, so that a fan-out over many senders
+    // reads as few cache lines as it can.
+    uint8_t m_header[kHeaderBytes] = {};
     uint32_t m_ssrc = kDefaultSsrc;  // the engine sets (index + 5)^2
     uint32_t m_sequence = 0;         // the wire carries its low 16 bits
-    int m_firstPacket = 1;           // marker goes out on the very first packet only
-    int m_socketReady = 0;           // 1 while the socket is open; opened on first send
     uint32_t m_timestamp = 0;
-    uint64_t m_sendErrors = 0;
+    int m_firstPacket = 1;  // marker goes out on the very first packet only
+    int m_socketReady = 0;  // 1 while the socket is open; opened on first send
     platform::UdpSocket m_socket;
-    std::unique_ptr<uint8_t[]> m_packet;  // kPacketBufferBytes: header, then payload
+    uint64_t m_sendErrors = 0;
 };

@@ -37,6 +37,8 @@ public:
     // for long: the socket is non-blocking and a full send queue drops the datagram. A
     // destination that refused an earlier datagram makes one send fail (ECONNREFUSED).
     int Send(const void* data, size_t length);
+    // One datagram gathered from two pieces (a header and a body), with no copy in between.
+    int Send(const void* head, size_t headLength, const void* body, size_t bodyLength);
     void Close();
 
     // Options, kept across Close and Open and applied at once to an open socket. Each
