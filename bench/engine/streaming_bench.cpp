@@ -670,6 +670,7 @@ int main(int argc, char** argv) {
         Stream(engine, playlist, false, 1, clock);
         StopReceiver(only);
         PrintPacing("engine, 1 destination", PacingOf(only, 0, 20.0));
+        std::filesystem::remove_all(dir);
         return 0;
     }
 
