@@ -49,11 +49,26 @@ void AvBlockDecoder::ResetDecoder() {
 
 void AvBlockDecoder::DecodeBlock(const uint8_t* block) {
     const size_t expected = size_t{m_framesPerBlock} * 2 * m_channels;
+    const size_t produced = Decode(block, m_blockAlign);
+    // A block the decoder rejects keeps its place in time as silence.
+    if (produced < expected) {
+        m_output.AppendZeros(expected - produced);
+    }
+}
+
+void AvBlockDecoder::DecodePartialBlock(const uint8_t* block, uint32_t bytes) {
+    // Decoders that size their output by the packet (IMA ADPCM) give the frames a cut block
+    // holds; the others refuse it, and nothing of it is played.
+    Decode(block, bytes);
+}
+
+size_t AvBlockDecoder::Decode(const uint8_t* block, uint32_t bytes) {
     const size_t before = m_output.Size();
     if (m_ctx != nullptr) {
-        std::memcpy(m_padded.data(), block, m_blockAlign);
+        std::memcpy(m_padded.data(), block, bytes);
+        std::memset(m_padded.data() + bytes, 0, m_padded.size() - bytes);
         m_packet->data = m_padded.data();
-        m_packet->size = static_cast<int>(m_blockAlign);
+        m_packet->size = static_cast<int>(bytes);
         if (avcodec_send_packet(m_ctx, m_packet) >= 0) {
             while (avcodec_receive_frame(m_ctx, m_frame) >= 0) {
                 AppendFrameS16(m_frame, m_channels, m_output);
@@ -63,9 +78,5 @@ void AvBlockDecoder::DecodeBlock(const uint8_t* block) {
         m_packet->data = nullptr;
         m_packet->size = 0;
     }
-    // A block the decoder rejects keeps its place in time as silence.
-    const size_t produced = m_output.Size() - before;
-    if (produced < expected) {
-        m_output.AppendZeros(expected - produced);
-    }
+    return m_output.Size() - before;
 }

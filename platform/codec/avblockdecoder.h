@@ -23,9 +23,13 @@ public:
 
 protected:
     void DecodeBlock(const uint8_t* block) override;
+    void DecodePartialBlock(const uint8_t* block, uint32_t bytes) override;
     void ResetDecoder() override;
 
 private:
+    // Sends `bytes` of a block as one packet; returns the output bytes appended.
+    size_t Decode(const uint8_t* block, uint32_t bytes);
+
     AVCodecContext* m_ctx = nullptr;
     AVFrame* m_frame = nullptr;
     AVPacket* m_packet = nullptr;
