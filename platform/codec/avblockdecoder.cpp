@@ -10,9 +10,11 @@ extern "C" {
 }
 
 AvBlockDecoder::AvBlockDecoder(const char* codecName, uint32_t blockAlign, uint32_t framesPerBlock,
-                               uint16_t channels, uint32_t rate, uint16_t bitsPerCodedSample)
+                               uint16_t channels, uint32_t rate, uint16_t bitsPerCodedSample,
+                               bool cutBlocks)
     : BlockDecoder(blockAlign, framesPerBlock, channels),
-      m_padded(size_t{blockAlign} + AV_INPUT_BUFFER_PADDING_SIZE, 0) {
+      m_padded(size_t{blockAlign} + AV_INPUT_BUFFER_PADDING_SIZE, 0),
+      m_cutBlocks(cutBlocks) {
     const AVCodec* codec = avcodec_find_decoder_by_name(codecName);
     if (codec == nullptr) {
         return;
@@ -57,9 +59,10 @@ void AvBlockDecoder::DecodeBlock(const uint8_t* block) {
 }
 
 void AvBlockDecoder::DecodePartialBlock(const uint8_t* block, uint32_t bytes) {
-    // Decoders that size their output by the packet (IMA ADPCM) give the frames a cut block
-    // holds; the others refuse it, and nothing of it is played.
-    Decode(block, bytes);
+    // The other decoders (GSM 6.10) cannot decode part of a block: nothing of it is played.
+    if (m_cutBlocks) {
+        Decode(block, bytes);
+    }
 }
 
 size_t AvBlockDecoder::Decode(const uint8_t* block, uint32_t bytes) {

@@ -12,9 +12,11 @@ struct AVPacket;
 class AvBlockDecoder final : public BlockDecoder {
 public:
     // `codecName` is the libavcodec decoder name; `bitsPerCodedSample` as the "fmt " record
-    // gives it. Check IsOpen() after construction.
+    // gives it; `cutBlocks` when the decoder sizes its output by the packet, so that a block
+    // cut by the end of the stream gives the frames it holds. Check IsOpen() after
+    // construction.
     AvBlockDecoder(const char* codecName, uint32_t blockAlign, uint32_t framesPerBlock,
-                   uint16_t channels, uint32_t rate, uint16_t bitsPerCodedSample);
+                   uint16_t channels, uint32_t rate, uint16_t bitsPerCodedSample, bool cutBlocks);
     ~AvBlockDecoder() override;
     AvBlockDecoder(const AvBlockDecoder&) = delete;
     AvBlockDecoder& operator=(const AvBlockDecoder&) = delete;
@@ -34,4 +36,5 @@ private:
     AVFrame* m_frame = nullptr;
     AVPacket* m_packet = nullptr;
     std::vector<uint8_t> m_padded;  // one block and the zeroed tail decoders may read
+    bool m_cutBlocks;
 };
