@@ -31,6 +31,9 @@ tone 44100 2 0.5 "$OUT/ima_44k_stereo.wav" -e ima-adpcm
 tone 8000 1 2.0 "$OUT/ms_8k.wav" -e ms-adpcm
 tone 22050 2 0.5 "$OUT/ms_22k_stereo.wav" -e ms-adpcm
 tone 8000 1 2.0 "$OUT/gsm_8k.wav" -e gsm-full-rate
+# ADPCM longer than its 43008-byte step, so that whole steps and a partial one are read.
+tone 8000 1 25 "$OUT/ima_8k_long.wav" -e ima-adpcm
+tone 8000 1 25 "$OUT/ms_8k_long.wav" -e ms-adpcm
 tone 48000 6 0.1 "$OUT/s16_48k_6ch.wav" -e signed-integer -b 16
 tone 8000 4 0.5 "$OUT/s16_8k_4ch.wav" -e signed-integer -b 16
 
