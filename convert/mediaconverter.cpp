@@ -110,6 +110,8 @@ bool MediaConverter::OpenChain(const char* sourcePath, const char* outputPath,
         return false;
     }
     m_stopRequested.store(false, std::memory_order_relaxed);
+    m_inputState = InputState::Reading;
+    m_tailDone = false;
 
     m_sourceInfo = SourceFormatInfo{};
     std::string description;
@@ -124,7 +126,6 @@ bool MediaConverter::OpenChain(const char* sourcePath, const char* outputPath,
         m_input.Close();
         return false;
     }
-    m_sourceChannels = source.nChannels;
 
     if (!m_output.Create(outputPath, outputFormat)) {
         m_input.Close();
@@ -239,57 +240,72 @@ void MediaConverter::CloseStages() {
 bool MediaConverter::ConvertBlock(std::unique_ptr<uint8_t[]>& out, uint32_t& outLength) {
     outLength = 0;
     out.reset();
-    const int64_t decoded = DecodeChunk();
-    if (decoded < 0) {
+    if (!IsOpen() || m_tailDone) {
         return false;
     }
-    return decoded == 0 ||
-           EncodeDecoded(m_destBuffer[0].get(), static_cast<uint32_t>(decoded), out, outLength);
+    const int64_t decoded = DecodeChunk();
+    if (decoded < 0) {
+        m_tailDone = true;
+        return EncodeDecoded(nullptr, 0, true, out, outLength);
+    }
+    return decoded == 0 || EncodeDecoded(m_destBuffer[0].get(), static_cast<uint32_t>(decoded),
+                                         false, out, outLength);
 }
 
 int64_t MediaConverter::DecodeChunk() {
-    if (!IsOpen() || m_destLength[0] == 0) {
+    if (!IsOpen() || m_destLength[0] == 0 || m_inputState == InputState::Done) {
         return -1;
     }
-    // The last, partial chunk of a source is not converted.
-    const int wanted = static_cast<int>(m_sourceLength);
-    if (m_input.Read(m_sourceBuffer.get(), wanted, -1) != wanted) {
+    const bool draining = m_inputState == InputState::Draining;
+    uint32_t flags = ACM_STREAMCONVERTF_BLOCKALIGN;
+    if (draining) {
+        m_header[0].cbSrcLength = 0;  // only what the decoder still holds
+    } else {
+        const int wanted = static_cast<int>(m_sourceLength);
+        const int got = m_input.Read(m_sourceBuffer.get(), wanted, -1);
+        if (got != wanted) {
+            // End of file or a read error: the last, partial chunk is decoded too, and the
+            // decoder drained.
+            m_header[0].cbSrcLength = got > 0 ? static_cast<uint32_t>(got) : 0;
+            flags |= ACM_STREAMCONVERTF_END;
+            m_inputState = InputState::Draining;
+        }
+    }
+    m_header[0].cbDstLengthUsed = 0;
+    acmStreamConvert(m_stream[0], &m_header[0], flags);
+    m_header[0].cbSrcLength = m_sourceLength;
+    const uint32_t used = std::min(m_header[0].cbDstLengthUsed, m_destLength[0]);
+    if (draining && used == 0) {
+        m_inputState = InputState::Done;
         return -1;
     }
-    acmStreamConvert(m_stream[0], &m_header[0], ACM_STREAMCONVERTF_BLOCKALIGN);
-    return std::min(m_header[0].cbDstLengthUsed, m_destLength[0]);
+    return used;
 }
 
-bool MediaConverter::EncodeDecoded(const uint8_t* decoded, uint32_t length,
+bool MediaConverter::EncodeDecoded(const uint8_t* decoded, uint32_t length, bool end,
                                    std::unique_ptr<uint8_t[]>& out, uint32_t& outLength) {
     outLength = 0;
     out.reset();
-    if (length != m_header[1].cbSrcLength || m_destLength[1] == 0) {
+    if (length > 0 && (length != m_header[1].cbSrcLength || m_destLength[1] == 0)) {
         UnprepareStage(1);
         if (!PrepareStage(1, length)) {
             return false;
         }
     }
-
-    uint8_t* samples = m_mixSource.get();
-    if (m_sourceChannels == 2) {
-        // Halve before the mix-down so the sum of the two channels cannot clip; the
-        // quotient truncates toward zero.
-        const uint32_t even = length & ~1u;
-        for (uint32_t i = 0; i < even; i += 2) {
-            int16_t sample;
-            std::memcpy(&sample, decoded + i, sizeof sample);
-            sample = static_cast<int16_t>(sample / 2);
-            std::memcpy(samples + i, &sample, sizeof sample);
-        }
-        if (even != length) {
-            samples[even] = decoded[even];
-        }
-    } else {
-        std::memcpy(samples, decoded, length);
+    if (m_destLength[1] == 0) {
+        return false;
+    }
+    if (length > 0) {
+        std::memcpy(m_mixSource.get(), decoded, length);
     }
 
-    acmStreamConvert(m_stream[1], &m_header[1], ACM_STREAMCONVERTF_BLOCKALIGN);
+    // At the end an empty pass with the end flag drains the rate converter's tail.
+    const uint32_t prepared = m_header[1].cbSrcLength;
+    m_header[1].cbSrcLength = length;
+    m_header[1].cbDstLengthUsed = 0;
+    acmStreamConvert(m_stream[1], &m_header[1],
+                     ACM_STREAMCONVERTF_BLOCKALIGN | (end ? ACM_STREAMCONVERTF_END : 0u));
+    m_header[1].cbSrcLength = prepared;
     const uint32_t resampled = std::min(m_header[1].cbDstLengthUsed, m_destLength[1]);
     if (resampled == 0) {
         return true;
@@ -389,9 +405,10 @@ void MediaConverter::ConvertPipelined(uint32_t bytesPerSecond, ConvertDoneSink& 
     std::unique_ptr<uint8_t[]> buffer;
     uint32_t length = 0;
     std::vector<uint8_t> block;
+    bool ok = true;
     while (!m_stopRequested.load(std::memory_order_relaxed) && queue.Pop(block)) {
-        const bool ok =
-            EncodeDecoded(block.data(), static_cast<uint32_t>(block.size()), buffer, length);
+        ok =
+            EncodeDecoded(block.data(), static_cast<uint32_t>(block.size()), false, buffer, length);
         queue.Recycle(std::move(block));
         block = {};
         if (!ok) {
@@ -404,6 +421,11 @@ void MediaConverter::ConvertPipelined(uint32_t bytesPerSecond, ConvertDoneSink& 
     }
     queue.Cancel();
     helper.join();
+    // The whole source was decoded: the rate converter's tail completes the output.
+    if (ok && !m_stopRequested.load(std::memory_order_relaxed) &&
+        EncodeDecoded(nullptr, 0, true, buffer, length) && length > 0) {
+        Deliver(buffer.get(), length, total, bytesPerSecond, dialog);
+    }
 }
 
 int MediaConverter::ConversionWorker(ConvertDoneSink& dialog) {

@@ -51,7 +51,18 @@ int BufferCyclic::Read(void* destination, uint32_t n) {
     if (HeldBytes() <= n) {
         return 0;
     }
-    auto* dst = static_cast<uint8_t*>(destination);
+    CopyOut(static_cast<uint8_t*>(destination), n);
+    return 1;
+}
+
+uint32_t BufferCyclic::Drain(void* destination, uint32_t n) {
+    const uint32_t held = HeldBytes();
+    const uint32_t count = n < held ? n : held;
+    CopyOut(static_cast<uint8_t*>(destination), count);
+    return count;
+}
+
+void BufferCyclic::CopyOut(uint8_t* dst, uint32_t n) {
     // Compared as a difference so that a capacity near 2^32 cannot overflow the sum.
     if (n > m_capacity - m_readPos) {
         const uint32_t first = m_capacity - m_readPos;
@@ -68,5 +79,4 @@ int BufferCyclic::Read(void* destination, uint32_t n) {
         }
     }
     m_totalRead += n;
-    return 1;
 }

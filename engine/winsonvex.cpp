@@ -5,15 +5,19 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/byteorder.h"
+
 namespace {
 
 constexpr uint32_t kRingBytes = 200000;
 // Bounds on what an entry may ask the engine to allocate; a format claiming more is refused.
 constexpr uint32_t kMaxChunkBytes = 16u << 20;
 constexpr uint32_t kMaxDecodedBytes = 64u << 20;
-constexpr uint16_t kMaxChannels = 16;
 constexpr int kPayloadTypePcmu = 0;  // RFC 3551
 constexpr int kPayloadTypePcma = 8;  // RFC 3551
+// G.711 codes of a zero sample (ITU-T G.711): what completes the last packet of a source.
+constexpr uint8_t kSilenceMulaw = 0xFF;
+constexpr uint8_t kSilenceAlaw = 0xD5;
 
 uint32_t StreamSize(HACMSTREAM stream, uint32_t input, uint32_t flags) {
     uint32_t output = 0;
@@ -115,7 +119,8 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
     WAVEFORMATEX source{};
     if (!ReadWaveFormat(src.format.get(), static_cast<size_t>(std::max(src.formatSize, 0)),
                         source) ||
-        source.nChannels == 0 || source.nChannels > kMaxChannels || source.nSamplesPerSec == 0) {
+        source.nChannels == 0 || source.nChannels > kMaxWaveChannels ||
+        source.nSamplesPerSec == 0) {
         return false;
     }
     if (src.chunkBytes <= 0 || static_cast<uint32_t>(src.chunkBytes) > kMaxChunkBytes) {
@@ -166,8 +171,8 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
     m_monoBytes = StreamSize(m_encode.stream, static_cast<uint32_t>(m_payloadBytes),
                              ACM_STREAMSIZEF_DESTINATION);
     m_packetPcmBytes = StreamSize(m_resample.stream, m_monoBytes, ACM_STREAMSIZEF_DESTINATION);
-    // Whole sample frames only: halving and gain work on 16-bit samples, and a frame split
-    // across two packets would swap the channels of the next one.
+    // Whole sample frames only: the gain works on 16-bit samples, and a frame split across
+    // two packets would swap the channels of the next one.
     const uint32_t frame = decoded.nBlockAlign;
     m_packetPcmBytes = (m_packetPcmBytes + frame - 1) / frame * frame;
     m_decodedMax = StreamSize(m_decode.stream, m_chunkBytes, ACM_STREAMSIZEF_SOURCE);
@@ -196,54 +201,94 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
         static_cast<uint32_t>(std::max<uint64_t>(kRingBytes, needed)));
 
     m_payloadType = m_entry.DstFormat == WAVE_FORMAT_ALAW ? kPayloadTypePcma : kPayloadTypePcmu;
-    m_halveSamples = source.nChannels == 2;
+    m_silence = m_entry.DstFormat == WAVE_FORMAT_ALAW ? kSilenceAlaw : kSilenceMulaw;
+    m_sourceState = SourceState::Reading;
     m_endOfSource = 0;
     return true;
 }
 
+uint32_t WinSonvex::DecodeNext() {
+    const bool draining = m_sourceState == SourceState::Draining;
+    uint32_t flags = ACM_STREAMCONVERTF_BLOCKALIGN;
+    if (draining) {
+        m_decode.header.cbSrcLength = 0;  // only what the decoder still holds
+    } else {
+        const int got = m_source.Read(m_chunkBuf.get(), static_cast<int>(m_chunkBytes));
+        if (got != static_cast<int>(m_chunkBytes)) {
+            // End of file or a read error: what came is decoded and the decoder drained.
+            m_decode.header.cbSrcLength = got > 0 ? static_cast<uint32_t>(got) : 0;
+            flags |= ACM_STREAMCONVERTF_END;
+            m_sourceState = SourceState::Draining;
+        }
+    }
+    m_decode.header.cbDstLengthUsed = 0;
+    acmStreamConvert(m_decode.stream, &m_decode.header, flags);
+    m_decode.header.cbSrcLength = m_chunkBytes;
+    const uint32_t used = std::min(m_decode.header.cbDstLengthUsed, m_decodedMax);
+    if (draining && used == 0) {
+        m_sourceState = SourceState::Done;
+    }
+    return used;
+}
+
 bool WinSonvex::ProducePacket() {
-    if (!m_ring) {
+    if (!m_ring || m_endOfSource != 0) {
         return false;
     }
     bool havePacket = m_ring->Read(m_packetPcmBuf.get(), m_packetPcmBytes) != 0;
-    // Each pass either reads a chunk (the source is finite) or leaves; the ring's sizing
-    // guarantees room for a chunk whenever no packet is available.
-    while (!havePacket && m_endOfSource == 0 && m_ring->FreeSpace() > m_decodedMax) {
-        const int got = m_source.Read(m_chunkBuf.get(), static_cast<int>(m_chunkBytes));
-        if (got != static_cast<int>(m_chunkBytes)) {
-            m_endOfSource = 1;  // end of file or read error; a partial chunk is not decoded
-            break;
-        }
-        m_decode.header.cbDstLengthUsed = 0;
-        acmStreamConvert(m_decode.stream, &m_decode.header, ACM_STREAMCONVERTF_BLOCKALIGN);
-        const uint32_t used = std::min(m_decode.header.cbDstLengthUsed, m_decodedMax);
+    // Each pass either decodes a chunk (the source is finite), drains the decoder (which
+    // holds a bounded amount) or leaves; the ring's sizing guarantees room for a chunk
+    // whenever no packet is available.
+    while (!havePacket && m_sourceState != SourceState::Done &&
+           m_ring->FreeSpace() > m_decodedMax) {
+        const uint32_t used = DecodeNext();
         if (used > 0) {
             m_ring->Write(m_decodedBuf.get(), used);
             havePacket = m_ring->Read(m_packetPcmBuf.get(), m_packetPcmBytes) != 0;
         }
     }
-    if (!havePacket) {
+    // After the last whole packet: what the ring held back, then what the rate converter
+    // holds (its filter's tail), in as many packets as that takes.
+    const bool tail = !havePacket;
+    if (tail && m_sourceState != SourceState::Done) {
         return false;
     }
+    const uint32_t pcmBytes =
+        tail ? m_ring->Drain(m_packetPcmBuf.get(), m_packetPcmBytes) : m_packetPcmBytes;
 
     const double gain = m_gain.load(std::memory_order_relaxed);
     uint8_t* pcm = m_packetPcmBuf.get();
-    for (uint32_t i = 0; i + 1 < m_packetPcmBytes; i += 2) {
-        int sample = static_cast<int16_t>(static_cast<uint16_t>(pcm[i] | (pcm[i + 1] << 8)));
-        if (m_halveSamples) {
-            sample /= 2;  // truncates toward zero
-        }
+    for (uint32_t i = 0; i + 1 < pcmBytes; i += 2) {
         // Truncated toward zero, then held at the 16-bit limits instead of wrapping.
-        double product = std::trunc(sample * gain);
+        double product = std::trunc(platform::LoadLe16s(pcm + i) * gain);
         product = std::clamp(product, static_cast<double>(std::numeric_limits<int16_t>::min()),
                              static_cast<double>(std::numeric_limits<int16_t>::max()));
-        const auto out = static_cast<uint16_t>(static_cast<int16_t>(product));
-        pcm[i] = static_cast<uint8_t>(out & 0xFF);
-        pcm[i + 1] = static_cast<uint8_t>(out >> 8);
+        platform::StoreLe16s(pcm + i, static_cast<int16_t>(product));
     }
 
-    acmStreamConvert(m_resample.stream, &m_resample.header, ACM_STREAMCONVERTF_BLOCKALIGN);
-    acmStreamConvert(m_encode.stream, &m_encode.header, ACM_STREAMCONVERTF_BLOCKALIGN);
+    if (!tail) {
+        acmStreamConvert(m_resample.stream, &m_resample.header, ACM_STREAMCONVERTF_BLOCKALIGN);
+        acmStreamConvert(m_encode.stream, &m_encode.header, ACM_STREAMCONVERTF_BLOCKALIGN);
+    } else {
+        m_resample.header.cbSrcLength = pcmBytes;
+        m_resample.header.cbDstLengthUsed = 0;
+        acmStreamConvert(m_resample.stream, &m_resample.header,
+                         ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_END);
+        m_resample.header.cbSrcLength = m_packetPcmBytes;
+        const uint32_t mono = std::min(m_resample.header.cbDstLengthUsed, m_monoBytes);
+        if (mono == 0) {
+            m_endOfSource = 1;  // everything has been sent
+            return false;
+        }
+        m_encode.header.cbSrcLength = mono;
+        m_encode.header.cbDstLengthUsed = 0;
+        acmStreamConvert(m_encode.stream, &m_encode.header, ACM_STREAMCONVERTF_BLOCKALIGN);
+        m_encode.header.cbSrcLength = m_monoBytes;
+        // The packet keeps the entry's size: silence completes it.
+        const auto payload = static_cast<uint32_t>(m_payloadBytes);
+        const uint32_t encoded = std::min(m_encode.header.cbDstLengthUsed, payload);
+        std::memset(m_payloadBuf.get() + encoded, m_silence, payload - encoded);
+    }
 
     const size_t count = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
     for (size_t i = 0; i < count; ++i) {

@@ -4,11 +4,12 @@
 #include <cstring>
 #include <string>
 
+#include "codec/waveformat.h"
 #include "media/mediadescription.h"
 #include "media/mp3framescanner.h"
+#include "platform/byteorder.h"
 #include "platform/lowio.h"
 #include "platform/splitpath.h"
-#include "codec/waveformat.h"
 
 namespace {
 
@@ -25,21 +26,9 @@ constexpr int32_t kMp3FormatBytes = 30;
 constexpr uint16_t kMp3CodecDelay = 1393;
 constexpr uint32_t kWaveFormatBytes = sizeof(WAVEFORMATEX);
 
-uint32_t LoadU32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void StoreU32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
 void SetChunkHeader(uint8_t* header, const char* id, uint32_t size) {
     std::memcpy(header, id, 4);
-    StoreU32(header + 4, size);
+    platform::StoreLe32(header + 4, size);
 }
 
 bool HasId(const uint8_t* header, const char* id) {
@@ -72,14 +61,23 @@ bool WriteFully(int fd, const uint8_t* buffer, uint32_t count) {
     return true;
 }
 
-// Bytes read per pipeline step: a fixed block for ADPCM, otherwise one second of audio
-// (the 32-bit product truncated, as the format's fields define it).
-uint32_t WaveChunkBytes(const WAVEFORMATEX& format) {
+// Bytes read per pipeline step: a fixed block for ADPCM; one second of audio for formats
+// with a sample size (the product of the format's fields, in 64 bits so that no field can
+// overflow it); for coded formats without one (GSM 6.10, MPEG audio in a WAV file) the whole
+// number of blocks nearest to one second, at least one. 0 when neither size is known.
+uint64_t WaveChunkBytes(const WAVEFORMATEX& format) {
     if (format.wFormatTag == WAVE_FORMAT_ADPCM || format.wFormatTag == WAVE_FORMAT_DVI_ADPCM) {
         return kAdpcmChunkBytes;
     }
-    return static_cast<uint32_t>(format.wBitsPerSample * format.nChannels * format.nSamplesPerSec) /
-           8u;
+    if (format.wBitsPerSample != 0) {
+        return uint64_t{format.wBitsPerSample} * format.nChannels * format.nSamplesPerSec / 8u;
+    }
+    const uint64_t block = format.nBlockAlign;
+    if (block == 0) {
+        return 0;
+    }
+    const uint64_t blocks = (uint64_t{format.nAvgBytesPerSec} + block / 2) / block;
+    return (blocks == 0 ? 1 : blocks) * block;
 }
 
 }  // namespace
@@ -125,7 +123,7 @@ bool AudioSourceFile::Open(const char* path, SourceFormatInfo& info, std::string
         if (ok) {
             WAVEFORMATEX wfx{};
             ReadWaveFormat(m_format.get(), m_formatBytes, wfx);
-            chunkBytes = static_cast<int32_t>(WaveChunkBytes(wfx));
+            chunkBytes = static_cast<int32_t>(WaveChunkBytes(wfx));  // ParseWave bounds it
         }
     } else {
         ok = OpenMp3(text, formatSize);
@@ -166,7 +164,7 @@ bool AudioSourceFile::ParseWave(std::string& description, int32_t& formatSize) {
         if (ReadFully(m_fd, header, sizeof header) < sizeof header) {
             return false;  // the file ended before a "data" chunk
         }
-        const uint32_t size = LoadU32(header + 4);
+        const uint32_t size = platform::LoadLe32(header + 4);
         if (HasId(header, "fmt ")) {
             // Shorter than 16 bytes there is no rate or channel count to read.
             if (size < 16 || size > kMaxHeaderChunkBytes) {
@@ -212,7 +210,7 @@ bool AudioSourceFile::ParseWave(std::string& description, int32_t& formatSize) {
     ReadWaveFormat(m_format.get(), m_formatBytes, wfx);
     // A format without channels or rate, or one whose step would be empty (readers would
     // spin on zero-byte reads) or absurdly large, is not playable.
-    const uint32_t chunkBytes = WaveChunkBytes(wfx);
+    const uint64_t chunkBytes = WaveChunkBytes(wfx);
     if (wfx.nChannels == 0 || wfx.nSamplesPerSec == 0 || chunkBytes == 0 ||
         chunkBytes > kMaxWaveChunkBytes) {
         return false;
@@ -386,7 +384,7 @@ void AudioSourceFile::CompleteWaveHeader() {
         return;
     }
     const uint32_t fileLength = static_cast<uint32_t>(length);
-    StoreU32(m_riffHeader + 4, fileLength >= 8 ? fileLength - 8 : 0);
+    platform::StoreLe32(m_riffHeader + 4, fileLength >= 8 ? fileLength - 8 : 0);
     WriteFully(m_fd, m_riffHeader, sizeof m_riffHeader);
     WriteFully(m_fd, m_formatHeader, sizeof m_formatHeader);
     WriteFully(m_fd, m_format.get(), m_formatBytes);
@@ -401,6 +399,6 @@ void AudioSourceFile::CompleteWaveHeader() {
         return;
     }
     const uint32_t used = static_cast<uint32_t>(dataStart) + 8;
-    StoreU32(m_dataHeader + 4, fileLength >= used ? fileLength - used : 0);
+    platform::StoreLe32(m_dataHeader + 4, fileLength >= used ? fileLength - used : 0);
     WriteFully(m_fd, m_dataHeader, sizeof m_dataHeader);
 }

@@ -39,15 +39,22 @@ int _open(const char* path, int flags, int permission) {
     if (permission & kS_IWRITE) {
         mode |= S_IWUSR;
     }
+    // A FIFO or a device would block the open (a FIFO until a writer comes) or each read:
+    // anything but a regular file is refused before it is opened, and the open itself does
+    // not wait, in case the path was replaced in between.
+    struct stat st {};
+    if (::stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+        return -1;
+    }
     int fd;
     do {
-        fd = ::open(path, posixFlags, mode);
+        fd = ::open(path, posixFlags | O_NONBLOCK, mode);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         return -1;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileBytes) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileBytes ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return -1;
     }

@@ -137,7 +137,7 @@ std::unique_ptr<CodecStream> MakeDecoder(const AudioFormat& src, int& driver) {
             driver = kAdpcm;
             const uint32_t frames = (src.blockAlign - header) * 2 / src.channels + 1;
             auto d = std::make_unique<AvBlockDecoder>("adpcm_ima_wav", src.blockAlign, frames,
-                                                      src.channels, src.rate, src.bits);
+                                                      src.channels, src.rate, src.bits, true);
             return d->IsOpen() ? std::move(d) : nullptr;
         }
         case WAVE_FORMAT_GSM610: {
@@ -145,7 +145,7 @@ std::unique_ptr<CodecStream> MakeDecoder(const AudioFormat& src, int& driver) {
                 return nullptr;
             }
             driver = kGsm;
-            auto d = std::make_unique<AvBlockDecoder>("gsm_ms", 65, 320, 1, src.rate, 0);
+            auto d = std::make_unique<AvBlockDecoder>("gsm_ms", 65, 320, 1, src.rate, 0, false);
             return d->IsOpen() ? std::move(d) : nullptr;
         }
         default:

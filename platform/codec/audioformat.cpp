@@ -2,11 +2,7 @@
 
 #include <cstring>
 
-namespace {
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-}  // namespace
+#include "platform/byteorder.h"
 
 bool AudioFormat::Parse(const void* record, uint32_t bytes) {
     WAVEFORMATEX wfx{};
@@ -27,7 +23,7 @@ bool AudioFormat::Parse(const void* record, uint32_t bytes) {
         const auto* p = static_cast<const uint8_t*>(record) + sizeof(WAVEFORMATEX);
         extra.assign(p, p + take);
     }
-    if (channels == 0 || channels > kMaxChannels || rate == 0 || rate > kMaxRate) {
+    if (channels == 0 || channels > kMaxWaveChannels || rate == 0 || rate > kMaxRate) {
         return false;
     }
     if (recordTag == WAVE_FORMAT_EXTENSIBLE) {
@@ -36,7 +32,7 @@ bool AudioFormat::Parse(const void* record, uint32_t bytes) {
         if (extra.size() < 22) {
             return false;
         }
-        tag = Le16(extra.data() + 6);
+        tag = platform::LoadLe16(extra.data() + 6);
     }
     return true;
 }

@@ -18,13 +18,12 @@ struct AudioFormat {
     std::vector<uint8_t> extra;  // the cbSize bytes after the 18-byte record, as supplied
 
     // Parses a record of `bytes` bytes; false when it is too short or its fields are out of
-    // range (no channels or more than 8, no rate or one above 768 kHz). Reads only the
-    // bytes supplied.
+    // range (no channels or more than kMaxWaveChannels, no rate or one above 768 kHz). Reads
+    // only the bytes supplied.
     bool Parse(const void* record, uint32_t bytes);
     bool IsPcm16() const { return tag == WAVE_FORMAT_PCM && bits == 16; }
     // Bytes of one sample frame of 16-bit PCM with these channels.
     uint32_t Pcm16Frame() const { return 2u * channels; }
 };
 
-constexpr uint16_t kMaxChannels = 8;
 constexpr uint32_t kMaxRate = 768000;

@@ -1,7 +1,10 @@
 #include "avsamples.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+
+#include "channelmix.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -63,10 +66,10 @@ inline int16_t FloatToS16(float v) {
 
 // The decoders' planar formats with the stream's channel count: interleave, converting
 // float on the way. One frame per decoded MPEG frame, so this runs per 1152 samples.
-void InterleavePlanarS16(const AVFrame* f, int channels, int n, int16_t* dst) {
+void InterleavePlanarS16(const AVFrame* f, int channels, int first, int n, int16_t* dst) {
     if (channels == 2) {
-        const auto* l = reinterpret_cast<const int16_t*>(f->extended_data[0]);
-        const auto* r = reinterpret_cast<const int16_t*>(f->extended_data[1]);
+        const auto* l = reinterpret_cast<const int16_t*>(f->extended_data[0]) + first;
+        const auto* r = reinterpret_cast<const int16_t*>(f->extended_data[1]) + first;
         for (int i = 0; i < n; ++i) {
             dst[2 * i] = l[i];
             dst[2 * i + 1] = r[i];
@@ -74,17 +77,17 @@ void InterleavePlanarS16(const AVFrame* f, int channels, int n, int16_t* dst) {
         return;
     }
     for (int c = 0; c < channels; ++c) {
-        const auto* src = reinterpret_cast<const int16_t*>(f->extended_data[c]);
+        const auto* src = reinterpret_cast<const int16_t*>(f->extended_data[c]) + first;
         for (int i = 0; i < n; ++i) {
             dst[i * channels + c] = src[i];
         }
     }
 }
 
-void InterleavePlanarFloat(const AVFrame* f, int channels, int n, int16_t* dst) {
+void InterleavePlanarFloat(const AVFrame* f, int channels, int first, int n, int16_t* dst) {
     if (channels == 2) {
-        const auto* l = reinterpret_cast<const float*>(f->extended_data[0]);
-        const auto* r = reinterpret_cast<const float*>(f->extended_data[1]);
+        const auto* l = reinterpret_cast<const float*>(f->extended_data[0]) + first;
+        const auto* r = reinterpret_cast<const float*>(f->extended_data[1]) + first;
         for (int i = 0; i < n; ++i) {
             dst[2 * i] = FloatToS16(l[i]);
             dst[2 * i + 1] = FloatToS16(r[i]);
@@ -92,7 +95,7 @@ void InterleavePlanarFloat(const AVFrame* f, int channels, int n, int16_t* dst) 
         return;
     }
     for (int c = 0; c < channels; ++c) {
-        const auto* src = reinterpret_cast<const float*>(f->extended_data[c]);
+        const auto* src = reinterpret_cast<const float*>(f->extended_data[c]) + first;
         for (int i = 0; i < n; ++i) {
             dst[i * channels + c] = FloatToS16(src[i]);
         }
@@ -101,7 +104,8 @@ void InterleavePlanarFloat(const AVFrame* f, int channels, int n, int16_t* dst) 
 
 }  // namespace
 
-bool AppendFrameS16(const AVFrame* frame, uint16_t channels, OutputQueue& out) {
+bool AppendFrameS16(const AVFrame* frame, uint16_t channels, OutputQueue& out, int first,
+                    int count) {
     const auto fmt = static_cast<AVSampleFormat>(frame->format);
     const AVSampleFormat packed = av_get_packed_sample_fmt(fmt);
     if (packed != AV_SAMPLE_FMT_U8 && packed != AV_SAMPLE_FMT_S16 && packed != AV_SAMPLE_FMT_S32 &&
@@ -109,42 +113,32 @@ bool AppendFrameS16(const AVFrame* frame, uint16_t channels, OutputQueue& out) {
         return false;
     }
     const int inCh = frame->ch_layout.nb_channels;
-    const int n = frame->nb_samples;
-    if (inCh <= 0 || n <= 0) {
-        return inCh > 0;
+    if (inCh <= 0 || inCh > kMaxWaveChannels) {
+        return false;
+    }
+    first = std::clamp(first, 0, std::max(frame->nb_samples, 0));
+    const int n = std::clamp(count, 0, std::max(frame->nb_samples, 0) - first);
+    if (n == 0) {
+        return true;
     }
     const size_t bytes = size_t(n) * channels * 2;
     uint8_t* p = out.Extend(bytes);
     auto* dst = reinterpret_cast<int16_t*>(p);
     if (packed == AV_SAMPLE_FMT_S16 && !av_sample_fmt_is_planar(fmt) && inCh == channels) {
-        std::memcpy(p, frame->extended_data[0], bytes);
+        std::memcpy(p, frame->extended_data[0] + size_t(first) * 2 * size_t(inCh), bytes);
     } else if (fmt == AV_SAMPLE_FMT_S16P && inCh == channels) {
-        InterleavePlanarS16(frame, inCh, n, dst);
+        InterleavePlanarS16(frame, inCh, first, n, dst);
     } else if (fmt == AV_SAMPLE_FMT_FLTP && inCh == channels) {
-        InterleavePlanarFloat(frame, inCh, n, dst);
+        InterleavePlanarFloat(frame, inCh, first, n, dst);
     } else {
+        // Another channel count than the stream's (an MPEG stream that changes its mode)
+        // is mixed by the codec services' one rule.
+        int32_t samples[kMaxWaveChannels];
         for (int i = 0; i < n; ++i) {
-            if (inCh == channels) {
-                for (int c = 0; c < inCh; ++c) {
-                    dst[i * channels + c] = ClampS16(ReadSample(frame, fmt, c, inCh, i));
-                }
-            } else if (inCh == 1) {
-                const int16_t v = ClampS16(ReadSample(frame, fmt, 0, inCh, i));
-                for (int c = 0; c < channels; ++c) {
-                    dst[i * channels + c] = v;
-                }
-            } else if (channels == 1) {
-                int64_t sum = 0;
-                for (int c = 0; c < inCh; ++c) {
-                    sum += ReadSample(frame, fmt, c, inCh, i);
-                }
-                dst[i] = ClampS16(static_cast<int32_t>(sum / inCh));
-            } else {
-                for (int c = 0; c < channels; ++c) {
-                    dst[i * channels + c] =
-                        c < inCh ? ClampS16(ReadSample(frame, fmt, c, inCh, i)) : 0;
-                }
+            for (int c = 0; c < inCh; ++c) {
+                samples[c] = ReadSample(frame, fmt, c, inCh, first + i);
             }
+            MixFrame(samples, static_cast<uint32_t>(inCh), dst + size_t(i) * channels, channels);
         }
     }
     out.Commit(bytes);

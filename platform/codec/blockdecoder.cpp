@@ -28,7 +28,7 @@ void BlockDecoder::Reset() {
     ResetDecoder();
 }
 
-void BlockDecoder::Process(const uint8_t* src, uint32_t bytes, bool /*end*/) {
+void BlockDecoder::Process(const uint8_t* src, uint32_t bytes, bool end) {
     if (m_partialBytes > 0) {
         const uint32_t need = m_blockAlign - m_partialBytes;
         const uint32_t take = bytes < need ? bytes : need;
@@ -36,11 +36,10 @@ void BlockDecoder::Process(const uint8_t* src, uint32_t bytes, bool /*end*/) {
         m_partialBytes += take;
         src += take;
         bytes -= take;
-        if (m_partialBytes < m_blockAlign) {
-            return;
+        if (m_partialBytes == m_blockAlign) {
+            DecodeBlock(m_partial.data());
+            m_partialBytes = 0;
         }
-        DecodeBlock(m_partial.data());
-        m_partialBytes = 0;
     }
     while (bytes >= m_blockAlign) {
         DecodeBlock(src);
@@ -50,5 +49,10 @@ void BlockDecoder::Process(const uint8_t* src, uint32_t bytes, bool /*end*/) {
     if (bytes > 0) {
         std::memcpy(m_partial.data(), src, bytes);
         m_partialBytes = bytes;
+    }
+    if (end && m_partialBytes > 0) {
+        std::memset(m_partial.data() + m_partialBytes, 0, m_blockAlign - m_partialBytes);
+        DecodePartialBlock(m_partial.data(), m_partialBytes);
+        m_partialBytes = 0;
     }
 }

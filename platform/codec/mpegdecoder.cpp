@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "avsamples.h"
+#include "mp3infotag.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -94,6 +95,10 @@ uint32_t MpegDecoder::SrcNeededFor(uint32_t dstBytes) const {
 
 void MpegDecoder::Reset() {
     m_output.Clear();
+    m_firstFrame = true;
+    m_position = 0;
+    m_keepFrom = 0;
+    m_keepUntil = UINT64_MAX;
     m_atStart = true;
     m_headBytes = 0;
     m_skip = 0;
@@ -213,12 +218,31 @@ void MpegDecoder::Process(const uint8_t* input, uint32_t bytes, bool end) {
 }
 
 void MpegDecoder::DecodePacket(const uint8_t* data, int size) {
+    if (m_firstFrame) {
+        m_firstFrame = false;
+        Mp3InfoTag tag;
+        if (ParseMp3InfoTag(data, static_cast<size_t>(size), tag)) {
+            m_keepFrom = uint64_t{tag.encoderDelay} + kMp3DecoderDelay;
+            if (tag.frames != 0) {
+                m_keepUntil = tag.frames * tag.samplesPerFrame - tag.padding + kMp3DecoderDelay;
+            }
+            return;  // the tag frame holds no audio
+        }
+    }
     m_packet->data = const_cast<uint8_t*>(data);
     m_packet->size = size;
     if (avcodec_send_packet(m_ctx, m_packet) >= 0) {
         while (avcodec_receive_frame(m_ctx, m_frame) >= 0) {
-            if (static_cast<uint32_t>(m_frame->sample_rate) == m_rate) {
-                AppendFrameS16(m_frame, m_channels, m_output);
+            if (static_cast<uint32_t>(m_frame->sample_rate) == m_rate && m_frame->nb_samples > 0) {
+                const auto n = static_cast<uint64_t>(m_frame->nb_samples);
+                const uint64_t from = std::max(m_position, m_keepFrom);
+                const uint64_t until = std::min(m_position + n, m_keepUntil);
+                if (from < until) {
+                    AppendFrameS16(m_frame, m_channels, m_output,
+                                   static_cast<int>(from - m_position),
+                                   static_cast<int>(until - from));
+                }
+                m_position += n;
             }
             av_frame_unref(m_frame);
         }

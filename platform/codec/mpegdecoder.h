@@ -3,7 +3,11 @@
 // parser finds the frames, so a frame cut by a chunk boundary decodes when the rest arrives;
 // leading ID3v2 tags and junk between frames are skipped. Output is 16-bit PCM with the
 // channels and rate of the stream's format record; frames at another rate are dropped.
+// When the first frame is an encoder's gapless tag frame (mp3infotag.h), that frame is not
+// played and the output is trimmed as players trim it: the encoder's delay and the decoder's
+// own in front, the encoder's padding behind. Streams without the tag are played whole.
 
+#include <cstdint>
 #include <vector>
 
 #include "codecstream.h"
@@ -49,6 +53,12 @@ private:
     AVCodecParserContext* m_parser = nullptr;
     AVFrame* m_frame = nullptr;
     AVPacket* m_packet = nullptr;
+    // Gapless trimming: decoded sample frames kept are those numbered [m_keepFrom,
+    // m_keepUntil) counting from the first frame after the tag frame.
+    bool m_firstFrame = true;
+    uint64_t m_position = 0;
+    uint64_t m_keepFrom = 0;
+    uint64_t m_keepUntil = UINT64_MAX;
     // ID3v2 handling at the start of the stream.
     bool m_atStart = true;
     uint8_t m_head[10] = {};

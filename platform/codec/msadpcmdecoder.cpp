@@ -1,6 +1,11 @@
 #include "msadpcmdecoder.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
 #include "audioformat.h"
+#include "platform/byteorder.h"
 
 namespace {
 
@@ -9,28 +14,26 @@ constexpr int32_t kAdaptation[16] = {230, 230, 230, 230, 307, 409, 512, 614,
 constexpr int32_t kStandardCoefs[7][2] = {{256, 0}, {512, -256}, {0, 0},     {192, 64},
                                           {240, 0}, {460, -208}, {392, -232}};
 
-int16_t Le16s(const uint8_t* p) {
-    return static_cast<int16_t>(p[0] | (p[1] << 8));
-}
+// Corrupt blocks can drive the step size up without end; held below this, every step and
+// prediction stays far inside 64 bits and the output is clamped to 16 bits anyway.
+constexpr int64_t kMaxDelta = INT32_MAX / 768;
 
 struct ChannelState {
-    int32_t coef1 = 0;
-    int32_t coef2 = 0;
-    int32_t delta = 16;
-    int32_t sample1 = 0;
-    int32_t sample2 = 0;
+    int64_t coef1 = 0;
+    int64_t coef2 = 0;
+    int64_t delta = 16;
+    int64_t sample1 = 0;
+    int64_t sample2 = 0;
 
     int16_t Next(int nibble) {
-        const int32_t signedNibble = nibble >= 8 ? nibble - 16 : nibble;
+        const int64_t signedNibble = nibble >= 8 ? nibble - 16 : nibble;
         // Arithmetic shift: the predictor rounds toward minus infinity.
-        const int32_t predicted = (sample1 * coef1 + sample2 * coef2) >> 8;
-        const int16_t out = ClampS16(predicted + signedNibble * delta);
+        const int64_t predicted = (sample1 * coef1 + sample2 * coef2) >> 8;
+        const auto out = static_cast<int16_t>(
+            std::clamp<int64_t>(predicted + signedNibble * delta, INT16_MIN, INT16_MAX));
         sample2 = sample1;
         sample1 = out;
-        delta = (delta * kAdaptation[nibble]) >> 8;
-        if (delta < 16) {
-            delta = 16;
-        }
+        delta = std::clamp<int64_t>((delta * kAdaptation[nibble]) >> 8, 16, kMaxDelta);
         return out;
     }
 };
@@ -49,11 +52,11 @@ MsAdpcmDecoder::MsAdpcmDecoder(uint32_t blockAlign, uint16_t channels,
                                const std::vector<uint8_t>& extra)
     : BlockDecoder(blockAlign, FramesPerBlock(blockAlign, channels), channels) {
     if (extra.size() >= 4) {
-        const uint32_t count = static_cast<uint16_t>(extra[2] | (extra[3] << 8));
+        const uint32_t count = platform::LoadLe16(extra.data() + 2);
         const uint32_t present = static_cast<uint32_t>((extra.size() - 4) / 4);
         for (uint32_t i = 0; i < count && i < present; ++i) {
             const uint8_t* p = extra.data() + 4 + 4 * i;
-            m_coefs.push_back({Le16s(p), Le16s(p + 2)});
+            m_coefs.push_back({platform::LoadLe16s(p), platform::LoadLe16s(p + 2)});
         }
     }
     if (m_coefs.empty()) {
@@ -64,10 +67,21 @@ MsAdpcmDecoder::MsAdpcmDecoder(uint32_t blockAlign, uint16_t channels,
 }
 
 void MsAdpcmDecoder::DecodeBlock(const uint8_t* block) {
+    DecodeFrames(block, m_framesPerBlock);
+}
+
+void MsAdpcmDecoder::DecodePartialBlock(const uint8_t* block, uint32_t bytes) {
+    DecodeFrames(block, FramesPerBlock(bytes, m_channels));
+}
+
+void MsAdpcmDecoder::DecodeFrames(const uint8_t* block, uint32_t frames) {
+    if (frames < 2) {
+        return;  // not even the header's two samples
+    }
     const uint32_t ch = m_channels;
-    const size_t outBytes = size_t{m_framesPerBlock} * 2 * ch;
+    const size_t outBytes = size_t{frames} * 2 * ch;
     auto* out = m_output.Extend(outBytes);
-    ChannelState state[kMaxChannels];
+    ChannelState state[kMaxWaveChannels];
     bool valid = true;
     for (uint32_t c = 0; c < ch; ++c) {
         const uint32_t index = block[c];
@@ -77,9 +91,9 @@ void MsAdpcmDecoder::DecodeBlock(const uint8_t* block) {
         }
         state[c].coef1 = m_coefs[index][0];
         state[c].coef2 = m_coefs[index][1];
-        state[c].delta = Le16s(block + ch + 2 * c);
-        state[c].sample1 = Le16s(block + 3 * ch + 2 * c);
-        state[c].sample2 = Le16s(block + 5 * ch + 2 * c);
+        state[c].delta = platform::LoadLe16s(block + ch + 2 * c);
+        state[c].sample1 = platform::LoadLe16s(block + 3 * ch + 2 * c);
+        state[c].sample2 = platform::LoadLe16s(block + 5 * ch + 2 * c);
     }
     if (!valid) {
         for (size_t i = 0; i < outBytes; ++i) {
@@ -88,10 +102,8 @@ void MsAdpcmDecoder::DecodeBlock(const uint8_t* block) {
         m_output.Commit(outBytes);
         return;
     }
-    auto put = [&out](size_t index, int32_t v) {
-        const auto s = static_cast<uint16_t>(static_cast<int16_t>(v));
-        out[2 * index] = static_cast<uint8_t>(s & 0xFF);
-        out[2 * index + 1] = static_cast<uint8_t>(s >> 8);
+    auto put = [&out](size_t index, int64_t v) {
+        platform::StoreLe16s(out + 2 * index, static_cast<int16_t>(v));
     };
     // The header carries the first two samples of each channel, older one first.
     for (uint32_t c = 0; c < ch; ++c) {
@@ -99,7 +111,7 @@ void MsAdpcmDecoder::DecodeBlock(const uint8_t* block) {
         put(ch + c, state[c].sample1);
     }
     const uint8_t* data = block + 7 * ch;
-    const size_t nibbles = (size_t{m_framesPerBlock} - 2) * ch;
+    const size_t nibbles = (size_t{frames} - 2) * ch;
     for (size_t n = 0; n < nibbles; ++n) {
         const uint8_t byte = data[n / 2];
         const int nibble = (n % 2 == 0) ? (byte >> 4) : (byte & 0x0F);

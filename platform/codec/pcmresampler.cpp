@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "channelmix.h"
+#include "platform/byteorder.h"
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
@@ -137,28 +140,17 @@ void PcmResampler::Mix(const uint8_t* src, uint32_t frames) {
     const uint32_t inCh = m_inChannels;
     const uint32_t outCh = m_outChannels;
     int16_t* out = m_mixed.data();
-    auto sample = [src](size_t i) {
-        int16_t v;
-        std::memcpy(&v, src + 2 * i, 2);
-        return v;
-    };
     if (inCh == outCh) {
         std::memcpy(out, src, size_t{frames} * 2 * inCh);
-    } else if (outCh == 1) {
-        for (uint32_t f = 0; f < frames; ++f) {
-            int32_t sum = 0;
-            for (uint32_t c = 0; c < inCh; ++c) {
-                sum += sample(size_t{f} * inCh + c);
-            }
-            out[f] = ClampS16(sum);
+        return;
+    }
+    int32_t frame[kMaxWaveChannels];
+    for (uint32_t f = 0; f < frames; ++f) {
+        const uint8_t* p = src + size_t{f} * 2 * inCh;
+        for (uint32_t c = 0; c < inCh; ++c) {
+            frame[c] = platform::LoadLe16s(p + 2 * c);
         }
-    } else {
-        for (uint32_t f = 0; f < frames; ++f) {
-            for (uint32_t c = 0; c < outCh; ++c) {
-                out[size_t{f} * outCh + c] =
-                    inCh == 1 ? sample(f) : sample(size_t{f} * inCh + c % inCh);
-            }
-        }
+        MixFrame(frame, inCh, out + size_t{f} * outCh, outCh);
     }
 }
 

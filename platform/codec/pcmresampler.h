@@ -1,11 +1,9 @@
 #pragma once
 // Channel mixing and rate conversion between 16-bit PCM formats. Channels are mixed first,
-// in integer arithmetic: a mix-down to mono sums the channels with saturation (callers that
-// want an average halve the samples first, as the transcoding engine does for stereo), a
-// mono source is copied to every channel, other counts take the first channels. The rate is
-// then converted with libswresample using a long windowed-sinc filter, so that tones above
-// the lower Nyquist frequency stay out of the band. A stream whose rates match is copied
-// sample for sample.
+// in integer arithmetic, by the rule of channelmix.h (a mix-down to mono averages all the
+// channels). The rate is then converted with libswresample using a long windowed-sinc
+// filter, so that tones above the lower Nyquist frequency stay out of the band. A stream
+// whose rates match is copied sample for sample.
 //
 // A caller that prepares fixed blocks whose sizes stand slightly off the rate ratio gets the
 // blocks' own ratio, so that input and output stay in step.

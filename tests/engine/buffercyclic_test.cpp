@@ -50,6 +50,12 @@ TEST(BufferCyclic, ReadNeedsStrictlyMoreThanItTakes) {
     EXPECT_EQ(ring.HeldBytes(), 1u);
     EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 9), Sequence(9, 1));
     EXPECT_EQ(ring.Read(out.data(), 1), 0) << "the last byte written can never be read";
+    // ... except by the drain at the end of a source, which empties the ring.
+    out[0] = 0;
+    EXPECT_EQ(ring.Drain(out.data(), 10), 1u);
+    EXPECT_EQ(out[0], 10);
+    EXPECT_EQ(ring.HeldBytes(), 0u);
+    EXPECT_EQ(ring.Drain(out.data(), 10), 0u);
 }
 
 TEST(BufferCyclic, ZeroByteReadsFollowTheStrictRule) {
@@ -158,8 +164,9 @@ INSTANTIATE_TEST_SUITE_P(NearWrap, BufferCyclicCounterWrap,
                          ::testing::Values(1u, 2u, 5u, 9u, 10u, 11u, 20u),
                          [](const auto& param) { return "Before" + std::to_string(param.param); });
 
-// Random all-or-nothing traffic against a plain queue, with counters that wrap several times
-// over a small capacity (the capacity-10 edges above are checked on their own).
+// Random all-or-nothing traffic, and now and then a drain, against a plain queue, with
+// counters that wrap several times over a small capacity (the capacity-10 edges above are
+// checked on their own).
 class BufferCyclicModel : public ::testing::TestWithParam<uint32_t> {};
 
 TEST_P(BufferCyclicModel, MatchesAQueue) {
@@ -183,6 +190,12 @@ TEST_P(BufferCyclicModel, MatchesAQueue) {
                 model.insert(model.end(), buf.begin(), buf.begin() + n);
                 next = static_cast<uint8_t>(next + n);
             }
+        } else if (rng() % 8 == 0) {
+            const uint32_t taken = std::min<uint32_t>(n, static_cast<uint32_t>(model.size()));
+            ASSERT_EQ(ring.Drain(buf.data(), n), taken) << "step " << step;
+            ASSERT_TRUE(std::equal(buf.begin(), buf.begin() + taken, model.begin()))
+                << "step " << step;
+            model.erase(model.begin(), model.begin() + taken);
         } else {
             const bool allowed = model.size() > n;
             ASSERT_EQ(ring.Read(buf.data(), n), allowed ? 1 : 0) << "step " << step;

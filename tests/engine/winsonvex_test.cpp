@@ -7,8 +7,12 @@
 #include <memory>
 
 #include "enginetestsupport.h"
+#include "support/sourcekinds.h"
 
 namespace {
+
+// Samples at 8 kHz by which the rate converter's filter may lengthen a source.
+constexpr int kFilterSamples = 64;
 
 int DecodedLevel(const RtpPacket& packet) {
     int sum = 0;
@@ -64,10 +68,11 @@ TEST_F(EngineTest, SendersCarryTheirSsrcs) {
 
 // Packets of one-second chunks of 44.1 kHz stereo PCM at every packetization time: the
 // payload follows the time, the ring never stalls (160 ms packets with one-second chunks
-// exceed the nominal ring) and exactly the last packet is held back.
+// exceed the nominal ring), and every decoded sample goes out: the packets cover the source
+// and overrun it by less than a packet and the rate converter's filter.
 class PacketizationTest : public EngineTest, public ::testing::WithParamInterface<int> {};
 
-TEST_P(PacketizationTest, EveryPacketIsReachableAndTheLastIsHeldBack) {
+TEST_P(PacketizationTest, EveryPacketIsFullSizeAndNothingIsHeldBack) {
     const int ms = GetParam();
     const std::string path = dir.File("stereo.wav");
     ASSERT_TRUE(WritePcmWav(path, 44100, 2, 2.0, 1020, 16384));
@@ -75,17 +80,80 @@ TEST_P(PacketizationTest, EveryPacketIsReachableAndTheLastIsHeldBack) {
     ASSERT_TRUE(MakeEntry(*engine, path, WAVE_FORMAT_MULAW, ms, entry));
     ASSERT_TRUE(engine->OpenEntry(entry, {}));
     EXPECT_EQ(engine->PayloadBytes(), ms * 8);
-    const uint32_t packetPcm = engine->PacketPcmBytes();
-    EXPECT_EQ(packetPcm % 4, 0u);
-    const uint32_t decodedTotal = 2 * 176400;
+    EXPECT_EQ(engine->PacketPcmBytes() % 4, 0u);
     // Packets with no destinations are still produced at the normal pace.
-    EXPECT_EQ(Drain(), static_cast<int>((decodedTotal - 1) / packetPcm));
+    const int packets = Drain();
+    const int outputSamples = 16000;
+    EXPECT_GE(packets * ms * 8, outputSamples);
+    EXPECT_LT((packets - 1) * ms * 8, outputSamples + kFilterSamples);
     EXPECT_FALSE(engine->ProducePacket());
     engine->CloseEntry();
     EXPECT_FALSE(engine->IsEntryOpen());
 }
 
 INSTANTIATE_TEST_SUITE_P(Times, PacketizationTest, ::testing::Values(20, 40, 80, 160));
+
+// Every kind of source reaches the wire whole: the tone received on loopback lasts as long as
+// the source within one packet, starts within a packet, keeps the source's level within
+// 0.5 dB (any channel count: mono is the channels' average), and the last packet is full-size,
+// completed with the silence code of its law. Sequence numbers and timestamps run on.
+class DeliveryTest : public EngineTest,
+                     public ::testing::WithParamInterface<testsupport::SourceKind> {};
+
+TEST_P(DeliveryTest, TheWholeSourceArrivesAtItsLevel) {
+    const testsupport::SourceKind& kind = GetParam();
+    std::filesystem::path file;
+    if (!testsupport::MakeSourceKind(kind, dir.Path(), file)) {
+        GTEST_SKIP() << "the tool that makes " << kind.name << " is missing";
+    }
+    PlaylistFile entry;
+    ASSERT_TRUE(MakeEntry(*engine, file.string(), kind.dstFormat, kind.packetMs, entry));
+    RtpReceiver receiver;
+    ASSERT_TRUE(engine->OpenEntry(entry, {receiver.Destination()}));
+    const int produced = Drain();
+    engine->CloseEntry();
+    const auto packets = receiver.TakeAll();
+    ASSERT_EQ(packets.size(), static_cast<size_t>(produced));
+    ASSERT_FALSE(packets.empty());
+
+    const bool alaw = kind.dstFormat == WAVE_FORMAT_ALAW;
+    const size_t payload = static_cast<size_t>(kind.packetMs) * 8;
+    std::vector<uint8_t> codes;
+    std::vector<int> samples;
+    for (size_t k = 0; k < packets.size(); ++k) {
+        SCOPED_TRACE(k);
+        ASSERT_EQ(packets[k].payload.size(), payload);
+        EXPECT_EQ(packets[k].payloadType, alaw ? 8 : 0);
+        if (k > 0) {
+            EXPECT_EQ(packets[k].sequence, static_cast<uint16_t>(packets[k - 1].sequence + 1));
+            EXPECT_EQ(packets[k].timestamp, packets[k - 1].timestamp + payload);
+        }
+        for (uint8_t code : packets[k].payload) {
+            codes.push_back(code);
+            samples.push_back(alaw ? testsupport::AlawToLinear(code) : MulawDecode(code));
+        }
+    }
+    const testsupport::ToneSpan tone = testsupport::FindTone(samples, payload);
+    const double expected = static_cast<double>(kind.frames) * 8000.0 / kind.rate;
+    EXPECT_NEAR(static_cast<double>(tone.end - tone.first), expected, static_cast<double>(payload));
+    EXPECT_NEAR(tone.levelDb, 0.0, 0.5);
+    // The encoder's padding of an untagged MP3 stream is decoded audio, not the law's silence.
+    const uint8_t silence = alaw ? 0xD5 : 0xFF;
+    EXPECT_EQ(codes.back(), silence);
+    if (kind.untrimmedEncoderDelay) {
+        return;
+    }
+    EXPECT_LE(tone.first, payload);
+    // Past the tone and the rate converter's tail there is only the law's silence, and less
+    // than a packet of it.
+    EXPECT_LT(samples.size() - tone.end, payload + kFilterSamples);
+    for (size_t i = tone.end + kFilterSamples; i < codes.size(); ++i) {
+        ASSERT_EQ(codes[i], silence) << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DeliveryTest, ::testing::ValuesIn(testsupport::SourceKinds()),
+                         [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(EngineTest, RefusesEntriesItCannotStreamAndRecovers) {
     const std::string path = dir.File("tone.wav");
@@ -116,7 +184,7 @@ TEST_F(EngineTest, RefusesEntriesItCannotStreamAndRecovers) {
         EXPECT_FALSE(engine->ProducePacket());
     }
     ASSERT_TRUE(engine->OpenEntry(good, {}));
-    EXPECT_EQ(Drain(), 6);  // 16000 decoded bytes in packets of 2560, the last held back
+    EXPECT_EQ(Drain(), 7);  // 16000 decoded bytes in packets of 2560, the last completed
     engine->CloseEntry();
 
     // The file was replaced by one of another format after the probe.
@@ -124,23 +192,9 @@ TEST_F(EngineTest, RefusesEntriesItCannotStreamAndRecovers) {
     EXPECT_FALSE(engine->OpenEntry(good, {}));
 }
 
-TEST_F(EngineTest, SourceShorterThanOneChunkSendsNothing) {
-    const std::string path = dir.File("short.wav");
-    ASSERT_TRUE(WritePcmWav(path, 8000, 1, 0.5, 1020, 16384));  // chunk: one second
-    PlaylistFile entry;
-    ASSERT_TRUE(MakeEntry(*engine, path, WAVE_FORMAT_MULAW, 20, entry));
-    RtpReceiver receiver;
-    ASSERT_TRUE(engine->OpenEntry(entry, {receiver.Destination()}));
-    EXPECT_FALSE(engine->ProducePacket());
-    EXPECT_TRUE(engine->EndOfSource());
-    engine->CloseEntry();
-    EXPECT_TRUE(receiver.TakeAll().empty());
-}
-
 // Levels through the gain: 0 dB unchanged, +9 dB held at the 16-bit limit (a wrapped
-// product would turn 30000 * 2.818 into about +19000), -9 dB scaled, stereo halved before
-// the mix-down.
-TEST_F(EngineTest, GainSaturatesAndStereoIsHalved) {
+// product would turn 30000 * 2.818 into about +19000), -9 dB scaled, stereo averaged.
+TEST_F(EngineTest, GainSaturatesAndStereoIsAveraged) {
     const std::string mono = dir.File("mono.wav");
     const std::string stereo = dir.File("stereo.wav");
     ASSERT_TRUE(WriteConstantWav(mono, 8000, 1, 2.0, 30000));
@@ -164,8 +218,7 @@ TEST_F(EngineTest, GainSaturatesAndStereoIsHalved) {
     EXPECT_NEAR(levelOf(mono, 0), 30000, 1100);
     EXPECT_GE(levelOf(mono, 9), 31000);
     EXPECT_NEAR(levelOf(mono, -9), 10646, 400);
-    // The mix-down sums the channels: halved first, 20000 per channel stays 20000 (unhalved
-    // it would clip at the top of the range).
+    // The mix-down averages the channels: 20000 in each stays 20000 (a sum would clip).
     EXPECT_NEAR(levelOf(stereo, 0), 20000, 700);
     engine->SetVolumeDb(0);
 }

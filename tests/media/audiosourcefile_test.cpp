@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include "mediatestfiles.h"
+#include <atomic>
+#include <cstring>
+#include <thread>
+
 #include "codec/waveformat.h"
+#include "mediatestfiles.h"
 
 namespace {
 
@@ -50,30 +56,41 @@ struct ChunkCase {
     uint16_t tag, channels;
     uint32_t rate;
     uint16_t bits;
+    uint16_t blockAlign;  // 0: channels x bits / 8
+    uint32_t avg;         // 0: rate x channels x bits / 8 (4 bits when there are none)
     int32_t chunkBytes;
 };
 
 class WaveChunkBytesTest : public AudioSourceFileTest,
                            public ::testing::WithParamInterface<ChunkCase> {};
 
-TEST_P(WaveChunkBytesTest, OneSecondOrAdpcmBlock) {
+// One second of samples; an ADPCM block of 43008 bytes; for coded formats without a sample
+// size (GSM 6.10, MPEG audio in WAV) the whole blocks nearest to one second.
+TEST_P(WaveChunkBytesTest, OneSecondOrAdpcmBlockOrWholeBlocks) {
     const ChunkCase& c = GetParam();
-    const uint32_t avg = c.rate * c.channels * (c.bits ? c.bits : 4) / 8;
+    const uint32_t avg = c.avg != 0 ? c.avg : c.rate * c.channels * (c.bits ? c.bits : 4) / 8;
+    Bytes fmt = FmtBody(c.tag, c.channels, c.rate, c.bits, avg, c.tag != 1);
+    if (c.blockAlign != 0) {
+        fmt[12] = static_cast<uint8_t>(c.blockAlign & 0xFF);
+        fmt[13] = static_cast<uint8_t>(c.blockAlign >> 8);
+    }
     const Bytes body(3 * avg + 5, 0x11);
-    ASSERT_TRUE(Open(Write(
-        "a.wav", Riff({Chunk("fmt ", FmtBody(c.tag, c.channels, c.rate, c.bits, avg, c.tag != 1)),
-                       Chunk("data", body)}))));
+    ASSERT_TRUE(Open(Write("a.wav", Riff({Chunk("fmt ", fmt), Chunk("data", body)}))));
     EXPECT_EQ(m_info.chunkBytes, c.chunkBytes);
     EXPECT_EQ(m_info.durationSeconds, 3);
     EXPECT_EQ(m_info.formatSize, c.tag == 1 ? 16 : 18);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, WaveChunkBytesTest,
-                         ::testing::Values(ChunkCase{1, 2, 44100, 16, 176400},
-                                           ChunkCase{7, 1, 8000, 8, 8000},
-                                           ChunkCase{17, 1, 8000, 4, 43008},
-                                           ChunkCase{17, 2, 44100, 4, 43008},
-                                           ChunkCase{2, 1, 22050, 4, 43008}));
+                         ::testing::Values(ChunkCase{1, 2, 44100, 16, 0, 0, 176400},
+                                           ChunkCase{7, 1, 8000, 8, 0, 0, 8000},
+                                           ChunkCase{17, 1, 8000, 4, 0, 0, 43008},
+                                           ChunkCase{17, 2, 44100, 4, 0, 0, 43008},
+                                           ChunkCase{2, 1, 22050, 4, 0, 0, 43008},
+                                           ChunkCase{49, 1, 8000, 0, 65, 1625, 1625},
+                                           ChunkCase{85, 2, 44100, 0, 1152, 16000, 16128},
+                                           ChunkCase{85, 1, 8000, 0, 1, 1000, 1000},
+                                           ChunkCase{49, 1, 8000, 0, 65, 10, 65}));
 
 TEST_F(AudioSourceFileTest, ChunkWalkRulesAndAudioBounds) {
     const Bytes fmt = Chunk("fmt ", FmtBody(1, 1, 8000, 8, 8000));
@@ -134,8 +151,12 @@ TEST_F(AudioSourceFileTest, RefusesBadInputCleanly) {
         {"absurd fact size", Riff({fmt, Chunk("fact", {}, 0x7FFFFFF0), data})},
         {"no channels", Riff({Chunk("fmt ", FmtBody(1, 0, 8000, 8, 8000)), data})},
         {"no sample rate", Riff({Chunk("fmt ", FmtBody(1, 1, 0, 8, 8000)), data})},
-        {"zero-byte step", Riff({Chunk("fmt ", FmtBody(85, 2, 44100, 0, 16000, true)), data})},
+        {"no sample size, no block",
+         Riff({Chunk("fmt ", FmtBody(85, 2, 44100, 0, 16000, true)), data})},
         {"absurd step", Riff({Chunk("fmt ", FmtBody(1, 64, 4000000, 32, 1)), data})},
+        // 0x8010 bits x 0xFFFF channels overflows a signed product: refused, not wrapped.
+        {"overflowing step",
+         Riff({Chunk("fmt ", FmtBody(1, 0xFFFF, 0xFFFFFFFF, 0x8010, 1)), data})},
     };
     for (const auto& [name, bytes] : cases) {
         SCOPED_TRACE(name);
@@ -156,6 +177,33 @@ TEST_F(AudioSourceFileTest, RefusesBadInputCleanly) {
     EXPECT_TRUE(Open(Write("LOUD.MP3", mpeg)));
     m_file.Close();
     EXPECT_FALSE(Open(Write("junk.mp3", Bytes(50000, 0xFF))));
+}
+
+// A FIFO named like a source is refused at once, without being opened: opening it would
+// wait for a writer. A writer thread stands by to release an open that waits, and notes
+// whether it was ever needed.
+TEST_F(AudioSourceFileTest, FifoIsRefusedWithoutWaiting) {
+    for (const char* name : {"pipe.wav", "pipe.mp3"}) {
+        SCOPED_TRACE(name);
+        const std::string path = (m_dir / name).string();
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        std::atomic<bool> refused{false};
+        bool waitedOn = false;
+        std::thread writer([&] {
+            const int fd = ::open(path.c_str(), O_WRONLY);  // waits for a reader
+            waitedOn = !refused.load();
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        });
+        EXPECT_FALSE(Open(path));
+        refused.store(true);
+        // Our own reader lets the writer finish in either case.
+        const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+        writer.join();
+        ::close(reader);
+        EXPECT_FALSE(waitedOn) << "Open waited for a writer";
+    }
 }
 
 TEST_F(AudioSourceFileTest, Mp3SourceFormatAndFirstRead) {

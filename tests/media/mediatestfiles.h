@@ -48,7 +48,7 @@ inline Bytes FmtBody(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bi
     PutU16(out, channels);
     PutU32(out, rate);
     PutU32(out, avgBytes);
-    PutU16(out, static_cast<uint16_t>(channels * bits / 8));
+    PutU16(out, static_cast<uint16_t>(uint32_t{channels} * bits / 8));
     PutU16(out, bits);
     if (extra) {
         PutU16(out, 0);

@@ -29,4 +29,12 @@ int MulawToLinear(uint8_t code) {
     return (u & 0x80) != 0 ? 0x84 - t : t - 0x84;
 }
 
+int AlawToLinear(uint8_t code) {
+    const int a = code ^ 0x55;
+    const int exponent = (a & 0x70) >> 4;
+    int t = (a & 0x0F) << 4;
+    t = exponent == 0 ? t + 8 : (t + 0x108) << (exponent - 1);
+    return (a & 0x80) != 0 ? t : -t;
+}
+
 }  // namespace testsupport

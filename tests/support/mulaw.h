@@ -1,5 +1,6 @@
 #pragma once
-// ITU-T G.711 mu-law, written independently of the codec services so tests can check them.
+// ITU-T G.711 mu-law (and A-law decoding), written independently of the codec services so
+// tests can check them.
 
 #include <cstdint>
 
@@ -9,5 +10,7 @@ namespace testsupport {
 uint8_t MulawEncode(int16_t sample);
 // Mu-law to linear 16-bit.
 int MulawToLinear(uint8_t code);
+// A-law to linear 16-bit.
+int AlawToLinear(uint8_t code);
 
 }  // namespace testsupport

@@ -45,8 +45,10 @@ public:
     // FormatRecordSize() bytes and outlive the chain) and readies the three stages. False
     // when any step fails; input and output are then closed.
     bool OpenChain(const char* sourcePath, const char* outputPath, uint8_t* outputFormat);
-    // One source chunk through the three stages. False at the end of the source (or on a
-    // read error); otherwise true with `out` holding outLength encoded bytes (maybe none).
+    // One source chunk through the three stages. At the end of the source (or a read error)
+    // the partial last chunk and what the decoder holds are converted, then one more pass
+    // gives the rate converter's tail; after that, false. Otherwise true with `out` holding
+    // outLength encoded bytes (maybe none).
     bool ConvertBlock(std::unique_ptr<uint8_t[]>& out, uint32_t& outLength);
     // Releases the stages, closes the input and completes the output file. Returns true.
     bool CloseChain();
@@ -70,12 +72,17 @@ public:
 private:
     static constexpr int kStages = 3;
 
-    // Reads one chunk and decodes it into stage 1's destination: the decoded length, or
-    // -1 at the end of the source.
+    // Where the input stands: chunks still to read; read to its end, stage 1 still to
+    // drain; everything decoded.
+    enum class InputState { Reading, Draining, Done };
+
+    // Reads one chunk (at the end: the partial chunk, then what stage 1 still holds) and
+    // decodes it into stage 1's destination: the decoded length, or -1 once all is decoded.
     int64_t DecodeChunk();
-    // Stages 2 and 3 for `length` decoded bytes. False when a stage cannot be prepared.
-    bool EncodeDecoded(const uint8_t* decoded, uint32_t length, std::unique_ptr<uint8_t[]>& out,
-                       uint32_t& outLength);
+    // Stages 2 and 3 for `length` decoded bytes; `end` drains the rate converter. False when
+    // a stage cannot be prepared.
+    bool EncodeDecoded(const uint8_t* decoded, uint32_t length, bool end,
+                       std::unique_ptr<uint8_t[]>& out, uint32_t& outLength);
     // Writes one encoded block and posts the progress after it. A block that cannot be
     // written in full stops the conversion.
     void Deliver(const uint8_t* data, uint32_t length, uint64_t& total, uint32_t bytesPerSecond,
@@ -95,15 +102,16 @@ private:
     uint8_t* m_outputFormat = nullptr;  // the dialog's record, valid while a chain is open
     std::string m_outputPath;
     bool m_writeFailed = false;  // the worker's own: set and read on its thread
-    uint16_t m_sourceChannels = 0;
+    InputState m_inputState = InputState::Reading;  // the decoding thread's
+    bool m_tailDone = false;                        // ConvertBlock has given the tail
 
     HACMSTREAM m_stream[kStages] = {};
     ACMSTREAMHEADER m_header[kStages] = {};
     std::unique_ptr<uint8_t[]> m_sourceBuffer;  // stage 1's source: one chunk
     uint32_t m_sourceLength = 0;
     std::unique_ptr<uint8_t[]> m_destBuffer[kStages];
-    // Stage 2 reads its own copy of the decoded block (halved for stereo), so that the next
-    // chunk can be decoded into stage 1's buffer meanwhile.
+    // Stage 2 reads its own copy of the decoded block, so that the next chunk can be decoded
+    // into stage 1's buffer meanwhile.
     std::unique_ptr<uint8_t[]> m_mixSource;
     uint32_t m_destLength[kStages] = {};  // 0: the stage is not prepared
 

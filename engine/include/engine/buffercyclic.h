@@ -1,8 +1,9 @@
 #pragma once
 // A fixed-capacity ring of bytes between the decoder and the packetiser. Writes and reads
 // are all-or-nothing; a read succeeds only while strictly more bytes are held than it asks
-// for. The running counters are 32-bit and may wrap. Not thread-safe: the streaming worker
-// both writes and reads it.
+// for, so the last bytes written stay until the end of the source drains them. The running
+// counters are 32-bit and may wrap. Not thread-safe: the streaming worker both writes and
+// reads it.
 
 #include <cstdint>
 #include <memory>
@@ -20,6 +21,9 @@ public:
     int Write(const void* source, uint32_t n);
     // 1 when n bytes were delivered, 0 when nothing was (held <= n).
     int Read(void* destination, uint32_t n);
+    // At the end of a source: delivers up to n bytes, as many as are held (this may empty
+    // the ring, which Read never does). Returns the count delivered.
+    uint32_t Drain(void* destination, uint32_t n);
 
     uint32_t Capacity() const { return m_capacity; }
     uint32_t HeldBytes() const { return m_totalWritten - m_totalRead; }
@@ -32,11 +36,18 @@ public:
         m_writePos = writePos;
         m_readPos = readPos;
     }
-    uint32_t WritePosForTest() const { return m_writePos; }
-    uint32_t ReadPosForTest() const { return m_readPos; }
+    uint32_t WritePosForTest() const {
+        return m_writePos;
+    }
+    uint32_t ReadPosForTest() const {
+        return m_readPos;
+    }
 #endif
 
 private:
+    // Copies n held bytes out and advances the read side.
+    void CopyOut(uint8_t* dst, uint32_t n);
+
     uint8_t* m_data = nullptr;
     uint32_t m_capacity = 0;
     uint32_t m_writePos = 0;

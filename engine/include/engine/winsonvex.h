@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "codec/acm.h"
 #include "engine/buffercyclic.h"
 #include "engine/rtpprocessor.h"
 #include "media/audiosourcefile.h"
-#include "codec/acm.h"
 #include "playlist/playlist.h"
 
 class WinSonvex {
@@ -34,7 +34,10 @@ public:
     // acquired; CloseEntry must not follow it.
     bool OpenEntry(const PlaylistFile& entry, const std::vector<RtpDestination>& destinations);
     // One packet per call: true when a packet was produced and sent, false when the source
-    // is exhausted (EndOfSource() is then set).
+    // is exhausted (EndOfSource() is then set). At the end of the source its last partial
+    // chunk, what the decoder and the rate converter hold back and what the ring holds back
+    // all go out; the last packet is completed with G.711 silence, so every packet has the
+    // entry's size.
     bool ProducePacket();
     void CloseEntry();  // no-op when no entry is open
     bool EndOfSource() const { return m_endOfSource != 0; }
@@ -71,8 +74,15 @@ private:
     };
 
     static bool CountDriverTags(HACMDRIVERID driverId, uintptr_t instance, uint32_t support);
+    // Where the source stands: chunks still to read; read to its end, the decoder still to
+    // drain; everything decoded.
+    enum class SourceState { Reading, Draining, Done };
+
     // Releases what OpenEntry acquired; safe on a partly opened entry.
     void ReleaseEntry();
+    // Decodes the next chunk (at the end: the partial chunk, then what the decoder holds)
+    // into m_decodedBuf; returns the bytes it holds.
+    uint32_t DecodeNext();
 
     int m_mp3CodecCount = 0;
     int m_endOfSource = 0;  // written and read on the worker only
@@ -96,7 +106,8 @@ private:
     uint32_t m_monoBytes = 0;
     int m_payloadBytes = 0;
     int m_payloadType = 0;
-    bool m_halveSamples = false;  // stereo sources are halved before the mix-down
+    uint8_t m_silence = 0xFF;  // the G.711 code of a zero sample in the entry's law
+    SourceState m_sourceState = SourceState::Done;
     // Written by the UI thread, read once per packet by the worker. Relaxed order suffices:
     // the gain is an independent value and a tick may use the old or the new one.
     std::atomic<double> m_gain{1.0};

@@ -22,7 +22,8 @@ constexpr int kSeekCur = 1;
 constexpr int kSeekEnd = 2;
 
 // Opens a regular file. Returns a handle above 0, or -1 when the path cannot be opened,
-// is not a regular file (a directory), or is 2 GiB or larger.
+// is not a regular file (a directory, a FIFO, a device: refused without waiting), or is
+// 2 GiB or larger.
 int _open(const char* path, int flags, int permission = kS_IREAD | kS_IWRITE);
 // Bytes read (0 at end of file), or -1 on error / bad handle. Retries EINTR.
 int _read(int fd, void* buffer, unsigned int count);

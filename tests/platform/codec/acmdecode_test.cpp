@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "codecmedia.h"
 #include "codec/acm.h"
+#include "codecmedia.h"
 
 using namespace codecmedia;
 
@@ -189,6 +189,42 @@ INSTANTIATE_TEST_SUITE_P(Streams, Mp3Decode,
                                            Mp3Case{"mono8k16", 8000, 1, 16, 0.9}),
                          [](const auto& param) { return std::string(param.param.name); });
 
+// With the encoder's tag in the first frame the stream decodes to exactly the encoded audio,
+// in step with it (no delay in front, no padding behind), for MPEG 1, 2 and 2.5, constant and
+// variable bit rates; without the tag (-t) the encoder's and decoder's delays stay in front.
+TEST_F(ExternalMedia, EncoderTagMakesTheStreamGapless) {
+    struct Case {
+        uint32_t rate;
+        uint16_t channels;
+        const char* options;
+    };
+    for (const Case& c : {Case{44100, 2, "--cbr -b 128"}, Case{48000, 2, "-V 2"},
+                          Case{22050, 1, "--cbr -b 64"}, Case{8000, 1, "--cbr -b 32"}}) {
+        SCOPED_TRACE(std::to_string(c.rate) + " " + c.options);
+        const std::vector<int16_t> src = Source(c.rate, c.channels, 1.3);
+        const std::string wav = SourceWav(src, c.rate, c.channels);
+        const std::string tagged = m_dir.File("tagged.mp3");
+        const std::string plain = m_dir.File("plain.mp3");
+        ASSERT_TRUE(
+            RunQuiet("lame --quiet " + std::string(c.options) + " '" + wav + "' '" + tagged + "'"));
+        ASSERT_TRUE(RunQuiet("lame --quiet -t " + std::string(c.options) + " '" + wav + "' '" +
+                             plain + "'"));
+        const auto fmt = Mp3Format(c.channels, c.rate, 64);
+        std::vector<uint8_t> gapless;
+        std::vector<uint8_t> untrimmed;
+        ASSERT_TRUE(ConvertInChunks(fmt, Pcm16Format(c.channels, c.rate), ReadFile(tagged), 522,
+                                    gapless, nullptr, true));
+        ASSERT_TRUE(ConvertInChunks(fmt, Pcm16Format(c.channels, c.rate), ReadFile(plain), 522,
+                                    untrimmed, nullptr, true));
+        const std::vector<int16_t> decoded = ToSamples(gapless);
+        EXPECT_EQ(decoded.size(), src.size());
+        int lag = -1;
+        BestCorrelation(Channel(decoded, c.channels, 0), Channel(src, c.channels, 0), 600, &lag);
+        EXPECT_EQ(lag, 0);
+        EXPECT_GT(untrimmed.size() / 2, src.size() + 529u * c.channels);
+    }
+}
+
 TEST_F(ExternalMedia, WorstCaseMpegFramesStayWithinTheSizeBound) {
     // 8 kbit/s frames are the densest: MPEG-2.5 at 8 kHz and MPEG-2 at 24 kHz.
     for (uint32_t rate : {8000u, 12000u, 24000u}) {
@@ -254,9 +290,9 @@ TEST_F(ExternalMedia, OneStreamDecodesAndResamplesAndEndFlushes) {
     bool held = false;
     ASSERT_TRUE(ConvertInChunks(fmt, Pcm16Format(1, 8000), data, 522, direct, &held));
     EXPECT_TRUE(held);
-    // Two channels of -12 dBFS sum to -6 dBFS.
+    // Two channels of -12 dBFS average to -12 dBFS.
     const ToneFit fit = FitTone(ToSamples(direct), 8000, 1020, 2000);
-    EXPECT_NEAR(ToDbfs(fit.amplitude), -6.0, 0.5);
+    EXPECT_NEAR(ToDbfs(fit.amplitude), -12.0, 0.5);
     EXPECT_GT(fit.snrDb, 40.0);
     // The end flag drains the frame the parser holds and the filter's tail.
     std::vector<uint8_t> flushed;
@@ -343,6 +379,50 @@ TEST_F(ExternalMedia, AdpcmCoefficientsComeFromTheRecord) {
     std::vector<uint8_t> wrong;
     ASSERT_TRUE(ConvertInChunks(fmt2, Pcm16Format(1, 22050), data, 43008, wrong));
     EXPECT_NE(wrong, normal);
+}
+
+// A stream that ends inside a block (a cut file) still gives the frames that block holds
+// when the end is signalled; and blocks whose step size runs away (corrupt data, extreme
+// coefficients) decode to clamped samples, not to an overflow.
+TEST_F(ExternalMedia, AdpcmBlocksCutOrCorruptDecodeSafely) {
+    const std::vector<int16_t> src = Source(8000, 1, 0.5);
+    const std::string wav = SourceWav(src, 8000, 1);
+    for (const char* encoding : {"ms-adpcm", "ima-adpcm"}) {
+        SCOPED_TRACE(encoding);
+        const std::string coded = m_dir.File("cut.wav");
+        ASSERT_TRUE(RunQuiet("sox '" + wav + "' -e " + encoding + " '" + coded + "'"));
+        std::vector<uint8_t> fmt;
+        std::vector<uint8_t> data;
+        ASSERT_TRUE(ReadWav(coded, fmt, data));
+        const uint16_t blockAlign = static_cast<uint16_t>(fmt[12] | (fmt[13] << 8));
+        std::vector<uint8_t> whole;
+        ASSERT_TRUE(ConvertInChunks(fmt, Pcm16Format(1, 8000), data, 1000, whole, nullptr, true));
+        // Cut 100 bytes into the third block: two whole blocks and the cut one's frames.
+        const std::vector<uint8_t> cut(data.begin(), data.begin() + 2 * blockAlign + 100);
+        std::vector<uint8_t> partial;
+        ASSERT_TRUE(ConvertInChunks(fmt, Pcm16Format(1, 8000), cut, 1000, partial, nullptr, true));
+        const size_t wholeBlocks = whole.size() / (data.size() / blockAlign);
+        EXPECT_GT(partial.size(), 2 * wholeBlocks + 300);
+        EXPECT_LT(partial.size(), 3 * wholeBlocks);
+        EXPECT_TRUE(std::equal(partial.begin(), partial.end(), whole.begin()));
+    }
+
+    // One coefficient pair at the 16-bit limits, a header step of 0x7FFF and nibbles that
+    // grow the step on every sample.
+    std::vector<uint8_t> fmt = Format(2, 1, 8000, 4, 256, 4096);
+    fmt[16] = 8;  // cbSize: samples per block, one coefficient pair
+    for (uint8_t b : {0xF4, 0x01, 0x01, 0x00, 0xFF, 0x7F, 0xFF, 0x7F}) {
+        fmt.push_back(b);
+    }
+    std::vector<uint8_t> block(256, 0x77);
+    block[0] = 0;
+    for (size_t i : {1, 3, 5}) {
+        block[i] = 0xFF;
+        block[i + 1] = 0x7F;
+    }
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(ConvertInChunks(fmt, Pcm16Format(1, 8000), block, 256, out, nullptr, true));
+    EXPECT_EQ(out.size(), 500u * 2);
 }
 
 }  // namespace

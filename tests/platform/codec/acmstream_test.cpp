@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "codecmedia.h"
 #include "codec/acm.h"
+#include "codecmedia.h"
 
 using namespace codecmedia;
 
@@ -69,6 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"unknown tag", Format(0x1234, 1, 8000, 16), Pcm16Format(1, 8000)},
         Refusal{"no channels", Format(1, 0, 8000, 16, 2), Pcm16Format(1, 8000)},
         Refusal{"no rate", Format(1, 1, 0, 16), Pcm16Format(1, 8000)},
+        Refusal{"more channels than the limit", Pcm16Format(kMaxWaveChannels + 1, 8000),
+                Pcm16Format(1, 8000)},
         Refusal{"twelve-bit pcm", Format(1, 1, 8000, 12, 2), Pcm16Format(1, 8000)},
         Refusal{"gsm odd block", Format(0x31, 1, 8000, 0, 64, 1625), Pcm16Format(1, 8000)},
         Refusal{"adpcm block too small", Format(2, 1, 8000, 4, 7, 4000), Pcm16Format(1, 8000)},
@@ -175,8 +177,8 @@ TEST_P(ResamplerPackets, EveryCallYieldsTheBlockAndPacketsJoin) {
     EXPECT_GE(uint64_t(inBytes) / (2u * p.channels) * 8000, uint64_t(outBytes / 2) * p.rate);
 
     const double seconds = 3.0;
-    // Stereo at -12 dBFS a channel sums to -6 dBFS.
-    std::vector<int16_t> src = Tone(p.rate, p.channels, seconds, 1020, p.channels == 2 ? -12 : -6);
+    // The mix-down averages: stereo at -6 dBFS a channel stays at -6 dBFS.
+    std::vector<int16_t> src = Tone(p.rate, p.channels, seconds, 1020, -6);
     std::vector<uint8_t> in(inBytes);
     std::vector<uint8_t> out(outBytes);
     ACMSTREAMHEADER h{};
@@ -271,13 +273,23 @@ TEST(AcmStream, RateConverterKeepsTonesAboveTheBandOut) {
     }
 }
 
-TEST(AcmStream, MixDownSumsChannelsWithSaturation) {
+// Mono is the average of all channels, for every channel count: full-scale channels never
+// clip, and stereo matches halving each channel before summing to within one step.
+TEST(AcmStream, MixDownAveragesEveryChannelCount) {
     const std::vector<int16_t> src = {1000, 2000, -1000, -2500, 30000, 30000, -30000, -30000};
     std::vector<uint8_t> bytes(src.size() * 2);
     std::memcpy(bytes.data(), src.data(), bytes.size());
     std::vector<uint8_t> out;
     ASSERT_TRUE(ConvertInChunks(Pcm16Format(2, 8000), Pcm16Format(1, 8000), bytes, 16, out));
-    EXPECT_EQ(ToSamples(out), (std::vector<int16_t>{3000, -3500, 32767, -32768}));
+    EXPECT_EQ(ToSamples(out), (std::vector<int16_t>{1500, -1750, 30000, -30000}));
+    const std::vector<int16_t> quad = {32767,  32767,  32767,  32767,  100, 200, 300, 401,
+                                       -32768, -32768, -32768, -32768, 0,   0,   0,   -7};
+    std::vector<uint8_t> quadBytes(quad.size() * 2);
+    std::memcpy(quadBytes.data(), quad.data(), quadBytes.size());
+    std::vector<uint8_t> quadOut;
+    ASSERT_TRUE(
+        ConvertInChunks(Pcm16Format(4, 8000), Pcm16Format(1, 8000), quadBytes, 12, quadOut));
+    EXPECT_EQ(ToSamples(quadOut), (std::vector<int16_t>{32767, 250, -32768, -1}));
     std::vector<uint8_t> up;
     ASSERT_TRUE(ConvertInChunks(Pcm16Format(1, 8000), Pcm16Format(2, 8000), bytes, 6, up));
     ASSERT_EQ(up.size(), bytes.size() * 2);

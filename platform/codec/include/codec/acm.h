@@ -122,7 +122,9 @@ constexpr uint32_t ACM_METRIC_MAX_SIZE_FORMAT = 50;
 MMRESULT acmMetrics(void* object, uint32_t metric, void* value);
 
 // Opens a synchronous stream from one format record to another; ACMERR_NOTPOSSIBLE when no
-// driver converts between them. driver may be null (any driver); flags must be 0.
+// driver converts between them. driver may be null (any driver); flags must be 0. Records
+// with more than kMaxWaveChannels channels are refused. A stream to fewer channels mixes
+// each output sample as the average of the input channels (mono: all of them).
 MMRESULT acmStreamOpen(HACMSTREAM* stream, HACMDRIVER driver, const void* srcFormat,
                        uint32_t srcFormatBytes, const void* dstFormat, uint32_t dstFormatBytes,
                        uint32_t flags);

@@ -21,6 +21,10 @@ constexpr uint16_t WAVE_FORMAT_MPEGLAYER3 = 0x55;
 constexpr uint16_t WAVE_FORMAT_G729A = 0x83;
 constexpr uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
 
+// The most channels the codec services take in any format record; every mix-down to fewer
+// channels averages them (see acmStreamOpen).
+constexpr uint16_t kMaxWaveChannels = 8;
+
 constexpr uint16_t MPEGLAYER3_ID_MPEG = 1;
 constexpr uint32_t MPEGLAYER3_FLAG_PADDING_OFF = 2;
 

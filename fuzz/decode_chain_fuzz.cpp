@@ -1,0 +1,140 @@
+// Writes arbitrary bytes to a file named .wav and one named .mp3 and pushes each through the
+// whole decode chain: the probe, the engine's OpenEntry and ProducePacket until the source is
+// exhausted (no destinations, so nothing is sent), and the converter chunk by chunk to a
+// mu-law WAV file. Any crash, leak, hang or sanitizer report is a finding.
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codec/waveformat.h"
+#include "convert/mediaconverter.h"
+#include "engine/winsonvex.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace {
+
+// A file at 1 Hz legitimately lasts for hours of packets; these bounds keep one input to a
+// fraction of a second, far more than any input of max_len bytes at a real rate needs.
+constexpr int kMaxTicks = 20000;
+constexpr int kMaxBlocks = 4000;
+constexpr uint64_t kMaxOutputBytes = 16u << 20;
+
+struct TempFolder {
+    std::string path;
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+const std::string& TempDir() {
+    static const TempFolder dir{[] {
+        const std::string pattern =
+            (std::filesystem::temp_directory_path() / "sonvexchainXXXXXX").string();
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back('\0');
+        if (::mkdtemp(buf.data()) == nullptr) {
+            std::abort();
+        }
+        return std::string(buf.data());
+    }()};
+    return dir.path;
+}
+
+void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr || (size > 0 && std::fwrite(data, 1, size, f) != size)) {
+        std::abort();
+    }
+    std::fclose(f);
+}
+
+// The engine and the converter discover the codecs once, as the application does.
+WinSonvex& Engine() {
+    static WinSonvex engine;
+    return engine;
+}
+
+MediaConverter& Converter() {
+    static MediaConverter converter;
+    return converter;
+}
+
+void Stream(const std::string& path, size_t size) {
+    WinSonvex& engine = Engine();
+    PlaylistFile entry;
+    std::string description;
+    if (!engine.ProbeSource(path.c_str(), entry.Source, description) ||
+        !entry.Source.SetPath(path.c_str())) {
+        return;
+    }
+    // The output settings vary with the input's length, not its bytes, so that a mutation
+    // of the file keeps them.
+    static constexpr int kTimes[] = {20, 40, 80, 160};
+    entry.DstFormat = size % 2 == 0 ? WAVE_FORMAT_MULAW : WAVE_FORMAT_ALAW;
+    entry.DstSampleRate = 8000;
+    entry.DstPacketization = kTimes[(size / 2) % 4];
+    entry.Valid = 1;
+    if (!engine.OpenEntry(entry, {})) {
+        return;
+    }
+    int ticks = 0;
+    while (!engine.EndOfSource() && ticks < kMaxTicks) {
+        engine.ProducePacket();
+        ++ticks;
+    }
+    engine.CloseEntry();
+}
+
+void Convert(const std::string& path) {
+    MediaConverter& converter = Converter();
+    std::vector<uint8_t> record(converter.FormatRecordSize(), 0);
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_MULAW;
+    format.nChannels = 1;
+    format.nSamplesPerSec = 8000;
+    WriteWaveFormat(format, record.data());
+    const std::string output = TempDir() + "/output.wav";
+    if (!converter.OpenChain(path.c_str(), output.c_str(), record.data())) {
+        return;
+    }
+    std::unique_ptr<uint8_t[]> block;
+    uint32_t length = 0;
+    uint64_t written = 0;
+    for (int i = 0; i < kMaxBlocks && written < kMaxOutputBytes; ++i) {
+        if (!converter.ConvertBlock(block, length)) {
+            break;
+        }
+        written += length;
+    }
+    converter.CloseChain();
+}
+
+}  // namespace
+
+// The decoders' complaints about broken input would drown libFuzzer's own reports.
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+    av_log_set_level(AV_LOG_QUIET);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string& dir = TempDir();
+    for (const char* name : {"/input.wav", "/input.mp3"}) {
+        const std::string path = dir + name;
+        WriteFile(path, data, size);
+        Stream(path, size);
+        Convert(path);
+    }
+    return 0;
+}
