@@ -547,8 +547,8 @@ bool RegistryConnection::PrepareStatements(int& rc) {
         "SELECT name FROM keys WHERE parent = ?1 ORDER BY name",
         "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2",
         "SELECT data FROM vals WHERE key = ?1 AND name = ?2",
-        "INSERT INTO vals(key, name, data) VALUES(?1, ?2, ?3)"
-        " ON CONFLICT(key, name) DO UPDATE SET data = excluded.data",
+        ("INSERT INTO vals(key, name, data) VALUES(?1, ?2, ?3)"
+         " ON CONFLICT(key, name) DO UPDATE SET data = excluded.data"),
         "SELECT name, data FROM vals WHERE key = ?1 ORDER BY name",
         "DELETE FROM keys WHERE id = ?1",
     };

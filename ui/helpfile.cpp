@@ -154,7 +154,7 @@ void HelpLauncher::Run(const QString& program, const QStringList& arguments, boo
     auto* wait = new QTimer(process);
     wait->setSingleShot(true);
     auto settled = std::make_shared<bool>(false);
-    auto settle = [this, process, wait, settled, ended](bool ok, bool stillRunning) {
+    auto settle = [process, wait, settled, ended](bool ok, bool stillRunning) {
         if (*settled) {
             return;
         }

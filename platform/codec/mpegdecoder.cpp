@@ -47,7 +47,7 @@ uint64_t MpegDecoder::MaxFramesFor(uint32_t bytes, uint32_t rate) {
 }
 
 MpegDecoder::MpegDecoder(uint16_t channels, uint32_t rate, MpegDecoderKind kind)
-    : m_channels(channels), m_rate(rate), m_kind(kind) {
+    : m_channels(channels), m_rate(rate) {
     m_output.SetBlock(2u * channels);
     // The Layer III decoders take Layers I and II too.
     const AVCodec* codec =

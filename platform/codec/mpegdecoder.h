@@ -48,7 +48,6 @@ private:
 
     uint16_t m_channels;
     uint32_t m_rate;
-    MpegDecoderKind m_kind;
     AVCodecContext* m_ctx = nullptr;
     AVCodecParserContext* m_parser = nullptr;
     AVFrame* m_frame = nullptr;
