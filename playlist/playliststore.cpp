@@ -281,7 +281,9 @@ bool PlaylistStore::WriteAll(const platform::RegistryHive& user, const Playlist&
         if (!rtp.CreateSubKey("RTP" + std::to_string(index++), entry) ||
             !entry.SetString("IP:PORT", destination.IpPort) ||
             !SetNumber(entry, "IP", destination.IP) ||
-            !SetNumber(entry, "Port", destination.Port)) {
+            !SetNumber(entry, "Port", destination.Port) ||
+            !SetNumber(entry, "MulticastTTL", destination.Ttl) ||
+            !entry.SetString("MulticastInterface", destination.Interface)) {
             return false;
         }
     }
@@ -354,6 +356,15 @@ void PlaylistStore::ReadAll(const platform::RegistryHive& user, Playlist& playli
             if (entry.QueryString("Port", text, sizeof text)) {
                 destination.Port = ToUint32(text);
             }
+            // Written by later versions only; a hop limit out of range keeps the default.
+            if (entry.QueryString("MulticastTTL", text, sizeof text)) {
+                const uint32_t ttl = ToUint32(text);
+                if (ttl >= 1 && ttl <= 255) {
+                    destination.Ttl = ttl;
+                }
+            }
+            entry.QueryString("MulticastInterface", destination.Interface,
+                              sizeof destination.Interface);
         }
         playlist.AppendDestination(destination);
     }
