@@ -1,0 +1,81 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <strings.h>
+#include <cerrno>
+#include <cstring>
+#include <ostream>
+
+#include "clicommands.h"
+#include "media/audiosourcefile.h"
+
+namespace clicommands {
+
+int Fail(CliConsole& console, const std::string& message) {
+    console.err << "sonvex-cli: " << message << '\n' << std::flush;
+    return kFailure;
+}
+
+bool OpenPlaylist(PlaylistStore& store, const std::string& name, Playlist& playlist,
+                  CliConsole& console) {
+    // Key names compare without case, as the store's do.
+    std::vector<std::string> names;
+    store.ListPlaylists(names);
+    bool found = false;
+    for (const std::string& stored : names) {
+        found = found || strcasecmp(stored.c_str(), name.c_str()) == 0;
+    }
+    if (!found || !store.Open(name)) {
+        Fail(console, "there is no playlist named \"" + name + "\"");
+        return false;
+    }
+    store.Load(playlist);
+    return true;
+}
+
+bool ProbeFile(const char* givenPath, SourceFormatInfo& info, std::string& description,
+               std::string& reason) {
+    // The path may be the one inside `info`, which the probe refills.
+    const std::string copy = givenPath;
+    const char* path = copy.c_str();
+    AudioSourceFile file;
+    if (file.Open(path, info, description)) {
+        file.Close();
+        return true;
+    }
+    // Why: the file itself, or what it holds.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    struct stat status {};
+    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    ::close(fd);
+    reason = regular ? "unsupported media type" : "not a regular file";
+    return false;
+}
+
+std::string DescriptionLines(const std::string& description) {
+    std::string lines;
+    size_t from = 0;
+    for (;;) {
+        const size_t at = description.find("\r\n\r\n", from);
+        lines += description.substr(from, at == std::string::npos ? std::string::npos : at - from);
+        lines += '\n';
+        if (at == std::string::npos) {
+            return lines;
+        }
+        from = at + 4;
+    }
+}
+
+void PrintJson(CliConsole& console, const nlohmann::ordered_json& value) {
+    // Names and paths are bytes; any that are not UTF-8 are shown with replacement marks
+    // rather than failing the output.
+    console.out << value.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                << '\n';
+}
+
+}  // namespace clicommands
