@@ -28,6 +28,8 @@ int Sdp(const CliOptions& options, CliConsole& console);
 
 // "sonvex-cli: <message>" on the error stream; returns kFailure.
 int Fail(CliConsole& console, const std::string& message);
+// Whether a playlist of that name is stored; false, with the message printed, when not.
+bool PlaylistExists(PlaylistStore& store, const std::string& name, CliConsole& console);
 // Opens and loads a stored playlist; false, with the message printed, when there is none of
 // that name or the store cannot be read.
 bool OpenPlaylist(PlaylistStore& store, const std::string& name, Playlist& playlist,

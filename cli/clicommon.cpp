@@ -2,7 +2,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <strings.h>
 #include <cerrno>
 #include <cstring>
 #include <ostream>
@@ -17,20 +16,33 @@ int Fail(CliConsole& console, const std::string& message) {
     return kFailure;
 }
 
-bool OpenPlaylist(PlaylistStore& store, const std::string& name, Playlist& playlist,
-                  CliConsole& console) {
-    // Key names compare without case, as the store's do.
-    std::vector<std::string> names;
-    store.ListPlaylists(names);
-    bool found = false;
-    for (const std::string& stored : names) {
-        found = found || strcasecmp(stored.c_str(), name.c_str()) == 0;
+bool PlaylistExists(PlaylistStore& store, const std::string& name, CliConsole& console) {
+    const std::string problem = PlaylistStore::NameProblem(name);
+    if (!problem.empty()) {
+        Fail(console, problem);
+        return false;
     }
-    if (!found || !store.Open(name)) {
+    if (!store.Exists(name)) {
         Fail(console, "there is no playlist named \"" + name + "\"");
         return false;
     }
-    store.Load(playlist);
+    return true;
+}
+
+bool OpenPlaylist(PlaylistStore& store, const std::string& name, Playlist& playlist,
+                  CliConsole& console) {
+    if (!PlaylistExists(store, name, console)) {
+        return false;
+    }
+    if (!store.Open(name)) {
+        Fail(console, "there is no playlist named \"" + name + "\"");
+        return false;
+    }
+    if (!store.Load(playlist)) {
+        Fail(console, "the playlist \"" + name + "\" could not be read: " +
+                          PlaylistStore::FailureText(store.LastFailure()));
+        return false;
+    }
     return true;
 }
 

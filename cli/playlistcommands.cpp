@@ -1,7 +1,6 @@
 // The commands that list, show and edit stored playlists. Every edit loads the playlist,
 // changes it and saves it whole, as the desktop program does after each of its edits.
 
-#include <strings.h>
 #include <filesystem>
 #include <ostream>
 #include <system_error>
@@ -26,7 +25,8 @@ const char* LawName(int32_t format) {
 bool Save(PlaylistStore& store, const Playlist& playlist, const std::string& name,
           CliConsole& console) {
     if (!store.SavePlaylist(playlist)) {
-        Fail(console, "the playlist \"" + name + "\" could not be saved; it is unchanged");
+        Fail(console, "the playlist \"" + name + "\" could not be saved, it is unchanged: " +
+                          PlaylistStore::FailureText(store.LastFailure()));
         return false;
     }
     return true;
@@ -134,26 +134,33 @@ int Show(const CliOptions& options, CliConsole& console) {
 }
 
 int Create(const CliOptions& options, CliConsole& console) {
-    PlaylistStore store;
-    std::vector<std::string> names;
-    store.ListPlaylists(names);
-    for (const std::string& existing : names) {
-        if (strcasecmp(existing.c_str(), options.name.c_str()) == 0) {
-            return Fail(console, "a playlist named \"" + existing + "\" exists already");
-        }
+    const std::string problem = PlaylistStore::NameProblem(options.name);
+    if (!problem.empty()) {
+        return Fail(console, problem);
     }
-    store.Create(options.name);
+    PlaylistStore store;
+    // Names compare without case, as the desktop's do; an existing playlist is never
+    // replaced from here.
+    if (store.Exists(options.name)) {
+        return Fail(console, "a playlist named \"" + options.name + "\" exists already");
+    }
+    if (!store.Create(options.name)) {
+        return Fail(console, "the playlist \"" + options.name + "\" could not be created: " +
+                                 PlaylistStore::FailureText(store.LastFailure()));
+    }
     // An empty playlist is stored whole at once, so that it lists and opens everywhere.
     return Save(store, Playlist{}, options.name, console) ? kSuccess : kFailure;
 }
 
 int Delete(const CliOptions& options, CliConsole& console) {
     PlaylistStore store;
-    Playlist playlist;
-    if (!OpenPlaylist(store, options.name, playlist, console)) {
+    if (!PlaylistExists(store, options.name, console)) {
         return kFailure;
     }
-    store.Delete(options.name);
+    if (!store.Delete(options.name)) {
+        return Fail(console, "the playlist \"" + options.name + "\" could not be deleted: " +
+                                 PlaylistStore::FailureText(store.LastFailure()));
+    }
     return kSuccess;
 }
 

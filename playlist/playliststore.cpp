@@ -155,6 +155,41 @@ bool PlaylistStore::IsValidName(const std::string& name) {
            name.find('\0') == std::string::npos;
 }
 
+std::string PlaylistStore::NameProblem(const std::string& name) {
+    if (name.empty()) {
+        return "Please enter a name for the playlist.";
+    }
+    // A backslash separates the store's key names: the name would point into another key.
+    if (name.find('\\') != std::string::npos) {
+        return "A playlist name cannot contain a backslash (\\).";
+    }
+    if (name.size() > kMaxNameBytes) {
+        return "The playlist name is too long: at most " + std::to_string(kMaxNameBytes) +
+               " bytes are allowed.";
+    }
+    if (!IsValidName(name)) {
+        return "A playlist name cannot contain a NUL character.";
+    }
+    return std::string();
+}
+
+std::string PlaylistStore::FailureText(StoreFailure failure) {
+    switch (failure) {
+        case StoreFailure::ReadOnly:
+            return "the playlist store " + FilePath() + " is read-only";
+        case StoreFailure::Full:
+            return "the disk is full";
+        case StoreFailure::Busy:
+            return "another program is holding the playlist store";
+        case StoreFailure::BadName:
+            return "the name cannot be used";
+        case StoreFailure::NoPlaylist:
+            return "no playlist is open";
+        default:
+            return "the playlist store " + FilePath() + " cannot be read or written";
+    }
+}
+
 std::string PlaylistStore::FilePath() {
     return platform::RegistryFilePath(RegistryRoot::CurrentUser);
 }

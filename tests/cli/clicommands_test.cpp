@@ -64,6 +64,9 @@ TEST_F(CliCommandsTest, EditsAreStoredAsTheDesktopStoresThemAndRefusalsChangeNot
     const Result again = Run({"create", "lobby"});  // names compare without case
     EXPECT_EQ(again.status, 1);
     EXPECT_NE(again.err.find("exists already"), std::string::npos);
+    const Result keyPath = Run({"create", "a\\b"});  // the desktop's own refusal
+    EXPECT_EQ(keyPath.status, 1);
+    EXPECT_EQ(keyPath.err, "sonvex-cli: A playlist name cannot contain a backslash (\\).\n");
 
     const std::string first = Tone("first.wav", 2);
     const std::string second = Tone("second.wav", 1);

@@ -37,6 +37,10 @@ public:
 
     // A name the store takes: 1 to 255 bytes, no backslash (it would name a key path).
     static bool IsValidName(const std::string& name);
+    // Why the store refuses a name, in the words every program shows; empty when it takes it.
+    static std::string NameProblem(const std::string& name);
+    // What a failure means, in the words every program shows ("the disk is full").
+    static std::string FailureText(StoreFailure failure);
     // The current user's store file, for messages.
     static std::string FilePath();
     // The file a damaged store was moved to, once per move; false when none is left untold.
