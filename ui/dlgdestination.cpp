@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <string>
@@ -68,6 +69,12 @@ QLineEdit* CDlgDestination::OctetEdit(int index) const {
 }
 
 void CDlgDestination::SetDestination(const RtpDestination& destination) {
+    setWindowTitle(QStringLiteral("Change RTP destination"));
+    for (auto* button : findChildren<QPushButton*>()) {
+        if (button->isDefault()) {
+            button->setText(QStringLiteral("Change"));
+        }
+    }
     m_addressEdit->SetAddress(Text(destination.AddressText()));
     m_portEdit->setText(QString::number(destination.Port));
     m_ttlEdit->setValue(static_cast<int>(destination.Ttl));

@@ -2,10 +2,12 @@
 // what the command line then sees: both work on one store with one record layout.
 
 #include <QApplication>
+#include <QSpinBox>
 #include <sstream>
 #include <vector>
 
 #include "cli/cliapp.h"
+#include "ui/dlgdestination.h"
 #include "viewfixture.h"
 
 namespace viewtest {
@@ -47,15 +49,26 @@ TEST_F(ViewCliTest, APlaylistMadeOnTheCommandLineOpensInTheView) {
               QStringLiteral("Format: A-law\r\nSampleRate(Hz): 8000\r\nPacketization(ms): 40"));
     ASSERT_EQ(m_view->DestinationList()->count(), 2);
     EXPECT_EQ(m_view->DestinationList()->item(0)->text(), QStringLiteral("127.0.0.1 : 5004"));
-    EXPECT_EQ(m_view->CurrentPlaylist().Destinations.at(1).Ttl, 3u);
+    EXPECT_EQ(m_view->DestinationList()->item(1)->text(),
+              QStringLiteral("239.1.1.1 : 5006 (TTL 3, lo)"));
 
-    // The view's next edit keeps what it did not touch, and the command line sees the edit.
+    // The view's edits keep what they do not touch, and the command line sees them: a file
+    // added, and the group's TTL changed in the dialog a double-click opens.
     AddFile(MakeWav("second.wav"));
+    m_ui->AnswerDialog<CDlgDestination>([](CDlgDestination& dialog) {
+        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Change RTP destination"));
+        EXPECT_EQ(dialog.TtlEdit()->value(), 3);
+        dialog.TtlEdit()->setValue(5);
+        dialog.accept();
+        return dialog.result();
+    });
+    Q_EMIT m_view->DestinationList()->itemDoubleClicked(m_view->DestinationList()->item(1));
+    EXPECT_EQ(m_view->DestinationList()->item(1)->text(),
+              QStringLiteral("239.1.1.1 : 5006 (TTL 5, lo)"));
     std::string shown;
     ASSERT_EQ(Cli({"show", "Front desk"}, &shown), 0);
-    EXPECT_NE(shown.find("2. second.wav (U-law, 8000 Hz, 20 ms, 1 s)"), std::string::npos)
-        << shown;
-    EXPECT_NE(shown.find("2. 239.1.1.1 : 5006 (TTL 3, lo)"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("2. second.wav (U-law, 8000 Hz, 20 ms, 1 s)"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("2. 239.1.1.1 : 5006 (TTL 5, lo)"), std::string::npos) << shown;
 }
 
 }  // namespace

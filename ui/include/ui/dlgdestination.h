@@ -33,7 +33,7 @@ public:
     // choice to the routing table.
     QComboBox* InterfaceEdit() const { return m_interfaceEdit; }
 
-    // Fills every field from a destination, to change it.
+    // Fills every field from a destination, to change it ("Change RTP destination").
     void SetDestination(const RtpDestination& destination);
 
     // "Add": reads the controls and closes with OK only when every field is usable.
