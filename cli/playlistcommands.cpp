@@ -2,6 +2,7 @@
 // changes it and saves it whole, as the desktop program does after each of its edits.
 
 #include <filesystem>
+#include <functional>
 #include <ostream>
 #include <system_error>
 
@@ -30,6 +31,23 @@ bool Save(PlaylistStore& store, const Playlist& playlist, const std::string& nam
         return false;
     }
     return true;
+}
+
+// Changes a stored playlist in one transaction of the store, so that another program's
+// save cannot be lost in between. `edit` prints its own refusal.
+int Edit(const std::string& name, CliConsole& console, const std::function<bool(Playlist&)>& edit) {
+    PlaylistStore store;
+    if (!PlaylistExists(store, name, console) || !store.Open(name)) {
+        return kFailure;
+    }
+    if (store.Update(edit)) {
+        return kSuccess;
+    }
+    if (store.LastFailure() != StoreFailure::None) {
+        Fail(console, "the playlist \"" + name + "\" could not be saved, it is unchanged: " +
+                          PlaylistStore::FailureText(store.LastFailure()));
+    }
+    return kFailure;
 }
 
 // An index counted from 1 that must name one of `count` entries.
@@ -166,11 +184,11 @@ int Delete(const CliOptions& options, CliConsole& console) {
 
 int AddFile(const CliOptions& options, CliConsole& console) {
     PlaylistStore store;
-    Playlist playlist;
-    if (!OpenPlaylist(store, options.name, playlist, console)) {
+    if (!PlaylistExists(store, options.name, console)) {
         return kFailure;
     }
-    size_t added = 0;
+    // Probed before the store is changed: reading the files may take a while.
+    std::vector<PlaylistFile> entries;
     bool refused = false;
     for (const std::string& given : options.paths) {
         // Stored with its full path: the desktop and the service may start elsewhere.
@@ -188,28 +206,31 @@ int AddFile(const CliOptions& options, CliConsole& console) {
             entry.DstSampleRate = kOutputSampleRate;
             entry.DstPacketization = options.packetization;
             entry.Valid = 1;
-            playlist.AppendFile(entry);
-            ++added;
+            entries.push_back(entry);
             continue;
         }
         Fail(console, given + ": not added: " + reason);
         refused = true;
     }
-    if (added > 0 && !Save(store, playlist, options.name, console)) {
+    if (!entries.empty() && Edit(options.name, console, [&entries](Playlist& playlist) {
+                                for (const PlaylistFile& entry : entries) {
+                                    playlist.AppendFile(entry);
+                                }
+                                return true;
+                            }) != kSuccess) {
         return kFailure;
     }
     return refused ? kFailure : kSuccess;
 }
 
 int RemoveFile(const CliOptions& options, CliConsole& console) {
-    PlaylistStore store;
-    Playlist playlist;
-    if (!OpenPlaylist(store, options.name, playlist, console) ||
-        !CheckIndex(options.index, playlist.Files.size(), "file", options.name, console)) {
-        return kFailure;
-    }
-    playlist.EraseFile(options.index - 1);
-    return Save(store, playlist, options.name, console) ? kSuccess : kFailure;
+    return Edit(options.name, console, [&](Playlist& playlist) {
+        if (!CheckIndex(options.index, playlist.Files.size(), "file", options.name, console)) {
+            return false;
+        }
+        playlist.EraseFile(options.index - 1);
+        return true;
+    });
 }
 
 int AddDest(const CliOptions& options, CliConsole& console) {
@@ -231,25 +252,21 @@ int AddDest(const CliOptions& options, CliConsole& console) {
     if (!problem.empty()) {
         return Fail(console, problem);
     }
-    PlaylistStore store;
-    Playlist playlist;
-    if (!OpenPlaylist(store, options.name, playlist, console)) {
-        return kFailure;
-    }
-    playlist.AppendDestination(destination);
-    return Save(store, playlist, options.name, console) ? kSuccess : kFailure;
+    return Edit(options.name, console, [&destination](Playlist& playlist) {
+        playlist.AppendDestination(destination);
+        return true;
+    });
 }
 
 int RemoveDest(const CliOptions& options, CliConsole& console) {
-    PlaylistStore store;
-    Playlist playlist;
-    if (!OpenPlaylist(store, options.name, playlist, console) ||
-        !CheckIndex(options.index, playlist.Destinations.size(), "destination", options.name,
-                    console)) {
-        return kFailure;
-    }
-    playlist.EraseDestination(options.index - 1);
-    return Save(store, playlist, options.name, console) ? kSuccess : kFailure;
+    return Edit(options.name, console, [&](Playlist& playlist) {
+        if (!CheckIndex(options.index, playlist.Destinations.size(), "destination", options.name,
+                        console)) {
+            return false;
+        }
+        playlist.EraseDestination(options.index - 1);
+        return true;
+    });
 }
 
 }  // namespace clicommands

@@ -277,11 +277,33 @@ bool PlaylistStore::SavePlaylist(const Playlist& playlist) {
     return true;
 }
 
-bool PlaylistStore::WriteAll(const platform::RegistryHive& user, const Playlist& playlist) {
+bool PlaylistStore::Update(const std::function<bool(Playlist&)>& edit) {
+    m_failure = StoreFailure::None;
+    if (FilesKeyPath.empty() || RtpKeyPath.empty()) {
+        return Fail(StoreFailure::NoPlaylist);
+    }
+    const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::CreateIfMissing);
     RegistryTransaction transaction(user, RegistryTransaction::Kind::Write);
     if (!transaction.IsActive()) {
-        return false;
+        return Fail(FailureFrom(user.LastError()));
     }
+    Playlist playlist;
+    ReadAll(user, playlist);
+    if (!edit(playlist)) {
+        return false;  // rolled back: nothing was written
+    }
+    if (!WriteTree(user, playlist) || !transaction.Commit()) {
+        return Fail(FailureFrom(user.LastError()));
+    }
+    return true;
+}
+
+bool PlaylistStore::WriteAll(const platform::RegistryHive& user, const Playlist& playlist) {
+    RegistryTransaction transaction(user, RegistryTransaction::Kind::Write);
+    return transaction.IsActive() && WriteTree(user, playlist) && transaction.Commit();
+}
+
+bool PlaylistStore::WriteTree(const platform::RegistryHive& user, const Playlist& playlist) {
     // Any failed write abandons the whole save: the stored playlist stays the old one.
     user.DeleteTree(FilesKeyPath);  // absent is fine
     RegistryKey files;
@@ -322,11 +344,7 @@ bool PlaylistStore::WriteAll(const platform::RegistryHive& user, const Playlist&
             return false;
         }
     }
-    if (!SetNumber(rtp, "RtpCount", static_cast<long long>(playlist.Destinations.size()))) {
-        return false;
-    }
-    rtp.Close();
-    return transaction.Commit();
+    return SetNumber(rtp, "RtpCount", static_cast<long long>(playlist.Destinations.size()));
 }
 
 bool PlaylistStore::Load(Playlist& playlist) {

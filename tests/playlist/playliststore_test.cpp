@@ -262,6 +262,35 @@ TEST_F(PlaylistStoreTest, MulticastSettingsAreExtraValuesThatOlderStoresLoadAsDe
     EXPECT_EQ(loaded.Destinations[1].ListText(), "239.1.1.2 : 5004 (TTL 1)");
 }
 
+// An update edits what is stored when it runs, not what the program read earlier: another
+// program's save in between is kept.
+TEST_F(PlaylistStoreTest, UpdateEditsTheStoredPlaylistAndARefusedEditWritesNothing) {
+    PlaylistStore mine;
+    ASSERT_TRUE(mine.Create("Shared"));
+    ASSERT_TRUE(mine.SavePlaylist(ThreeFiles()));
+    PlaylistStore other;
+    ASSERT_TRUE(other.Open("Shared"));
+    Playlist theirs;
+    theirs.AppendFile(MakeFile("theirs.mp3", 7, 20));
+    ASSERT_TRUE(other.SavePlaylist(theirs));
+
+    ASSERT_TRUE(mine.Update([](Playlist& playlist) {
+        playlist.AppendFile(MakeFile("mine.mp3", 6, 40));
+        return true;
+    }));
+    Playlist stored;
+    ASSERT_TRUE(mine.Load(stored));
+    EXPECT_EQ(Names(stored), (std::vector<std::string>{"theirs.mp3", "mine.mp3"}));
+
+    EXPECT_FALSE(mine.Update([](Playlist& playlist) {
+        playlist.Clear();
+        return false;
+    }));
+    EXPECT_EQ(mine.LastFailure(), StoreFailure::None);
+    ASSERT_TRUE(mine.Load(stored));
+    EXPECT_EQ(stored.Files.size(), 2u);
+}
+
 TEST_F(PlaylistStoreTest, MissingKeysLoadAsEmptyParts) {
     PlaylistStore store;
     store.Create("M");
