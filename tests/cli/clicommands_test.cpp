@@ -4,13 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/cliapp.h"
 #include "playlist/playliststore.h"
+#include "support/loopbackreceiver.h"
 #include "support/wavefile.h"
 #include "support/xdgsandbox.h"
 
@@ -190,6 +195,60 @@ TEST_F(CliCommandsTest, ProbeConvertAndSessionDescriptions) {
         << unicast;
     EXPECT_NE(multicast.find("\r\nc=IN IP4 239.1.2.3/8\r\n"), std::string::npos) << multicast;
     EXPECT_NE(multicast.find("\r\nm=audio 6000 RTP/AVP 0\r\n"), std::string::npos) << multicast;
+}
+
+// stream runs the playlist through the engine to its destinations and reports as it goes;
+// it ends on its time or on SIGTERM with success, and fails when no file can be opened.
+TEST_F(CliCommandsTest, StreamEndsOnItsTimeOrASignalAndFailsWhenNothingOpens) {
+    testsupport::LoopbackReceiver receiver;
+    ASSERT_TRUE(receiver.Ok());
+    const std::string port = std::to_string(receiver.Port());
+    const std::string tone = Tone("tone.wav", 10);
+    ASSERT_EQ(Run({"create", "p"}).status, 0);
+    EXPECT_EQ(Run({"stream", "p"}).status, 1);  // no files
+    ASSERT_EQ(Run({"add-file", "p", tone}).status, 0);
+    EXPECT_NE(Run({"stream", "p"}).err.find("has no destinations"), std::string::npos);
+    ASSERT_EQ(Run({"add-dest", "p", "127.0.0.1", port}).status, 0);
+
+    const Result timed = Run({"stream", "p", "--json", "--duration", "1.2", "--volume", "-3"});
+    ASSERT_EQ(timed.status, 0) << timed.err;
+    std::vector<nlohmann::json> events;
+    std::istringstream lines(timed.out);
+    for (std::string line; std::getline(lines, line);) {
+        events.push_back(nlohmann::json::parse(line));
+    }
+    ASSERT_GE(events.size(), 3u) << timed.out;
+    EXPECT_EQ(events.front()["event"], "started");
+    EXPECT_EQ(events.front()["name"], "tone.wav");
+    EXPECT_EQ(events.front()["durationSeconds"], 10);
+    EXPECT_EQ(events[events.size() - 2]["event"], "finished");
+    EXPECT_EQ(events.back(), (nlohmann::json{{"event", "ended"}, {"reason", "duration"}}));
+    const auto first = receiver.Receive();
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->size(), 12u + 160u);  // 20 ms of mu-law behind the RTP header
+    EXPECT_EQ((*first)[1] & 0x7F, 0);      // PCMU
+
+    // SIGTERM once the packets flow: the packet in progress goes out, and the run ends well.
+    receiver.Drain();
+    std::thread terminate([&receiver] {
+        if (receiver.Receive(5000)) {
+            ::kill(::getpid(), SIGTERM);
+        }
+    });
+    const Result signalled = Run({"stream", "p", "--loop"});
+    terminate.join();
+    EXPECT_EQ(signalled.status, 0) << signalled.err;
+    EXPECT_NE(signalled.out.find("Streamed 1/1 tone.wav: "), std::string::npos) << signalled.out;
+
+    std::filesystem::remove(tone);
+    const Result nothing = Run({"stream", "p", "--loop"});
+    EXPECT_EQ(nothing.status, 1);
+    EXPECT_NE(nothing.err.find("failed to stream 1/1 tone.wav: No such file or directory"),
+              std::string::npos)
+        << nothing.err;
+    EXPECT_NE(nothing.err.find("no file of the playlist \"p\" could be streamed"),
+              std::string::npos)
+        << nothing.err;
 }
 
 }  // namespace
