@@ -68,22 +68,12 @@ TEST(CommandLineTest, ArgumentsAndOptionsReachTheCommand) {
     EXPECT_DOUBLE_EQ(p.options.durationSeconds, 2.5);
     EXPECT_TRUE(p.options.json);
 
-    p = Parse({"stream", "lobby"});
-    ASSERT_EQ(p.status, kRunCommand) << p.err;
-    EXPECT_FALSE(p.options.loop);
-    EXPECT_EQ(p.options.durationSeconds, 0);
-
     testsupport::TempDir dir;
     p = Parse({"convert", "a.mp3", "b.wav", "-o", dir.Path().string()});
     ASSERT_EQ(p.status, kRunCommand) << p.err;
     EXPECT_EQ(p.options.command, CliCommand::Convert);
     EXPECT_EQ(p.options.paths.size(), 2u);
     EXPECT_EQ(p.options.outputDir, dir.Path().string());
-
-    p = Parse({"remove-dest", "lobby", "2"});
-    ASSERT_EQ(p.status, kRunCommand) << p.err;
-    EXPECT_EQ(p.options.command, CliCommand::RemoveDest);
-    EXPECT_EQ(p.options.index, 2u);
 }
 
 TEST(CommandLineTest, UsageErrorsStopBeforeAnyCommand) {
