@@ -1,10 +1,6 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <filesystem>
 #include <ostream>
+#include <system_error>
 
 #include "clicommands.h"
 #include "media/audiosourcefile.h"
@@ -49,23 +45,18 @@ bool OpenPlaylist(PlaylistStore& store, const std::string& name, Playlist& playl
 bool ProbeFile(const char* givenPath, SourceFormatInfo& info, std::string& description,
                std::string& reason) {
     // The path may be the one inside `info`, which the probe refills.
-    const std::string copy = givenPath;
-    const char* path = copy.c_str();
+    const std::string path = givenPath;
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error)) {
+        reason = "a folder, not an audio file";
+        return false;
+    }
     AudioSourceFile file;
-    if (file.Open(path, info, description)) {
+    if (file.Open(path.c_str(), info, description)) {
         file.Close();
         return true;
     }
-    // Why: the file itself, or what it holds.
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        reason = std::strerror(errno);
-        return false;
-    }
-    struct stat status {};
-    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-    ::close(fd);
-    reason = regular ? "unsupported media type" : "not a regular file";
+    reason = file.RefusalReason().empty() ? "unsupported media type" : file.RefusalReason();
     return false;
 }
 

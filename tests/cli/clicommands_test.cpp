@@ -155,11 +155,23 @@ TEST_F(CliCommandsTest, ProbeConvertAndSessionDescriptions) {
     const std::string tone = Tone("tone.wav", 3);
     const std::string riffless = (m_dir / "not-riff.wav").string();
     WriteBytes(riffless, std::string(64, 'x'));
-    const Result probed = Run({"probe", tone, riffless});
+    // A LIST chunk ahead of the audio, as some editors write it.
+    std::vector<uint8_t> listed = ReadFile(tone);
+    const uint8_t list[] = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
+    listed.insert(listed.begin() + 36, std::begin(list), std::end(list));
+    const std::string listFirst = (m_dir / "list-first.wav").string();
+    WriteBytes(listFirst, std::string(listed.begin(), listed.end()));
+    const Result probed = Run({"probe", tone, riffless, listFirst, "gone.wav"});
     EXPECT_EQ(probed.status, 1);
     EXPECT_NE(probed.out.find("  RIFF WAVE format\n"), std::string::npos) << probed.out;
     EXPECT_NE(probed.out.find("  Length (in sec) : 3\n"), std::string::npos) << probed.out;
-    EXPECT_NE(probed.out.find("not-riff.wav: refused: "), std::string::npos) << probed.out;
+    EXPECT_NE(probed.out.find("not-riff.wav: refused: not a RIFF WAVE file\n"), std::string::npos)
+        << probed.out;
+    EXPECT_NE(probed.out.find("list-first.wav: refused: LIST chunk before the data chunk\n"),
+              std::string::npos)
+        << probed.out;
+    EXPECT_NE(probed.out.find("gone.wav: refused: No such file or directory\n"), std::string::npos)
+        << probed.out;
     const auto json = nlohmann::json::parse(Run({"probe", "--json", tone}).out);
     EXPECT_EQ(json[0]["supported"], true);
     EXPECT_EQ(json[0]["format"]["sampleRate"], 8000);
