@@ -1,5 +1,7 @@
 #include "engine/rtpprocessor.h"
 
+#include <string>
+
 namespace {
 
 // RFC 3550 5.1: version 2, no padding, no extension, no CSRC.
@@ -24,6 +26,11 @@ void PutBigEndian32(uint8_t* out, uint32_t value) {
 RtpProcessor::RtpProcessor() = default;
 
 RtpProcessor::~RtpProcessor() = default;
+
+void RtpProcessor::SetMulticastOptions(uint32_t ttl, const char* interfaceName) {
+    m_socket.SetMulticastTtl(static_cast<int>(ttl));
+    m_socket.SetMulticastInterface(interfaceName == nullptr ? std::string() : interfaceName);
+}
 
 int RtpProcessor::SendPacket(const uint8_t* payload, int length, uint32_t ip, int port,
                              int payloadType) {

@@ -114,6 +114,11 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
     }
     m_entry = entry;
     m_destinations = destinations;
+    // A group's hop limit and interface go to its sender before the entry's first packet.
+    const size_t senders = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
+    for (size_t i = 0; i < senders; ++i) {
+        m_rtp[i].SetMulticastOptions(m_destinations[i].Ttl, m_destinations[i].Interface);
+    }
     const SourceFormatInfo& src = m_entry.Source;
 
     WAVEFORMATEX source{};

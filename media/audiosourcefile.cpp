@@ -1,6 +1,7 @@
 #include "media/audiosourcefile.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -12,6 +13,22 @@
 #include "platform/splitpath.h"
 
 namespace {
+
+// A chunk id as text: its printable bytes as they are, any other as \xNN.
+std::string ChunkName(const uint8_t* id) {
+    std::string name;
+    for (int i = 0; i < 4; ++i) {
+        if (std::isprint(id[i]) != 0) {
+            name += static_cast<char>(id[i]);
+        } else {
+            static const char kHex[] = "0123456789ABCDEF";
+            name += "\\x";
+            name += kHex[id[i] >> 4];
+            name += kHex[id[i] & 0x0F];
+        }
+    }
+    return name;
+}
 
 // The largest "fmt " body a 16-bit cbSize can describe (18 + 65535). A "fmt " or "fact"
 // chunk declaring more is refused before anything is allocated.
@@ -105,9 +122,11 @@ bool AudioSourceFile::Open(const char* path, SourceFormatInfo& info, std::string
         return false;
     }
     m_writeMode = false;
+    m_refusal.clear();
+    errno = 0;
     const int fd = platform::_open(path, platform::kO_RDONLY | platform::kO_BINARY);
     if (fd <= 0) {
-        return false;
+        return Refuse(errno != 0 ? std::strerror(errno) : "it cannot be opened");
     }
     m_fd = fd;
     m_format.reset();
@@ -140,6 +159,11 @@ bool AudioSourceFile::Open(const char* path, SourceFormatInfo& info, std::string
     return true;
 }
 
+bool AudioSourceFile::Refuse(std::string reason) {
+    m_refusal = std::move(reason);
+    return false;
+}
+
 void AudioSourceFile::ResetHeaders() {
     std::memset(m_riffHeader, 0, sizeof m_riffHeader);
     std::memset(m_formatHeader, 0, sizeof m_formatHeader);
@@ -157,29 +181,31 @@ bool AudioSourceFile::ParseWave(std::string& description, int32_t& formatSize) {
 
     if (ReadFully(m_fd, m_riffHeader, sizeof m_riffHeader) < sizeof m_riffHeader ||
         !HasId(m_riffHeader, "RIFF") || !HasId(m_riffHeader + 8, "WAVE")) {
-        return false;
+        return Refuse("not a RIFF WAVE file");
     }
     for (;;) {
         uint8_t header[8];
         if (ReadFully(m_fd, header, sizeof header) < sizeof header) {
-            return false;  // the file ended before a "data" chunk
+            return Refuse("the file ends before its data chunk");
         }
         const uint32_t size = platform::LoadLe32(header + 4);
         if (HasId(header, "fmt ")) {
             // Shorter than 16 bytes there is no rate or channel count to read.
             if (size < 16 || size > kMaxHeaderChunkBytes) {
-                return false;
+                return Refuse(size < 16
+                                  ? std::string("fmt chunk shorter than 16 bytes")
+                                  : "fmt chunk of " + std::to_string(size) + " bytes, too large");
             }
             std::memcpy(m_formatHeader, header, sizeof header);
             m_formatBytes = size < kWaveFormatBytes ? kWaveFormatBytes : size;
             m_format = std::make_unique<uint8_t[]>(m_formatBytes);  // zero-filled
             if (ReadFully(m_fd, m_format.get(), size) < size) {
-                return false;
+                return Refuse("the file ends inside its fmt chunk");
             }
             formatSize = static_cast<int32_t>(size);
         } else if (HasId(header, "fact")) {
             if (size > kMaxHeaderChunkBytes) {
-                return false;
+                return Refuse("fact chunk of " + std::to_string(size) + " bytes, too large");
             }
             std::memcpy(m_factHeader, header, sizeof header);
             m_factData.reset();
@@ -192,17 +218,22 @@ bool AudioSourceFile::ParseWave(std::string& description, int32_t& formatSize) {
             std::memcpy(m_dataHeader, header, sizeof header);
             const long pos = platform::_tell(m_fd);
             const long length = platform::_filelength(m_fd);
-            if (pos < 0 || length < pos || !m_format) {
-                return false;
+            if (pos < 0 || length < pos) {
+                return Refuse("the file cannot be measured");
+            }
+            if (!m_format) {
+                return Refuse("data chunk before the fmt chunk");
             }
             m_dataOffset = static_cast<uint32_t>(pos);
             m_dataLength = static_cast<uint32_t>(length - pos);
             if (size > m_dataLength) {
-                return false;
+                return Refuse("data chunk of " + std::to_string(size) + " bytes, but only " +
+                              std::to_string(m_dataLength) + " follow");
             }
             break;
         } else {
-            return false;  // no chunk is skipped ahead of the audio
+            // No chunk is skipped ahead of the audio.
+            return Refuse(ChunkName(header) + " chunk before the data chunk");
         }
     }
 
@@ -213,7 +244,7 @@ bool AudioSourceFile::ParseWave(std::string& description, int32_t& formatSize) {
     const uint64_t chunkBytes = WaveChunkBytes(wfx);
     if (wfx.nChannels == 0 || wfx.nSamplesPerSec == 0 || chunkBytes == 0 ||
         chunkBytes > kMaxWaveChunkBytes) {
-        return false;
+        return Refuse("a format without channels, rate or a usable block size");
     }
     m_durationSeconds =
         wfx.nAvgBytesPerSec == 0 ? 0 : static_cast<int32_t>(m_dataLength / wfx.nAvgBytesPerSec);
@@ -226,7 +257,7 @@ bool AudioSourceFile::ParseWave(std::string& description, int32_t& formatSize) {
 bool AudioSourceFile::OpenMp3(std::string& description, int32_t& formatSize) {
     const long length = platform::_filelength(m_fd);
     if (length < 0) {
-        return false;
+        return Refuse("the file cannot be measured");
     }
     m_dataLength = static_cast<uint32_t>(length);
     m_formatBytes = kMp3FormatBytes;
@@ -236,7 +267,7 @@ bool AudioSourceFile::OpenMp3(std::string& description, int32_t& formatSize) {
     Mp3FrameInfo frame;
     Mp3FrameScanner scanner;
     if (!scanner.Scan(m_fd, frame, description)) {
-        return false;
+        return Refuse("no run of MPEG audio frames found");
     }
     m_durationSeconds = frame.durationSeconds;
 
@@ -256,7 +287,8 @@ bool AudioSourceFile::OpenMp3(std::string& description, int32_t& formatSize) {
     std::memcpy(m_format.get(), &mp3, sizeof mp3);
 
     return platform::_lseek(m_fd, frame.firstFrameOffset, platform::kSeekSet) ==
-           frame.firstFrameOffset;
+               frame.firstFrameOffset ||
+           Refuse("the first frame cannot be reached");
 }
 
 int AudioSourceFile::Read(void* buffer, int count, long offset) {

@@ -26,6 +26,8 @@ constexpr const char* kFileName = "registry.db";
 constexpr int64_t kRootId = 1;
 // Deeper trees than this are refused by the copy (they cannot come from the store).
 constexpr int kMaxCopyDepth = 512;
+// How often a refused switch to write-ahead logging is tried again.
+constexpr int kJournalRetryMs = 10;
 
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS keys("
@@ -495,16 +497,26 @@ RegistryConnection::OpenResult RegistryConnection::Prepare() {
         if (rc != SQLITE_OK) {
             return fail(rc);
         }
-        rc = Step(mode.get());
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0));
-        const bool wal = rc == SQLITE_ROW && text != nullptr && std::strcmp(text, "wal") == 0;
-        sqlite3_reset(mode.get());
-        if (!wal) {
-            // Readers then never block the writer, and a writer never blocks readers.
+        // Readers then never block the writer, and a writer never blocks readers. Two
+        // programs opening a new file at once both ask for the switch, and SQLite refuses the
+        // one that finds the other reading at once (busy) without waiting: it looks again
+        // until the file is switched, by either, or the busy time-out has passed.
+        for (int waitedMs = 0;; waitedMs += kJournalRetryMs) {
+            rc = Step(mode.get());
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0));
+            const bool wal = rc == SQLITE_ROW && text != nullptr && std::strcmp(text, "wal") == 0;
+            sqlite3_reset(mode.get());
+            if (wal) {
+                break;
+            }
             rc = Exec("PRAGMA journal_mode=WAL");
-            if (rc != SQLITE_OK) {
+            if (rc == SQLITE_OK) {
+                break;
+            }
+            if ((rc & 0xFF) != SQLITE_BUSY || waitedMs >= kRegistryBusyTimeoutMs) {
                 return fail(rc);
             }
+            sqlite3_sleep(kJournalRetryMs);
         }
         rc = Exec("PRAGMA synchronous=NORMAL");
         if (rc != SQLITE_OK) {
@@ -748,20 +760,17 @@ bool RegistryKey::CreateSubKey(std::string_view path, RegistryKey& result) const
     if (!IsOpen()) {
         return false;
     }
-    // Creating several levels is all or nothing.
+    // Creating several levels is all or nothing. The write lock is taken before the first
+    // read: a transaction that read first and then writes fails at once, without waiting,
+    // when another process wrote in between.
     const bool own = !m_connection->InTransaction();
-    if (own && m_connection->Exec("SAVEPOINT create_key") != SQLITE_OK) {
+    if (own && m_connection->Exec("BEGIN IMMEDIATE") != SQLITE_OK) {
         return false;
     }
     const bool ok = m_connection->Resolve(m_id, path, true, id);
-    if (own) {
-        if (!ok) {
-            m_connection->Exec("ROLLBACK TO create_key");
-        }
-        if (m_connection->Exec("RELEASE create_key") != SQLITE_OK) {
-            m_connection->Exec("ROLLBACK");
-            return false;
-        }
+    if (own && (!ok || m_connection->Exec("COMMIT") != SQLITE_OK)) {
+        m_connection->Exec("ROLLBACK");
+        return false;
     }
     if (!ok) {
         return false;
@@ -823,19 +832,15 @@ bool RegistryKey::CopyTree(std::string_view path, const RegistryKey& destination
         return false;
     }
     RegistryConnection& target = *destination.m_connection;
+    // As in CreateSubKey: the write lock first, then the reads and writes.
     const bool own = !target.InTransaction();
-    if (own && target.Exec("SAVEPOINT copy_tree") != SQLITE_OK) {
+    if (own && target.Exec("BEGIN IMMEDIATE") != SQLITE_OK) {
         return false;
     }
     const bool ok = target.WriteTree(destination.m_id, tree);
-    if (own) {
-        if (!ok) {
-            target.Exec("ROLLBACK TO copy_tree");
-        }
-        if (target.Exec("RELEASE copy_tree") != SQLITE_OK) {
-            target.Exec("ROLLBACK");
-            return false;
-        }
+    if (own && (!ok || target.Exec("COMMIT") != SQLITE_OK)) {
+        target.Exec("ROLLBACK");
+        return false;
     }
     return ok;
 }

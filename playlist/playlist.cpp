@@ -25,6 +25,42 @@ RtpDestination RtpDestination::FromOctets(uint8_t a, uint8_t b, uint8_t c, uint8
     return dest;
 }
 
+bool RtpDestination::SetInterface(const char* name) {
+    const size_t len = name == nullptr ? 0 : std::strlen(name);
+    if (len >= sizeof Interface) {
+        return false;
+    }
+    std::memcpy(Interface, name == nullptr ? "" : name, len);
+    Interface[len] = '\0';
+    return true;
+}
+
+bool RtpDestination::IsMulticast() const {
+    uint8_t octets[4];
+    std::memcpy(octets, &IP, sizeof octets);
+    return (octets[0] & 0xF0) == 0xE0;  // 224.0.0.0/4 (RFC 5771)
+}
+
+std::string RtpDestination::AddressText() const {
+    uint8_t octets[4];
+    std::memcpy(octets, &IP, sizeof octets);
+    char text[16];
+    std::snprintf(text, sizeof text, "%d.%d.%d.%d", octets[0], octets[1], octets[2], octets[3]);
+    return text;
+}
+
+std::string RtpDestination::ListText() const {
+    std::string text(IpPort, strnlen(IpPort, sizeof IpPort));
+    if (IsMulticast()) {
+        text += " (TTL " + std::to_string(Ttl);
+        if (Interface[0] != '\0') {
+            text += ", " + std::string(Interface, strnlen(Interface, sizeof Interface));
+        }
+        text += ")";
+    }
+    return text;
+}
+
 void Playlist::EraseFile(size_t index) {
     if (index < Files.size()) {
         Files.erase(Files.begin() + static_cast<std::ptrdiff_t>(index));

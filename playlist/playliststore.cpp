@@ -155,6 +155,41 @@ bool PlaylistStore::IsValidName(const std::string& name) {
            name.find('\0') == std::string::npos;
 }
 
+std::string PlaylistStore::NameProblem(const std::string& name) {
+    if (name.empty()) {
+        return "Please enter a name for the playlist.";
+    }
+    // A backslash separates the store's key names: the name would point into another key.
+    if (name.find('\\') != std::string::npos) {
+        return "A playlist name cannot contain a backslash (\\).";
+    }
+    if (name.size() > kMaxNameBytes) {
+        return "The playlist name is too long: at most " + std::to_string(kMaxNameBytes) +
+               " bytes are allowed.";
+    }
+    if (!IsValidName(name)) {
+        return "A playlist name cannot contain a NUL character.";
+    }
+    return std::string();
+}
+
+std::string PlaylistStore::FailureText(StoreFailure failure) {
+    switch (failure) {
+        case StoreFailure::ReadOnly:
+            return "the playlist store " + FilePath() + " is read-only";
+        case StoreFailure::Full:
+            return "the disk is full";
+        case StoreFailure::Busy:
+            return "another program is holding the playlist store";
+        case StoreFailure::BadName:
+            return "the name cannot be used";
+        case StoreFailure::NoPlaylist:
+            return "no playlist is open";
+        default:
+            return "the playlist store " + FilePath() + " cannot be read or written";
+    }
+}
+
 std::string PlaylistStore::FilePath() {
     return platform::RegistryFilePath(RegistryRoot::CurrentUser);
 }
@@ -242,11 +277,33 @@ bool PlaylistStore::SavePlaylist(const Playlist& playlist) {
     return true;
 }
 
-bool PlaylistStore::WriteAll(const platform::RegistryHive& user, const Playlist& playlist) {
+bool PlaylistStore::Update(const std::function<bool(Playlist&)>& edit) {
+    m_failure = StoreFailure::None;
+    if (FilesKeyPath.empty() || RtpKeyPath.empty()) {
+        return Fail(StoreFailure::NoPlaylist);
+    }
+    const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::CreateIfMissing);
     RegistryTransaction transaction(user, RegistryTransaction::Kind::Write);
     if (!transaction.IsActive()) {
-        return false;
+        return Fail(FailureFrom(user.LastError()));
     }
+    Playlist playlist;
+    ReadAll(user, playlist);
+    if (!edit(playlist)) {
+        return false;  // rolled back: nothing was written
+    }
+    if (!WriteTree(user, playlist) || !transaction.Commit()) {
+        return Fail(FailureFrom(user.LastError()));
+    }
+    return true;
+}
+
+bool PlaylistStore::WriteAll(const platform::RegistryHive& user, const Playlist& playlist) {
+    RegistryTransaction transaction(user, RegistryTransaction::Kind::Write);
+    return transaction.IsActive() && WriteTree(user, playlist) && transaction.Commit();
+}
+
+bool PlaylistStore::WriteTree(const platform::RegistryHive& user, const Playlist& playlist) {
     // Any failed write abandons the whole save: the stored playlist stays the old one.
     user.DeleteTree(FilesKeyPath);  // absent is fine
     RegistryKey files;
@@ -281,15 +338,13 @@ bool PlaylistStore::WriteAll(const platform::RegistryHive& user, const Playlist&
         if (!rtp.CreateSubKey("RTP" + std::to_string(index++), entry) ||
             !entry.SetString("IP:PORT", destination.IpPort) ||
             !SetNumber(entry, "IP", destination.IP) ||
-            !SetNumber(entry, "Port", destination.Port)) {
+            !SetNumber(entry, "Port", destination.Port) ||
+            !SetNumber(entry, "MulticastTTL", destination.Ttl) ||
+            !entry.SetString("MulticastInterface", destination.Interface)) {
             return false;
         }
     }
-    if (!SetNumber(rtp, "RtpCount", static_cast<long long>(playlist.Destinations.size()))) {
-        return false;
-    }
-    rtp.Close();
-    return transaction.Commit();
+    return SetNumber(rtp, "RtpCount", static_cast<long long>(playlist.Destinations.size()));
 }
 
 bool PlaylistStore::Load(Playlist& playlist) {
@@ -354,6 +409,15 @@ void PlaylistStore::ReadAll(const platform::RegistryHive& user, Playlist& playli
             if (entry.QueryString("Port", text, sizeof text)) {
                 destination.Port = ToUint32(text);
             }
+            // Written by later versions only; a hop limit out of range keeps the default.
+            if (entry.QueryString("MulticastTTL", text, sizeof text)) {
+                const uint32_t ttl = ToUint32(text);
+                if (ttl >= 1 && ttl <= 255) {
+                    destination.Ttl = ttl;
+                }
+            }
+            entry.QueryString("MulticastInterface", destination.Interface,
+                              sizeof destination.Interface);
         }
         playlist.AppendDestination(destination);
     }

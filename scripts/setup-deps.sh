@@ -7,11 +7,12 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libavcodec-dev libavutil-dev libswresample-dev libsqlite3-dev libsystemd-dev
+  libcli11-dev nlohmann-json3-dev
   fp-utils
   xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev
   lame sox libsox-fmt-mp3 ffmpeg tshark
   dpkg-dev file desktop-file-utils appstream lintian librsvg2-bin
-  xdotool python3
+  xdotool python3 iproute2
 )
 
 missing=()

@@ -1,43 +1,96 @@
 #include "ui/dlgdestination.h"
 
+#include <QComboBox>
 #include <QFormLayout>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
+#include <string>
 
+#include "kit/fixedtext.h"
 #include "kit/uiseam.h"
+#include "platform/netinterfaces.h"
+#include "playlist/destinationcheck.h"
 #include "ui/dialogbuttonrow.h"
 #include "ui/ipaddressedit.h"
 
 namespace {
 
-constexpr int kMaxPort = 65535;
+const QString kAddressOrPort = QStringLiteral("Incorrect IP address or port");
+const QString kMulticast = QStringLiteral("Incorrect multicast setting");
+
+QString Text(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 }  // namespace
 
 CDlgDestination::CDlgDestination(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Add RTP destination"));
 
-    // Rows are created in tab order: the address, then the port.
+    // Rows are created in tab order: the address, the port, then the multicast settings.
     m_addressEdit = new IpAddressEdit(this);
     m_addressEdit->setObjectName(QStringLiteral("address"));
     m_portEdit = new QLineEdit(QString::number(m_nPort), this);
     m_portEdit->setObjectName(QStringLiteral("port"));
+    m_ttlEdit = new QSpinBox(this);
+    m_ttlEdit->setObjectName(QStringLiteral("ttl"));
+    m_ttlEdit->setRange(static_cast<int>(destinationcheck::kMinTtl),
+                        static_cast<int>(destinationcheck::kMaxTtl));
+    m_ttlEdit->setValue(static_cast<int>(kDefaultMulticastTtl));
+    m_interfaceEdit = new QComboBox(this);
+    m_interfaceEdit->setObjectName(QStringLiteral("interface"));
+    m_interfaceEdit->setEditable(true);
+    m_interfaceEdit->addItem(QString());
+    for (const std::string& name : platform::NetworkInterfaceNames()) {
+        m_interfaceEdit->addItem(Text(name));
+    }
+    m_interfaceEdit->lineEdit()->setPlaceholderText(QStringLiteral("routing table's choice"));
 
     m_form = new QFormLayout;
     m_form->addRow(QStringLiteral("IP address"), m_addressEdit);
     m_form->addRow(QStringLiteral("Port"), m_portEdit);
+    m_form->addRow(QStringLiteral("Multicast TTL"), m_ttlEdit);
+    m_form->addRow(QStringLiteral("Multicast interface"), m_interfaceEdit);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(m_form);
     layout->addLayout(MakeDialogButtonRow(this, QStringLiteral("Add")));
+
+    for (int i = 0; i < 4; ++i) {
+        connect(OctetEdit(i), &QLineEdit::textChanged, this, &CDlgDestination::UpdateMulticastRows);
+    }
+    UpdateMulticastRows();
 }
 
 QLineEdit* CDlgDestination::OctetEdit(int index) const {
     return m_addressEdit->Box(index);
 }
 
-void CDlgDestination::Refuse(QWidget* field, const QString& reason) {
-    uiseam::MessageBox(this, QStringLiteral("Incorrect IP address or port: %1").arg(reason));
+void CDlgDestination::SetDestination(const RtpDestination& destination) {
+    setWindowTitle(QStringLiteral("Change RTP destination"));
+    for (auto* button : findChildren<QPushButton*>()) {
+        if (button->isDefault()) {
+            button->setText(QStringLiteral("Change"));
+        }
+    }
+    m_addressEdit->SetAddress(Text(destination.AddressText()));
+    m_portEdit->setText(QString::number(destination.Port));
+    m_ttlEdit->setValue(static_cast<int>(destination.Ttl));
+    m_interfaceEdit->setCurrentText(fixedtext::FromFixed(destination.Interface));
+    UpdateMulticastRows();
+}
+
+void CDlgDestination::UpdateMulticastRows() {
+    const auto octets = m_addressEdit->Address();
+    const bool group = octets && ((*octets)[0] & 0xF0) == 0xE0;
+    m_ttlEdit->setEnabled(group);
+    m_interfaceEdit->setEnabled(group);
+}
+
+void CDlgDestination::Refuse(QWidget* field, const QString& what, const QString& reason) {
+    uiseam::MessageBox(this, what + QStringLiteral(": ") + reason);
     field->setFocus(Qt::OtherFocusReason);
     if (auto* edit = qobject_cast<QLineEdit*>(field->focusProxy() ? field->focusProxy() : field)) {
         edit->selectAll();
@@ -60,14 +113,30 @@ void CDlgDestination::accept() {
     // port (only its low 16 bits reach the wire).
     const auto octets = m_addressEdit->Address();
     if (!octets) {
-        Refuse(m_addressEdit, QStringLiteral("IP address must be four numbers of 0-255"));
+        Refuse(m_addressEdit, kAddressOrPort, QString::fromLatin1(destinationcheck::kAddressRule));
         return;
     }
-    if (m_nPort <= 0 || m_nPort > kMaxPort) {
-        Refuse(m_portEdit, QStringLiteral("port must be 1-65535"));
+    const std::string portProblem = destinationcheck::PortProblem(m_nPort);
+    if (!portProblem.empty()) {
+        Refuse(m_portEdit, kAddressOrPort, Text(portProblem));
         return;
     }
-    m_destination = RtpDestination::FromOctets((*octets)[0], (*octets)[1], (*octets)[2],
-                                               (*octets)[3], static_cast<uint32_t>(m_nPort));
+    RtpDestination destination = RtpDestination::FromOctets(
+        (*octets)[0], (*octets)[1], (*octets)[2], (*octets)[3], static_cast<uint32_t>(m_nPort));
+    // The multicast rows count only for a group address; for any other they are disabled.
+    // The TTL box holds only usable values, so the interface is what may be refused.
+    if (destination.IsMulticast()) {
+        destination.Ttl = static_cast<uint32_t>(m_ttlEdit->value());
+        const std::string name = m_interfaceEdit->currentText().trimmed().toStdString();
+        std::string problem = destinationcheck::InterfaceProblem(name);
+        if (problem.empty() && !destination.SetInterface(name.c_str())) {
+            problem = "interface name too long";
+        }
+        if (!problem.empty()) {
+            Refuse(m_interfaceEdit, kMulticast, Text(problem));
+            return;
+        }
+    }
+    m_destination = destination;
     QDialog::accept();
 }

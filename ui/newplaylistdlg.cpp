@@ -30,18 +30,7 @@ void CNewPlayListDlg::UpdateData(bool saveAndValidate) {
 }
 
 QString CNewPlayListDlg::NameProblem(const QString& name) {
-    if (name.isEmpty()) {
-        return QStringLiteral("Please enter a name for the playlist.");
-    }
-    // A backslash separates the store's key names: the name would point into another key.
-    if (name.contains(QLatin1Char('\\'))) {
-        return QStringLiteral("A playlist name cannot contain a backslash (\\).");
-    }
-    if (name.toUtf8().size() > static_cast<qsizetype>(PlaylistStore::kMaxNameBytes)) {
-        return QStringLiteral("The playlist name is too long: at most %1 bytes are allowed.")
-            .arg(PlaylistStore::kMaxNameBytes);
-    }
-    return QString();
+    return QString::fromStdString(PlaylistStore::NameProblem(name.toStdString()));
 }
 
 void CNewPlayListDlg::accept() {

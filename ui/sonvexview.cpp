@@ -23,11 +23,11 @@
 #include <utility>
 
 #include "convert/convertdlg.h"
+#include "kit/fixedtext.h"
+#include "kit/uiseam.h"
 #include "ui/commandids.h"
 #include "ui/dlgdestination.h"
 #include "ui/dlgsource.h"
-#include "kit/fixedtext.h"
-#include "kit/uiseam.h"
 #include "ui/mainframe.h"
 #include "ui/newplaylistdlg.h"
 #include "ui/openplaylistdlg.h"
@@ -89,24 +89,14 @@ QString SettingsText(const PlaylistFile& entry) {
         .arg(entry.DstPacketization);
 }
 
+// A destination's row: its "IP:PORT" text, and for a multicast group its TTL and interface.
+QString DestinationRow(const RtpDestination& destination) {
+    return QString::fromStdString(destination.ListText());
+}
+
 // What a store failure means, as the operator is told.
 QString FailureReason(StoreFailure failure) {
-    switch (failure) {
-        case StoreFailure::ReadOnly:
-            return QStringLiteral("the playlist store %1 is read-only")
-                .arg(QString::fromStdString(PlaylistStore::FilePath()));
-        case StoreFailure::Full:
-            return QStringLiteral("the disk is full");
-        case StoreFailure::Busy:
-            return QStringLiteral("another program is holding the playlist store");
-        case StoreFailure::BadName:
-            return QStringLiteral("the name cannot be used");
-        case StoreFailure::NoPlaylist:
-            return QStringLiteral("no playlist is open");
-        default:
-            return QStringLiteral("the playlist store %1 cannot be read or written")
-                .arg(QString::fromStdString(PlaylistStore::FilePath()));
-    }
+    return QString::fromStdString(PlaylistStore::FailureText(failure));
 }
 
 // The local files among dropped URLs, in the order given.
@@ -182,6 +172,8 @@ void CSonvexView::BuildForm() {
     connect(m_fileList, &QListWidget::itemSelectionChanged, this, &CSonvexView::ShowSelection);
     connect(m_destinationList, &QListWidget::itemSelectionChanged, this,
             &CSonvexView::OnDestinationSelChange);
+    connect(m_destinationList, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem* item) { OnEditDestination(m_destinationList->row(item)); });
 
     // The Delete key on either list, and files dropped from a file manager on the file list.
     m_fileList->installEventFilter(this);
@@ -384,7 +376,7 @@ void CSonvexView::FillListsFromPlaylist() {
         MarkFileRow(m_fileList->count() - 1, file.Valid != 0);
     }
     for (const RtpDestination& destination : m_playlist.Destinations) {
-        m_destinationList->addItem(fixedtext::FromFixed(destination.IpPort));
+        m_destinationList->addItem(DestinationRow(destination));
     }
     m_bFileSelected = false;
     m_bDestinationSelected = false;
@@ -394,7 +386,7 @@ void CSonvexView::SyncDestinationRows() {
     bool same = m_destinationList->count() == static_cast<int>(m_playlist.Destinations.size());
     for (int i = 0; same && i < m_destinationList->count(); ++i) {
         same = m_destinationList->item(i)->text() ==
-               fixedtext::FromFixed(m_playlist.Destinations[static_cast<size_t>(i)].IpPort);
+               DestinationRow(m_playlist.Destinations[static_cast<size_t>(i)]);
     }
     if (same) {
         return;
@@ -403,7 +395,7 @@ void CSonvexView::SyncDestinationRows() {
         const QSignalBlocker block(m_destinationList);
         m_destinationList->clear();
         for (const RtpDestination& destination : m_playlist.Destinations) {
-            m_destinationList->addItem(fixedtext::FromFixed(destination.IpPort));
+            m_destinationList->addItem(DestinationRow(destination));
         }
     }
     OnDestinationSelChange();
@@ -814,9 +806,25 @@ void CSonvexView::OnAddDestination() {
     if (uiseam::RunModal(dialog) != QDialog::Accepted) {
         return;
     }
-    m_destinationList->addItem(fixedtext::FromFixed(dialog.m_destination.IpPort));
+    m_destinationList->addItem(DestinationRow(dialog.m_destination));
     m_playlist.AppendDestination(dialog.m_destination);
     UpdateData();
+    SavePlaylist();
+}
+
+void CSonvexView::OnEditDestination(int row) {
+    // Changing a destination is adding it anew in its place: the same rule enables it.
+    if (row < 0 || row >= m_destinationList->count() || !CommandEnabled(cmd::ID_ADD_DESTINATION)) {
+        return;
+    }
+    const auto index = static_cast<size_t>(row);
+    CDlgDestination dialog(this);
+    dialog.SetDestination(m_playlist.Destinations[index]);
+    if (uiseam::RunModal(dialog) != QDialog::Accepted) {
+        return;
+    }
+    m_playlist.Destinations[index] = dialog.m_destination;
+    m_destinationList->item(row)->setText(DestinationRow(dialog.m_destination));
     SavePlaylist();
 }
 

@@ -21,6 +21,7 @@
 #include "codec/waveformat.h"
 #include "convert/convertdoneevent.h"
 #include "convert/folderdialog.h"
+#include "convert/outputname.h"
 #include "kit/fixedtext.h"
 #include "kit/uiseam.h"
 #include "media/audiosourcefile.h"
@@ -33,7 +34,7 @@ QString Text(const char* text) {
     return QString::fromUtf8(text);
 }
 
-const QString kOutputSuffix = QStringLiteral("_convert.wav");
+const QString kOutputSuffix = QString::fromLatin1(kConvertedSuffix);
 
 // The one local file a drag carries; empty for anything else.
 QString DroppedFile(const QMimeData* data) {

@@ -223,6 +223,74 @@ TEST_F(PlaylistStoreTest, OverlongValuesAndBadNumbersKeepTheirDefaults) {
     EXPECT_EQ(loaded.Destinations[0].Port, 0u);         // too long to read at all
 }
 
+TEST_F(PlaylistStoreTest, MulticastSettingsAreExtraValuesThatOlderStoresLoadAsDefaults) {
+    PlaylistStore store;
+    store.Create("Group");
+    Playlist playlist;
+    RtpDestination group = RtpDestination::FromOctets(239, 1, 1, 1, 5004);
+    group.Ttl = 4;
+    ASSERT_TRUE(group.SetInterface("eth0"));
+    playlist.AppendDestination(group);
+    playlist.AppendDestination(RtpDestination::FromOctets(239, 1, 1, 2, 5004));
+    playlist.AppendDestination(RtpDestination::FromOctets(239, 1, 1, 3, 5004));
+    ASSERT_TRUE(store.SavePlaylist(playlist));
+    const std::string rtp1 = store.RtpKeyPath + "\\RTP1";
+    EXPECT_EQ(Stored(rtp1, "IP:PORT"), "239.1.1.1 : 5004");  // the older text, unchanged
+    EXPECT_EQ(Stored(rtp1, "MulticastTTL"), "4");
+    EXPECT_EQ(Stored(rtp1, "MulticastInterface"), "eth0");
+    {
+        // RTP2 as an older version wrote it; RTP3 with values out of range.
+        const RegistryHive user(RegistryRoot::CurrentUser, Mode::OpenExisting);
+        ASSERT_TRUE(user.DeleteTree(store.RtpKeyPath + "\\RTP2"));
+    }
+    Store(store.RtpKeyPath + "\\RTP2", "IP:PORT", "239.1.1.2 : 5004");
+    Store(store.RtpKeyPath + "\\RTP2", "IP", std::to_string(playlist.Destinations[1].IP));
+    Store(store.RtpKeyPath + "\\RTP2", "Port", "5004");
+    Store(store.RtpKeyPath + "\\RTP3", "MulticastTTL", "256");
+    Store(store.RtpKeyPath + "\\RTP3", "MulticastInterface", std::string(16, 'i'));
+
+    Playlist loaded;
+    store.Load(loaded);
+    ASSERT_EQ(loaded.Destinations.size(), 3u);
+    EXPECT_EQ(std::memcmp(&loaded.Destinations[0], &group, sizeof group), 0);
+    for (size_t i = 1; i < 3; ++i) {
+        EXPECT_EQ(loaded.Destinations[i].IP, playlist.Destinations[i].IP);
+        EXPECT_EQ(loaded.Destinations[i].Ttl, 1u);
+        EXPECT_STREQ(loaded.Destinations[i].Interface, "");
+    }
+    EXPECT_EQ(loaded.Destinations[0].ListText(), "239.1.1.1 : 5004 (TTL 4, eth0)");
+    EXPECT_EQ(loaded.Destinations[1].ListText(), "239.1.1.2 : 5004 (TTL 1)");
+}
+
+// An update edits what is stored when it runs, not what the program read earlier: another
+// program's save in between is kept.
+TEST_F(PlaylistStoreTest, UpdateEditsTheStoredPlaylistAndARefusedEditWritesNothing) {
+    PlaylistStore mine;
+    ASSERT_TRUE(mine.Create("Shared"));
+    ASSERT_TRUE(mine.SavePlaylist(ThreeFiles()));
+    PlaylistStore other;
+    ASSERT_TRUE(other.Open("Shared"));
+    Playlist theirs;
+    theirs.AppendFile(MakeFile("theirs.mp3", 7, 20));
+    ASSERT_TRUE(other.SavePlaylist(theirs));
+
+    ASSERT_TRUE(mine.Update([](Playlist& playlist) {
+        playlist.AppendFile(MakeFile("mine.mp3", 6, 40));
+        return true;
+    }));
+    Playlist stored;
+    ASSERT_TRUE(mine.Load(stored));
+    EXPECT_EQ(Names(stored), (std::vector<std::string>{"theirs.mp3", "mine.mp3"}));
+
+    EXPECT_FALSE(mine.Update([](Playlist& playlist) {
+        playlist.Clear();
+        return false;
+    }));
+    EXPECT_EQ(mine.LastFailure(), StoreFailure::None);
+    ASSERT_TRUE(mine.Load(stored));
+    EXPECT_EQ(stored.Files.size(), 2u);
+}
+
 TEST_F(PlaylistStoreTest, MissingKeysLoadAsEmptyParts) {
     PlaylistStore store;
     store.Create("M");

@@ -32,6 +32,12 @@ public:
     // kMaxPayloadBytes, or negative, is refused: returns -1, nothing is sent, nothing moves.
     int SendPacket(const uint8_t* payload, int length, uint32_t ip, int port, int payloadType);
 
+    // The hop limit and outgoing interface (empty: the routing table's choice) of datagrams
+    // to a multicast group; they do nothing for other destinations. Kept by the socket across
+    // reopening; set before the packets they are for, on the sending thread. An interface the
+    // system does not know leaves the choice to the routing table.
+    void SetMulticastOptions(uint32_t ttl, const char* interfaceName);
+
     uint32_t Ssrc() const { return m_ssrc; }
     void SetSsrc(uint32_t ssrc) { m_ssrc = ssrc; }
     uint32_t Sequence() const { return m_sequence; }    // packets sent so far

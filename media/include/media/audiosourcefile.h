@@ -37,6 +37,10 @@ public:
     // Appends bytes; returns the count written, -1 on error, 0 when not open.
     int Write(const void* buffer, int count);
 
+    // Why the latest Open refused the file ("LIST chunk before the data chunk"); empty after
+    // an Open that succeeded.
+    const std::string& RefusalReason() const { return m_refusal; }
+
     bool IsOpen() const { return m_fd > 0; }
     MediaType Type() const { return m_type; }
 
@@ -44,6 +48,8 @@ public:
     static MediaType TypeFromExtension(const char* path);
 
 private:
+    // Keeps the reason for the caller; returns false.
+    bool Refuse(std::string reason);
     bool ParseWave(std::string& description, int32_t& formatSize);
     bool OpenMp3(std::string& description, int32_t& formatSize);
     // False when the provisional header could not be written in full.
@@ -66,4 +72,5 @@ private:
     uint32_t m_factDataSize = 0;
     std::unique_ptr<uint8_t[]> m_format;
     uint32_t m_formatBytes = 0;  // allocated size of m_format
+    std::string m_refusal;
 };

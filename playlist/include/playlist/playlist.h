@@ -4,6 +4,7 @@
 // files (copying each entry) while every command that could change them is disabled.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "media/sourceformatinfo.h"
@@ -21,14 +22,30 @@ struct PlaylistFile {
     bool SetName(const char* name);
 };
 
-// One RTP destination, copied as plain bytes.
+// Room for a network interface name and its NUL (the system's IF_NAMESIZE).
+constexpr int kMaxInterfaceChars = 16;
+constexpr uint32_t kDefaultMulticastTtl = 1;  // datagrams stay on the local network
+
+// One RTP destination, copied as plain bytes. The multicast settings only matter for a
+// group address (224.0.0.0/4); stores written before they existed load the defaults.
 struct RtpDestination {
-    char IpPort[kMaxPathChars] = {};  // "%d.%d.%d.%d : %d", persisted as "IP:PORT"
-    uint32_t IP = 0;                  // IPv4 address in network byte order
-    uint32_t Port = 0;                // UDP port in host byte order
+    char IpPort[kMaxPathChars] = {};      // "%d.%d.%d.%d : %d", persisted as "IP:PORT"
+    uint32_t IP = 0;                      // IPv4 address in network byte order
+    uint32_t Port = 0;                    // UDP port in host byte order
+    uint32_t Ttl = kDefaultMulticastTtl;  // hop limit of group datagrams, "MulticastTTL"
+    // The interface group datagrams leave by, "MulticastInterface"; empty: the routing
+    // table's choice.
+    char Interface[kMaxInterfaceChars] = {};
 
     // Builds a destination from four octets (first octet first) and a port, with its text.
     static RtpDestination FromOctets(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint32_t port);
+    // Copies an interface name; false and unchanged when it does not fit.
+    bool SetInterface(const char* name);
+    bool IsMulticast() const;
+    // The dotted address alone, "239.1.1.1".
+    std::string AddressText() const;
+    // The text a list shows: the "IP:PORT" text, and for a group its TTL and interface.
+    std::string ListText() const;
 };
 
 struct Playlist {

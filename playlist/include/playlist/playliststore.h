@@ -5,6 +5,7 @@
 // current user's. UI thread only.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,10 @@ public:
 
     // A name the store takes: 1 to 255 bytes, no backslash (it would name a key path).
     static bool IsValidName(const std::string& name);
+    // Why the store refuses a name, in the words every program shows; empty when it takes it.
+    static std::string NameProblem(const std::string& name);
+    // What a failure means, in the words every program shows ("the disk is full").
+    static std::string FailureText(StoreFailure failure);
     // The current user's store file, for messages.
     static std::string FilePath();
     // The file a damaged store was moved to, once per move; false when none is left untold.
@@ -61,6 +66,11 @@ public:
     // The same, true when the new playlist is stored; false leaves the old one whole
     // (no paths set, database busy past its time-out, disk full, store read-only).
     bool SavePlaylist(const Playlist& playlist);
+    // Reads the playlist stored at the current paths, lets `edit` change it and stores the
+    // result, in one transaction: a save by another program cannot come in between and be
+    // lost. False when `edit` refuses (nothing is written; LastFailure is None) or the store
+    // cannot be read or written. Other programs wait for it, so `edit` should be quick.
+    bool Update(const std::function<bool(Playlist&)>& edit);
     // Replaces the playlist with what is stored at the current paths; false (playlist
     // untouched) when the store cannot be read.
     bool Load(Playlist& playlist);
@@ -78,6 +88,8 @@ public:
 private:
     bool Fail(StoreFailure failure);
     bool WriteAll(const platform::RegistryHive& user, const Playlist& playlist);
+    // The writes of a save, inside the caller's transaction.
+    bool WriteTree(const platform::RegistryHive& user, const Playlist& playlist);
     void ReadAll(const platform::RegistryHive& user, Playlist& playlist) const;
     StoreFailure m_failure = StoreFailure::None;
 };

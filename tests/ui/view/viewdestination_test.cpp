@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
 #include <cmath>
@@ -93,6 +95,45 @@ TEST(DestinationDialogTest, BuildsTextAddressInNetworkOrderAndPort) {
     EXPECT_EQ(bytes[2], 1);
     EXPECT_EQ(bytes[3], 10);
     EXPECT_EQ(dialog.m_destination.Port, 5004u);
+}
+
+// The TTL and interface rows count for a group address only, and an interface the machine
+// does not have is refused by name.
+TEST(DestinationDialogTest, MulticastRowsFollowTheAddress) {
+    App();
+    ScriptedUi ui;
+    ui.AnswerMessage(uiseam::IDOK);
+    CDlgDestination dialog;
+    FillDestination(dialog, kAddress, QStringLiteral("5004"));
+    EXPECT_FALSE(dialog.TtlEdit()->isEnabled());
+    EXPECT_FALSE(dialog.InterfaceEdit()->isEnabled());
+    dialog.TtlEdit()->setValue(9);
+    dialog.accept();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.m_destination.Ttl, 1u);  // a unicast address keeps the default
+
+    CDlgDestination group;
+    FillDestination(
+        group,
+        {QStringLiteral("239"), QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("1")},
+        QStringLiteral("5004"));
+    EXPECT_TRUE(group.TtlEdit()->isEnabled());
+    EXPECT_TRUE(group.InterfaceEdit()->isEnabled());
+    EXPECT_NE(group.InterfaceEdit()->findText(QStringLiteral("lo")), -1);  // offered
+    group.TtlEdit()->setValue(4);
+    group.InterfaceEdit()->setCurrentText(QStringLiteral("nope0"));
+    group.accept();
+    EXPECT_NE(group.result(), QDialog::Accepted);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_EQ(ui.Messages()[0].text,
+              QStringLiteral("Incorrect multicast setting: there is no network interface named "
+                             "\"nope0\""));
+    group.InterfaceEdit()->setCurrentText(QStringLiteral("lo"));
+    group.accept();
+    ASSERT_EQ(group.result(), QDialog::Accepted);
+    EXPECT_STREQ(group.m_destination.IpPort, "239.1.1.1 : 5004");
+    EXPECT_EQ(group.m_destination.Ttl, 4u);
+    EXPECT_STREQ(group.m_destination.Interface, "lo");
 }
 
 // Keys go where the operator's focus is, one by one.

@@ -1,8 +1,10 @@
 #pragma once
-// "Add RTP destination": an IPv4 address field and a port, one row each in a form. On "Add"
-// it checks each field in turn, and refuses with a message that names the first field that
-// is wrong (focused for the operator to mend); otherwise it builds the RtpDestination the
-// view appends. UI thread only.
+// "Add RTP destination": an IPv4 address field, a port, and for a multicast group its TTL
+// and outgoing interface, one row each in a form. The multicast rows are enabled only while
+// the address is a group address. On "Add" it checks each field in turn with the checks the
+// command line applies too, and refuses with a message that names the first field that is
+// wrong (focused for the operator to mend); otherwise it builds the RtpDestination the view
+// appends. UI thread only.
 
 #include <QDialog>
 #include <QString>
@@ -10,8 +12,10 @@
 #include "playlist/playlist.h"
 
 class IpAddressEdit;
+class QComboBox;
 class QFormLayout;
 class QLineEdit;
+class QSpinBox;
 class QWidget;
 
 class CDlgDestination : public QDialog {
@@ -24,6 +28,13 @@ public:
     // The four number boxes of the address, first (most significant) first, and the port.
     QLineEdit* OctetEdit(int index) const;
     QLineEdit* PortEdit() const { return m_portEdit; }
+    QSpinBox* TtlEdit() const { return m_ttlEdit; }
+    // Editable: the machine's interfaces are offered, the first entry (empty) leaves the
+    // choice to the routing table.
+    QComboBox* InterfaceEdit() const { return m_interfaceEdit; }
+
+    // Fills every field from a destination, to change it ("Change RTP destination").
+    void SetDestination(const RtpDestination& destination);
 
     // "Add": reads the controls and closes with OK only when every field is usable.
     void accept() override;
@@ -32,10 +43,14 @@ public:
     RtpDestination m_destination;  // filled on OK
 
 private:
-    // Shows "Incorrect IP address or port: <reason>" and puts the caret into `field`.
-    void Refuse(QWidget* field, const QString& reason);
+    // Shows "<what>: <reason>" and puts the caret into `field`.
+    void Refuse(QWidget* field, const QString& what, const QString& reason);
+    // Enables the multicast rows while the address is a group address.
+    void UpdateMulticastRows();
 
     QFormLayout* m_form = nullptr;  // one row per field, in tab order
     IpAddressEdit* m_addressEdit = nullptr;
     QLineEdit* m_portEdit = nullptr;
+    QSpinBox* m_ttlEdit = nullptr;
+    QComboBox* m_interfaceEdit = nullptr;
 };

@@ -77,6 +77,8 @@ public:
     // Destination, streaming and tool commands.
     void OnAddDestination();
     void OnRemoveDestination();
+    // A double-click on a destination: the destination dialog filled with it; OK replaces it.
+    void OnEditDestination(int row);
     void OnDestinationSelChange();
     void OnStartStreaming();
     void OnStop();

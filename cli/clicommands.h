@@ -1,0 +1,45 @@
+#pragma once
+// The commands of sonvex-cli and what they share: messages, the store, JSON. Private to
+// the library.
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "cli/cliapp.h"
+#include "playlist/playliststore.h"
+
+namespace clicommands {
+
+constexpr int kSuccess = 0;
+constexpr int kFailure = 1;
+
+int List(const CliOptions& options, CliConsole& console);
+int Show(const CliOptions& options, CliConsole& console);
+int Create(const CliOptions& options, CliConsole& console);
+int Delete(const CliOptions& options, CliConsole& console);
+int AddFile(const CliOptions& options, CliConsole& console);
+int RemoveFile(const CliOptions& options, CliConsole& console);
+int AddDest(const CliOptions& options, CliConsole& console);
+int RemoveDest(const CliOptions& options, CliConsole& console);
+int Stream(const CliOptions& options, CliConsole& console);
+int Convert(const CliOptions& options, CliConsole& console);
+int Probe(const CliOptions& options, CliConsole& console);
+int Sdp(const CliOptions& options, CliConsole& console);
+
+// "sonvex-cli: <message>" on the error stream; returns kFailure.
+int Fail(CliConsole& console, const std::string& message);
+// Whether a playlist of that name is stored; false, with the message printed, when not.
+bool PlaylistExists(PlaylistStore& store, const std::string& name, CliConsole& console);
+// Opens and loads a stored playlist; false, with the message printed, when there is none of
+// that name or the store cannot be read.
+bool OpenPlaylist(PlaylistStore& store, const std::string& name, Playlist& playlist,
+                  CliConsole& console);
+// Probes a file as the desktop does; on false `reason` says why it is refused.
+bool ProbeFile(const char* path, SourceFormatInfo& info, std::string& description,
+               std::string& reason);
+// The description's items, one a line.
+std::string DescriptionLines(const std::string& description);
+// Pretty-printed JSON and a newline.
+void PrintJson(CliConsole& console, const nlohmann::ordered_json& value);
+
+}  // namespace clicommands

@@ -1,0 +1,51 @@
+#pragma once
+// The command line of sonvex-cli: one command with its arguments and options, parsed into
+// CliOptions. Help, the version and usage errors are answered by the parser itself.
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+enum class CliCommand {
+    List,
+    Show,
+    Create,
+    Delete,
+    AddFile,
+    RemoveFile,
+    AddDest,
+    RemoveDest,
+    Stream,
+    Convert,
+    Probe,
+    Sdp,
+};
+
+struct CliOptions {
+    CliCommand command = CliCommand::List;
+    std::string name;                // the playlist
+    std::vector<std::string> paths;  // add-file, convert, probe
+    int32_t format = 7;              // add-file: 7 mu-law, 6 A-law (the stored tags)
+    int32_t packetization = 20;      // add-file: ms
+    size_t index = 0;                // remove-file, remove-dest: counted from 1
+    std::string address;             // add-dest: dotted IPv4
+    int port = 0;                    // add-dest
+    int ttl = 1;                     // add-dest
+    bool ttlGiven = false;
+    std::string interfaceName;   // add-dest; empty: the routing table's choice
+    bool loop = false;           // stream
+    int volumeDb = 0;            // stream, -9..9
+    double durationSeconds = 0;  // stream; 0: until the list ends or a signal
+    std::string outputDir;       // convert, sdp; empty: the default folder
+    bool overwrite = false;      // convert
+    bool json = false;           // list, show, probe, stream
+};
+
+// The status a parse asks the program to exit with, or kRunCommand when `options` hold a
+// command to run. Help and the version go to `out` (status 0); usage errors to `err`
+// (status kUsageError).
+constexpr int kRunCommand = -1;
+constexpr int kUsageError = 2;
+int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::ostream& out,
+                     std::ostream& err);

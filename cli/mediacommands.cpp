@@ -1,0 +1,159 @@
+// probe and convert: the desktop's file description and its conversion tool, on files named
+// on the command line.
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <ostream>
+
+#include "clicommands.h"
+#include "codec/waveformat.h"
+#include "convert/mediaconverter.h"
+#include "convert/outputname.h"
+
+namespace clicommands {
+namespace {
+
+constexpr int kBarWidth = 30;
+
+// Collects the conversion worker's messages; called on the thread that runs it, which is
+// the command's own.
+class ConversionProgress : public ConvertDoneSink {
+public:
+    ConversionProgress(CliConsole& console, const std::string& name, int32_t durationSeconds)
+        : m_console(console), m_name(name), m_duration(durationSeconds) {}
+
+    void PostConvertDone(uintptr_t wParam, intptr_t lParam) override {
+        if (wParam == 0) {
+            Draw(lParam);
+            return;
+        }
+        m_writeFailed = lParam == kConvertWriteFailed;
+        if (m_console.terminal) {
+            m_console.out << '\n';
+        }
+    }
+    bool WriteFailed() const { return m_writeFailed; }
+    void Draw(intptr_t seconds) {
+        if (!m_console.terminal) {
+            return;
+        }
+        const intptr_t total = std::max<intptr_t>(m_duration, 1);
+        const auto filled =
+            static_cast<int>(std::clamp<intptr_t>(seconds * kBarWidth / total, 0, kBarWidth));
+        m_console.out << "\r[" << std::string(static_cast<size_t>(filled), '#')
+                      << std::string(static_cast<size_t>(kBarWidth - filled), '.') << "] "
+                      << seconds << "/" << m_duration << " s " << m_name << std::flush;
+    }
+
+private:
+    CliConsole& m_console;
+    std::string m_name;
+    int32_t m_duration;
+    bool m_writeFailed = false;
+};
+
+nlohmann::ordered_json FormatJson(const SourceFormatInfo& info) {
+    WAVEFORMATEX format{};
+    if (info.format == nullptr ||
+        !ReadWaveFormat(info.format.get(), static_cast<size_t>(info.formatSize), format)) {
+        return nullptr;
+    }
+    return {{"formatTag", format.wFormatTag},
+            {"channels", format.nChannels},
+            {"sampleRate", format.nSamplesPerSec}};
+}
+
+}  // namespace
+
+int Probe(const CliOptions& options, CliConsole& console) {
+    nlohmann::ordered_json results = nlohmann::ordered_json::array();
+    bool refused = false;
+    for (const std::string& path : options.paths) {
+        SourceFormatInfo info;
+        std::string description;
+        std::string reason;
+        const bool supported = ProbeFile(path.c_str(), info, description, reason);
+        refused = refused || !supported;
+        if (options.json) {
+            nlohmann::ordered_json result = {{"path", path}, {"supported", supported}};
+            if (supported) {
+                result["description"] = DescriptionLines(description);
+                result["durationSeconds"] = info.durationSeconds;
+                result["format"] = FormatJson(info);
+            } else {
+                result["reason"] = reason;
+            }
+            results.push_back(result);
+        } else if (supported) {
+            console.out << path << ":\n";
+            std::string lines = DescriptionLines(description);
+            for (size_t from = 0; from < lines.size();) {
+                const size_t end = lines.find('\n', from);
+                console.out << "  " << lines.substr(from, end - from + 1);
+                from = end + 1;
+            }
+        } else {
+            console.out << path << ": refused: " << reason << '\n';
+        }
+    }
+    if (options.json) {
+        PrintJson(console, results);
+    }
+    return refused ? kFailure : kSuccess;
+}
+
+int Convert(const CliOptions& options, CliConsole& console) {
+    MediaConverter converter;
+    const auto outputFormat = std::make_unique<uint8_t[]>(converter.FormatRecordSize());
+    bool failed = false;
+    for (const std::string& input : options.paths) {
+        const std::string output = ConvertedOutputPath(input, options.outputDir);
+        std::error_code error;
+        if (!options.overwrite && std::filesystem::exists(output, error)) {
+            Fail(console, output + " exists; --overwrite replaces it");
+            failed = true;
+            continue;
+        }
+        std::fill_n(outputFormat.get(), converter.FormatRecordSize(), uint8_t{0});
+        WAVEFORMATEX format{};
+        format.wFormatTag = WAVE_FORMAT_MULAW;
+        format.nChannels = 1;
+        format.nSamplesPerSec = 8000;
+        WriteWaveFormat(format, outputFormat.get());
+        if (input.size() >= kMaxPathChars || output.size() >= kMaxPathChars) {
+            Fail(console, input + ": not converted: the path is longer than 259 bytes");
+            failed = true;
+            continue;
+        }
+        SourceFormatInfo info;
+        std::string description;
+        std::string reason;
+        if (!ProbeFile(input.c_str(), info, description, reason)) {
+            Fail(console, input + ": not converted: " + reason);
+            failed = true;
+            continue;
+        }
+        if (!converter.OpenChain(input.c_str(), output.c_str(), outputFormat.get())) {
+            Fail(console, input + ": not converted: " + output +
+                              " could not be created, or no codec decodes the input");
+            failed = true;
+            continue;
+        }
+        ConversionProgress progress(console, std::filesystem::path(input).filename().string(),
+                                    converter.SourceInfo().durationSeconds);
+        progress.Draw(0);
+        converter.ConversionWorker(progress);
+        if (progress.WriteFailed()) {
+            Fail(console, input + ": conversion failed: " + output + " could not be written");
+            failed = true;
+            continue;
+        }
+        if (!console.terminal) {
+            console.out << input << " -> " << output << '\n';
+        }
+    }
+    return failed ? kFailure : kSuccess;
+}
+
+}  // namespace clicommands

@@ -1,0 +1,272 @@
+// The commands that list, show and edit stored playlists. Every edit loads the playlist,
+// changes it and saves it whole, as the desktop program does after each of its edits.
+
+#include <filesystem>
+#include <functional>
+#include <ostream>
+#include <system_error>
+
+#include "clicommands.h"
+#include "playlist/destinationcheck.h"
+
+namespace clicommands {
+namespace {
+
+constexpr int32_t kOutputSampleRate = 8000;
+constexpr int32_t kMuLawTag = 7;
+
+const char* LawText(int32_t format) {
+    return format == kMuLawTag ? "U-law" : "A-law";
+}
+
+const char* LawName(int32_t format) {
+    return format == kMuLawTag ? "mu" : "a";
+}
+
+bool Save(PlaylistStore& store, const Playlist& playlist, const std::string& name,
+          CliConsole& console) {
+    if (!store.SavePlaylist(playlist)) {
+        Fail(console, "the playlist \"" + name + "\" could not be saved, it is unchanged: " +
+                          PlaylistStore::FailureText(store.LastFailure()));
+        return false;
+    }
+    return true;
+}
+
+// Changes a stored playlist in one transaction of the store, so that another program's
+// save cannot be lost in between. `edit` prints its own refusal.
+int Edit(const std::string& name, CliConsole& console, const std::function<bool(Playlist&)>& edit) {
+    PlaylistStore store;
+    if (!PlaylistExists(store, name, console) || !store.Open(name)) {
+        return kFailure;
+    }
+    if (store.Update(edit)) {
+        return kSuccess;
+    }
+    if (store.LastFailure() != StoreFailure::None) {
+        Fail(console, "the playlist \"" + name + "\" could not be saved, it is unchanged: " +
+                          PlaylistStore::FailureText(store.LastFailure()));
+    }
+    return kFailure;
+}
+
+// An index counted from 1 that must name one of `count` entries.
+bool CheckIndex(size_t index, size_t count, const char* what, const std::string& name,
+                CliConsole& console) {
+    if (index >= 1 && index <= count) {
+        return true;
+    }
+    Fail(console, "the playlist \"" + name + "\" has no " + what + " " + std::to_string(index) +
+                      " (it has " + std::to_string(count) + ")");
+    return false;
+}
+
+nlohmann::ordered_json DestinationJson(const RtpDestination& destination, size_t number) {
+    return {{"index", number},          {"address", destination.AddressText()},
+            {"port", destination.Port}, {"multicast", destination.IsMulticast()},
+            {"ttl", destination.Ttl},   {"interface", destination.Interface}};
+}
+
+}  // namespace
+
+int List(const CliOptions& options, CliConsole& console) {
+    PlaylistStore store;
+    std::vector<std::string> names;
+    store.ListPlaylists(names);  // no store yet: no playlists
+    if (!options.json) {
+        for (const std::string& name : names) {
+            console.out << name << '\n';
+        }
+        return kSuccess;
+    }
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const std::string& name : names) {
+        Playlist playlist;
+        if (store.Open(name)) {
+            store.Load(playlist);
+        }
+        list.push_back({{"name", name},
+                        {"files", playlist.Files.size()},
+                        {"destinations", playlist.Destinations.size()}});
+    }
+    PrintJson(console, list);
+    return kSuccess;
+}
+
+int Show(const CliOptions& options, CliConsole& console) {
+    PlaylistStore store;
+    Playlist playlist;
+    if (!OpenPlaylist(store, options.name, playlist, console)) {
+        return kFailure;
+    }
+    nlohmann::ordered_json files = nlohmann::ordered_json::array();
+    if (!options.json) {
+        console.out << "Playlist \"" << options.name << "\"\nFiles:\n";
+    }
+    size_t number = 0;
+    for (PlaylistFile& file : playlist.Files) {
+        ++number;
+        std::string description;
+        std::string reason;
+        const bool valid = ProbeFile(file.Source.path, file.Source, description, reason);
+        if (options.json) {
+            nlohmann::ordered_json entry = {{"index", number},
+                                            {"name", file.Name},
+                                            {"path", file.Source.path},
+                                            {"law", LawName(file.DstFormat)},
+                                            {"sampleRate", file.DstSampleRate},
+                                            {"ptime", file.DstPacketization},
+                                            {"valid", valid}};
+            if (valid) {
+                entry["durationSeconds"] = file.Source.durationSeconds;
+            } else {
+                entry["reason"] = reason;
+            }
+            files.push_back(entry);
+            continue;
+        }
+        console.out << "  " << number << ". " << file.Name << " (" << LawText(file.DstFormat)
+                    << ", " << file.DstSampleRate << " Hz, " << file.DstPacketization << " ms";
+        if (valid) {
+            console.out << ", " << file.Source.durationSeconds << " s)\n";
+        } else {
+            console.out << ") invalid: " << reason << '\n';
+        }
+        console.out << "     " << file.Source.path << '\n';
+    }
+    if (!options.json) {
+        console.out << "Destinations:\n";
+        number = 0;
+        for (const RtpDestination& destination : playlist.Destinations) {
+            console.out << "  " << ++number << ". " << destination.ListText() << '\n';
+        }
+        return kSuccess;
+    }
+    nlohmann::ordered_json destinations = nlohmann::ordered_json::array();
+    number = 0;
+    for (const RtpDestination& destination : playlist.Destinations) {
+        destinations.push_back(DestinationJson(destination, ++number));
+    }
+    PrintJson(console, {{"name", options.name}, {"files", files}, {"destinations", destinations}});
+    return kSuccess;
+}
+
+int Create(const CliOptions& options, CliConsole& console) {
+    const std::string problem = PlaylistStore::NameProblem(options.name);
+    if (!problem.empty()) {
+        return Fail(console, problem);
+    }
+    PlaylistStore store;
+    // Names compare without case, as the desktop's do; an existing playlist is never
+    // replaced from here.
+    if (store.Exists(options.name)) {
+        return Fail(console, "a playlist named \"" + options.name + "\" exists already");
+    }
+    if (!store.Create(options.name)) {
+        return Fail(console, "the playlist \"" + options.name + "\" could not be created: " +
+                                 PlaylistStore::FailureText(store.LastFailure()));
+    }
+    // An empty playlist is stored whole at once, so that it lists and opens everywhere.
+    return Save(store, Playlist{}, options.name, console) ? kSuccess : kFailure;
+}
+
+int Delete(const CliOptions& options, CliConsole& console) {
+    PlaylistStore store;
+    if (!PlaylistExists(store, options.name, console)) {
+        return kFailure;
+    }
+    if (!store.Delete(options.name)) {
+        return Fail(console, "the playlist \"" + options.name + "\" could not be deleted: " +
+                                 PlaylistStore::FailureText(store.LastFailure()));
+    }
+    return kSuccess;
+}
+
+int AddFile(const CliOptions& options, CliConsole& console) {
+    PlaylistStore store;
+    if (!PlaylistExists(store, options.name, console)) {
+        return kFailure;
+    }
+    // Probed before the store is changed: reading the files may take a while.
+    std::vector<PlaylistFile> entries;
+    bool refused = false;
+    for (const std::string& given : options.paths) {
+        // Stored with its full path: the desktop and the service may start elsewhere.
+        std::error_code error;
+        const std::filesystem::path path = std::filesystem::absolute(given, error);
+        PlaylistFile entry;
+        std::string description;
+        std::string reason;
+        if (error) {
+            reason = error.message();
+        } else if (!entry.Source.SetPath(path.c_str()) || !entry.SetName(path.filename().c_str())) {
+            reason = "the path is longer than 259 bytes";
+        } else if (ProbeFile(entry.Source.path, entry.Source, description, reason)) {
+            entry.DstFormat = options.format;
+            entry.DstSampleRate = kOutputSampleRate;
+            entry.DstPacketization = options.packetization;
+            entry.Valid = 1;
+            entries.push_back(entry);
+            continue;
+        }
+        Fail(console, given + ": not added: " + reason);
+        refused = true;
+    }
+    if (!entries.empty() && Edit(options.name, console, [&entries](Playlist& playlist) {
+                                for (const PlaylistFile& entry : entries) {
+                                    playlist.AppendFile(entry);
+                                }
+                                return true;
+                            }) != kSuccess) {
+        return kFailure;
+    }
+    return refused ? kFailure : kSuccess;
+}
+
+int RemoveFile(const CliOptions& options, CliConsole& console) {
+    return Edit(options.name, console, [&](Playlist& playlist) {
+        if (!CheckIndex(options.index, playlist.Files.size(), "file", options.name, console)) {
+            return false;
+        }
+        playlist.EraseFile(options.index - 1);
+        return true;
+    });
+}
+
+int AddDest(const CliOptions& options, CliConsole& console) {
+    const auto octets = destinationcheck::ParseAddress(options.address);
+    if (!octets) {
+        return Fail(console, options.address + ": " + destinationcheck::kAddressRule);
+    }
+    std::string problem = destinationcheck::PortProblem(options.port);
+    RtpDestination destination =
+        RtpDestination::FromOctets((*octets)[0], (*octets)[1], (*octets)[2], (*octets)[3],
+                                   static_cast<uint32_t>(options.port));
+    destination.Ttl = static_cast<uint32_t>(options.ttl);
+    if (problem.empty() && !destination.SetInterface(options.interfaceName.c_str())) {
+        problem = destinationcheck::InterfaceProblem(options.interfaceName);
+    }
+    if (problem.empty()) {
+        problem = destinationcheck::MulticastProblem(destination);
+    }
+    if (!problem.empty()) {
+        return Fail(console, problem);
+    }
+    return Edit(options.name, console, [&destination](Playlist& playlist) {
+        playlist.AppendDestination(destination);
+        return true;
+    });
+}
+
+int RemoveDest(const CliOptions& options, CliConsole& console) {
+    return Edit(options.name, console, [&](Playlist& playlist) {
+        if (!CheckIndex(options.index, playlist.Destinations.size(), "destination", options.name,
+                        console)) {
+            return false;
+        }
+        playlist.EraseDestination(options.index - 1);
+        return true;
+    });
+}
+
+}  // namespace clicommands

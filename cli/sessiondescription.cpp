@@ -1,0 +1,68 @@
+#include "cli/sessiondescription.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "sonvex/buildconfig.h"
+
+namespace {
+
+constexpr int32_t kMuLawTag = 7;
+constexpr int kPcmu = 0;  // RFC 3551
+constexpr int kPcma = 8;
+
+}  // namespace
+
+std::string SessionDescription(const std::string& playlistName, const Playlist& playlist,
+                               const RtpDestination& destination, const SessionOrigin& origin) {
+    if (playlist.Files.empty()) {
+        return std::string();
+    }
+    std::vector<int> payloadTypes;
+    int32_t maxPtime = 0;
+    for (const PlaylistFile& file : playlist.Files) {
+        const int type = file.DstFormat == kMuLawTag ? kPcmu : kPcma;
+        if (std::find(payloadTypes.begin(), payloadTypes.end(), type) == payloadTypes.end()) {
+            payloadTypes.push_back(type);
+        }
+        maxPtime = std::max(maxPtime, file.DstPacketization);
+    }
+    const int32_t ptime = playlist.Files.front().DstPacketization;
+    // Every field is a single line: a name with a line break would end the field early.
+    std::string name = playlistName.empty() ? std::string(" ") : playlistName;
+    std::replace(name.begin(), name.end(), '\r', ' ');
+    std::replace(name.begin(), name.end(), '\n', ' ');
+
+    std::string connection = destination.AddressText();
+    if (destination.IsMulticast()) {
+        connection += "/" + std::to_string(destination.Ttl);
+    }
+    std::string text;
+    const auto line = [&text](const std::string& content) { text += content + "\r\n"; };
+    line("v=0");
+    line("o=- " + std::to_string(origin.sessionId) + " " + std::to_string(origin.version) +
+         " IN IP4 " + origin.host);
+    line("s=" + name);
+    line("c=IN IP4 " + connection);
+    line("t=0 0");
+    std::string media = "m=audio " + std::to_string(destination.Port & 0xFFFF) + " RTP/AVP";
+    for (const int type : payloadTypes) {
+        media += " " + std::to_string(type);
+    }
+    line(media);
+    for (const int type : payloadTypes) {
+        line("a=rtpmap:" + std::to_string(type) + (type == kPcmu ? " PCMU/8000" : " PCMA/8000"));
+    }
+    line("a=ptime:" + std::to_string(ptime));
+    if (maxPtime != ptime) {
+        line("a=maxptime:" + std::to_string(maxPtime));
+    }
+    line(std::string("a=tool:sonvex-cli ") + sonvex::kVersion);
+    return text;
+}
+
+std::string SessionFileName(const std::string& playlistName, size_t number) {
+    std::string name = playlistName;
+    std::replace(name.begin(), name.end(), '/', '_');
+    return name + "-" + std::to_string(number) + ".sdp";
+}

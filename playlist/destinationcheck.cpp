@@ -1,0 +1,69 @@
+#include "playlist/destinationcheck.h"
+
+#include <charconv>
+
+#include "platform/netinterfaces.h"
+
+namespace destinationcheck {
+
+const char* const kAddressRule = "IP address must be four numbers of 0-255";
+
+std::optional<std::array<uint8_t, 4>> ParseAddress(const std::string& text) {
+    std::array<uint8_t, 4> octets{};
+    const char* at = text.data();
+    const char* const end = text.data() + text.size();
+    for (size_t i = 0; i < octets.size(); ++i) {
+        if (i > 0) {
+            if (at == end || *at != '.') {
+                return std::nullopt;
+            }
+            ++at;
+        }
+        // One to three digits: no sign, no blank, no octal or hex reading of a leading zero.
+        const char* digitsEnd = at;
+        while (digitsEnd != end && *digitsEnd >= '0' && *digitsEnd <= '9' && digitsEnd - at < 4) {
+            ++digitsEnd;
+        }
+        unsigned value = 0;
+        if (digitsEnd == at || digitsEnd - at > 3 ||
+            std::from_chars(at, digitsEnd, value).ptr != digitsEnd || value > 255) {
+            return std::nullopt;
+        }
+        octets[i] = static_cast<uint8_t>(value);
+        at = digitsEnd;
+    }
+    if (at != end) {
+        return std::nullopt;
+    }
+    return octets;
+}
+
+std::string PortProblem(long long port) {
+    return port >= kMinPort && port <= kMaxPort ? std::string() : "port must be 1-65535";
+}
+
+std::string TtlProblem(long long ttl) {
+    return ttl >= kMinTtl && ttl <= kMaxTtl ? std::string() : "TTL must be 1-255";
+}
+
+std::string InterfaceProblem(const std::string& name) {
+    if (name.empty() || platform::NetworkInterfaceExists(name)) {
+        return std::string();
+    }
+    return "there is no network interface named \"" + name + "\"";
+}
+
+std::string MulticastProblem(const RtpDestination& destination) {
+    const bool customised =
+        destination.Ttl != kDefaultMulticastTtl || destination.Interface[0] != '\0';
+    if (customised && !destination.IsMulticast()) {
+        return "TTL and interface apply to multicast groups (224.0.0.0-239.255.255.255) only";
+    }
+    std::string problem = TtlProblem(destination.Ttl);
+    if (problem.empty()) {
+        problem = InterfaceProblem(destination.Interface);
+    }
+    return problem;
+}
+
+}  // namespace destinationcheck

@@ -1,0 +1,33 @@
+#pragma once
+// The checks every way of adding an RTP destination applies (the desktop dialog and the
+// command line), so that both accept and refuse the same destinations with the same words.
+// Each *Problem function returns why a value is refused, or an empty text when it is usable.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "playlist/playlist.h"
+
+namespace destinationcheck {
+
+constexpr long long kMinPort = 1;
+constexpr long long kMaxPort = 65535;
+constexpr long long kMinTtl = 1;
+constexpr long long kMaxTtl = 255;
+
+extern const char* const kAddressRule;  // "IP address must be four numbers of 0-255"
+
+// Four dotted decimal numbers of 0-255, first first; nothing for any other text.
+std::optional<std::array<uint8_t, 4>> ParseAddress(const std::string& text);
+std::string PortProblem(long long port);
+std::string TtlProblem(long long ttl);
+// An empty name (the routing table's choice) is fine; any other must name an interface the
+// machine has now.
+std::string InterfaceProblem(const std::string& name);
+// The multicast settings of a destination: a TTL other than the default or an interface
+// only make sense for a group address.
+std::string MulticastProblem(const RtpDestination& destination);
+
+}  // namespace destinationcheck

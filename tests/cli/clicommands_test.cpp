@@ -1,0 +1,266 @@
+// The commands against a temporary store: edits are stored as the desktop program stores
+// them, refusals change nothing and say why, and the media commands describe, convert and
+// write session descriptions.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cliapp.h"
+#include "playlist/playliststore.h"
+#include "support/loopbackreceiver.h"
+#include "support/wavefile.h"
+#include "support/xdgsandbox.h"
+
+namespace {
+
+using testsupport::ReadFile;
+using testsupport::SinePcm16;
+using testsupport::WriteWave;
+
+struct Result {
+    int status = 0;
+    std::string out;
+    std::string err;
+};
+
+class CliCommandsTest : public XdgSandbox {
+protected:
+    Result Run(std::vector<std::string> args) {
+        args.insert(args.begin(), "sonvex-cli");
+        std::vector<const char*> argv;
+        for (const std::string& arg : args) {
+            argv.push_back(arg.c_str());
+        }
+        std::ostringstream out;
+        std::ostringstream err;
+        CliConsole console{out, err, false};
+        Result result;
+        result.status = RunCli(static_cast<int>(argv.size()), argv.data(), console);
+        result.out = out.str();
+        result.err = err.str();
+        return result;
+    }
+
+    std::string Tone(const std::string& name, uint32_t seconds) {
+        const std::string path = (m_dir / name).string();
+        EXPECT_TRUE(WriteWave(path, 1, 1, 8000, 16, SinePcm16(8000 * seconds, 1, 8000, 440, 8000)));
+        return path;
+    }
+
+    static Playlist Stored(const std::string& name) {
+        PlaylistStore store;
+        Playlist playlist;
+        EXPECT_TRUE(store.Open(name));
+        store.Load(playlist);
+        return playlist;
+    }
+};
+
+TEST_F(CliCommandsTest, EditsAreStoredAsTheDesktopStoresThemAndRefusalsChangeNothing) {
+    EXPECT_EQ(Run({"create", "Lobby"}).status, 0);
+    const Result again = Run({"create", "lobby"});  // names compare without case
+    EXPECT_EQ(again.status, 1);
+    EXPECT_NE(again.err.find("exists already"), std::string::npos);
+    const Result keyPath = Run({"create", "a\\b"});  // the desktop's own refusal
+    EXPECT_EQ(keyPath.status, 1);
+    EXPECT_EQ(keyPath.err, "sonvex-cli: A playlist name cannot contain a backslash (\\).\n");
+
+    const std::string first = Tone("first.wav", 2);
+    const std::string second = Tone("second.wav", 1);
+    EXPECT_EQ(Run({"add-file", "Lobby", first}).status, 0);
+    const Result added =
+        Run({"add-file", "Lobby", second, "missing.wav", "--law", "a", "--ptime", "80"});
+    EXPECT_EQ(added.status, 1);  // one refused: the other is still added
+    EXPECT_NE(added.err.find("missing.wav: not added: No such file or directory"),
+              std::string::npos);
+    EXPECT_EQ(Run({"add-dest", "Lobby", "192.168.1.10", "5004"}).status, 0);
+    EXPECT_EQ(Run({"add-dest", "Lobby", "239.1.1.1", "5006", "--ttl", "4", "--iface", "lo"}).status,
+              0);
+    for (const auto& refused : std::vector<std::vector<std::string>>{
+             {"add-dest", "Lobby", "10.0.0.1", "5004", "--ttl", "4"},
+             {"add-dest", "Lobby", "239.1.1.1", "5004", "--iface", "no-such-if0"},
+             {"add-dest", "Lobby", "10.0.0.256", "5004"},
+             {"add-dest", "Lobby", "10.0.0", "5004"},
+             {"add-dest", "Elsewhere", "10.0.0.1", "5004"},
+             {"remove-file", "Lobby", "3"},
+             {"remove-dest", "Lobby", "3"},
+             {"add-file", "Lobby", m_dir.string()}}) {
+        const Result r = Run(refused);
+        EXPECT_EQ(r.status, 1) << ::testing::PrintToString(refused);
+        EXPECT_NE(r.err.find("sonvex-cli: "), std::string::npos) << r.err;
+    }
+
+    Playlist stored = Stored("Lobby");
+    ASSERT_EQ(stored.Files.size(), 2u);
+    EXPECT_STREQ(stored.Files[0].Name, "first.wav");
+    EXPECT_STREQ(stored.Files[0].Source.path, first.c_str());
+    EXPECT_EQ(stored.Files[0].DstFormat, 7);
+    EXPECT_EQ(stored.Files[0].DstSampleRate, 8000);
+    EXPECT_EQ(stored.Files[0].DstPacketization, 20);
+    EXPECT_EQ(stored.Files[1].DstFormat, 6);
+    EXPECT_EQ(stored.Files[1].DstPacketization, 80);
+    ASSERT_EQ(stored.Destinations.size(), 2u);
+    EXPECT_STREQ(stored.Destinations[0].IpPort, "192.168.1.10 : 5004");
+    EXPECT_EQ(stored.Destinations[0].Ttl, 1u);
+    EXPECT_STREQ(stored.Destinations[1].IpPort, "239.1.1.1 : 5006");
+    EXPECT_EQ(stored.Destinations[1].Ttl, 4u);
+    EXPECT_STREQ(stored.Destinations[1].Interface, "lo");
+
+    // show tells the files that can no longer be opened.
+    std::filesystem::remove(second);
+    const Result shown = Run({"show", "lobby", "--json"});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    const auto json = nlohmann::json::parse(shown.out);
+    ASSERT_EQ(json["files"].size(), 2u);
+    EXPECT_EQ(json["files"][0]["valid"], true);
+    EXPECT_EQ(json["files"][0]["durationSeconds"], 2);
+    EXPECT_EQ(json["files"][1]["valid"], false);
+    EXPECT_EQ(json["files"][1]["law"], "a");
+    EXPECT_EQ(json["destinations"][1]["multicast"], true);
+    EXPECT_EQ(json["destinations"][1]["ttl"], 4);
+    const Result text = Run({"show", "Lobby"});
+    EXPECT_NE(text.out.find("2. second.wav (A-law, 8000 Hz, 80 ms) invalid: No such file"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("2. 239.1.1.1 : 5006 (TTL 4, lo)"), std::string::npos) << text.out;
+
+    EXPECT_EQ(Run({"remove-file", "Lobby", "1"}).status, 0);
+    EXPECT_EQ(Run({"remove-dest", "Lobby", "1"}).status, 0);
+    stored = Stored("Lobby");
+    ASSERT_EQ(stored.Files.size(), 1u);
+    EXPECT_STREQ(stored.Files[0].Name, "second.wav");
+    ASSERT_EQ(stored.Destinations.size(), 1u);
+    EXPECT_EQ(stored.Destinations[0].Port, 5006u);
+
+    EXPECT_EQ(Run({"create", "Other"}).status, 0);
+    const auto list = nlohmann::json::parse(Run({"list", "--json"}).out);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0]["name"], "Lobby");
+    EXPECT_EQ(list[0]["files"], 1);
+    EXPECT_EQ(Run({"delete", "lobby"}).status, 0);
+    EXPECT_EQ(Run({"list"}).out, "Other\n");
+    EXPECT_EQ(Run({"show", "Lobby"}).status, 1);
+    EXPECT_EQ(Run({"delete", "Lobby"}).status, 1);
+}
+
+TEST_F(CliCommandsTest, ProbeConvertAndSessionDescriptions) {
+    const std::string tone = Tone("tone.wav", 3);
+    const std::string riffless = (m_dir / "not-riff.wav").string();
+    WriteBytes(riffless, std::string(64, 'x'));
+    // A LIST chunk ahead of the audio, as some editors write it.
+    std::vector<uint8_t> listed = ReadFile(tone);
+    const uint8_t list[] = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
+    listed.insert(listed.begin() + 36, std::begin(list), std::end(list));
+    const std::string listFirst = (m_dir / "list-first.wav").string();
+    WriteBytes(listFirst, std::string(listed.begin(), listed.end()));
+    const Result probed = Run({"probe", tone, riffless, listFirst, "gone.wav"});
+    EXPECT_EQ(probed.status, 1);
+    EXPECT_NE(probed.out.find("  RIFF WAVE format\n"), std::string::npos) << probed.out;
+    EXPECT_NE(probed.out.find("  Length (in sec) : 3\n"), std::string::npos) << probed.out;
+    EXPECT_NE(probed.out.find("not-riff.wav: refused: not a RIFF WAVE file\n"), std::string::npos)
+        << probed.out;
+    EXPECT_NE(probed.out.find("list-first.wav: refused: LIST chunk before the data chunk\n"),
+              std::string::npos)
+        << probed.out;
+    EXPECT_NE(probed.out.find("gone.wav: refused: No such file or directory\n"), std::string::npos)
+        << probed.out;
+    const auto json = nlohmann::json::parse(Run({"probe", "--json", tone}).out);
+    EXPECT_EQ(json[0]["supported"], true);
+    EXPECT_EQ(json[0]["format"]["sampleRate"], 8000);
+
+    const std::filesystem::path out = m_dir / "out";
+    std::filesystem::create_directory(out);
+    ASSERT_EQ(Run({"convert", tone, "-o", out.string()}).status, 0);
+    const std::vector<uint8_t> converted = ReadFile(out / "tone_convert.wav");
+    // Three seconds of mu-law behind the 58-byte header, give or take the resampler's edges.
+    ASSERT_GT(converted.size(), 58u + 2900);
+    EXPECT_NEAR(static_cast<double>(converted.size() - 58), 3 * 8000, 200);
+    EXPECT_EQ(testsupport::GetU16(converted, 20), 7);  // mu-law
+    const Result again = Run({"convert", tone, "-o", out.string()});
+    EXPECT_EQ(again.status, 1);  // an existing output is kept
+    EXPECT_NE(again.err.find("--overwrite"), std::string::npos);
+    EXPECT_EQ(Run({"convert", tone, "-o", out.string(), "--overwrite"}).status, 0);
+    EXPECT_EQ(Run({"convert", riffless}).status, 1);
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "not-riff_convert.wav"));
+
+    ASSERT_EQ(Run({"create", "a/b"}).status, 0);
+    ASSERT_EQ(Run({"add-file", "a/b", tone, "--ptime", "40"}).status, 0);
+    EXPECT_EQ(Run({"sdp", "a/b", "-o", out.string()}).status, 1);  // no destination yet
+    ASSERT_EQ(Run({"add-dest", "a/b", "127.0.0.1", "5004"}).status, 0);
+    ASSERT_EQ(Run({"add-dest", "a/b", "239.1.2.3", "6000", "--ttl", "8"}).status, 0);
+    const Result written = Run({"sdp", "a/b", "-o", out.string()});
+    ASSERT_EQ(written.status, 0) << written.err;
+    const std::string unicast = ReadBytes((out / "a_b-1.sdp").string());
+    const std::string multicast = ReadBytes((out / "a_b-2.sdp").string());
+    EXPECT_EQ(unicast.rfind("v=0\r\no=- 25 ", 0), 0u) << unicast;  // the first sender's SSRC
+    EXPECT_NE(unicast.find("\r\ns=a/b\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\nm=audio 5004 RTP/AVP 0\r\n"
+                           "a=rtpmap:0 PCMU/8000\r\na=ptime:40\r\n"),
+              std::string::npos)
+        << unicast;
+    EXPECT_NE(multicast.find("\r\nc=IN IP4 239.1.2.3/8\r\n"), std::string::npos) << multicast;
+    EXPECT_NE(multicast.find("\r\nm=audio 6000 RTP/AVP 0\r\n"), std::string::npos) << multicast;
+}
+
+// stream runs the playlist through the engine to its destinations and reports as it goes;
+// it ends on its time or on SIGTERM with success, and fails when no file can be opened.
+TEST_F(CliCommandsTest, StreamEndsOnItsTimeOrASignalAndFailsWhenNothingOpens) {
+    testsupport::LoopbackReceiver receiver;
+    ASSERT_TRUE(receiver.Ok());
+    const std::string port = std::to_string(receiver.Port());
+    const std::string tone = Tone("tone.wav", 10);
+    ASSERT_EQ(Run({"create", "p"}).status, 0);
+    EXPECT_EQ(Run({"stream", "p"}).status, 1);  // no files
+    ASSERT_EQ(Run({"add-file", "p", tone}).status, 0);
+    EXPECT_NE(Run({"stream", "p"}).err.find("has no destinations"), std::string::npos);
+    ASSERT_EQ(Run({"add-dest", "p", "127.0.0.1", port}).status, 0);
+
+    const Result timed = Run({"stream", "p", "--json", "--duration", "1.2", "--volume", "-3"});
+    ASSERT_EQ(timed.status, 0) << timed.err;
+    std::vector<nlohmann::json> events;
+    std::istringstream lines(timed.out);
+    for (std::string line; std::getline(lines, line);) {
+        events.push_back(nlohmann::json::parse(line));
+    }
+    ASSERT_GE(events.size(), 3u) << timed.out;
+    EXPECT_EQ(events.front()["event"], "started");
+    EXPECT_EQ(events.front()["name"], "tone.wav");
+    EXPECT_EQ(events.front()["durationSeconds"], 10);
+    EXPECT_EQ(events[events.size() - 2]["event"], "finished");
+    EXPECT_EQ(events.back(), (nlohmann::json{{"event", "ended"}, {"reason", "duration"}}));
+    const auto first = receiver.Receive();
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->size(), 12u + 160u);  // 20 ms of mu-law behind the RTP header
+    EXPECT_EQ((*first)[1] & 0x7F, 0);      // PCMU
+
+    // SIGTERM once the packets flow: the packet in progress goes out, and the run ends well.
+    receiver.Drain();
+    std::thread terminate([&receiver] {
+        if (receiver.Receive(5000)) {
+            ::kill(::getpid(), SIGTERM);
+        }
+    });
+    const Result signalled = Run({"stream", "p", "--loop"});
+    terminate.join();
+    EXPECT_EQ(signalled.status, 0) << signalled.err;
+    EXPECT_NE(signalled.out.find("Streamed 1/1 tone.wav: "), std::string::npos) << signalled.out;
+
+    std::filesystem::remove(tone);
+    const Result nothing = Run({"stream", "p", "--loop"});
+    EXPECT_EQ(nothing.status, 1);
+    EXPECT_NE(nothing.err.find("failed to stream 1/1 tone.wav: No such file or directory"),
+              std::string::npos)
+        << nothing.err;
+    EXPECT_NE(nothing.err.find("no file of the playlist \"p\" could be streamed"),
+              std::string::npos)
+        << nothing.err;
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+// The command line: arguments and options reach the commands as typed, anything out of
+// range is a usage error before any command runs, and help and the version answer alone.
+
+#include "cli/commandline.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sonvex/buildconfig.h"
+#include "support/tempdir.h"
+
+namespace {
+
+struct Parsed {
+    int status = 0;
+    CliOptions options;
+    std::string out;
+    std::string err;
+};
+
+Parsed Parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "sonvex-cli");
+    std::vector<const char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    Parsed parsed;
+    std::ostringstream out;
+    std::ostringstream err;
+    parsed.status =
+        ParseCommandLine(static_cast<int>(argv.size()), argv.data(), parsed.options, out, err);
+    parsed.out = out.str();
+    parsed.err = err.str();
+    return parsed;
+}
+
+TEST(CommandLineTest, ArgumentsAndOptionsReachTheCommand) {
+    Parsed p = Parse({"add-file", "lobby", "a.wav", "b.mp3", "--law", "a", "--ptime", "160"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.command, CliCommand::AddFile);
+    EXPECT_EQ(p.options.name, "lobby");
+    EXPECT_EQ(p.options.paths, (std::vector<std::string>{"a.wav", "b.mp3"}));
+    EXPECT_EQ(p.options.format, 6);
+    EXPECT_EQ(p.options.packetization, 160);
+
+    p = Parse({"add-file", "--ptime", "40", "lobby", "a.wav"});  // options anywhere
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.format, 7);  // mu-law unless told
+    EXPECT_EQ(p.options.packetization, 40);
+
+    p = Parse({"add-dest", "lobby", "239.1.1.1", "5004", "--ttl", "4", "--iface", "eth0"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.command, CliCommand::AddDest);
+    EXPECT_EQ(p.options.address, "239.1.1.1");
+    EXPECT_EQ(p.options.port, 5004);
+    EXPECT_EQ(p.options.ttl, 4);
+    EXPECT_TRUE(p.options.ttlGiven);
+    EXPECT_EQ(p.options.interfaceName, "eth0");
+
+    p = Parse({"stream", "lobby", "--loop", "--volume", "-6", "--duration", "2.5", "--json"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.command, CliCommand::Stream);
+    EXPECT_TRUE(p.options.loop);
+    EXPECT_EQ(p.options.volumeDb, -6);
+    EXPECT_DOUBLE_EQ(p.options.durationSeconds, 2.5);
+    EXPECT_TRUE(p.options.json);
+
+    testsupport::TempDir dir;
+    p = Parse({"convert", "a.mp3", "b.wav", "-o", dir.Path().string()});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.command, CliCommand::Convert);
+    EXPECT_EQ(p.options.paths.size(), 2u);
+    EXPECT_EQ(p.options.outputDir, dir.Path().string());
+}
+
+TEST(CommandLineTest, UsageErrorsStopBeforeAnyCommand) {
+    const std::vector<std::vector<std::string>> refused = {
+        {},
+        {"bogus"},
+        {"show"},
+        {"list", "extra"},
+        {"add-file", "lobby"},
+        {"add-file", "lobby", "a.wav", "--ptime", "30"},
+        {"add-file", "lobby", "a.wav", "--law", "x"},
+        {"add-dest", "lobby", "1.2.3.4", "0"},
+        {"add-dest", "lobby", "1.2.3.4", "65536"},
+        {"add-dest", "lobby", "239.1.1.1", "5004", "--ttl", "256"},
+        {"add-dest", "lobby", "239.1.1.1", "5004", "--ttl", "0"},
+        {"remove-file", "lobby", "0"},
+        {"remove-dest", "lobby", "-1"},
+        {"stream", "lobby", "--volume", "10"},
+        {"stream", "lobby", "--duration", "0"},
+        {"convert", "a.mp3", "-o", "/nonexistent-folder/x"},
+        {"list", "--version"},
+    };
+    for (const auto& args : refused) {
+        const Parsed p = Parse(args);
+        EXPECT_EQ(p.status, kUsageError) << ::testing::PrintToString(args);
+        EXPECT_FALSE(p.err.empty()) << ::testing::PrintToString(args);
+        EXPECT_TRUE(p.out.empty()) << ::testing::PrintToString(args);
+    }
+}
+
+TEST(CommandLineTest, HelpOfEachCommandAndTheVersionAnswerAlone) {
+    for (const char* command : {"list", "show", "create", "delete", "add-file", "remove-file",
+                                "add-dest", "remove-dest", "stream", "convert", "probe", "sdp"}) {
+        const Parsed p = Parse({command, "--help"});
+        EXPECT_EQ(p.status, 0) << command;
+        EXPECT_NE(p.out.find(std::string("Usage: sonvex-cli ") + command), std::string::npos)
+            << p.out;
+    }
+    const Parsed help = Parse({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("add-dest"), std::string::npos);
+    const Parsed version = Parse({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("sonvex-cli ") + sonvex::kVersion + "\n");
+}
+
+}  // namespace
