@@ -284,7 +284,7 @@ bool AudioSourceFile::OpenMp3(std::string& description, int32_t& formatSize) {
     mp3.nBlockSize = kMp3ChunkBytes;
     mp3.nFramesPerBlock = 1;
     mp3.nCodecDelay = kMp3CodecDelay;
-    std::memcpy(m_format.get(), &mp3, sizeof mp3);
+    WriteMp3WaveFormat(mp3, m_format.get());
 
     return platform::_lseek(m_fd, frame.firstFrameOffset, platform::kSeekSet) ==
                frame.firstFrameOffset ||
