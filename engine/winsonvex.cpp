@@ -196,6 +196,8 @@ bool WinSonvex::ProducePacket() {
     if (!m_ring || m_endOfSource != 0) {
         return false;
     }
+    // The previous tick left a packet ready; only the first tick of an entry decodes before
+    // it sends.
     TopUp();
     if (m_ring->Read(m_packetPcmBuf.get(), m_packetPcmBytes) != 0) {
         ApplyGain(m_packetPcmBytes);
@@ -215,6 +217,8 @@ bool WinSonvex::ProducePacket() {
         }
     }
     SendPayload();
+    // Decoding the next chunk waits until the datagrams are out.
+    TopUp();
     return true;
 }
 

@@ -35,10 +35,12 @@ public:
     // acquired; CloseEntry must not follow it.
     bool OpenEntry(const PlaylistFile& entry, const std::vector<RtpDestination>& destinations);
     // One packet per call: true when a packet was produced and sent, false when the source
-    // is exhausted (EndOfSource() is then set). At the end of the source its last partial
-    // chunk, what the decoder and the rate converter hold back and what the ring holds back
-    // all go out; the last packet is completed with G.711 silence, so every packet has the
-    // entry's size.
+    // is exhausted (EndOfSource() is then set). The packet goes out first; the ring is then
+    // topped up for the next call, so that decoding never delays a send (except on the
+    // first call of an entry, which has nothing decoded yet). At the end of the source its
+    // last partial chunk, what the decoder and the rate converter hold back and what the
+    // ring holds back all go out; the last packet is completed with G.711 silence, so every
+    // packet has the entry's size.
     bool ProducePacket();
     void CloseEntry();  // no-op when no entry is open
     bool EndOfSource() const { return m_endOfSource != 0; }
@@ -55,6 +57,8 @@ public:
     uint32_t PacketPcmBytes() const { return m_packetPcmBytes; }
     uint32_t RingCapacity() const { return m_ring ? m_ring->Capacity() : 0; }
     bool IsEntryOpen() const { return m_ring != nullptr; }
+    // A whole packet is decoded and waits for the next ProducePacket.
+    bool PacketReady() const { return m_ring && m_ring->HeldBytes() > m_packetPcmBytes; }
     const RtpProcessor& Sender(int index) const { return m_rtp[static_cast<size_t>(index)]; }
 
 private:
