@@ -65,12 +65,6 @@ TEST(EngineConstruction, GainFollowsTheVolumeInDecibels) {
     engine.CloseEntry();                   // harmless without an entry
 }
 
-TEST_F(EngineTest, SendersCarryTheirSsrcs) {
-    EXPECT_EQ(engine->Sender(0).Ssrc(), 25u);
-    EXPECT_EQ(engine->Sender(1).Ssrc(), 36u);
-    EXPECT_EQ(engine->Sender(99).Ssrc(), 10816u);
-}
-
 // Packets of one-second chunks of 44.1 kHz stereo PCM at every packetization time: the
 // payload follows the time, the ring never stalls (160 ms packets with one-second chunks
 // exceed the nominal ring), and every decoded sample goes out: the packets cover the source
