@@ -2,24 +2,14 @@
 
 #include <string>
 
+#include "platform/byteorder.h"
+
 namespace {
 
 // RFC 3550 5.1: version 2, no padding, no extension, no CSRC.
 constexpr uint8_t kVersionByte = 0x80;
 constexpr uint8_t kMarkerBit = 0x80;
 constexpr uint8_t kPayloadTypeMask = 0x7F;
-
-void PutBigEndian16(uint8_t* out, uint32_t value) {
-    out[0] = static_cast<uint8_t>(value >> 8);
-    out[1] = static_cast<uint8_t>(value);
-}
-
-void PutBigEndian32(uint8_t* out, uint32_t value) {
-    out[0] = static_cast<uint8_t>(value >> 24);
-    out[1] = static_cast<uint8_t>(value >> 16);
-    out[2] = static_cast<uint8_t>(value >> 8);
-    out[3] = static_cast<uint8_t>(value);
-}
 
 }  // namespace
 
@@ -54,12 +44,12 @@ int RtpProcessor::SendPacket(const uint8_t* payload, int length, uint32_t ip, in
     header[1] = static_cast<uint8_t>(((m_firstPacket & 1) != 0 ? kMarkerBit : 0) |
                                      (static_cast<uint32_t>(payloadType) & kPayloadTypeMask));
     ++m_sequence;
-    PutBigEndian16(header + 2, m_sequence & 0xFFFF);
+    platform::StoreBe16(header + 2, static_cast<uint16_t>(m_sequence & 0xFFFF));
     // The timestamp counts payload bytes sent before this packet: one byte per sample of
     // 8-bit mono G.711, so a sample clock at the output rate (RFC 3551 4.5.14).
-    PutBigEndian32(header + 4, m_timestamp);
+    platform::StoreBe32(header + 4, m_timestamp);
     m_timestamp += static_cast<uint32_t>(length);
-    PutBigEndian32(header + 8, m_ssrc);
+    platform::StoreBe32(header + 8, m_ssrc);
     m_firstPacket = 0;
 
     // Counters advance even when the send fails: the packet counts as gone.

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "codec/formattags.h"
 #include "platform/byteorder.h"
 
 namespace {
@@ -19,53 +20,18 @@ constexpr int kPayloadTypePcma = 8;  // RFC 3551
 constexpr uint8_t kSilenceMulaw = 0xFF;
 constexpr uint8_t kSilenceAlaw = 0xD5;
 
-uint32_t StreamSize(HACMSTREAM stream, uint32_t input, uint32_t flags) {
-    uint32_t output = 0;
-    acmStreamSize(stream, input, &output, flags);
-    return output;
-}
-
 std::unique_ptr<uint8_t[]> ZeroedBuffer(uint32_t bytes) {
     return std::unique_ptr<uint8_t[]>(new uint8_t[bytes]());
 }
 
 }  // namespace
 
-bool WinSonvex::Stage::Open(const void* srcFormat, uint32_t srcBytes, const void* dstFormat,
-                            uint32_t dstBytes) {
-    Release();
-    if (acmStreamOpen(&stream, nullptr, srcFormat, srcBytes, dstFormat, dstBytes, 0) !=
-        MMSYSERR_NOERROR) {
-        stream = nullptr;
-        return false;
-    }
-    return true;
-}
-
-void WinSonvex::Stage::Prepare(uint8_t* src, uint32_t srcBytes, uint8_t* dst, uint32_t dstBytes) {
-    header = ACMSTREAMHEADER{};
-    header.cbStruct = ACMSTREAMHEADER_SIZE;
-    header.pbSrc = src;
-    header.cbSrcLength = srcBytes;
-    header.pbDst = dst;
-    header.cbDstLength = dstBytes;
-    prepared = acmStreamPrepareHeader(stream, &header, 0) == MMSYSERR_NOERROR;
-}
-
-void WinSonvex::Stage::Release() {
-    if (prepared) {
-        acmStreamUnprepareHeader(stream, &header, 0);
-        prepared = false;
-    }
-    if (stream != nullptr) {
-        acmStreamClose(stream, 0);
-        stream = nullptr;
-    }
-    header = ACMSTREAMHEADER{};
-}
-
 WinSonvex::WinSonvex() {
-    acmDriverEnum(&WinSonvex::CountDriverTags, reinterpret_cast<uintptr_t>(this), 0);
+    for (const ACMFORMATTAGDETAILSA& tag : EnumerateFormatTags()) {
+        if (tag.dwFormatTag == WAVE_FORMAT_MPEGLAYER3) {
+            ++m_mp3CodecCount;
+        }
+    }
     if (m_mp3CodecCount > 0) {
         acmMetrics(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, &m_maxFormatSize);
         for (int i = 0; i < kSenderCount; ++i) {
@@ -77,33 +43,6 @@ WinSonvex::WinSonvex() {
 
 WinSonvex::~WinSonvex() {
     CloseEntry();
-}
-
-bool WinSonvex::CountDriverTags(HACMDRIVERID driverId, uintptr_t instance, uint32_t support) {
-    auto* self = reinterpret_cast<WinSonvex*>(instance);
-    if ((support & ACMDRIVERDETAILS_SUPPORTF_CODEC) == 0) {
-        return true;
-    }
-    ACMDRIVERDETAILSA details{};
-    details.cbStruct = sizeof details;
-    if (acmDriverDetailsA(driverId, &details, 0) != MMSYSERR_NOERROR) {
-        return true;
-    }
-    HACMDRIVER driver = nullptr;
-    if (acmDriverOpen(&driver, driverId, 0) != MMSYSERR_NOERROR) {
-        return true;
-    }
-    for (uint32_t index = 0; index < details.cFormatTags; ++index) {
-        ACMFORMATTAGDETAILSA tag{};
-        tag.cbStruct = sizeof tag;
-        tag.dwFormatTagIndex = index;
-        if (acmFormatTagDetailsA(driver, &tag, ACM_FORMATTAGDETAILSF_INDEX) == MMSYSERR_NOERROR &&
-            tag.dwFormatTag == WAVE_FORMAT_MPEGLAYER3) {
-            ++self->m_mp3CodecCount;
-        }
-    }
-    acmDriverClose(driver, 0);
-    return true;
 }
 
 bool WinSonvex::OpenEntry(const PlaylistFile& entry,
@@ -119,8 +58,23 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
     for (size_t i = 0; i < senders; ++i) {
         m_rtp[i].SetMulticastOptions(m_destinations[i].Ttl, m_destinations[i].Interface);
     }
-    const SourceFormatInfo& src = m_entry.Source;
+    ChainPlan plan;
+    if (!ValidateEntry(plan)) {
+        return false;
+    }
+    if (!OpenChain(plan) || !SizeBuffers(plan)) {
+        ReleaseEntry();
+        return false;
+    }
+    m_payloadType = m_entry.DstFormat == WAVE_FORMAT_ALAW ? kPayloadTypePcma : kPayloadTypePcmu;
+    m_silence = m_entry.DstFormat == WAVE_FORMAT_ALAW ? kSilenceAlaw : kSilenceMulaw;
+    m_sourceState = SourceState::Reading;
+    m_endOfSource = 0;
+    return true;
+}
 
+bool WinSonvex::ValidateEntry(ChainPlan& plan) const {
+    const SourceFormatInfo& src = m_entry.Source;
     WAVEFORMATEX source{};
     if (!ReadWaveFormat(src.format.get(), static_cast<size_t>(std::max(src.formatSize, 0)),
                         source) ||
@@ -137,9 +91,9 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
     if (m_entry.DstPacketization <= 0 || payload <= 0 || payload > RtpProcessor::kMaxPayloadBytes) {
         return false;  // it would not fit the RTP packet buffer
     }
-
-    const WAVEFORMATEX decoded = Pcm16WaveFormat(source.nChannels, source.nSamplesPerSec);
-    const WAVEFORMATEX mono = Pcm16WaveFormat(1, static_cast<uint32_t>(m_entry.DstSampleRate));
+    WriteWaveFormat(Pcm16WaveFormat(source.nChannels, source.nSamplesPerSec), plan.decoded.data());
+    WriteWaveFormat(Pcm16WaveFormat(1, static_cast<uint32_t>(m_entry.DstSampleRate)),
+                    plan.mono.data());
     WAVEFORMATEX g711{};
     g711.wFormatTag = static_cast<uint16_t>(m_entry.DstFormat & 0xFFFF);
     g711.nChannels = 1;
@@ -147,46 +101,47 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
     g711.nAvgBytesPerSec = g711.nSamplesPerSec;
     g711.nBlockAlign = 1;
     g711.wBitsPerSample = 8;
+    WriteWaveFormat(g711, plan.g711.data());
+    plan.frameBytes = source.nChannels * 2u;
+    plan.chunkBytes = static_cast<uint32_t>(src.chunkBytes);
+    plan.payloadBytes = static_cast<int>(payload);
+    return true;
+}
 
-    if (!m_decode.Open(src.format.get(), static_cast<uint32_t>(src.formatSize), &decoded,
-                       sizeof decoded) ||
-        !m_resample.Open(&decoded, sizeof decoded, &mono, sizeof mono) ||
-        !m_encode.Open(&mono, sizeof mono, &g711, sizeof g711)) {
-        ReleaseEntry();
+bool WinSonvex::OpenChain(const ChainPlan& plan) {
+    const SourceFormatInfo& src = m_entry.Source;
+    constexpr auto kRecordBytes = static_cast<uint32_t>(sizeof(WAVEFORMATEX));
+    if (!m_decode.Open(src.format.get(), static_cast<uint32_t>(src.formatSize), plan.decoded.data(),
+                       kRecordBytes) ||
+        !m_resample.Open(plan.decoded.data(), kRecordBytes, plan.mono.data(), kRecordBytes) ||
+        !m_encode.Open(plan.mono.data(), kRecordBytes, plan.g711.data(), kRecordBytes)) {
         return false;
     }
-
     SourceFormatInfo fresh;
     std::string description;
     if (!m_source.Open(src.path, fresh, description)) {
-        ReleaseEntry();
         return false;
     }
     // The chain was built from the format stored at probe time; a file that has changed
     // since then would be decoded with the wrong codec.
-    if (fresh.chunkBytes != src.chunkBytes || fresh.formatSize != src.formatSize ||
-        std::memcmp(fresh.format.get(), src.format.get(), static_cast<size_t>(src.formatSize)) !=
-            0) {
-        ReleaseEntry();
-        return false;
-    }
+    return fresh.chunkBytes == src.chunkBytes && fresh.formatSize == src.formatSize &&
+           std::memcmp(fresh.format.get(), src.format.get(), static_cast<size_t>(src.formatSize)) ==
+               0;
+}
 
-    m_chunkBytes = static_cast<uint32_t>(src.chunkBytes);
-    m_payloadBytes = static_cast<int>(payload);
-    m_monoBytes = StreamSize(m_encode.stream, static_cast<uint32_t>(m_payloadBytes),
-                             ACM_STREAMSIZEF_DESTINATION);
-    m_packetPcmBytes = StreamSize(m_resample.stream, m_monoBytes, ACM_STREAMSIZEF_DESTINATION);
+bool WinSonvex::SizeBuffers(const ChainPlan& plan) {
+    m_chunkBytes = plan.chunkBytes;
+    m_payloadBytes = plan.payloadBytes;
+    m_monoBytes = m_encode.SourceNeeded(static_cast<uint32_t>(m_payloadBytes));
     // Whole sample frames only: the gain works on 16-bit samples, and a frame split across
     // two packets would swap the channels of the next one.
-    const uint32_t frame = decoded.nBlockAlign;
-    m_packetPcmBytes = (m_packetPcmBytes + frame - 1) / frame * frame;
-    m_decodedMax = StreamSize(m_decode.stream, m_chunkBytes, ACM_STREAMSIZEF_SOURCE);
+    const uint32_t frame = plan.frameBytes;
+    m_packetPcmBytes = (m_resample.SourceNeeded(m_monoBytes) + frame - 1) / frame * frame;
+    m_decodedMax = m_decode.DestinationBound(m_chunkBytes);
     if (m_monoBytes == 0 || m_packetPcmBytes == 0 || m_packetPcmBytes > kMaxDecodedBytes ||
         m_decodedMax == 0 || m_decodedMax > kMaxDecodedBytes) {
-        ReleaseEntry();
         return false;
     }
-
     m_chunkBuf = ZeroedBuffer(m_chunkBytes);
     m_decodedBuf = ZeroedBuffer(m_decodedMax);
     m_packetPcmBuf = ZeroedBuffer(m_packetPcmBytes);
@@ -196,7 +151,6 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
     m_resample.Prepare(m_packetPcmBuf.get(), m_packetPcmBytes, m_monoBuf.get(), m_monoBytes);
     m_encode.Prepare(m_monoBuf.get(), m_monoBytes, m_payloadBuf.get(),
                      static_cast<uint32_t>(m_payloadBytes));
-
     // The refill stalls only when the ring holds no more than a packet and has no more
     // than a decoded chunk free, that is when capacity <= packet + chunk. One byte more
     // than that makes the state unreachable (one-second chunks of 44.1 kHz stereo PCM
@@ -204,63 +158,71 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
     const uint64_t needed = static_cast<uint64_t>(m_packetPcmBytes) + m_decodedMax + 1;
     m_ring = std::make_unique<BufferCyclic>(
         static_cast<uint32_t>(std::max<uint64_t>(kRingBytes, needed)));
-
-    m_payloadType = m_entry.DstFormat == WAVE_FORMAT_ALAW ? kPayloadTypePcma : kPayloadTypePcmu;
-    m_silence = m_entry.DstFormat == WAVE_FORMAT_ALAW ? kSilenceAlaw : kSilenceMulaw;
-    m_sourceState = SourceState::Reading;
-    m_endOfSource = 0;
     return true;
 }
 
 uint32_t WinSonvex::DecodeNext() {
-    const bool draining = m_sourceState == SourceState::Draining;
-    uint32_t flags = ACM_STREAMCONVERTF_BLOCKALIGN;
-    if (draining) {
-        m_decode.header.cbSrcLength = 0;  // only what the decoder still holds
-    } else {
-        const int got = m_source.Read(m_chunkBuf.get(), static_cast<int>(m_chunkBytes));
-        if (got != static_cast<int>(m_chunkBytes)) {
-            // End of file or a read error: what came is decoded and the decoder drained.
-            m_decode.header.cbSrcLength = got > 0 ? static_cast<uint32_t>(got) : 0;
-            flags |= ACM_STREAMCONVERTF_END;
-            m_sourceState = SourceState::Draining;
+    if (m_sourceState == SourceState::Draining) {
+        // Only what the decoder still holds; once it gives nothing, all is decoded.
+        const uint32_t used = m_decode.Convert(0);
+        if (used == 0) {
+            m_sourceState = SourceState::Done;
+        }
+        return used;
+    }
+    const int got = m_source.Read(m_chunkBuf.get(), static_cast<int>(m_chunkBytes));
+    if (got == static_cast<int>(m_chunkBytes)) {
+        return m_decode.Convert();
+    }
+    // End of file or a read error: what came is decoded and the decoder drained.
+    m_sourceState = SourceState::Draining;
+    return m_decode.Convert(got > 0 ? static_cast<uint32_t>(got) : 0, true);
+}
+
+void WinSonvex::TopUp() {
+    // Each pass either decodes a chunk (the source is finite), drains the decoder (which
+    // holds a bounded amount) or leaves; the ring's sizing guarantees room for a chunk
+    // whenever it holds no whole packet.
+    while (m_ring->HeldBytes() <= m_packetPcmBytes && m_sourceState != SourceState::Done &&
+           m_ring->FreeSpace() > m_decodedMax) {
+        const uint32_t used = DecodeNext();
+        if (used > 0) {
+            m_ring->Write(m_decodedBuf.get(), used);
         }
     }
-    m_decode.header.cbDstLengthUsed = 0;
-    acmStreamConvert(m_decode.stream, &m_decode.header, flags);
-    m_decode.header.cbSrcLength = m_chunkBytes;
-    const uint32_t used = std::min(m_decode.header.cbDstLengthUsed, m_decodedMax);
-    if (draining && used == 0) {
-        m_sourceState = SourceState::Done;
-    }
-    return used;
 }
 
 bool WinSonvex::ProducePacket() {
     if (!m_ring || m_endOfSource != 0) {
         return false;
     }
-    bool havePacket = m_ring->Read(m_packetPcmBuf.get(), m_packetPcmBytes) != 0;
-    // Each pass either decodes a chunk (the source is finite), drains the decoder (which
-    // holds a bounded amount) or leaves; the ring's sizing guarantees room for a chunk
-    // whenever no packet is available.
-    while (!havePacket && m_sourceState != SourceState::Done &&
-           m_ring->FreeSpace() > m_decodedMax) {
-        const uint32_t used = DecodeNext();
-        if (used > 0) {
-            m_ring->Write(m_decodedBuf.get(), used);
-            havePacket = m_ring->Read(m_packetPcmBuf.get(), m_packetPcmBytes) != 0;
+    // The previous tick left a packet ready; only the first tick of an entry decodes before
+    // it sends.
+    TopUp();
+    if (m_ring->Read(m_packetPcmBuf.get(), m_packetPcmBytes) != 0) {
+        ApplyGain(m_packetPcmBytes);
+        m_resample.Convert();
+        m_encode.Convert();
+    } else {
+        if (m_sourceState != SourceState::Done) {
+            return false;
+        }
+        // After the last whole packet: what the ring held back, then what the rate
+        // converter holds (its filter's tail), in as many packets as that takes.
+        const uint32_t pcmBytes = m_ring->Drain(m_packetPcmBuf.get(), m_packetPcmBytes);
+        ApplyGain(pcmBytes);
+        if (!EncodeTail(pcmBytes)) {
+            m_endOfSource = 1;  // everything has been sent
+            return false;
         }
     }
-    // After the last whole packet: what the ring held back, then what the rate converter
-    // holds (its filter's tail), in as many packets as that takes.
-    const bool tail = !havePacket;
-    if (tail && m_sourceState != SourceState::Done) {
-        return false;
-    }
-    const uint32_t pcmBytes =
-        tail ? m_ring->Drain(m_packetPcmBuf.get(), m_packetPcmBytes) : m_packetPcmBytes;
+    SendPayload();
+    // Decoding the next chunk waits until the datagrams are out.
+    TopUp();
+    return true;
+}
 
+void WinSonvex::ApplyGain(uint32_t pcmBytes) {
     const double gain = m_gain.load(std::memory_order_relaxed);
     uint8_t* pcm = m_packetPcmBuf.get();
     for (uint32_t i = 0; i + 1 < pcmBytes; i += 2) {
@@ -270,38 +232,27 @@ bool WinSonvex::ProducePacket() {
                              static_cast<double>(std::numeric_limits<int16_t>::max()));
         platform::StoreLe16s(pcm + i, static_cast<int16_t>(product));
     }
+}
 
-    if (!tail) {
-        acmStreamConvert(m_resample.stream, &m_resample.header, ACM_STREAMCONVERTF_BLOCKALIGN);
-        acmStreamConvert(m_encode.stream, &m_encode.header, ACM_STREAMCONVERTF_BLOCKALIGN);
-    } else {
-        m_resample.header.cbSrcLength = pcmBytes;
-        m_resample.header.cbDstLengthUsed = 0;
-        acmStreamConvert(m_resample.stream, &m_resample.header,
-                         ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_END);
-        m_resample.header.cbSrcLength = m_packetPcmBytes;
-        const uint32_t mono = std::min(m_resample.header.cbDstLengthUsed, m_monoBytes);
-        if (mono == 0) {
-            m_endOfSource = 1;  // everything has been sent
-            return false;
-        }
-        m_encode.header.cbSrcLength = mono;
-        m_encode.header.cbDstLengthUsed = 0;
-        acmStreamConvert(m_encode.stream, &m_encode.header, ACM_STREAMCONVERTF_BLOCKALIGN);
-        m_encode.header.cbSrcLength = m_monoBytes;
-        // The packet keeps the entry's size: silence completes it.
-        const auto payload = static_cast<uint32_t>(m_payloadBytes);
-        const uint32_t encoded = std::min(m_encode.header.cbDstLengthUsed, payload);
-        std::memset(m_payloadBuf.get() + encoded, m_silence, payload - encoded);
+bool WinSonvex::EncodeTail(uint32_t pcmBytes) {
+    const uint32_t mono = m_resample.Convert(pcmBytes, true);
+    if (mono == 0) {
+        return false;
     }
+    const uint32_t encoded = m_encode.Convert(mono);
+    // The packet keeps the entry's size: silence completes it.
+    const auto payload = static_cast<uint32_t>(m_payloadBytes);
+    std::memset(m_payloadBuf.get() + encoded, m_silence, payload - encoded);
+    return true;
+}
 
+void WinSonvex::SendPayload() {
     const size_t count = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
     for (size_t i = 0; i < count; ++i) {
         const RtpDestination& dest = m_destinations[i];
         m_rtp[i].SendPacket(m_payloadBuf.get(), m_payloadBytes, dest.IP,
                             static_cast<int>(dest.Port), m_payloadType);
     }
-    return true;
 }
 
 void WinSonvex::CloseEntry() {

@@ -1,5 +1,6 @@
 #include "media/audiosourcefile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -42,6 +43,9 @@ constexpr int32_t kMp3ChunkBytes = 522;
 constexpr int32_t kMp3FormatBytes = 30;
 constexpr uint16_t kMp3CodecDelay = 1393;
 constexpr uint32_t kWaveFormatBytes = sizeof(WAVEFORMATEX);
+// Sequential reads smaller than this are served from a buffer filled this much at a time, so
+// that a reader taking 522-byte MP3 chunks makes one system call per 64 KiB, not per chunk.
+constexpr uint32_t kReadAheadBytes = 64 * 1024;
 
 void SetChunkHeader(uint8_t* header, const char* id, uint32_t size) {
     std::memcpy(header, id, 4);
@@ -152,6 +156,9 @@ bool AudioSourceFile::Open(const char* path, SourceFormatInfo& info, std::string
         Close();
         return false;
     }
+    m_readAhead = std::make_unique_for_overwrite<uint8_t[]>(kReadAheadBytes);
+    m_aheadBegin = 0;
+    m_aheadEnd = 0;
     info.SetFormat(m_format.get(), formatSize);
     info.chunkBytes = chunkBytes;
     info.durationSeconds = m_durationSeconds;
@@ -284,7 +291,7 @@ bool AudioSourceFile::OpenMp3(std::string& description, int32_t& formatSize) {
     mp3.nBlockSize = kMp3ChunkBytes;
     mp3.nFramesPerBlock = 1;
     mp3.nCodecDelay = kMp3CodecDelay;
-    std::memcpy(m_format.get(), &mp3, sizeof mp3);
+    WriteMp3WaveFormat(mp3, m_format.get());
 
     return platform::_lseek(m_fd, frame.firstFrameOffset, platform::kSeekSet) ==
                frame.firstFrameOffset ||
@@ -298,10 +305,44 @@ int AudioSourceFile::Read(void* buffer, int count, long offset) {
     if (count < 0) {
         return -1;
     }
-    if (offset != -1 && platform::_lseek(m_fd, offset, platform::kSeekSet) != offset) {
-        return -1;
+    if (offset != -1 || !m_readAhead) {
+        // Whatever was read ahead lies behind the file position: a seek drops it.
+        m_aheadBegin = m_aheadEnd = 0;
+        if (offset != -1 && platform::_lseek(m_fd, offset, platform::kSeekSet) != offset) {
+            return -1;
+        }
+        return platform::_read(m_fd, buffer, static_cast<unsigned int>(count));
     }
-    return platform::_read(m_fd, buffer, static_cast<unsigned int>(count));
+    auto* out = static_cast<uint8_t*>(buffer);
+    const auto wanted = static_cast<uint32_t>(count);
+    uint32_t done = TakeReadAhead(out, wanted);
+    if (done < wanted) {
+        const uint32_t rest = wanted - done;
+        // A large read goes straight into the caller's buffer; a small one refills first.
+        const int n =
+            platform::_read(m_fd, rest >= kReadAheadBytes ? out + done : m_readAhead.get(),
+                            rest >= kReadAheadBytes ? rest : kReadAheadBytes);
+        if (n < 0) {
+            return done > 0 ? static_cast<int>(done) : -1;
+        }
+        if (rest >= kReadAheadBytes) {
+            done += static_cast<uint32_t>(n);
+        } else {
+            m_aheadEnd = static_cast<uint32_t>(n);
+            done += TakeReadAhead(out + done, rest);
+        }
+    }
+    return static_cast<int>(done);
+}
+
+uint32_t AudioSourceFile::TakeReadAhead(uint8_t* out, uint32_t count) {
+    const uint32_t n = std::min(count, m_aheadEnd - m_aheadBegin);
+    std::memcpy(out, m_readAhead.get() + m_aheadBegin, n);
+    m_aheadBegin += n;
+    if (m_aheadBegin == m_aheadEnd) {
+        m_aheadBegin = m_aheadEnd = 0;
+    }
+    return n;
 }
 
 void AudioSourceFile::Close() {
@@ -316,6 +357,8 @@ void AudioSourceFile::Close() {
         m_format.reset();
         m_formatBytes = 0;
     }
+    m_readAhead.reset();
+    m_aheadBegin = m_aheadEnd = 0;
     m_writeMode = false;
     m_type = MediaType::None;
 }

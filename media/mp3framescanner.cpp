@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "media/mediadescription.h"
+#include "platform/byteorder.h"
 #include "platform/lowio.h"
 
 namespace {
@@ -105,8 +106,7 @@ bool Mp3FrameScanner::FindNextHeader(int fd, uint32_t& header, uint32_t& offset)
         while (m_begin + 4 <= m_end) {
             const uint8_t* b = m_buffer.data() + m_begin;
             if (IsCandidate(b)) {
-                header = static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-                         static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
+                header = platform::LoadLe32(b);
                 offset = m_bufferOffset + static_cast<uint32_t>(m_begin);
                 m_begin += 4;  // candidates never overlap
                 return true;

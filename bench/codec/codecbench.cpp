@@ -17,6 +17,7 @@
 
 #include "codecmedia.h"
 #include "codec/acm.h"
+#include "codec/codecstage.h"
 #include "g711.h"
 #include "mpegdecoder.h"
 
@@ -36,46 +37,21 @@ struct Source {
     uint32_t rate = 0;
 };
 
+// One of the chain's stages with buffers of its own.
 class AcmStage {
 public:
     AcmStage(const std::vector<uint8_t>& src, const std::vector<uint8_t>& dst) {
-        ok = acmStreamOpen(&stream, nullptr, src.data(), uint32_t(src.size()), dst.data(),
-                           uint32_t(dst.size()), 0) == MMSYSERR_NOERROR;
-    }
-    ~AcmStage() {
-        if (prepared) {
-            acmStreamUnprepareHeader(stream, &header, 0);
-        }
-        if (stream != nullptr) {
-            acmStreamClose(stream, 0);
-        }
-    }
-    uint32_t Size(uint32_t n, uint32_t flags) const {
-        uint32_t size = 0;
-        acmStreamSize(stream, n, &size, flags);
-        return size;
+        ok = stage.Open(src.data(), uint32_t(src.size()), dst.data(), uint32_t(dst.size()));
     }
     void Prepare(uint32_t srcBytes, uint32_t dstBytes) {
         in.assign(srcBytes, 0);
         out.assign(dstBytes, 0);
-        header = {};
-        header.cbStruct = ACMSTREAMHEADER_SIZE;
-        header.pbSrc = in.data();
-        header.cbSrcLength = srcBytes;
-        header.pbDst = out.data();
-        header.cbDstLength = dstBytes;
-        prepared = acmStreamPrepareHeader(stream, &header, 0) == MMSYSERR_NOERROR;
+        stage.Prepare(in.data(), srcBytes, out.data(), dstBytes);
     }
-    uint32_t Convert() {
-        acmStreamConvert(stream, &header, ACM_STREAMCONVERTF_BLOCKALIGN);
-        return header.cbDstLengthUsed;
-    }
-    HACMSTREAM stream = nullptr;
-    ACMSTREAMHEADER header{};
+    CodecStage stage;
     std::vector<uint8_t> in;
     std::vector<uint8_t> out;
     bool ok = false;
-    bool prepared = false;
 };
 
 // Runs the engine's three stages over a source; stage 1 may be replaced (to compare the MPEG
@@ -95,9 +71,9 @@ std::vector<uint8_t> RunChain(const Source& s, CodecStream* stage1Override = nul
         return payload;
     }
     const uint32_t payloadBytes = kPacketMs * kOutRate / 1000;
-    const uint32_t monoBytes = encode.Size(payloadBytes, ACM_STREAMSIZEF_DESTINATION);
-    const uint32_t packetPcmBytes = resample.Size(monoBytes, ACM_STREAMSIZEF_DESTINATION);
-    const uint32_t decodedMax = decode.Size(s.chunk, ACM_STREAMSIZEF_SOURCE);
+    const uint32_t monoBytes = encode.stage.SourceNeeded(payloadBytes);
+    const uint32_t packetPcmBytes = resample.stage.SourceNeeded(monoBytes);
+    const uint32_t decodedMax = decode.stage.DestinationBound(s.chunk);
     decode.Prepare(s.chunk, decodedMax);
     resample.Prepare(packetPcmBytes, monoBytes);
     encode.Prepare(monoBytes, payloadBytes);
@@ -116,7 +92,7 @@ std::vector<uint8_t> RunChain(const Source& s, CodecStream* stage1Override = nul
                 produced = stage1Override->Output().Take(decode.out.data(), decodedMax);
             } else {
                 std::memcpy(decode.in.data(), s.data.data() + pos, s.chunk);
-                produced = decode.Convert();
+                produced = decode.stage.Convert();
             }
             pos += s.chunk;
             ring.insert(ring.end(), decode.out.begin(), decode.out.begin() + produced);
@@ -135,13 +111,13 @@ std::vector<uint8_t> RunChain(const Source& s, CodecStream* stage1Override = nul
                 std::memcpy(resample.in.data() + i, &v, 2);
             }
         }
-        resample.Convert();
+        resample.stage.Convert();
         if (mono != nullptr) {
             const auto* m = reinterpret_cast<const int16_t*>(resample.out.data());
             mono->insert(mono->end(), m, m + monoBytes / 2);
         }
         std::memcpy(encode.in.data(), resample.out.data(), monoBytes);
-        encode.Convert();
+        encode.stage.Convert();
         payload.insert(payload.end(), encode.out.begin(), encode.out.begin() + payloadBytes);
     }
 }

@@ -58,7 +58,7 @@ CConvertDlg::~CConvertDlg() {
     StopWorker();
 }
 
-void CConvertDlg::BuildControls() {
+void CConvertDlg::CreateControls() {
     auto readOnly = [this](const char* name) {
         auto* edit = new QLineEdit(this);
         edit->setReadOnly(true);
@@ -86,7 +86,9 @@ void CConvertDlg::BuildControls() {
     m_btnConvert->setObjectName(QStringLiteral("convertButton"));
     m_btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
     m_btnCancel->setObjectName(QStringLiteral("cancelButton"));
+}
 
+void CConvertDlg::LayOutControls() {
     auto* input = new QGroupBox(QStringLiteral("Input"), this);
     auto* inputRow = new QHBoxLayout;
     inputRow->addWidget(m_editInput, 1);
@@ -121,7 +123,11 @@ void CConvertDlg::BuildControls() {
     top->addWidget(input);
     top->addWidget(output);
     top->addLayout(buttons);
+}
 
+void CConvertDlg::BuildControls() {
+    CreateControls();
+    LayOutControls();
     // Tab follows the controls as the operator reads them: the input and its Browse, the
     // fields describing it, the output and its Save to, then Convert and Cancel.
     QWidget* tabOrder[] = {m_editInput,    m_btnBrowse,  m_editFormat, m_editRate,   m_editChannels,

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "g711.h"
+#include "platform/byteorder.h"
 
 namespace {
 
@@ -97,8 +98,7 @@ void SampleCodec::ConvertFrames(const uint8_t* src, uint32_t frames) {
     const size_t samples = size_t{frames} * (m_outFrame / (m_encode ? SampleBytes(m_kind) : 2));
     if (m_encode) {
         for (size_t i = 0; i < samples; ++i) {
-            int16_t s;
-            std::memcpy(&s, src + 2 * i, 2);
+            const int16_t s = platform::LoadLe16s(src + 2 * i);
             out[i] = m_kind == SampleKind::Alaw ? G711LinearToAlaw(s) : G711LinearToMulaw(s);
         }
         m_output.Commit(outBytes);
@@ -112,35 +112,22 @@ void SampleCodec::ConvertFrames(const uint8_t* src, uint32_t frames) {
                 s = static_cast<int16_t>((p[0] - 128) * 256);
                 break;
             case SampleKind::S16:
-                s = static_cast<int16_t>(p[0] | (p[1] << 8));
+                s = platform::LoadLe16s(p);
                 break;
             case SampleKind::S24: {
-                const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(p[0]) << 8 |
-                                                       static_cast<uint32_t>(p[1]) << 16 |
-                                                       static_cast<uint32_t>(p[2]) << 24) >>
-                                  8;
-                s = Narrow(v, 8);
+                s = Narrow(platform::LoadLe24s(p), 8);
                 break;
             }
             case SampleKind::S32: {
-                const int32_t v = static_cast<int32_t>(
-                    static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                    static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
-                s = Narrow(v, 16);
+                s = Narrow(platform::LoadLe32s(p), 16);
                 break;
             }
-            case SampleKind::F32: {
-                float f;
-                std::memcpy(&f, p, 4);
-                s = FromFloat(f);
+            case SampleKind::F32:
+                s = FromFloat(platform::LoadLeF32(p));
                 break;
-            }
-            case SampleKind::F64: {
-                double d;
-                std::memcpy(&d, p, 8);
-                s = FromFloat(d);
+            case SampleKind::F64:
+                s = FromFloat(platform::LoadLeF64(p));
                 break;
-            }
             case SampleKind::Mulaw:
                 s = G711MulawToLinear(p[0]);
                 break;
@@ -148,7 +135,7 @@ void SampleCodec::ConvertFrames(const uint8_t* src, uint32_t frames) {
                 s = G711AlawToLinear(p[0]);
                 break;
         }
-        std::memcpy(out + 2 * i, &s, 2);
+        platform::StoreLe16s(out + 2 * i, s);
     }
     m_output.Commit(outBytes);
 }

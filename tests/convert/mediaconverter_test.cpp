@@ -256,7 +256,7 @@ TEST_F(MediaConverterTest, RefusedOpensLeaveNothingOpen) {
 // The worker decodes ahead on a helper thread; what it writes and reports must be what one
 // ConvertBlock pass after another gives: the same bytes in the same order, one progress
 // message per block with output. MP3 blocks vary in decoded length (the first chunk yields
-// nothing), so the stage re-preparation is crossed as well.
+// nothing): every length passes stages prepared once for the longest.
 TEST_F(MediaConverterTest, WorkerMatchesBlockByBlockConversion) {
     const auto wav = m_dir / "music.wav";
     testmedia::WriteWave(wav, WAVE_FORMAT_PCM, 2, 44100, 16,

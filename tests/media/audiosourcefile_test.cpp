@@ -225,6 +225,33 @@ TEST_F(AudioSourceFileTest, Mp3SourceFormatAndFirstRead) {
     EXPECT_EQ(Bytes(first, first + 4), Bytes(bytes.begin() + 1000, bytes.begin() + 1004));
 }
 
+// Reads of every size (smaller and larger than what is read ahead, across its refills) give
+// the file's bytes in order; a read at an offset drops what was read ahead.
+TEST_F(AudioSourceFileTest, ReadsOfAnySizeAndSeeksGiveTheFileInOrder) {
+    Bytes audio(300000);
+    for (size_t i = 0; i < audio.size(); ++i) {
+        audio[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    }
+    ASSERT_TRUE(Open(Write(
+        "big.wav", Riff({Chunk("fmt ", FmtBody(1, 2, 44100, 16, 176400)), Chunk("data", audio)}))));
+    Bytes got;
+    for (int size : {522, 1, 70000, 522, 65535, 3, 65536, 522, 100000}) {
+        Bytes piece(static_cast<size_t>(size));
+        const int n = m_file.Read(piece.data(), size);
+        ASSERT_GE(n, 0);
+        got.insert(got.end(), piece.begin(), piece.begin() + n);
+    }
+    EXPECT_EQ(got, audio);
+    Bytes piece(522);
+    EXPECT_EQ(m_file.Read(piece.data(), 522), 0);  // the end
+    for (long offset : {1000, 200000, 1000}) {
+        EXPECT_EQ(m_file.Read(piece.data(), 522, 44 + offset), 522);
+        EXPECT_EQ(piece, Bytes(audio.begin() + offset, audio.begin() + offset + 522));
+        EXPECT_EQ(m_file.Read(piece.data(), 522), 522);  // on from there
+        EXPECT_EQ(piece, Bytes(audio.begin() + offset + 522, audio.begin() + offset + 1044));
+    }
+}
+
 TEST_F(AudioSourceFileTest, LifecycleOfOneObject) {
     uint8_t byte;
     EXPECT_EQ(m_file.Read(&byte, 1), 0);  // closed

@@ -11,8 +11,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "codec/acm.h"
+#include "codec/codecstage.h"
 #include "media/audiosourcefile.h"
 #include "media/formattagcatalog.h"
 #include "media/sourceformatinfo.h"
@@ -56,8 +57,9 @@ public:
     // that fails), appending to the output and posting progress, then closes the chain and
     // posts completion.
     // Returns the thread's exit code, 0. Reading and decoding run on a helper thread of
-    // its own, one block ahead or more, while this thread finishes the blocks in order;
-    // the helper has ended before the chain is closed.
+    // their own, ahead of this thread, which finishes the chunks in order (on this thread
+    // alone when no helper can be started: the same chunks, the same output); the helper has
+    // ended before the chain is closed.
     int ConversionWorker(ConvertDoneSink& dialog);
     // Asks a running worker to finish at its next pass. Any thread.
     void RequestStop() { m_stopRequested.store(true, std::memory_order_relaxed); }
@@ -66,7 +68,7 @@ public:
     // The size of every format record of the conversion: the catalogue's largest format,
     // never less than a whole WAVEFORMATEX.
     uint32_t FormatRecordSize() const;
-    bool IsOpen() const { return m_stream[0] != nullptr; }
+    bool IsOpen() const { return m_stage[0].IsOpen(); }
     const SourceFormatInfo& SourceInfo() const { return m_sourceInfo; }
 
 private:
@@ -76,24 +78,26 @@ private:
     // drain; everything decoded.
     enum class InputState { Reading, Draining, Done };
 
+    bool OpenStages();
+    // Prepares each stage once, for the largest length the stage before it can give.
+    bool PrepareStages();
+    void ReleaseStages();
     // Reads one chunk (at the end: the partial chunk, then what stage 1 still holds) and
     // decodes it into stage 1's destination: the decoded length, or -1 once all is decoded.
     int64_t DecodeChunk();
-    // Stages 2 and 3 for `length` decoded bytes; `end` drains the rate converter. False when
-    // a stage cannot be prepared.
-    bool EncodeDecoded(const uint8_t* decoded, uint32_t length, bool end,
-                       std::unique_ptr<uint8_t[]>& out, uint32_t& outLength);
-    // Writes one encoded block and posts the progress after it. A block that cannot be
-    // written in full stops the conversion.
-    void Deliver(const uint8_t* data, uint32_t length, uint64_t& total, uint32_t bytesPerSecond,
+    // Stages 2 and 3 for `length` decoded bytes (at most stage 1's destination length);
+    // `end` drains the rate converter. Returns the encoded bytes, in stage 3's destination.
+    uint32_t EncodeChunk(const uint8_t* decoded, uint32_t length, bool end);
+    // Appends the encoded bytes to the output and posts the progress after them.
+    void Deliver(uint32_t length, uint64_t& total, uint32_t bytesPerSecond,
                  ConvertDoneSink& dialog);
-    // The worker's passes on its own thread (when no helper thread can be started).
-    void ConvertSequential(uint32_t bytesPerSecond, ConvertDoneSink& dialog);
-    void ConvertPipelined(uint32_t bytesPerSecond, ConvertDoneSink& dialog);
-    bool OpenStages();
-    bool PrepareStage(int stage, uint32_t sourceLength);
-    void UnprepareStage(int stage);
-    void CloseStages();
+    // Writes what Deliver gathered. False, with the conversion stopped, when the output
+    // refuses it (a full disk).
+    bool WritePending();
+    // The worker's passes: every decoded chunk, then the rate converter's tail, each
+    // encoded and delivered in order.
+    void ConvertAll(uint32_t bytesPerSecond, ConvertDoneSink& dialog);
+    bool Stopped() const { return m_stopRequested.load(std::memory_order_relaxed); }
 
     FormatTagCatalog m_catalog;
     AudioSourceFile m_input;
@@ -101,19 +105,22 @@ private:
     SourceFormatInfo m_sourceInfo;
     uint8_t* m_outputFormat = nullptr;  // the dialog's record, valid while a chain is open
     std::string m_outputPath;
-    bool m_writeFailed = false;  // the worker's own: set and read on its thread
+    bool m_writeFailed = false;                     // the worker's own: set and read on its thread
     InputState m_inputState = InputState::Reading;  // the decoding thread's
     bool m_tailDone = false;                        // ConvertBlock has given the tail
 
-    HACMSTREAM m_stream[kStages] = {};
-    ACMSTREAMHEADER m_header[kStages] = {};
+    // Source format -> PCM A (decoding), PCM A -> PCM B (channels and rate), PCM B -> the
+    // output format (encoding).
+    CodecStage m_stage[kStages];
     std::unique_ptr<uint8_t[]> m_sourceBuffer;  // stage 1's source: one chunk
-    uint32_t m_sourceLength = 0;
-    std::unique_ptr<uint8_t[]> m_destBuffer[kStages];
-    // Stage 2 reads its own copy of the decoded block, so that the next chunk can be decoded
-    // into stage 1's buffer meanwhile.
+    // Stage 2 reads its own copy of the decoded chunk, so that the next chunk can be decoded
+    // into stage 1's destination meanwhile.
     std::unique_ptr<uint8_t[]> m_mixSource;
-    uint32_t m_destLength[kStages] = {};  // 0: the stage is not prepared
+    std::unique_ptr<uint8_t[]> m_destBuffer[kStages];
+    // Encoded bytes not yet written: the output is written in pieces of about kWriteBytes
+    // rather than once per chunk (an MP3 chunk encodes to a few hundred bytes).
+    static constexpr size_t kWriteBytes = size_t{64} << 10;
+    std::vector<uint8_t> m_pending;
 
     // Set by the UI thread, polled by the worker before each pass. Relaxed is enough: it
     // guards no data, and the join after the worker ends orders everything it wrote.

@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "codec/acm.h"
+#include "codec/codecstage.h"
+#include "codec/waveformat.h"
 #include "engine/buffercyclic.h"
 #include "engine/rtpprocessor.h"
 #include "media/audiosourcefile.h"
@@ -34,10 +35,12 @@ public:
     // acquired; CloseEntry must not follow it.
     bool OpenEntry(const PlaylistFile& entry, const std::vector<RtpDestination>& destinations);
     // One packet per call: true when a packet was produced and sent, false when the source
-    // is exhausted (EndOfSource() is then set). At the end of the source its last partial
-    // chunk, what the decoder and the rate converter hold back and what the ring holds back
-    // all go out; the last packet is completed with G.711 silence, so every packet has the
-    // entry's size.
+    // is exhausted (EndOfSource() is then set). The packet goes out first; the ring is then
+    // topped up for the next call, so that decoding never delays a send (except on the
+    // first call of an entry, which has nothing decoded yet). At the end of the source its
+    // last partial chunk, what the decoder and the rate converter hold back and what the
+    // ring holds back all go out; the last packet is completed with G.711 silence, so every
+    // packet has the entry's size.
     bool ProducePacket();
     void CloseEntry();  // no-op when no entry is open
     bool EndOfSource() const { return m_endOfSource != 0; }
@@ -54,35 +57,47 @@ public:
     uint32_t PacketPcmBytes() const { return m_packetPcmBytes; }
     uint32_t RingCapacity() const { return m_ring ? m_ring->Capacity() : 0; }
     bool IsEntryOpen() const { return m_ring != nullptr; }
+    // A whole packet is decoded and waits for the next ProducePacket.
+    bool PacketReady() const { return m_ring && m_ring->HeldBytes() > m_packetPcmBytes; }
     const RtpProcessor& Sender(int index) const { return m_rtp[static_cast<size_t>(index)]; }
 
 private:
-    // A codec stream with its one prepared header; closes (unpreparing first) on release.
-    struct Stage {
-        HACMSTREAM stream = nullptr;
-        ACMSTREAMHEADER header{};
-        bool prepared = false;
-
-        Stage() = default;
-        Stage(const Stage&) = delete;
-        Stage& operator=(const Stage&) = delete;
-        ~Stage() { Release(); }
-        bool Open(const void* srcFormat, uint32_t srcBytes, const void* dstFormat,
-                  uint32_t dstBytes);
-        void Prepare(uint8_t* src, uint32_t srcBytes, uint8_t* dst, uint32_t dstBytes);
-        void Release();
-    };
-
-    static bool CountDriverTags(HACMDRIVERID driverId, uintptr_t instance, uint32_t support);
     // Where the source stands: chunks still to read; read to its end, the decoder still to
     // drain; everything decoded.
     enum class SourceState { Reading, Draining, Done };
+    // What OpenEntry derives from the entry before it acquires anything: the three formats
+    // of the chain and the sizes the entry fixes.
+    struct ChainPlan {
+        using Record = std::array<uint8_t, sizeof(WAVEFORMATEX)>;
+        Record decoded{};  // 16-bit PCM, the source's rate and channels
+        Record mono{};     // 16-bit mono PCM at the output rate
+        Record g711{};
+        uint32_t frameBytes = 0;  // of the decoded PCM
+        uint32_t chunkBytes = 0;
+        int payloadBytes = 0;
+    };
 
+    // Checks m_entry's stored format, chunk and packet sizes; false when the engine could
+    // not stream it (nothing is acquired either way).
+    bool ValidateEntry(ChainPlan& plan) const;
+    // Opens the three stages and the source; false when a stage has no codec or the file
+    // cannot be opened or has changed since its probe.
+    bool OpenChain(const ChainPlan& plan);
+    // Sizes, allocates and prepares the buffers and the ring; false when a size is absurd.
+    bool SizeBuffers(const ChainPlan& plan);
     // Releases what OpenEntry acquired; safe on a partly opened entry.
     void ReleaseEntry();
     // Decodes the next chunk (at the end: the partial chunk, then what the decoder holds)
     // into m_decodedBuf; returns the bytes it holds.
     uint32_t DecodeNext();
+    // Decodes into the ring until it holds a whole packet or the source is all decoded.
+    void TopUp();
+    // The end of the source: encodes pcmBytes (less than a packet, maybe none) and what the
+    // rate converter still holds into a payload completed with silence; false when nothing
+    // was left to send.
+    bool EncodeTail(uint32_t pcmBytes);
+    void ApplyGain(uint32_t pcmBytes);
+    void SendPayload();
 
     int m_mp3CodecCount = 0;
     int m_endOfSource = 0;  // written and read on the worker only
@@ -90,9 +105,9 @@ private:
     std::array<RtpProcessor, kSenderCount> m_rtp;
     std::vector<RtpDestination> m_destinations;
     std::unique_ptr<BufferCyclic> m_ring;
-    Stage m_decode;    // source format -> 16-bit PCM, source rate and channels
-    Stage m_resample;  // -> 16-bit mono PCM at the output rate
-    Stage m_encode;    // -> G.711
+    CodecStage m_decode;    // source format -> 16-bit PCM, source rate and channels
+    CodecStage m_resample;  // -> 16-bit mono PCM at the output rate
+    CodecStage m_encode;    // -> G.711
     uint32_t m_maxFormatSize = 0;
     AudioSourceFile m_source;
     std::unique_ptr<uint8_t[]> m_chunkBuf;

@@ -25,7 +25,8 @@ public:
     // the object is closed and info and description are unchanged. False on an open object.
     bool Open(const char* path, SourceFormatInfo& info, std::string& description);
     // Bytes read (0 at end of file, -1 on error), 0 when not open. offset -1 reads from the
-    // current position; any other offset seeks there first.
+    // current position; any other offset seeks there first. Small sequential reads are
+    // served from a read-ahead buffer: a read that fails after some bytes returns those.
     int Read(void* buffer, int count, long offset = -1);
     int32_t DurationSeconds() const { return m_durationSeconds; }
     // Completes the header in write mode, closes the handle, releases the buffers.
@@ -57,6 +58,8 @@ private:
     void CompleteWaveHeader();
     // Zeroes the four chunk headers and drops the fact chunk's body.
     void ResetHeaders();
+    // Copies up to count bytes read ahead; returns how many.
+    uint32_t TakeReadAhead(uint8_t* out, uint32_t count);
 
     int m_fd = 0;
     bool m_writeMode = false;
@@ -73,4 +76,9 @@ private:
     std::unique_ptr<uint8_t[]> m_format;
     uint32_t m_formatBytes = 0;  // allocated size of m_format
     std::string m_refusal;
+    // Read mode: bytes read from the file but not yet by the caller, [m_aheadBegin,
+    // m_aheadEnd) of m_readAhead.
+    std::unique_ptr<uint8_t[]> m_readAhead;
+    uint32_t m_aheadBegin = 0;
+    uint32_t m_aheadEnd = 0;
 };

@@ -23,7 +23,6 @@ public:
     const std::vector<ACMFORMATTAGDETAILSA>& Entries() const { return m_entries; }
 
 private:
-    static bool EnumCallback(HACMDRIVERID driverId, uintptr_t instance, uint32_t support);
     void Add(const ACMFORMATTAGDETAILSA& details);
 
     std::vector<ACMFORMATTAGDETAILSA> m_entries;

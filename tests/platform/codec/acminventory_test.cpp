@@ -5,11 +5,13 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "codecmedia.h"
 #include "media/formattagcatalog.h"
 #include "codec/acm.h"
+#include "codec/formattags.h"
 
 namespace {
 
@@ -50,9 +52,12 @@ TEST(AcmInventory, EnumerationVisitsEachDriverAndStopsOnFalse) {
               MMSYSERR_INVALFLAG);
 }
 
+// The tags walked by hand, driver by driver, are what the shared enumeration gives, in the
+// same order with duplicates kept (every driver names PCM).
 TEST(AcmInventory, DetailsTagsAndRefusals) {
     std::set<uint32_t> tags;
     int mp3Tags = 0;
+    std::vector<std::pair<uint32_t, std::string>> walked;
     for (HACMDRIVERID id : AllDrivers()) {
         ACMDRIVERDETAILSA d{};
         d.cbStruct = 100;
@@ -79,6 +84,7 @@ TEST(AcmInventory, DetailsTagsAndRefusals) {
             EXPECT_GE(t.cbFormatSize, 16u);
             tags.insert(t.dwFormatTag);
             mp3Tags += t.dwFormatTag == WAVE_FORMAT_MPEGLAYER3;
+            walked.emplace_back(t.dwFormatTag, t.szFormatTag);
         }
         ACMFORMATTAGDETAILSA wrong{};
         wrong.cbStruct = 48;
@@ -90,6 +96,11 @@ TEST(AcmInventory, DetailsTagsAndRefusals) {
         EXPECT_TRUE(tags.count(tag)) << "tag " << tag;
     }
     EXPECT_EQ(mp3Tags, 1);
+    std::vector<std::pair<uint32_t, std::string>> enumerated;
+    for (const ACMFORMATTAGDETAILSA& t : EnumerateFormatTags()) {
+        enumerated.emplace_back(t.dwFormatTag, t.szFormatTag);
+    }
+    EXPECT_EQ(enumerated, walked);
 
     ACMDRIVERDETAILSA d{};
     d.cbStruct = sizeof d;

@@ -52,8 +52,9 @@ TEST(AvSamples, PlanarFloatRoundsClipsAndInterleaves) {
         for (int c = 0; c < channels; ++c) {
             auto* p = reinterpret_cast<float*>(f->extended_data[c]);
             for (int i = 0; i < n; ++i) {
-                // Each channel shifted by one so a swapped channel shows.
-                p[i] = in[static_cast<size_t>((i + c) % n)];
+                // Each channel shifted so a swapped channel shows; by five, so that every
+                // case meets the eight-sample stereo path as well as the one-by-one path.
+                p[i] = in[static_cast<size_t>((i + 5 * c) % n)];
             }
         }
         OutputQueue q;
@@ -63,7 +64,7 @@ TEST(AvSamples, PlanarFloatRoundsClipsAndInterleaves) {
         ASSERT_EQ(out.size(), size_t(n) * channels);
         for (int i = 0; i < n; ++i) {
             for (int c = 0; c < channels; ++c) {
-                EXPECT_EQ(out[size_t(i) * channels + c], want[size_t((i + c) % n)])
+                EXPECT_EQ(out[size_t(i) * channels + c], want[size_t((i + 5 * c) % n)])
                     << "sample " << i << " channel " << c;
             }
         }

@@ -72,6 +72,8 @@ protected:
 
 private:
     void BuildControls();
+    void CreateControls();  // the edits, the progress bar and the buttons, named for tests
+    void LayOutControls();  // the input and output boxes and the button row
     // Stops a running worker at its next pass and waits for it; drops its pending messages.
     void StopWorker();
 

@@ -1,12 +1,13 @@
 #pragma once
 // Audio format records exchanged between the file reader, the codec services and the
-// engine. Their layouts are the on-disk WAV "fmt " layouts (little-endian, packed), so a
-// record can be copied to and from file bytes with memcpy on this little-endian platform.
-// Never cast a byte pointer to these types: copy with ReadWaveFormat/WriteWaveFormat.
+// engine. Between them a record travels as a block of bytes in the on-disk WAV "fmt " layout
+// (little-endian, packed); these structures are its fields. Never cast a byte pointer to
+// them: read and write blocks with ReadWaveFormat/WriteWaveFormat.
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+
+#include "platform/byteorder.h"
 
 // Format tags (WAV "fmt " wFormatTag values).
 constexpr uint16_t WAVE_FORMAT_PCM = 1;
@@ -52,14 +53,21 @@ struct MPEGLAYER3WAVEFORMAT {
 static_assert(sizeof(WAVEFORMATEX) == 18);
 static_assert(sizeof(MPEGLAYER3WAVEFORMAT) == 30);
 
-// Copies the first 18 bytes of a format block into a record. A block shorter than 18
-// bytes (a 16-byte PCM "fmt " body) leaves cbSize 0. Returns false for size < 16.
+// Reads the first 18 bytes of a format block into a record. A block shorter than 18 bytes
+// (a 16-byte PCM "fmt " body) leaves cbSize 0. Returns false for size < 16.
 inline bool ReadWaveFormat(const void* block, size_t size, WAVEFORMATEX& out) {
-    std::memset(&out, 0, sizeof out);
+    out = WAVEFORMATEX{};
     if (block == nullptr || size < 16) {
         return false;
     }
-    std::memcpy(&out, block, size < sizeof out ? size : sizeof out);
+    const auto* p = static_cast<const uint8_t*>(block);
+    out.wFormatTag = platform::LoadLe16(p);
+    out.nChannels = platform::LoadLe16(p + 2);
+    out.nSamplesPerSec = platform::LoadLe32(p + 4);
+    out.nAvgBytesPerSec = platform::LoadLe32(p + 8);
+    out.nBlockAlign = platform::LoadLe16(p + 12);
+    out.wBitsPerSample = platform::LoadLe16(p + 14);
+    out.cbSize = size >= sizeof out ? platform::LoadLe16(p + 16) : 0;
     return true;
 }
 
@@ -76,7 +84,25 @@ inline WAVEFORMATEX Pcm16WaveFormat(uint16_t channels, uint32_t rate) {
     return f;
 }
 
-// Copies a record into the first 18 bytes of a block of at least 18 bytes.
+// Writes a record into the first 18 bytes of a block of at least 18 bytes.
 inline void WriteWaveFormat(const WAVEFORMATEX& in, void* block) {
-    std::memcpy(block, &in, sizeof in);
+    auto* p = static_cast<uint8_t*>(block);
+    platform::StoreLe16(p, in.wFormatTag);
+    platform::StoreLe16(p + 2, in.nChannels);
+    platform::StoreLe32(p + 4, in.nSamplesPerSec);
+    platform::StoreLe32(p + 8, in.nAvgBytesPerSec);
+    platform::StoreLe16(p + 12, in.nBlockAlign);
+    platform::StoreLe16(p + 14, in.wBitsPerSample);
+    platform::StoreLe16(p + 16, in.cbSize);
+}
+
+// Writes an MPEG Layer-3 record into the first 30 bytes of a block of at least 30 bytes.
+inline void WriteMp3WaveFormat(const MPEGLAYER3WAVEFORMAT& in, void* block) {
+    auto* p = static_cast<uint8_t*>(block);
+    WriteWaveFormat(in.wfx, p);
+    platform::StoreLe16(p + 18, in.wID);
+    platform::StoreLe32(p + 20, in.fdwFlags);
+    platform::StoreLe16(p + 24, in.nBlockSize);
+    platform::StoreLe16(p + 26, in.nFramesPerBlock);
+    platform::StoreLe16(p + 28, in.nCodecDelay);
 }
