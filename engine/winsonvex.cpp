@@ -70,6 +70,7 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
     m_silence = m_entry.DstFormat == WAVE_FORMAT_ALAW ? kSilenceAlaw : kSilenceMulaw;
     m_sourceState = SourceState::Reading;
     m_endOfSource = 0;
+    m_payloadReady = false;
     return true;
 }
 
@@ -196,30 +197,36 @@ bool WinSonvex::ProducePacket() {
     if (!m_ring || m_endOfSource != 0) {
         return false;
     }
-    // The previous tick left a packet ready; only the first tick of an entry decodes before
-    // it sends.
+    // The previous tick left this packet's payload built; only the first tick of an entry
+    // builds it before it sends.
+    if (!m_payloadReady && !BuildPayload()) {
+        if (m_sourceState == SourceState::Done) {
+            m_endOfSource = 1;  // everything has been sent
+        }
+        return false;
+    }
+    SendPayload();
+    // The next payload, and the chunk it needs decoded, wait until the datagrams are out.
+    m_payloadReady = BuildPayload();
+    return true;
+}
+
+bool WinSonvex::BuildPayload() {
     TopUp();
     if (m_ring->Read(m_packetPcmBuf.get(), m_packetPcmBytes) != 0) {
         ApplyGain(m_packetPcmBytes);
         m_resample.Convert();
         m_encode.Convert();
-    } else {
-        if (m_sourceState != SourceState::Done) {
-            return false;
-        }
-        // After the last whole packet: what the ring held back, then what the rate
-        // converter holds (its filter's tail), in as many packets as that takes.
-        const uint32_t pcmBytes = m_ring->Drain(m_packetPcmBuf.get(), m_packetPcmBytes);
-        ApplyGain(pcmBytes);
-        if (!EncodeTail(pcmBytes)) {
-            m_endOfSource = 1;  // everything has been sent
-            return false;
-        }
+        return true;
     }
-    SendPayload();
-    // Decoding the next chunk waits until the datagrams are out.
-    TopUp();
-    return true;
+    if (m_sourceState != SourceState::Done) {
+        return false;
+    }
+    // After the last whole packet: what the ring held back, then what the rate converter
+    // holds (its filter's tail), in as many packets as that takes.
+    const uint32_t pcmBytes = m_ring->Drain(m_packetPcmBuf.get(), m_packetPcmBytes);
+    ApplyGain(pcmBytes);
+    return EncodeTail(pcmBytes);
 }
 
 void WinSonvex::ApplyGain(uint32_t pcmBytes) {
@@ -277,6 +284,7 @@ void WinSonvex::ReleaseEntry() {
     m_packetPcmBytes = 0;
     m_monoBytes = 0;
     m_payloadBytes = 0;
+    m_payloadReady = false;
 }
 
 bool WinSonvex::ProbeSource(const char* path, SourceFormatInfo& info, std::string& text) {

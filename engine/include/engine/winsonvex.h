@@ -35,9 +35,10 @@ public:
     // acquired; CloseEntry must not follow it.
     bool OpenEntry(const PlaylistFile& entry, const std::vector<RtpDestination>& destinations);
     // One packet per call: true when a packet was produced and sent, false when the source
-    // is exhausted (EndOfSource() is then set). The packet goes out first; the ring is then
-    // topped up for the next call, so that decoding never delays a send (except on the
-    // first call of an entry, which has nothing decoded yet). At the end of the source its
+    // is exhausted (EndOfSource() is then set). The packet goes out first; the next call's
+    // payload is then built, decoding what it needs, so that neither decoding nor encoding
+    // delays a send (except on the first call of an entry, which has nothing built yet); a
+    // volume change therefore reaches the packet after the next. At the end of the source its
     // last partial chunk, what the decoder and the rate converter hold back and what the
     // ring holds back all go out; the last packet is completed with G.711 silence, so every
     // packet has the entry's size.
@@ -57,8 +58,8 @@ public:
     uint32_t PacketPcmBytes() const { return m_packetPcmBytes; }
     uint32_t RingCapacity() const { return m_ring ? m_ring->Capacity() : 0; }
     bool IsEntryOpen() const { return m_ring != nullptr; }
-    // A whole packet is decoded and waits for the next ProducePacket.
-    bool PacketReady() const { return m_ring && m_ring->HeldBytes() > m_packetPcmBytes; }
+    // The next packet's payload is built and waits for the next ProducePacket.
+    bool PacketReady() const { return m_ring && m_payloadReady; }
     const RtpProcessor& Sender(int index) const { return m_rtp[static_cast<size_t>(index)]; }
 
 private:
@@ -92,6 +93,9 @@ private:
     uint32_t DecodeNext();
     // Decodes into the ring until it holds a whole packet or the source is all decoded.
     void TopUp();
+    // Builds the next packet's payload in m_payloadBuf from the ring (topped up first) or,
+    // at the end of the source, from what is left; false when there is none.
+    bool BuildPayload();
     // The end of the source: encodes pcmBytes (less than a packet, maybe none) and what the
     // rate converter still holds into a payload completed with silence; false when nothing
     // was left to send.
@@ -100,7 +104,8 @@ private:
     void SendPayload();
 
     int m_mp3CodecCount = 0;
-    int m_endOfSource = 0;  // written and read on the worker only
+    int m_endOfSource = 0;       // written and read on the worker only
+    bool m_payloadReady = false;  // m_payloadBuf holds the next packet, not yet sent
     PlaylistFile m_entry;
     std::array<RtpProcessor, kSenderCount> m_rtp;
     std::vector<RtpDestination> m_destinations;
