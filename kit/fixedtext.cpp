@@ -16,6 +16,8 @@ bool ToFixed(const QString& text, char* dest, size_t size) {
     return true;
 }
 
-QString FromFixed(const char* text) { return text == nullptr ? QString() : QString::fromUtf8(text); }
+QString FromFixed(const char* text) {
+    return text == nullptr ? QString() : QString::fromUtf8(text);
+}
 
 }  // namespace fixedtext

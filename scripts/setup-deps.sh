@@ -9,7 +9,7 @@ PACKAGES=(
   qt6-base-dev libavcodec-dev libavutil-dev libswresample-dev libsqlite3-dev libsystemd-dev
   libcli11-dev nlohmann-json3-dev
   fp-utils
-  xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev
+  xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev clang-format-14 clang-tidy-14
   lame sox libsox-fmt-mp3 ffmpeg tshark
   dpkg-dev file desktop-file-utils appstream lintian librsvg2-bin
   xdotool python3 iproute2

@@ -11,9 +11,9 @@
 #include <QVBoxLayout>
 #include <iterator>
 
-#include "ui/dialogbuttonrow.h"
 #include "kit/fixedtext.h"
 #include "kit/uiseam.h"
+#include "ui/dialogbuttonrow.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "kit/fixedtext.h"
 #include "playlist/playliststore.h"
 #include "ui/dialogbuttonrow.h"
-#include "kit/fixedtext.h"
 
 COpenPlayListDlg::COpenPlayListDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Playlists"));

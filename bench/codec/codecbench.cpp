@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "codecmedia.h"
 #include "codec/acm.h"
 #include "codec/codecstage.h"
+#include "codecmedia.h"
 #include "g711.h"
 #include "mpegdecoder.h"
 

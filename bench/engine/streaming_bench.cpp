@@ -698,9 +698,8 @@ int main(int argc, char** argv) {
         maxCount = std::max(maxCount, hundred.capture.shm->counts[d]);
     }
     std::printf("\n100 destinations\n");
-    std::printf(
-        "  engine packets per destination: min %d max %d (expected %d: one per tick)\n",
-        minCount, maxCount, ticks);
+    std::printf("  engine packets per destination: min %d max %d (expected %d: one per tick)\n",
+                minCount, maxCount, ticks);
     PrintPacing("bare loop, destination 1", PacingOf(hundred.capture, 100, 20.0));
     PrintPacing("engine, destination 1", PacingOf(hundred.capture, 0, 20.0));
     PrintPacing("engine, destination 100", PacingOf(hundred.capture, 99, 20.0));

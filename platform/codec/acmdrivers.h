@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "codec/acm.h"
 #include "audioformat.h"
+#include "codec/acm.h"
 #include "codecstream.h"
 
 struct AcmTagInfo {

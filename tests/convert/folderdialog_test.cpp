@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "kit/uiseam.h"
 #include "qstringprint.h"
 #include "testmedia.h"
-#include "kit/uiseam.h"
 
 namespace {
 

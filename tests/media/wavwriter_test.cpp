@@ -2,9 +2,9 @@
 
 #include <tuple>
 
+#include "codec/waveformat.h"
 #include "media/audiosourcefile.h"
 #include "mediatestfiles.h"
-#include "codec/waveformat.h"
 
 namespace {
 

@@ -26,10 +26,8 @@ INSTANTIATE_TEST_SUITE_P(
     Paths, SplitPathTest,
     ::testing::Values(SplitCase{"/music/song.mp3", "/music/", "song", ".mp3"},
                       SplitCase{"/music/a.b.mp3", "/music/", "a.b", ".mp3"},
-                      SplitCase{"song", "", "song", ""},
-                      SplitCase{"/out/", "/out/", "", ""},
+                      SplitCase{"song", "", "song", ""}, SplitCase{"/out/", "/out/", "", ""},
                       SplitCase{"/dir.with.dots/name", "/dir.with.dots/", "name", ""},
-                      SplitCase{"/x/.hidden", "/x/", "", ".hidden"},
-                      SplitCase{"", "", "", ""}));
+                      SplitCase{"/x/.hidden", "/x/", "", ".hidden"}, SplitCase{"", "", "", ""}));
 
 }  // namespace

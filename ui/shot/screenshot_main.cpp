@@ -10,10 +10,10 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "playlist/playliststore.h"
-#include "ui/commandids.h"
 #include "kit/fixedtext.h"
 #include "kit/uiseam.h"
+#include "playlist/playliststore.h"
+#include "ui/commandids.h"
 #include "ui/mainframe.h"
 #include "ui/openplaylistdlg.h"
 #include "ui/sonvexapp.h"

@@ -104,7 +104,7 @@ private:
     void SendPayload();
 
     int m_mp3CodecCount = 0;
-    int m_endOfSource = 0;       // written and read on the worker only
+    int m_endOfSource = 0;        // written and read on the worker only
     bool m_payloadReady = false;  // m_payloadBuf holds the next packet, not yet sent
     PlaylistFile m_entry;
     std::array<RtpProcessor, kSenderCount> m_rtp;

@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "codecmedia.h"
-#include "media/formattagcatalog.h"
 #include "codec/acm.h"
 #include "codec/formattags.h"
+#include "codecmedia.h"
+#include "media/formattagcatalog.h"
 
 namespace {
 

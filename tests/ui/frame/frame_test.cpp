@@ -18,8 +18,8 @@
 #include <map>
 #include <vector>
 
-#include "sonvex/buildconfig.h"
 #include "kit/uiseam.h"
+#include "sonvex/buildconfig.h"
 #include "ui/commandids.h"
 #include "ui/helpfile.h"
 #include "ui/mainframe.h"

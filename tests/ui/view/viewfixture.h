@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "kit/uiseam.h"
 #include "playlist/playliststore.h"
 #include "ui/commandids.h"
 #include "ui/dlgsource.h"
-#include "kit/uiseam.h"
 #include "ui/mainframe.h"
 #include "ui/newplaylistdlg.h"
 #include "ui/openplaylistdlg.h"

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "kit/uiseam.h"
 #include "support/mulaw.h"
 #include "support/wavefile.h"
-#include "kit/uiseam.h"
 
 namespace viewtest {
 
