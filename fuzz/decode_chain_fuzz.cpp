@@ -3,12 +3,7 @@
 // exhausted (no destinations, so nothing is sent), and the converter chunk by chunk to a
 // mu-law WAV file. Any crash, leak, hang or sanitizer report is a finding.
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +11,7 @@
 #include "codec/waveformat.h"
 #include "convert/mediaconverter.h"
 #include "engine/winsonvex.h"
+#include "scratchdir.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -28,36 +24,6 @@ namespace {
 constexpr int kMaxTicks = 20000;
 constexpr int kMaxBlocks = 4000;
 constexpr uint64_t kMaxOutputBytes = 16u << 20;
-
-struct TempFolder {
-    std::string path;
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-};
-
-const std::string& TempDir() {
-    static const TempFolder dir{[] {
-        const std::string pattern =
-            (std::filesystem::temp_directory_path() / "sonvexchainXXXXXX").string();
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (::mkdtemp(buf.data()) == nullptr) {
-            std::abort();
-        }
-        return std::string(buf.data());
-    }()};
-    return dir.path;
-}
-
-void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr || (size > 0 && std::fwrite(data, 1, size, f) != size)) {
-        std::abort();
-    }
-    std::fclose(f);
-}
 
 // The engine and the converter discover the codecs once, as the application does.
 WinSonvex& Engine() {
@@ -104,7 +70,7 @@ void Convert(const std::string& path) {
     format.nChannels = 1;
     format.nSamplesPerSec = 8000;
     WriteWaveFormat(format, record.data());
-    const std::string output = TempDir() + "/output.wav";
+    const std::string output = ScratchDir("sonvexchain") + "/output.wav";
     if (!converter.OpenChain(path.c_str(), output.c_str(), record.data())) {
         return;
     }
@@ -129,10 +95,10 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string& dir = TempDir();
+    const std::string& dir = ScratchDir("sonvexchain");
     for (const char* name : {"/input.wav", "/input.mp3"}) {
         const std::string path = dir + name;
-        WriteFile(path, data, size);
+        WriteScratchFile(path, data, size);
         Stream(path, size);
         Convert(path);
     }

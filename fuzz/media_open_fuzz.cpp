@@ -2,56 +2,17 @@
 // reading a few chunks; then writes them through the WAV writer with a format taken from
 // the input and reopens the result. Any crash, leak, hang or sanitizer report is a finding.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "media/audiosourcefile.h"
+#include "scratchdir.h"
 
 namespace {
-
-// The folder the inputs are written to, removed when the fuzzer exits.
-struct TempFolder {
-    std::string path;
-    ~TempFolder() {
-        for (const char* name : {"/input.wav", "/input.mp3", "/output.wav"}) {
-            std::remove((path + name).c_str());
-        }
-        ::rmdir(path.c_str());
-    }
-};
-
-std::string TempDir() {
-    static const TempFolder dir{[] {
-        const std::string pattern =
-            (std::filesystem::temp_directory_path() / "sonvexfuzzXXXXXX").string();
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (::mkdtemp(buf.data()) == nullptr) {
-            std::abort();
-        }
-        return std::string(buf.data());
-    }()};
-    return dir.path;
-}
-
-void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) {
-        std::abort();
-    }
-    if (size > 0 && std::fwrite(data, 1, size, f) != size) {
-        std::abort();
-    }
-    std::fclose(f);
-}
 
 // Opens, reads up to four chunks (the buffer capped so a huge chunk size costs no time),
 // and closes.
@@ -78,11 +39,11 @@ void OpenAndRead(const std::string& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string dir = TempDir();
+    const std::string dir = ScratchDir("sonvexfuzz");
     const std::string wav = dir + "/input.wav";
     const std::string mp3 = dir + "/input.mp3";
-    WriteFile(wav, data, size);
-    WriteFile(mp3, data, size);
+    WriteScratchFile(wav, data, size);
+    WriteScratchFile(mp3, data, size);
     OpenAndRead(wav);
     OpenAndRead(mp3);
 
