@@ -235,6 +235,12 @@ void CMainFrame::CreateStatusBar() {
     connect(bar, &QStatusBar::messageChanged, this, [this] { UpdateCommands(); });
 }
 
+void CMainFrame::AddStatusPane(QWidget* pane) {
+    // A permanent widget's index counts the message pane, the one ordinary item, first.
+    statusBar()->insertPermanentWidget(1 + m_viewPanes, pane);
+    ++m_viewPanes;
+}
+
 void CMainFrame::SetTrayProbe(TrayProbe probe) {
     TrayProbeSlot() = std::move(probe);
 }

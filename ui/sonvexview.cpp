@@ -211,15 +211,19 @@ void CSonvexView::OnInitialUpdate() {
         frame->resize(frame->sizeHint());
     }
     if (auto* main = qobject_cast<QMainWindow*>(window()); main != nullptr) {
-        // Before the lock-key indicators, which stay at the right edge.
         m_volumePane = new QLabel(main->statusBar());
         m_volumePane->setObjectName(QStringLiteral("volumePane"));
         m_volumePane->setToolTip(QStringLiteral("Volume adjustment"));
         m_loopPane = new QLabel(main->statusBar());
         m_loopPane->setObjectName(QStringLiteral("loopPane"));
         m_loopPane->setToolTip(QStringLiteral("Loop mode"));
-        main->statusBar()->insertPermanentWidget(0, m_volumePane);
-        main->statusBar()->insertPermanentWidget(1, m_loopPane);
+        if (auto* frame = qobject_cast<CMainFrame*>(main); frame != nullptr) {
+            frame->AddStatusPane(m_volumePane);
+            frame->AddStatusPane(m_loopPane);
+        } else {
+            main->statusBar()->addPermanentWidget(m_volumePane);
+            main->statusBar()->addPermanentWidget(m_loopPane);
+        }
         ShowVolumeAndLoop();
     }
     SetTitle(QString());

@@ -4,12 +4,14 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -304,6 +306,15 @@ TEST_F(ViewDestinationTest, VolumeDialogFollowsTheSliderAndSetsTheGain) {
     EXPECT_EQ(loopPane->text(), QStringLiteral("Loop: on"));
     m_view->OnCommand(cmd::ID_LOOP_MODE);
     EXPECT_EQ(loopPane->text(), QStringLiteral("Loop: off"));
+    // Laid out after the message and ahead of the three lock-key indicators.
+    m_frame->show();
+    m_frame->statusBar()->layout()->activate();
+    QList<QLabel*> panes = m_frame->statusBar()->findChildren<QLabel*>();
+    std::sort(panes.begin(), panes.end(), [](QLabel* a, QLabel* b) { return a->x() < b->x(); });
+    ASSERT_EQ(panes.size(), 6);
+    EXPECT_EQ(panes[1], volumePane);
+    EXPECT_EQ(panes[2], loopPane);
+    m_frame->hide();
 
     // Reopening shows -6; Cancel keeps it.
     m_ui->AnswerDialog<CVolumeDialog>([](CVolumeDialog& dialog) {

@@ -50,6 +50,9 @@ public:
     bool OnCommand(int id);
     // Recomputes enabled/checked of every action from the view's update handlers.
     void UpdateCommands();
+    // Adds a pane of the view's to the status bar, after those added before and ahead of the
+    // lock-key indicators, which keep the right edge.
+    void AddStatusPane(QWidget* pane);
     // Shows a text in the message pane (the view's status texts; empty is "Ready") until the
     // next one; the command states follow.
     void SetMessageText(const QString& text);
@@ -95,6 +98,7 @@ private:
     QLabel* m_capsPane = nullptr;
     QLabel* m_numPane = nullptr;
     QLabel* m_scrollPane = nullptr;
+    int m_viewPanes = 0;  // panes the view added, between the message pane and the indicators
     QSystemTrayIcon* m_tray = nullptr;
     QMenu m_trayMenu;
     HelpLauncher* m_help = nullptr;
