@@ -24,6 +24,13 @@ void AddName(CLI::App* command, CliOptions& options) {
     command->add_option("name", options.name, "Playlist name")->required();
 }
 
+// The 1-based number of a list entry, as show prints it.
+void AddIndex(CLI::App* command, CliOptions& options, const std::string& what) {
+    command->add_option("index", options.index, "The " + what + "'s number, as show prints it")
+        ->required()
+        ->check(CLI::PositiveNumber);
+}
+
 void AddJson(CLI::App* command, CliOptions& options) {
     command->add_flag("--json", options.json, "Print JSON for scripts instead of text");
 }
@@ -75,9 +82,7 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
 
     CLI::App* removeFile = AddCommand(app, "remove-file", "Remove a file from a playlist");
     AddName(removeFile, options);
-    removeFile->add_option("index", options.index, "The file's number, as show prints it")
-        ->required()
-        ->check(CLI::PositiveNumber);
+    AddIndex(removeFile, options, "file");
     commands[removeFile] = CliCommand::RemoveFile;
 
     CLI::App* addDest = AddCommand(app, "add-dest", "Add an RTP destination to a playlist");
@@ -99,9 +104,7 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
 
     CLI::App* removeDest = AddCommand(app, "remove-dest", "Remove a destination from a playlist");
     AddName(removeDest, options);
-    removeDest->add_option("index", options.index, "The destination's number, as show prints it")
-        ->required()
-        ->check(CLI::PositiveNumber);
+    AddIndex(removeDest, options, "destination");
     commands[removeDest] = CliCommand::RemoveDest;
 
     CLI::App* stream = AddCommand(app, "stream", "Stream a playlist to its destinations");

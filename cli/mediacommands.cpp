@@ -115,12 +115,7 @@ int Convert(const CliOptions& options, CliConsole& console) {
             failed = true;
             continue;
         }
-        std::fill_n(outputFormat.get(), converter.FormatRecordSize(), uint8_t{0});
-        WAVEFORMATEX format{};
-        format.wFormatTag = WAVE_FORMAT_MULAW;
-        format.nChannels = 1;
-        format.nSamplesPerSec = 8000;
-        WriteWaveFormat(format, outputFormat.get());
+        converter.WriteOutputFormat(outputFormat.get());
         if (input.size() >= kMaxPathChars || output.size() >= kMaxPathChars) {
             Fail(console, input + ": not converted: the path is longer than 259 bytes");
             failed = true;

@@ -35,6 +35,15 @@ uint32_t MediaConverter::FormatRecordSize() const {
     return std::clamp(m_catalog.MaxFormatSize(), kWaveFormatBytes, kLargestFormatBytes);
 }
 
+void MediaConverter::WriteOutputFormat(uint8_t* record) const {
+    std::memset(record, 0, FormatRecordSize());
+    WAVEFORMATEX output{};
+    output.wFormatTag = WAVE_FORMAT_MULAW;
+    output.nChannels = 1;
+    output.nSamplesPerSec = 8000;
+    WriteWaveFormat(output, record);
+}
+
 bool MediaConverter::OpenChain(const char* sourcePath, const char* outputPath,
                                uint8_t* outputFormat) {
     if (sourcePath == nullptr || outputPath == nullptr || outputFormat == nullptr || IsOpen() ||

@@ -64,12 +64,8 @@ void Stream(const std::string& path, size_t size) {
 
 void Convert(const std::string& path) {
     MediaConverter& converter = Converter();
-    std::vector<uint8_t> record(converter.FormatRecordSize(), 0);
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_MULAW;
-    format.nChannels = 1;
-    format.nSamplesPerSec = 8000;
-    WriteWaveFormat(format, record.data());
+    std::vector<uint8_t> record(converter.FormatRecordSize());
+    converter.WriteOutputFormat(record.data());
     const std::string output = ScratchDir("sonvexchain") + "/output.wav";
     if (!converter.OpenChain(path.c_str(), output.c_str(), record.data())) {
         return;

@@ -15,7 +15,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "codec/waveformat.h"
@@ -258,12 +257,7 @@ void CConvertDlg::OnConvert() {
         }
     }
 
-    std::memset(m_outputFormat.get(), 0, m_converter.FormatRecordSize());
-    WAVEFORMATEX output{};
-    output.wFormatTag = WAVE_FORMAT_MULAW;
-    output.nChannels = 1;
-    output.nSamplesPerSec = 8000;
-    WriteWaveFormat(output, m_outputFormat.get());
+    m_converter.WriteOutputFormat(m_outputFormat.get());
 
     char input[kMaxPathChars] = {};
     char target[kMaxPathChars] = {};

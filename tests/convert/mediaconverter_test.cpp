@@ -38,12 +38,8 @@ class MediaConverterTest : public ::testing::Test {
 protected:
     // The record the dialog fills before each conversion.
     std::vector<uint8_t> OutputRecord() const {
-        std::vector<uint8_t> record(m_converter.FormatRecordSize(), 0);
-        WAVEFORMATEX format{};
-        format.wFormatTag = WAVE_FORMAT_MULAW;
-        format.nChannels = 1;
-        format.nSamplesPerSec = 8000;
-        WriteWaveFormat(format, record.data());
+        std::vector<uint8_t> record(m_converter.FormatRecordSize());
+        m_converter.WriteOutputFormat(record.data());
         return record;
     }
 

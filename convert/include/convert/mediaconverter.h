@@ -68,6 +68,9 @@ public:
     // The size of every format record of the conversion: the catalogue's largest format,
     // never less than a whole WAVEFORMATEX.
     uint32_t FormatRecordSize() const;
+    // Fills a record of FormatRecordSize() bytes with the tool's one output format, mu-law
+    // 8000 Hz mono, zero beyond the WAVEFORMATEX.
+    void WriteOutputFormat(uint8_t* record) const;
     bool IsOpen() const { return m_stage[0].IsOpen(); }
     const SourceFormatInfo& SourceInfo() const { return m_sourceInfo; }
 
