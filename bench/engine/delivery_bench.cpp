@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "engine/streamingsession.h"
+#include "stampedreceive.h"
 #include "support/mulaw.h"
 #include "support/sourcekinds.h"
 #include "support/tempdir.h"
@@ -40,19 +41,7 @@ struct Arrival {
 class Receiver {
 public:
     Receiver() {
-        m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        int on = 1;
-        int buffer = 4 << 20;
-        ::setsockopt(m_fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof a;
-        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &length) == 0) {
-            m_port = ntohs(a.sin_port);
-        }
+        m_fd = OpenStampedReceiver(0, 4 << 20, &m_port);
         m_thread = std::thread([this] { Run(); });
     }
     ~Receiver() {
@@ -69,32 +58,20 @@ public:
 private:
     void Run() {
         std::vector<uint8_t> buffer(65536);
-        char control[256];
         while (!m_stop.load()) {
             pollfd p{m_fd, POLLIN, 0};
             if (::poll(&p, 1, 50) != 1) {
                 continue;
             }
-            iovec io{buffer.data(), buffer.size()};
-            msghdr msg{};
-            msg.msg_iov = &io;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            const ssize_t got = ::recvmsg(m_fd, &msg, 0);
+            Arrival a;
+            const ssize_t got = ReceiveStamped(m_fd, buffer.data(), buffer.size(), 0, &a.ns);
             if (got < 12) {
                 continue;
             }
-            Arrival a;
-            timespec now{};
-            ::clock_gettime(CLOCK_REALTIME, &now);
-            a.ns = int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-            for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-                    timespec t{};
-                    std::memcpy(&t, CMSG_DATA(c), sizeof t);
-                    a.ns = int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
-                }
+            if (a.ns == 0) {
+                timespec now{};
+                ::clock_gettime(CLOCK_REALTIME, &now);
+                a.ns = int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
             }
             a.payload.assign(buffer.begin() + 12, buffer.begin() + got);
             std::lock_guard lock(m_mutex);

@@ -39,6 +39,7 @@
 
 #include "engine/streamingsession.h"
 #include "platform/threadpriority.h"
+#include "stampedreceive.h"
 
 namespace {
 
@@ -80,16 +81,8 @@ struct Capture {
 void Receive(Capture& c, uint16_t basePort) {
     std::vector<pollfd> fds;
     for (int d = 0; d < c.destinations; ++d) {
-        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        int on = 1;
-        int buffer = 1 << 20;
-        ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(basePort + d));
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        const int fd = OpenStampedReceiver(static_cast<uint16_t>(basePort + d), 1 << 20);
+        if (fd < 0) {
             std::perror("bind");
             _exit(1);
         }
@@ -97,7 +90,6 @@ void Receive(Capture& c, uint16_t basePort) {
     }
     c.shm->ready.store(1);
     uint8_t data[2048];
-    char control[256];
     for (;;) {
         const int n = ::poll(fds.data(), fds.size(), 200);
         if (n == 0 && c.shm->stop.load() != 0) {
@@ -108,23 +100,11 @@ void Receive(Capture& c, uint16_t basePort) {
                 continue;
             }
             for (;;) {
-                iovec iov{data, sizeof data};
-                msghdr msg{};
-                msg.msg_iov = &iov;
-                msg.msg_iovlen = 1;
-                msg.msg_control = control;
-                msg.msg_controllen = sizeof control;
-                const ssize_t got = ::recvmsg(fds[static_cast<size_t>(d)].fd, &msg, MSG_DONTWAIT);
+                int64_t ns = 0;
+                const ssize_t got = ReceiveStamped(fds[static_cast<size_t>(d)].fd, data,
+                                                   sizeof data, MSG_DONTWAIT, &ns);
                 if (got < 12) {
                     break;
-                }
-                int64_t ns = 0;
-                for (cmsghdr* cm = CMSG_FIRSTHDR(&msg); cm != nullptr; cm = CMSG_NXTHDR(&msg, cm)) {
-                    if (cm->cmsg_level == SOL_SOCKET && cm->cmsg_type == SCM_TIMESTAMPNS) {
-                        timespec ts;
-                        std::memcpy(&ts, CMSG_DATA(cm), sizeof ts);
-                        ns = ts.tv_sec * 1000000000LL + ts.tv_nsec;
-                    }
                 }
                 int& count = c.shm->counts[d];
                 if (count >= c.shm->capacity) {
