@@ -247,6 +247,22 @@ bool PlaylistStore::Open(const std::string& name) {
     return true;
 }
 
+bool PlaylistStore::Open(const std::string& name, Playlist& playlist) {
+    m_failure = StoreFailure::None;
+    const std::string filesPath = FilesKeyPath;
+    const std::string rtpPath = RtpKeyPath;
+    if (!Open(name)) {
+        return false;
+    }
+    if (Load(playlist)) {
+        return true;
+    }
+    // The cursor stays on the playlist that was open: a later save cannot write it elsewhere.
+    FilesKeyPath = filesPath;
+    RtpKeyPath = rtpPath;
+    return false;
+}
+
 bool PlaylistStore::Delete(const std::string& name) {
     m_failure = StoreFailure::None;
     if (!IsValidName(name)) {

@@ -58,6 +58,9 @@ public:
     // Points the paths at the playlist; false when the name is refused or the base key does
     // not exist.
     bool Open(const std::string& name);
+    // Points the paths at the playlist and loads it; on false the paths and the playlist are
+    // unchanged, and LastFailure says why (None: no such store or a refused name).
+    bool Open(const std::string& name, Playlist& playlist);
     // Deletes the playlist with everything under it; true when it is gone (or never was),
     // false when the name is refused or the store cannot be written.
     bool Delete(const std::string& name);
