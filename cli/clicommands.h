@@ -1,12 +1,12 @@
 #pragma once
-// The commands of sonvex-cli and what they share: messages, the store, JSON. Private to
-// the library.
+// The commands of sonvex-cli and what they share: messages, the playlist document, JSON.
+// Private to the library.
 
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "cli/cliapp.h"
-#include "playlist/playliststore.h"
+#include "document/playlistdocument.h"
 
 namespace clicommands {
 
@@ -29,11 +29,10 @@ int Sdp(const CliOptions& options, CliConsole& console);
 // "sonvex-cli: <message>" on the error stream; returns kFailure.
 int Fail(CliConsole& console, const std::string& message);
 // Whether a playlist of that name is stored; false, with the message printed, when not.
-bool PlaylistExists(PlaylistStore& store, const std::string& name, CliConsole& console);
-// Opens and loads a stored playlist; false, with the message printed, when there is none of
-// that name or the store cannot be read.
-bool OpenPlaylist(PlaylistStore& store, const std::string& name, Playlist& playlist,
-                  CliConsole& console);
+bool PlaylistExists(PlaylistDocument& document, const std::string& name, CliConsole& console);
+// Opens a stored playlist in the document; false, with the message printed, when there is
+// none of that name or the store cannot be read.
+bool OpenPlaylist(PlaylistDocument& document, const std::string& name, CliConsole& console);
 // Probes a file as the desktop does; on false `reason` says why it is refused.
 bool ProbeFile(const char* path, SourceFormatInfo& info, std::string& description,
                std::string& reason);

@@ -1,9 +1,7 @@
-#include <filesystem>
 #include <ostream>
-#include <system_error>
+#include <utility>
 
 #include "clicommands.h"
-#include "media/audiosourcefile.h"
 
 namespace clicommands {
 
@@ -12,52 +10,41 @@ int Fail(CliConsole& console, const std::string& message) {
     return kFailure;
 }
 
-bool PlaylistExists(PlaylistStore& store, const std::string& name, CliConsole& console) {
-    const std::string problem = PlaylistStore::NameProblem(name);
+bool PlaylistExists(PlaylistDocument& document, const std::string& name, CliConsole& console) {
+    const std::string problem = PlaylistDocument::NameProblem(name);
     if (!problem.empty()) {
         Fail(console, problem);
         return false;
     }
-    if (!store.Exists(name)) {
+    if (!document.Exists(name)) {
         Fail(console, "there is no playlist named \"" + name + "\"");
         return false;
     }
     return true;
 }
 
-bool OpenPlaylist(PlaylistStore& store, const std::string& name, Playlist& playlist,
-                  CliConsole& console) {
-    if (!PlaylistExists(store, name, console)) {
+bool OpenPlaylist(PlaylistDocument& document, const std::string& name, CliConsole& console) {
+    if (!PlaylistExists(document, name, console)) {
         return false;
     }
-    if (!store.Open(name)) {
-        Fail(console, "there is no playlist named \"" + name + "\"");
-        return false;
-    }
-    if (!store.Load(playlist)) {
-        Fail(console, "the playlist \"" + name + "\" could not be read: " +
-                          PlaylistStore::FailureText(store.LastFailure()));
+    if (!document.Open(name)) {
+        if (document.LastFailure() == StoreFailure::None) {
+            Fail(console, "there is no playlist named \"" + name + "\"");
+        } else {
+            Fail(console, "the playlist \"" + name + "\" could not be read: " +
+                              PlaylistDocument::FailureText(document.LastFailure()));
+        }
         return false;
     }
     return true;
 }
 
-bool ProbeFile(const char* givenPath, SourceFormatInfo& info, std::string& description,
+bool ProbeFile(const char* path, SourceFormatInfo& info, std::string& description,
                std::string& reason) {
-    // The path may be the one inside `info`, which the probe refills.
-    const std::string path = givenPath;
-    std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
-        reason = "a folder, not an audio file";
-        return false;
-    }
-    AudioSourceFile file;
-    if (file.Open(path.c_str(), info, description)) {
-        file.Close();
-        return true;
-    }
-    reason = file.RefusalReason().empty() ? "unsupported media type" : file.RefusalReason();
-    return false;
+    ProbeReport report = ProbeSourceFile(path, info);
+    description = std::move(report.description);
+    reason = std::move(report.reason);
+    return report.valid;
 }
 
 std::string DescriptionLines(const std::string& description) {

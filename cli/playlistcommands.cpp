@@ -23,29 +23,24 @@ const char* LawName(int32_t format) {
     return format == kMuLawTag ? "mu" : "a";
 }
 
-bool Save(PlaylistStore& store, const Playlist& playlist, const std::string& name,
-          CliConsole& console) {
-    if (!store.SavePlaylist(playlist)) {
-        Fail(console, "the playlist \"" + name + "\" could not be saved, it is unchanged: " +
-                          PlaylistStore::FailureText(store.LastFailure()));
-        return false;
-    }
-    return true;
+// The refusal of a store that could not take an edit.
+int Unchanged(const PlaylistDocument& document, const std::string& name, CliConsole& console) {
+    return Fail(console, "the playlist \"" + name + "\" could not be saved, it is unchanged: " +
+                             PlaylistDocument::FailureText(document.LastFailure()));
 }
 
 // Changes a stored playlist in one transaction of the store, so that another program's
 // save cannot be lost in between. `edit` prints its own refusal.
 int Edit(const std::string& name, CliConsole& console, const std::function<bool(Playlist&)>& edit) {
-    PlaylistStore store;
-    if (!PlaylistExists(store, name, console) || !store.Open(name)) {
+    PlaylistDocument document;
+    if (!PlaylistExists(document, name, console)) {
         return kFailure;
     }
-    if (store.Update(edit)) {
+    if (document.Open(name) && document.Edit(edit)) {
         return kSuccess;
     }
-    if (store.LastFailure() != StoreFailure::None) {
-        Fail(console, "the playlist \"" + name + "\" could not be saved, it is unchanged: " +
-                          PlaylistStore::FailureText(store.LastFailure()));
+    if (document.LastFailure() != StoreFailure::None) {
+        Unchanged(document, name, console);
     }
     return kFailure;
 }
@@ -70,9 +65,9 @@ nlohmann::ordered_json DestinationJson(const RtpDestination& destination, size_t
 }  // namespace
 
 int List(const CliOptions& options, CliConsole& console) {
-    PlaylistStore store;
+    PlaylistDocument document;
     std::vector<std::string> names;
-    store.ListPlaylists(names);  // no store yet: no playlists
+    document.ListPlaylists(names);  // no store yet: no playlists
     if (!options.json) {
         for (const std::string& name : names) {
             console.out << name << '\n';
@@ -81,24 +76,23 @@ int List(const CliOptions& options, CliConsole& console) {
     }
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const std::string& name : names) {
-        Playlist playlist;
-        if (store.Open(name)) {
-            store.Load(playlist);
-        }
+        // One that cannot be read counts as empty.
+        const bool opened = document.Open(name);
+        const Playlist& playlist = document.CurrentPlaylist();
         list.push_back({{"name", name},
-                        {"files", playlist.Files.size()},
-                        {"destinations", playlist.Destinations.size()}});
+                        {"files", opened ? playlist.Files.size() : 0},
+                        {"destinations", opened ? playlist.Destinations.size() : 0}});
     }
     PrintJson(console, list);
     return kSuccess;
 }
 
 int Show(const CliOptions& options, CliConsole& console) {
-    PlaylistStore store;
-    Playlist playlist;
-    if (!OpenPlaylist(store, options.name, playlist, console)) {
+    PlaylistDocument document;
+    if (!OpenPlaylist(document, options.name, console)) {
         return kFailure;
     }
+    Playlist playlist = document.CurrentPlaylist();  // probed here, as shown
     nlohmann::ordered_json files = nlohmann::ordered_json::array();
     if (!options.json) {
         console.out << "Playlist \"" << options.name << "\"\nFiles:\n";
@@ -152,39 +146,39 @@ int Show(const CliOptions& options, CliConsole& console) {
 }
 
 int Create(const CliOptions& options, CliConsole& console) {
-    const std::string problem = PlaylistStore::NameProblem(options.name);
+    const std::string problem = PlaylistDocument::NameProblem(options.name);
     if (!problem.empty()) {
         return Fail(console, problem);
     }
-    PlaylistStore store;
+    PlaylistDocument document;
     // Names compare without case, as the desktop's do; an existing playlist is never
     // replaced from here.
-    if (store.Exists(options.name)) {
+    if (document.Exists(options.name)) {
         return Fail(console, "a playlist named \"" + options.name + "\" exists already");
     }
-    if (!store.Create(options.name)) {
+    if (!document.Create(options.name)) {
         return Fail(console, "the playlist \"" + options.name + "\" could not be created: " +
-                                 PlaylistStore::FailureText(store.LastFailure()));
+                                 PlaylistDocument::FailureText(document.LastFailure()));
     }
     // An empty playlist is stored whole at once, so that it lists and opens everywhere.
-    return Save(store, Playlist{}, options.name, console) ? kSuccess : kFailure;
+    return document.Save() ? kSuccess : Unchanged(document, options.name, console);
 }
 
 int Delete(const CliOptions& options, CliConsole& console) {
-    PlaylistStore store;
-    if (!PlaylistExists(store, options.name, console)) {
+    PlaylistDocument document;
+    if (!PlaylistExists(document, options.name, console)) {
         return kFailure;
     }
-    if (!store.Delete(options.name)) {
+    if (!document.Delete(options.name)) {
         return Fail(console, "the playlist \"" + options.name + "\" could not be deleted: " +
-                                 PlaylistStore::FailureText(store.LastFailure()));
+                                 PlaylistDocument::FailureText(document.LastFailure()));
     }
     return kSuccess;
 }
 
 int AddFile(const CliOptions& options, CliConsole& console) {
-    PlaylistStore store;
-    if (!PlaylistExists(store, options.name, console)) {
+    PlaylistDocument document;
+    if (!PlaylistExists(document, options.name, console)) {
         return kFailure;
     }
     // Probed before the store is changed: reading the files may take a while.

@@ -9,7 +9,6 @@
 
 #include "cli/sessiondescription.h"
 #include "clicommands.h"
-#include "engine/winsonvex.h"
 
 namespace clicommands {
 namespace {
@@ -25,11 +24,11 @@ std::string HostName() {
 }  // namespace
 
 int Sdp(const CliOptions& options, CliConsole& console) {
-    PlaylistStore store;
-    Playlist playlist;
-    if (!OpenPlaylist(store, options.name, playlist, console)) {
+    PlaylistDocument document;
+    if (!OpenPlaylist(document, options.name, console)) {
         return kFailure;
     }
+    const Playlist& playlist = document.CurrentPlaylist();
     if (playlist.Files.empty()) {
         return Fail(console, "the playlist \"" + options.name +
                                  "\" has no files, so no payload type to describe");
@@ -45,9 +44,9 @@ int Sdp(const CliOptions& options, CliConsole& console) {
                                                .count());
     for (size_t i = 0; i < playlist.Destinations.size(); ++i) {
         const RtpDestination& destination = playlist.Destinations[i];
-        if (i >= static_cast<size_t>(WinSonvex::kSenderCount)) {
+        if (i >= static_cast<size_t>(PlaylistDocument::kSenderCount)) {
             Fail(console, "destinations after the first " +
-                              std::to_string(WinSonvex::kSenderCount) +
+                              std::to_string(PlaylistDocument::kSenderCount) +
                               " receive no packets; no SDP written for them");
             break;
         }

@@ -30,7 +30,7 @@ StatusPipe::~StatusPipe() {
     }
 }
 
-void StatusPipe::PostStatus(const StreamingStatus& status) {
+void StatusPipe::OnStreamingStatus(const StreamingStatus& status) {
     unsigned char record[kRecordBytes];
     std::memcpy(record, &status, sizeof record);
     ssize_t written;

@@ -4,9 +4,9 @@
 // waits on the read end together with its signals. Also the wake-up a signal handler
 // writes. Private to the library.
 
-#include "engine/streamingstatus.h"
+#include "document/documentobserver.h"
 
-class StatusPipe : public StatusPoster {
+class StatusPipe : public DocumentObserver {
 public:
     StatusPipe();
     ~StatusPipe() override;
@@ -15,7 +15,7 @@ public:
 
     bool Ok() const { return m_read >= 0; }
     // The worker's side: one report, written whole or not at all.
-    void PostStatus(const StreamingStatus& status) override;
+    void OnStreamingStatus(const StreamingStatus& status) override;
     // The command's side: the next report, waiting at most timeoutMs (-1: no limit) and
     // returning early, false, when `wake` becomes readable (a signal arrived) or the time is
     // up.

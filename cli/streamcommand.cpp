@@ -1,9 +1,10 @@
-// stream: plays a playlist to its destinations through the desktop's engine and session,
+// stream: plays a playlist to its destinations through the desktop's playlist document,
 // until the list ends (or, looping, forever), SIGINT or SIGTERM, or the time given.
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -12,8 +13,6 @@
 #include <vector>
 
 #include "clicommands.h"
-#include "engine/streamingsession.h"
-#include "engine/winsonvex.h"
 #include "statuspipe.h"
 
 namespace clicommands {
@@ -182,55 +181,17 @@ private:
     bool m_openedThisPass = false;
 };
 
-}  // namespace
-
-int Stream(const CliOptions& options, CliConsole& console) {
-    PlaylistStore store;
-    Playlist playlist;
-    if (!OpenPlaylist(store, options.name, playlist, console)) {
-        return kFailure;
-    }
-    if (playlist.Files.empty()) {
-        return Fail(console, "the playlist \"" + options.name + "\" has no files");
-    }
-    if (playlist.Destinations.empty()) {
-        return Fail(console, "the playlist \"" + options.name + "\" has no destinations");
-    }
-    if (playlist.Destinations.size() > static_cast<size_t>(WinSonvex::kSenderCount)) {
-        Fail(console, "only the first " + std::to_string(WinSonvex::kSenderCount) + " of " +
-                          std::to_string(playlist.Destinations.size()) +
-                          " destinations receive packets");
-    }
-    // As the desktop does when it opens a playlist: every entry is probed, and only those
-    // that open are streamed.
-    std::vector<std::string> reasons(playlist.Files.size());
-    for (size_t i = 0; i < playlist.Files.size(); ++i) {
-        PlaylistFile& file = playlist.Files[i];
-        std::string description;
-        file.Valid = ProbeFile(file.Source.path, file.Source, description, reasons[i]) ? 1 : 0;
-    }
-
-    WinSonvex engine;
-    engine.SetVolumeDb(options.volumeDb);
-    StatusPipe reports;
-    StopSignals signals;
-    if (!reports.Ok() || signals.WakeFd() < 0) {
-        return Fail(console, "cannot make the pipes the run reports through");
-    }
-    StreamingSession session(playlist, engine, reports);
-    session.SetLoopMode(options.loop);
-    if (!session.Start()) {
-        return Fail(console, "cannot start the streaming thread");
-    }
-
+// Follows a started run to its end, reporting each step; stops it on a signal, when the
+// time given is up, or when a whole pass opened nothing (`nothingOpened`). Returns why it
+// ended.
+const char* FollowRun(PlaylistDocument& document, StatusPipe& reports, const StopSignals& signals,
+                      StreamReport& report, const CliOptions& options, bool& nothingOpened) {
     using Clock = std::chrono::steady_clock;
     const bool timed = options.durationSeconds > 0;
     const auto deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(
                            std::chrono::duration<double>(timed ? options.durationSeconds : 0));
-    StreamReport report(playlist, reasons, options, console);
     const char* why = "end";
-    bool nothingOpened = false;
     for (;;) {
         int timeoutMs = -1;
         if (timed) {
@@ -241,27 +202,69 @@ int Stream(const CliOptions& options, CliConsole& console) {
         StreamingStatus status;
         // Once a stop is asked for, the wake-up has done its work and is not watched again.
         const int wake = StopSignals::Requested() ? -1 : signals.WakeFd();
-        const bool got = reports.Next(status, wake, session.IsStreaming() ? timeoutMs : -1);
-        if (StopSignals::Requested() && session.IsStreaming()) {
+        const bool got = reports.Next(status, wake, document.IsStreaming() ? timeoutMs : -1);
+        if (StopSignals::Requested() && document.IsStreaming()) {
             why = "signal";
-            session.Stop();
+            document.Stop();
         }
-        if (timed && session.IsStreaming() && Clock::now() >= deadline) {
+        if (timed && document.IsStreaming() && Clock::now() >= deadline) {
             why = "duration";
-            session.Stop();
+            document.Stop();
         }
         if (!got) {
             continue;
         }
         if (status.code == kStreamingEnded) {
-            break;
+            return why;
         }
-        if (!report.Handle(status) && session.IsStreaming()) {
+        if (!report.Handle(status) && document.IsStreaming()) {
             nothingOpened = true;
-            session.Stop();
+            document.Stop();
         }
     }
-    session.Wait();
+}
+
+}  // namespace
+
+int Stream(const CliOptions& options, CliConsole& console) {
+    // Declared first: the document's worker reports into it until the document goes.
+    StatusPipe reports;
+    PlaylistDocument document(&reports);
+    if (!OpenPlaylist(document, options.name, console)) {
+        return kFailure;
+    }
+    const Playlist& playlist = document.CurrentPlaylist();
+    if (playlist.Files.empty()) {
+        return Fail(console, "the playlist \"" + options.name + "\" has no files");
+    }
+    if (playlist.Destinations.empty()) {
+        return Fail(console, "the playlist \"" + options.name + "\" has no destinations");
+    }
+    if (playlist.Destinations.size() > static_cast<size_t>(PlaylistDocument::kSenderCount)) {
+        Fail(console, "only the first " + std::to_string(PlaylistDocument::kSenderCount) + " of " +
+                          std::to_string(playlist.Destinations.size()) +
+                          " destinations receive packets");
+    }
+    // As the desktop does when it opens a playlist: every entry is probed, and only those
+    // that open are streamed.
+    std::vector<std::string> reasons;
+    for (const ProbeReport& probed : document.ProbeAll()) {
+        reasons.push_back(probed.reason);
+    }
+
+    document.SetVolumeDb(options.volumeDb);
+    StopSignals signals;
+    if (!reports.Ok() || signals.WakeFd() < 0) {
+        return Fail(console, "cannot make the pipes the run reports through");
+    }
+    document.SetLoopMode(options.loop);
+    if (!document.Start()) {
+        return Fail(console, "cannot start the streaming thread");
+    }
+    StreamReport report(playlist, reasons, options, console);
+    bool nothingOpened = false;
+    const char* why = FollowRun(document, reports, signals, report, options, nothingOpened);
+    document.Wait();
     if (nothingOpened) {
         report.Ended("nothing-opened");
         return Fail(console, "no file of the playlist \"" + options.name + "\" could be streamed");
