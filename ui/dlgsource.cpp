@@ -142,3 +142,16 @@ void CDlgSource::accept() {
     }
     QDialog::accept();
 }
+
+PlaylistFile CDlgSource::EntryForFile(const QString& path) {
+    const QFileInfo file(path);
+    PlaylistFile entry;
+    if (!fixedtext::ToFixed(file.absoluteFilePath(), entry.Source.path) ||
+        !fixedtext::ToFixed(file.fileName(), entry.Name)) {
+        entry = PlaylistFile{};
+    }
+    entry.DstFormat = kFormatTags[0];
+    entry.DstSampleRate = kOutputSampleRate;
+    entry.DstPacketization = kPacketizations[0];
+    return entry;
+}

@@ -18,7 +18,7 @@
 #include "ui/commandids.h"
 #include "ui/helpfile.h"
 #include "ui/lockkeys.h"
-#include "ui/traynotifyevent.h"
+#include "ui/sonvexview.h"
 
 namespace {
 
@@ -150,6 +150,12 @@ void CMainFrame::SetView(QWidget* view, cmd::CommandTarget* target) {
     if (view != nullptr) {
         setCentralWidget(view);
     }
+    // The main view tells the frame what to show; it never reaches up for it.
+    if (auto* main = qobject_cast<CSonvexView*>(view); main != nullptr) {
+        connect(main, &CSonvexView::statusTextChanged, this, &CMainFrame::SetMessageText);
+        connect(main, &CSonvexView::statusPaneAdded, this, &CMainFrame::AddStatusPane);
+        connect(main, &CSonvexView::commandStatesChanged, this, &CMainFrame::UpdateCommands);
+    }
     UpdateCommands();
 }
 
@@ -254,25 +260,9 @@ bool CMainFrame::CreateTrayIcon() {
     }
     m_tray = new QSystemTrayIcon(QIcon(QStringLiteral(":/icons/sonvex16.png")), this);
     m_tray->setToolTip(QStringLiteral("Quarnel Sonvex"));
-    connect(m_tray, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                intptr_t message = 0;
-                switch (reason) {
-                    case QSystemTrayIcon::Trigger:
-                        message = WM_LBUTTONDOWN;
-                        break;
-                    case QSystemTrayIcon::Context:
-                        message = WM_RBUTTONDOWN;
-                        break;
-                    case QSystemTrayIcon::DoubleClick:
-                        message = WM_LBUTTONDBLCLK;
-                        break;
-                    default:
-                        message = WM_MBUTTONDOWN;
-                        break;
-                }
-                QApplication::postEvent(this, new TrayNotifyEvent(kTrayIconId, message));
-            });
+    // Queued: the tray menu's own event loop must not run inside the icon's signal.
+    connect(m_tray, &QSystemTrayIcon::activated, this, &CMainFrame::OnTrayActivated,
+            Qt::QueuedConnection);
     m_tray->show();
     return true;
 }
@@ -368,15 +358,6 @@ void CMainFrame::RefreshIndicators() {
     m_scrollPane->setText(keys.scroll ? QStringLiteral("SCRL") : QString());
 }
 
-bool CMainFrame::event(QEvent* event) {
-    if (event->type() == static_cast<QEvent::Type>(WM_TRAY_NOTIFY)) {
-        const auto* notify = static_cast<TrayNotifyEvent*>(event);
-        OnTrayNotify(notify->WParam(), notify->LParam());
-        return true;
-    }
-    return QMainWindow::event(event);
-}
-
 void CMainFrame::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_bHiddenToTray) {
@@ -414,18 +395,15 @@ void CMainFrame::ShowFromTray() {
     m_bHiddenToTray = false;
 }
 
-void CMainFrame::OnTrayNotify(uintptr_t wParam, intptr_t lParam) {
-    if (wParam != kTrayIconId) {
-        return;
-    }
-    if (lParam == WM_LBUTTONDOWN) {
+void CMainFrame::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger) {
         if (m_bHiddenToTray) {
             ShowFromTray();
         } else {
             hide();
             m_bHiddenToTray = true;
         }
-    } else if (lParam == WM_RBUTTONDOWN) {
+    } else if (reason == QSystemTrayIcon::Context) {
         activateWindow();
         int chosen = 0;
         if (m_trackTrayMenu) {

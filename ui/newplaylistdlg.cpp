@@ -4,8 +4,8 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "document/playlistdocument.h"
 #include "kit/uiseam.h"
-#include "playlist/playliststore.h"
 #include "ui/dialogbuttonrow.h"
 
 CNewPlayListDlg::CNewPlayListDlg(QWidget* parent) : QDialog(parent) {
@@ -30,7 +30,7 @@ void CNewPlayListDlg::UpdateData(bool saveAndValidate) {
 }
 
 QString CNewPlayListDlg::NameProblem(const QString& name) {
-    return QString::fromStdString(PlaylistStore::NameProblem(name.toStdString()));
+    return QString::fromStdString(PlaylistDocument::NameProblem(name.toStdString()));
 }
 
 void CNewPlayListDlg::accept() {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "document/playlistdocument.h"
 #include "kit/fixedtext.h"
-#include "playlist/playliststore.h"
 #include "ui/dialogbuttonrow.h"
 
 COpenPlayListDlg::COpenPlayListDlg(QWidget* parent) : QDialog(parent) {
@@ -27,12 +27,8 @@ COpenPlayListDlg::COpenPlayListDlg(QWidget* parent) : QDialog(parent) {
     connect(m_list, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { OnDoubleClicked(m_list->row(item)); });
 
-    // The store lives only for the listing (its construction also moves legacy playlists).
     std::vector<std::string> names;
-    {
-        PlaylistStore store;
-        store.ListPlaylists(names);
-    }
+    PlaylistDocument::StoredPlaylists(names);
     for (const std::string& name : names) {
         m_list->addItem(fixedtext::FromFixed(name.c_str()));
     }

@@ -82,7 +82,7 @@ void CSonvexApp::OpenFiles(const QStringList& files) {
 
 void CSonvexApp::RestorePosition() {
     std::string text;
-    if (!m_view->Store().ReadSetting(kWindowPositionSetting, text)) {
+    if (!m_view->Document().ReadSetting(kWindowPositionSetting, text)) {
         return;
     }
     const QStringList parts = QString::fromStdString(text).split(QLatin1Char(','));
@@ -97,7 +97,7 @@ void CSonvexApp::RestorePosition() {
 
 void CSonvexApp::RememberPosition() {
     const QPoint position = m_frame->pos();
-    m_view->Store().WriteSetting(
+    m_view->Document().WriteSetting(
         kWindowPositionSetting,
         QStringLiteral("%1,%2").arg(position.x()).arg(position.y()).toStdString());
 }

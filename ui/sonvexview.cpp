@@ -1,24 +1,14 @@
 #include "ui/sonvexview.h"
 
 #include <QCoreApplication>
-#include <QDropEvent>
 #include <QFileInfo>
-#include <QGroupBox>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMainWindow>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSignalBlocker>
-#include <QStatusBar>
-#include <QStyle>
-#include <QUrl>
 #include <algorithm>
-#include <mutex>
 #include <string>
 #include <utility>
 
@@ -28,89 +18,29 @@
 #include "ui/commandids.h"
 #include "ui/dlgdestination.h"
 #include "ui/dlgsource.h"
-#include "ui/mainframe.h"
+#include "ui/listinput.h"
 #include "ui/newplaylistdlg.h"
 #include "ui/openplaylistdlg.h"
+#include "ui/playlistrows.h"
+#include "ui/sonvexform.h"
+#include "ui/statuspanes.h"
+#include "ui/streamingevent.h"
 #include "ui/volumedialog.h"
 
 namespace {
 
-// The form was laid out in dialog units; these are the pixels of one unit at the UI font.
-constexpr double kUnitX = 2.0;
-constexpr double kUnitY = 1.75;
-
-QRect Dlu(int x, int y, int w, int h) {
-    return QRect(static_cast<int>(x * kUnitX), static_cast<int>(y * kUnitY),
-                 static_cast<int>(w * kUnitX), static_cast<int>(h * kUnitY));
-}
-
-constexpr int kFormWidth = 344;
-constexpr int kFormHeight = 250;
 constexpr int kMaxProgressRange = 65535;  // the bar's range has a 16-bit upper bound
 constexpr int kFormatMuLaw = 7;
+const QString kNoSuchFileText = QStringLiteral("No such file or unsupported media type");
 
 const QString kNoPlaylistTitle = QStringLiteral("Sonvex - No playlist");
 const QString kStreamFailedText =
     QStringLiteral("Failed to stream, check the file and audio codecs");
-const QString kInvalidEntryTip = QStringLiteral(
-    "This file cannot be streamed: it is missing, unreadable or not a supported MP3 or WAV file.");
-
-// The selected row, or -1 when nothing is selected or the list is empty.
-int SelectedRow(const QListWidget* list) {
-    const QList<QListWidgetItem*> items = list->selectedItems();
-    return items.isEmpty() ? -1 : list->row(items.first());
-}
-
-// Selects a row the way the program does it: without a selection-change notification.
-void SelectRow(QListWidget* list, int row) {
-    const QSignalBlocker block(list);
-    list->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
-}
-
-QListWidget* MakeList(QWidget* parent, const QRect& rect) {
-    auto* list = new QListWidget(parent);
-    list->setGeometry(rect);
-    list->setSelectionMode(QAbstractItemView::SingleSelection);
-    list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    return list;
-}
-
-QPlainTextEdit* MakePane(QWidget* parent, const QRect& rect) {
-    auto* pane = new QPlainTextEdit(parent);
-    pane->setGeometry(rect);
-    pane->setReadOnly(true);
-    return pane;
-}
-
 QString SettingsText(const PlaylistFile& entry) {
     return QStringLiteral("Format: %1\r\nSampleRate(Hz): %2\r\nPacketization(ms): %3")
         .arg(entry.DstFormat == kFormatMuLaw ? QStringLiteral("U-law") : QStringLiteral("A-law"))
         .arg(entry.DstSampleRate)
         .arg(entry.DstPacketization);
-}
-
-// A destination's row: its "IP:PORT" text, and for a multicast group its TTL and interface.
-QString DestinationRow(const RtpDestination& destination) {
-    return QString::fromStdString(destination.ListText());
-}
-
-// What a store failure means, as the operator is told.
-QString FailureReason(StoreFailure failure) {
-    return QString::fromStdString(PlaylistStore::FailureText(failure));
-}
-
-// The local files among dropped URLs, in the order given.
-QStringList LocalFiles(const QMimeData* data) {
-    QStringList paths;
-    if (data == nullptr || !data->hasUrls()) {
-        return paths;
-    }
-    for (const QUrl& url : data->urls()) {
-        if (url.isLocalFile()) {
-            paths << url.toLocalFile();
-        }
-    }
-    return paths;
 }
 
 // Panes show Qt line breaks; the texts keep their own.
@@ -138,49 +68,26 @@ CSonvexView::~CSonvexView() {
 }
 
 void CSonvexView::BuildForm() {
-    setFixedSize(static_cast<int>(kFormWidth * kUnitX), static_cast<int>(kFormHeight * kUnitY));
-
-    auto* filesBox = new QGroupBox(QStringLiteral("Playlist files"), this);
-    filesBox->setGeometry(Dlu(7, 7, 230, 210));
-    m_fileList = MakeList(this, Dlu(14, 17, 125, 193));
-    m_descriptionEdit = MakePane(this, Dlu(144, 18, 87, 145));
-    m_settingsEdit = MakePane(this, Dlu(144, 168, 88, 42));
-
-    auto* destinationsBox = new QGroupBox(QStringLiteral("RTP destinations"), this);
-    destinationsBox->setGeometry(Dlu(239, 7, 97, 210));
-    m_destinationList = MakeList(this, Dlu(244, 18, 85, 193));
-
-    auto* progressBox = new QGroupBox(QStringLiteral("Progress"), this);
-    progressBox->setGeometry(Dlu(7, 216, 329, 26));
-    m_progress = new QProgressBar(this);
-    m_progress->setGeometry(Dlu(13, 227, 182, 10));
-    m_progress->setTextVisible(false);
-    m_progress->setRange(0, 100);
-    m_progress->setValue(0);
-    auto* elapsedLabel = new QLabel(QStringLiteral("Time elapsed (seconds)"), this);
-    elapsedLabel->setGeometry(Dlu(204, 227, 77, 8));
-    m_elapsedEdit = new QLineEdit(this);
-    m_elapsedEdit->setGeometry(Dlu(287, 224, 43, 14));
-    m_elapsedEdit->setReadOnly(true);
-
-    m_fileList->setObjectName(QStringLiteral("fileList"));
-    m_destinationList->setObjectName(QStringLiteral("destinationList"));
-    m_descriptionEdit->setObjectName(QStringLiteral("description"));
-    m_settingsEdit->setObjectName(QStringLiteral("settings"));
-    m_elapsedEdit->setObjectName(QStringLiteral("elapsed"));
+    const SonvexForm form = BuildSonvexForm(this);
+    m_fileList = form.fileList;
+    m_descriptionEdit = form.description;
+    m_settingsEdit = form.settings;
+    m_destinationList = form.destinationList;
+    m_progress = form.progress;
+    m_elapsedEdit = form.elapsed;
 
     connect(m_fileList, &QListWidget::itemSelectionChanged, this, &CSonvexView::ShowSelection);
     connect(m_destinationList, &QListWidget::itemSelectionChanged, this,
             &CSonvexView::OnDestinationSelChange);
     connect(m_destinationList, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { OnEditDestination(m_destinationList->row(item)); });
-
-    // The Delete key on either list, and files dropped from a file manager on the file list.
-    m_fileList->installEventFilter(this);
-    m_destinationList->installEventFilter(this);
-    m_fileList->setAcceptDrops(true);
-    m_fileList->viewport()->setAcceptDrops(true);
-    m_fileList->viewport()->installEventFilter(this);
+    new ListInput(
+        m_fileList, m_destinationList,
+        {[this](QListWidget* list) {
+             RunCommand(list == m_fileList ? cmd::ID_REMOVE_FILE : cmd::ID_REMOVE_DESTINATION);
+         },
+         [this] { return CommandEnabled(cmd::ID_ADD_FILE); },
+         [this](const QStringList& paths) { AddFilesFromPaths(paths); }});
 }
 
 void CSonvexView::UpdateData() {
@@ -191,11 +98,7 @@ void CSonvexView::UpdateData() {
 
 void CSonvexView::SetStatusText(const QString& text) {
     // An empty text is the idle "Ready".
-    if (auto* frame = qobject_cast<CMainFrame*>(window()); frame != nullptr) {
-        frame->SetMessageText(text);
-    } else if (auto* window = qobject_cast<QMainWindow*>(this->window()); window != nullptr) {
-        window->statusBar()->showMessage(text);
-    }
+    Q_EMIT statusTextChanged(text);
 }
 
 void CSonvexView::OnInitialUpdate() {
@@ -210,23 +113,12 @@ void CSonvexView::OnInitialUpdate() {
         }
         frame->resize(frame->sizeHint());
     }
-    if (auto* main = qobject_cast<QMainWindow*>(window()); main != nullptr) {
-        m_volumePane = new QLabel(main->statusBar());
-        m_volumePane->setObjectName(QStringLiteral("volumePane"));
-        m_volumePane->setToolTip(QStringLiteral("Volume adjustment"));
-        m_loopPane = new QLabel(main->statusBar());
-        m_loopPane->setObjectName(QStringLiteral("loopPane"));
-        m_loopPane->setToolTip(QStringLiteral("Loop mode"));
-        if (auto* frame = qobject_cast<CMainFrame*>(main); frame != nullptr) {
-            frame->AddStatusPane(m_volumePane);
-            frame->AddStatusPane(m_loopPane);
-        } else {
-            main->statusBar()->addPermanentWidget(m_volumePane);
-            main->statusBar()->addPermanentWidget(m_loopPane);
-        }
-        ShowVolumeAndLoop();
-    }
-    SetTitle(QString());
+    // The frame takes the panes into its status bar.
+    m_panes.Create(this);
+    Q_EMIT statusPaneAdded(m_panes.Volume());
+    Q_EMIT statusPaneAdded(m_panes.Loop());
+    ShowVolumeAndLoop();
+    SetTitle(PlaylistName());
     AnnounceSetAsideStore();
 }
 
@@ -236,7 +128,6 @@ void CSonvexView::showEvent(QShowEvent* event) {
 }
 
 void CSonvexView::SetTitle(const QString& name) {
-    m_strPlaylistName = name;
     window()->setWindowTitle(name.isEmpty() ? kNoPlaylistTitle
                                             : QStringLiteral("Sonvex - ") + name);
 }
@@ -250,71 +141,24 @@ bool CSonvexView::NameAccepted(const QString& name) {
     return true;
 }
 
-bool CSonvexView::Probe(PlaylistFile& entry, std::string& description) {
-    // The path is handed over separately: the probe refills the Source it belongs to.
-    const std::string path = entry.Source.path;
-    if (path.empty() || !m_engine.ProbeSource(path.c_str(), entry.Source, description)) {
-        return false;
-    }
-    entry.Source.SetPath(path.c_str());
-    return true;
+void CSonvexView::OnStreamingStatus(const StreamingStatus& status) {
+    // postEvent is thread-safe and takes ownership; the event queue keeps posting order.
+    QCoreApplication::postEvent(this, new StreamingEvent(status));
 }
 
-bool CSonvexView::SavePlaylist() {
-    if (m_store.SavePlaylist(m_playlist)) {
-        return true;
-    }
-    ReportStoreFailure(
-        QStringLiteral("The playlist \"%1\" could not be saved").arg(m_strPlaylistName),
-        QStringLiteral("The change is shown here but is not stored."));
-    return false;
+void CSonvexView::OnNameChanged(const std::string& name) {
+    SetTitle(QString::fromStdString(name));
 }
 
-void CSonvexView::ReportStoreFailure(const QString& what, const QString& consequence) {
-    QString text =
-        what + QStringLiteral(": ") + FailureReason(m_store.LastFailure()) + QLatin1Char('.');
-    if (!consequence.isEmpty()) {
-        text += QLatin1Char('\n') + consequence;
-    }
-    uiseam::MessageBox(this, text, uiseam::AppTitle(), uiseam::MB_OK | uiseam::MB_ICONEXCLAMATION);
+void CSonvexView::OnStoreFailure(const std::string& message) {
+    uiseam::MessageBox(this, QString::fromStdString(message), uiseam::AppTitle(),
+                       uiseam::MB_OK | uiseam::MB_ICONEXCLAMATION);
 }
 
 void CSonvexView::AnnounceSetAsideStore() {
-    std::string aside;
-    while (PlaylistStore::TakeSetAsideFile(aside)) {
-        uiseam::MessageBox(this,
-                           QStringLiteral("The playlist store was damaged. It was set aside as %1 "
-                                          "and an empty store took its place.")
-                               .arg(QString::fromStdString(aside)),
-                           uiseam::AppTitle(), uiseam::MB_OK | uiseam::MB_ICONEXCLAMATION);
-    }
-}
-
-void CSonvexView::RememberPlaylist() {
-    const std::string name = m_strPlaylistName.toStdString();
-    std::string stored;
-    if (!m_store.ReadSetting(kLastPlaylistSetting, stored)) {
-        stored.clear();
-    }
-    // A store that cannot take it forgets it; the playlists themselves are not affected.
-    if (stored != name) {
-        m_store.WriteSetting(kLastPlaylistSetting, name);
-    }
-}
-
-void CSonvexView::MarkFileRow(int row, bool valid) {
-    QListWidgetItem* item = m_fileList->item(row);
-    if (item == nullptr) {
-        return;
-    }
-    if (valid) {
-        item->setIcon(QIcon());
-        item->setToolTip(QString());
-        item->setData(Qt::ForegroundRole, QVariant());
-    } else {
-        item->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
-        item->setToolTip(kInvalidEntryTip);
-        item->setForeground(palette().brush(QPalette::Disabled, QPalette::Text));
+    std::string notice;
+    while (PlaylistDocument::TakeSetAsideNotice(notice)) {
+        OnStoreFailure(notice);
     }
 }
 
@@ -327,32 +171,17 @@ void CSonvexView::RunCommand(int id) {
     if (!CommandEnabled(id)) {
         return;
     }
-    if (auto* frame = qobject_cast<CMainFrame*>(window()); frame != nullptr) {
-        frame->OnCommand(id);  // refreshes the command states afterwards
-    } else {
-        OnCommand(id);
-    }
+    OnCommand(id);
+    Q_EMIT commandStatesChanged();
 }
 
 void CSonvexView::ShowVolumeAndLoop() {
-    if (m_volumePane != nullptr) {
-        m_volumePane->setText(QStringLiteral("Volume: %1 dB")
-                                  .arg(m_nVolumeDb > 0 ? QStringLiteral("+%1").arg(m_nVolumeDb)
-                                                       : QString::number(m_nVolumeDb)));
-    }
-    if (m_loopPane != nullptr) {
-        m_loopPane->setText(LoopMode() ? QStringLiteral("Loop: on") : QStringLiteral("Loop: off"));
-    }
+    m_panes.Show(m_nVolumeDb, LoopMode());
 }
 
 void CSonvexView::ClearForm() {
-    {
-        // Emptying the lists must not run the selection handlers on rows that are going.
-        const QSignalBlocker blockFiles(m_fileList);
-        const QSignalBlocker blockDestinations(m_destinationList);
-        m_fileList->clear();
-        m_destinationList->clear();
-    }
+    rows::Clear(m_fileList);
+    rows::Clear(m_destinationList);
     m_strDescription.clear();
     m_strSettings.clear();
     m_bFileSelected = false;
@@ -371,38 +200,10 @@ bool CSonvexView::ChoosePlaylist(const QString& caption, QString& name) {
 }
 
 void CSonvexView::FillListsFromPlaylist() {
-    const QSignalBlocker blockFiles(m_fileList);
-    const QSignalBlocker blockDestinations(m_destinationList);
-    m_fileList->clear();
-    m_destinationList->clear();
-    for (const PlaylistFile& file : m_playlist.Files) {
-        m_fileList->addItem(fixedtext::FromFixed(file.Name));
-        MarkFileRow(m_fileList->count() - 1, file.Valid != 0);
-    }
-    for (const RtpDestination& destination : m_playlist.Destinations) {
-        m_destinationList->addItem(DestinationRow(destination));
-    }
+    rows::FillFiles(m_fileList, CurrentPlaylist().Files);
+    rows::FillDestinations(m_destinationList, CurrentPlaylist().Destinations);
     m_bFileSelected = false;
     m_bDestinationSelected = false;
-}
-
-void CSonvexView::SyncDestinationRows() {
-    bool same = m_destinationList->count() == static_cast<int>(m_playlist.Destinations.size());
-    for (int i = 0; same && i < m_destinationList->count(); ++i) {
-        same = m_destinationList->item(i)->text() ==
-               DestinationRow(m_playlist.Destinations[static_cast<size_t>(i)]);
-    }
-    if (same) {
-        return;
-    }
-    {
-        const QSignalBlocker block(m_destinationList);
-        m_destinationList->clear();
-        for (const RtpDestination& destination : m_playlist.Destinations) {
-            m_destinationList->addItem(DestinationRow(destination));
-        }
-    }
-    OnDestinationSelChange();
 }
 
 // ---- commands --------------------------------------------------------------------------
@@ -419,59 +220,37 @@ bool CSonvexView::OnCommand(int id) {
 }
 
 bool CSonvexView::Dispatch(int id) {
-    switch (id) {
-        case cmd::ID_FILE_NEW:
-            OnNewPlaylist();
+    using Handler = void (CSonvexView::*)();
+    static constexpr std::pair<int, Handler> kHandlers[] = {
+        {cmd::ID_FILE_NEW, &CSonvexView::OnNewPlaylist},
+        {cmd::ID_FILE_OPEN, &CSonvexView::OnOpenPlaylist},
+        {cmd::ID_PLAYLIST_DELETE, &CSonvexView::OnDeletePlaylist},
+        {cmd::ID_MOVE_DOWN, &CSonvexView::OnMoveDown},
+        {cmd::ID_MOVE_UP, &CSonvexView::OnMoveUp},
+        {cmd::ID_ADD_FILE, &CSonvexView::OnAddFile},
+        {cmd::ID_REMOVE_FILE, &CSonvexView::OnRemoveFile},
+        {cmd::ID_ADD_DESTINATION, &CSonvexView::OnAddDestination},
+        {cmd::ID_REMOVE_DESTINATION, &CSonvexView::OnRemoveDestination},
+        {cmd::ID_START_STREAMING, &CSonvexView::OnStartStreaming},
+        {cmd::ID_STOP, &CSonvexView::OnStop},
+        {cmd::ID_LOOP_MODE, &CSonvexView::OnLoopMode},
+        {cmd::ID_VOLUME, &CSonvexView::OnVolume},
+        {cmd::ID_TOOLS_CONVERT, &CSonvexView::OnConvertCommand},
+    };
+    for (const auto& [command, handler] : kHandlers) {
+        if (command == id) {
+            (this->*handler)();
             return true;
-        case cmd::ID_FILE_OPEN:
-            OnOpenPlaylist();
-            return true;
-        case cmd::ID_PLAYLIST_DELETE:
-            OnDeletePlaylist();
-            return true;
-        case cmd::ID_MOVE_DOWN:
-            OnMoveDown();
-            return true;
-        case cmd::ID_MOVE_UP:
-            OnMoveUp();
-            return true;
-        case cmd::ID_ADD_FILE:
-            OnAddFile();
-            return true;
-        case cmd::ID_REMOVE_FILE:
-            OnRemoveFile();
-            return true;
-        case cmd::ID_ADD_DESTINATION:
-            OnAddDestination();
-            return true;
-        case cmd::ID_REMOVE_DESTINATION:
-            OnRemoveDestination();
-            return true;
-        case cmd::ID_START_STREAMING:
-            OnStartStreaming();
-            return true;
-        case cmd::ID_STOP:
-            OnStop();
-            return true;
-        case cmd::ID_LOOP_MODE:
-            OnLoopMode();
-            return true;
-        case cmd::ID_VOLUME:
-            OnVolume();
-            return true;
-        case cmd::ID_TOOLS_CONVERT:
-            OnConvert();
-            return true;
-        default:
-            return false;
+        }
     }
+    return false;
 }
 
 bool CSonvexView::OnUpdateCommand(int id, cmd::CommandState& state) {
     // After Stop the worker still reads the playlist until its final report: nothing may
     // change it before then.
     const bool idle = !IsStreaming() && !IsWorkerRunning();
-    const bool open = !m_strPlaylistName.isEmpty();
+    const bool open = m_document.IsOpen();
     state.checked = false;
     switch (id) {
         case cmd::ID_FILE_NEW:
@@ -516,27 +295,22 @@ bool CSonvexView::OnUpdateCommand(int id, cmd::CommandState& state) {
 // ---- playlist commands -----------------------------------------------------------------
 
 void CSonvexView::ShowSelection() {
-    const int row = SelectedRow(m_fileList);
+    const int row = rows::SelectedRow(m_fileList);
     const int count = m_fileList->count();
     m_strDescription.clear();
     m_strSettings.clear();
-    if (row >= 0 && count > 0 && static_cast<size_t>(row) < m_playlist.FileCount()) {
+    if (row >= 0 && count > 0 && static_cast<size_t>(row) < CurrentPlaylist().FileCount()) {
         m_bFileSelected = true;
         const auto index = static_cast<size_t>(row);
-        PlaylistFile copy = m_playlist.FileAt(index);
-        std::string description;
-        if (Probe(copy, description)) {
-            {
-                // The worker may be copying entries out of Files right now.
-                const std::lock_guard lock(m_session.EntryLock());
-                m_playlist.FileAt(index) = copy;
-            }
-            m_strDescription = QString::fromStdString(description);
-            m_strSettings = SettingsText(copy);
-            MarkFileRow(row, copy.Valid != 0);
+        const ProbeReport report = m_document.ProbeFileAt(index);
+        const PlaylistFile& entry = CurrentPlaylist().FileAt(index);
+        if (report.valid) {
+            m_strDescription = QString::fromStdString(report.description);
+            m_strSettings = SettingsText(entry);
+            rows::MarkFileRow(m_fileList, row, entry.Valid != 0);
         } else {
-            m_strDescription = QStringLiteral("Invalid file");
-            MarkFileRow(row, false);
+            m_strDescription = QString::fromStdString(InvalidEntryText(entry, report));
+            rows::MarkFileRow(m_fileList, row, false, report.reason);
         }
     } else {
         m_bFileSelected = false;
@@ -545,37 +319,26 @@ void CSonvexView::ShowSelection() {
 }
 
 void CSonvexView::ReloadFiles(int k) {
-    Playlist loaded;
-    if (m_store.Load(loaded)) {
-        // Reloads run only while no worker reads the playlist.
-        m_playlist = std::move(loaded);
-    }
+    // When the store cannot be read the playlist in memory stays.
+    m_document.Reload();
     ShowPlaylistFiles(k);
 }
 
 void CSonvexView::ShowPlaylistFiles(int k) {
-    {
-        const QSignalBlocker block(m_fileList);
-        m_fileList->clear();
+    rows::Clear(m_fileList);
+    const std::vector<ProbeReport> reports = m_document.ProbeAll();
+    for (size_t i = 0; i < reports.size(); ++i) {
+        m_fileList->addItem(fixedtext::FromFixed(CurrentPlaylist().FileAt(i).Name));
+        rows::MarkFileRow(m_fileList, m_fileList->count() - 1, reports[i].valid, reports[i].reason);
     }
-    for (PlaylistFile& entry : m_playlist.Files) {
-        PlaylistFile copy = entry;
-        m_fileList->addItem(fixedtext::FromFixed(copy.Name));
-        std::string description;
-        const bool valid = Probe(copy, description);
-        if (valid) {
-            m_strDescription = QString::fromStdString(description);
-            entry = copy;
-            entry.Valid = 1;
-        }
-        MarkFileRow(m_fileList->count() - 1, valid);
+    if (rows::SyncDestinations(m_destinationList, CurrentPlaylist().Destinations)) {
+        OnDestinationSelChange();
     }
-    SyncDestinationRows();
     if (m_fileList->count() == 0) {
         m_bFileSelected = false;
         return;
     }
-    SelectRow(m_fileList, std::clamp(k, 0, m_fileList->count() - 1));
+    rows::SelectRow(m_fileList, std::clamp(k, 0, m_fileList->count() - 1));
     ShowSelection();
 }
 
@@ -589,31 +352,22 @@ void CSonvexView::OnNewPlaylist() {
         return;
     }
     const std::string key = name.toStdString();
-    if (m_store.Exists(key)) {
-        // Replacing loses the stored files and destinations: only when the operator says so.
-        if (uiseam::MessageBox(this,
-                               QStringLiteral("A playlist named \"%1\" already exists. Do you "
-                                              "want to replace it with an empty playlist?")
-                                   .arg(name),
-                               uiseam::AppTitle(),
-                               uiseam::MB_YESNO | uiseam::MB_ICONQUESTION |
-                                   uiseam::MB_DEFBUTTON2) != uiseam::IDYES) {
-            return;
-        }
-        if (!m_store.Delete(key)) {
-            ReportStoreFailure(
-                QStringLiteral("The playlist \"%1\" could not be replaced").arg(name));
-            return;
-        }
-    }
-    if (!m_store.Create(key)) {
-        ReportStoreFailure(QStringLiteral("The playlist \"%1\" could not be created").arg(name));
+    // Replacing loses the stored files and destinations: only when the operator says so.
+    if (m_document.Exists(key) &&
+        uiseam::MessageBox(this,
+                           QStringLiteral("A playlist named \"%1\" already exists. Do you "
+                                          "want to replace it with an empty playlist?")
+                               .arg(name),
+                           uiseam::AppTitle(),
+                           uiseam::MB_YESNO | uiseam::MB_ICONQUESTION | uiseam::MB_DEFBUTTON2) !=
+            uiseam::IDYES) {
         return;
     }
-    SetTitle(name);
-    m_playlist.Clear();
+    if (!m_document.New(key)) {
+        return;
+    }
     ClearForm();
-    RememberPlaylist();
+    m_document.RememberPlaylist();
 }
 
 void CSonvexView::OnOpenPlaylist() {
@@ -629,42 +383,23 @@ void CSonvexView::OnOpenPlaylist() {
 
 void CSonvexView::OpenNamedPlaylist(const QString& name) {
     ClearForm();
-    if (name.isEmpty()) {
-        // Nothing was stored to choose from: no playlist is open afterwards.
-        m_playlist.Clear();
-        SetTitle(QString());
-        RememberPlaylist();
-        return;
-    }
-    const std::string filesPath = m_store.FilesKeyPath;
-    const std::string rtpPath = m_store.RtpKeyPath;
-    Playlist loaded;
-    const bool opened = m_store.Open(name.toStdString());
-    if (!opened || !m_store.Load(loaded)) {
-        // The playlist in memory is still the open one, and the store points at it again:
-        // every row keeps showing its entry and the next edit cannot save a mismatched
-        // playlist.
-        m_store.FilesKeyPath = filesPath;
-        m_store.RtpKeyPath = rtpPath;
+    if (!m_document.Open(name.toStdString())) {
+        // The playlist in memory is still the open one: every row keeps showing its entry.
         FillListsFromPlaylist();
         UpdateData();
-        if (opened) {
-            ReportStoreFailure(QStringLiteral("The playlist \"%1\" could not be opened").arg(name));
-        }
         return;
     }
-    SetTitle(name);
-    m_playlist = std::move(loaded);
-    ShowPlaylistFiles(0);
-    RememberPlaylist();
+    if (m_document.IsOpen()) {
+        ShowPlaylistFiles(0);
+    }
+    m_document.RememberPlaylist();
 }
 
 void CSonvexView::OpenLastPlaylist() {
     std::string name;
-    if (!m_store.ReadSetting(kLastPlaylistSetting, name) || !m_store.Exists(name)) {
-        return;
+    if (m_document.LastPlaylist(name)) {
+        OpenNamedPlaylist(QString::fromStdString(name));
     }
-    OpenNamedPlaylist(QString::fromStdString(name));
 }
 
 void CSonvexView::OnDeletePlaylist() {
@@ -676,17 +411,10 @@ void CSonvexView::OnDeletePlaylist() {
                            uiseam::AppTitle(), uiseam::MB_YESNO) != uiseam::IDYES) {
         return;
     }
-    // An empty name (nothing was stored to choose) deletes nothing, without a word.
-    if (!m_store.Delete(name.toStdString()) && !name.isEmpty()) {
-        ReportStoreFailure(QStringLiteral("The playlist \"%1\" could not be deleted").arg(name));
-        return;
-    }
-    if (name == m_strPlaylistName) {
-        SetTitle(QString());
-        // The rows are gone, so are the entries: row i keeps showing entry i.
-        m_playlist.Clear();
+    const bool open = name == PlaylistName();
+    if (m_document.Delete(name.toStdString()) && open) {
         ClearForm();
-        RememberPlaylist();
+        m_document.RememberPlaylist();
     }
 }
 
@@ -709,53 +437,41 @@ bool CSonvexView::AddFilesFromPaths(const QStringList& paths) {
     }
     std::vector<Candidate> candidates;
     for (const QString& path : paths) {
-        const QFileInfo file(path);
-        Candidate candidate{PlaylistFile{}, file.fileName()};
-        // A path that does not fit stays empty, and the probe refuses it.
-        if (!fixedtext::ToFixed(file.absoluteFilePath(), candidate.entry.Source.path) ||
-            !fixedtext::ToFixed(file.fileName(), candidate.entry.Name)) {
-            candidate.entry = PlaylistFile{};
-        }
-        candidate.entry.DstFormat = CDlgSource::kFormatTags[0];
-        candidate.entry.DstSampleRate = CDlgSource::kOutputSampleRate;
-        candidate.entry.DstPacketization = CDlgSource::kPacketizations[0];
-        candidates.push_back(std::move(candidate));
+        candidates.push_back({CDlgSource::EntryForFile(path), QFileInfo(path).fileName()});
     }
     AddEntries(candidates);
     return true;
 }
 
 void CSonvexView::AddEntries(const std::vector<Candidate>& candidates) {
+    std::vector<PlaylistFile> entries;
+    for (const Candidate& candidate : candidates) {
+        entries.push_back(candidate.entry);
+    }
+    const std::vector<ProbeReport> reports = m_document.AddFiles(entries);
     QStringList refused;
     int added = 0;
-    for (const Candidate& candidate : candidates) {
-        PlaylistFile entry = candidate.entry;
-        std::string discarded;
-        if (!Probe(entry, discarded)) {
-            refused << candidate.shown;
+    for (size_t i = 0; i < reports.size(); ++i) {
+        if (!reports[i].valid) {
+            refused << candidates[i].shown + QStringLiteral(": ") +
+                           QString::fromStdString(reports[i].reason);
             continue;
         }
-        entry.Valid = 1;
-        m_playlist.AppendFile(entry);
-        m_fileList->addItem(fixedtext::FromFixed(entry.Name));
+        m_fileList->addItem(fixedtext::FromFixed(candidates[i].entry.Name));
         ++added;
     }
     if (added > 0) {
-        SelectRow(m_fileList, m_fileList->count() - 1);
+        rows::SelectRow(m_fileList, m_fileList->count() - 1);
         ShowSelection();
-        SavePlaylist();
     }
     if (!refused.isEmpty()) {
-        QString text = QStringLiteral("No such file or unsupported media type");
-        if (candidates.size() > 1) {
-            text += QStringLiteral(":\n") + refused.join(QLatin1Char('\n'));
-        }
-        uiseam::MessageBox(this, text);
+        uiseam::MessageBox(
+            this, kNoSuchFileText + QStringLiteral(":\n") + refused.join(QLatin1Char('\n')));
     }
 }
 
 void CSonvexView::OnRemoveFile() {
-    const int row = SelectedRow(m_fileList);
+    const int row = rows::SelectedRow(m_fileList);
     if (row < 0 || m_fileList->count() == 0) {
         return;
     }
@@ -770,37 +486,34 @@ void CSonvexView::OnRemoveFile() {
         const QSignalBlocker block(m_fileList);
         delete m_fileList->takeItem(row);
     }
-    m_playlist.EraseFile(static_cast<size_t>(row));
+    m_document.RemoveFile(static_cast<size_t>(row));
     if (m_fileList->count() == 0) {
         m_bFileSelected = false;
     } else {
-        SelectRow(m_fileList, 0);
+        rows::SelectRow(m_fileList, 0);
         ShowSelection();
     }
-    SavePlaylist();
     UpdateData();
 }
 
 void CSonvexView::OnMoveDown() {
-    const int row = SelectedRow(m_fileList);
+    const int row = rows::SelectedRow(m_fileList);
     const int count = m_fileList->count();
     if (row < 0 || count <= 0 || row >= count - 1) {
         return;
     }
-    m_playlist.MoveFileDown(row);
-    SavePlaylist();
-    ReloadFiles(row + 1);
+    m_document.MoveFileDown(static_cast<size_t>(row));
+    ShowPlaylistFiles(row + 1);
 }
 
 void CSonvexView::OnMoveUp() {
-    const int row = SelectedRow(m_fileList);
+    const int row = rows::SelectedRow(m_fileList);
     const int count = m_fileList->count();
     if (row <= 0 || count <= 0) {
         return;
     }
-    m_playlist.MoveFileUp(row);
-    SavePlaylist();
-    ReloadFiles(row - 1);
+    m_document.MoveFileUp(static_cast<size_t>(row));
+    ShowPlaylistFiles(row - 1);
 }
 
 // ---- destinations ----------------------------------------------------------------------
@@ -810,10 +523,9 @@ void CSonvexView::OnAddDestination() {
     if (uiseam::RunModal(dialog) != QDialog::Accepted) {
         return;
     }
-    m_destinationList->addItem(DestinationRow(dialog.m_destination));
-    m_playlist.AppendDestination(dialog.m_destination);
+    m_destinationList->addItem(rows::DestinationRow(dialog.m_destination));
     UpdateData();
-    SavePlaylist();
+    m_document.AddDestination(dialog.m_destination);
 }
 
 void CSonvexView::OnEditDestination(int row) {
@@ -823,17 +535,16 @@ void CSonvexView::OnEditDestination(int row) {
     }
     const auto index = static_cast<size_t>(row);
     CDlgDestination dialog(this);
-    dialog.SetDestination(m_playlist.Destinations[index]);
+    dialog.SetDestination(CurrentPlaylist().Destinations.at(index));
     if (uiseam::RunModal(dialog) != QDialog::Accepted) {
         return;
     }
-    m_playlist.Destinations[index] = dialog.m_destination;
-    m_destinationList->item(row)->setText(DestinationRow(dialog.m_destination));
-    SavePlaylist();
+    m_destinationList->item(row)->setText(rows::DestinationRow(dialog.m_destination));
+    m_document.ReplaceDestination(index, dialog.m_destination);
 }
 
 void CSonvexView::OnRemoveDestination() {
-    const int row = SelectedRow(m_destinationList);
+    const int row = rows::SelectedRow(m_destinationList);
     if (row < 0 || m_destinationList->count() == 0) {
         return;
     }
@@ -848,13 +559,13 @@ void CSonvexView::OnRemoveDestination() {
         delete m_destinationList->takeItem(row);
         m_destinationList->clearSelection();
     }
-    m_playlist.EraseDestination(static_cast<size_t>(row));
-    SavePlaylist();
+    m_document.RemoveDestination(static_cast<size_t>(row));
     OnDestinationSelChange();
 }
 
 void CSonvexView::OnDestinationSelChange() {
-    m_bDestinationSelected = SelectedRow(m_destinationList) != -1 && m_destinationList->count() > 0;
+    m_bDestinationSelected =
+        rows::SelectedRow(m_destinationList) != -1 && m_destinationList->count() > 0;
 }
 
 // ---- streaming -------------------------------------------------------------------------
@@ -864,92 +575,45 @@ void CSonvexView::OnStartStreaming() {
         return;
     }
     // Refused while the previous worker has not reported its end.
-    if (m_session.Start()) {
+    if (m_document.Start()) {
         m_bStopping = false;
     }
 }
 
 void CSonvexView::OnStop() {
     m_bStopping = true;
-    m_session.Stop();
+    m_document.Stop();
 }
 
 void CSonvexView::OnLoopMode() {
-    m_session.SetLoopMode(!LoopMode());
+    m_document.SetLoopMode(!LoopMode());
     ShowVolumeAndLoop();
 }
 
 void CSonvexView::ShutdownStreaming() {
-    if (!m_session.IsRunning()) {
+    if (!m_document.IsRunning()) {
         return;
     }
     // Bounded: the worker notices the flag after its current tick, one period away.
-    m_session.Shutdown();
+    m_document.Shutdown();
     // Its reports refer to a run that is over; the view may be going away.
     QCoreApplication::removePostedEvents(this, StreamingEvent::kType);
 }
 
-long CSonvexView::OnStreamingStatus(uintptr_t wParam, intptr_t lParam) {
-    const StreamingStatus status = StreamingStatus::Decode(wParam, lParam);
-    const size_t index = status.index;
-    const PlaylistFile* entry =
-        index < m_playlist.FileCount() ? &m_playlist.FileAt(index) : nullptr;
-    const QString streamingText =
-        QStringLiteral("Streaming: ") + (entry ? fixedtext::FromFixed(entry->Name) : QString());
+long CSonvexView::OnStreamingReport(const StreamingStatus& status) {
     switch (status.code) {
         case kFileStarted:
-            if (status.openFailed) {
-                SetStatusText(kStreamFailedText);
-                m_bFailureShown = true;
-                if (entry != nullptr) {
-                    MarkFileRow(static_cast<int>(index), false);
-                }
-                OnStop();
-                break;
-            }
-            if (m_bStopping) {
-                break;  // the worker moved on before it saw the stop
-            }
-            if (entry != nullptr) {
-                // A zero range would turn the bar into a busy indicator.
-                const int range = std::clamp(static_cast<int>(entry->Source.durationSeconds), 1,
-                                             kMaxProgressRange);
-                m_progress->setValue(0);
-                m_progress->setRange(0, range);
-                m_progress->setValue(0);
-            }
-            m_nElapsedSeconds = 0;
-            SetStatusText(streamingText);
-            if (entry != nullptr) {
-                SelectRow(m_fileList, static_cast<int>(index));
-                ShowSelection();
-            }
-            UpdateData();
+            OnFileStarted(status);
             break;
         case kSecondElapsed:
-            if (m_bStopping) {
-                break;
-            }
-            SetStatusText(streamingText);
-            m_progress->setValue(std::min(m_progress->value() + 1, m_progress->maximum()));
-            m_nElapsedSeconds += 1;
-            UpdateData();
+            OnSecondElapsed(status);
             break;
         case kFileFinished:
             m_progress->setValue(static_cast<int>(
                 std::clamp<intptr_t>(status.durationSeconds, 0, m_progress->maximum())));
             break;
         case kStreamingEnded:
-            m_progress->setValue(0);
-            m_nElapsedSeconds = 0;
-            UpdateData();
-            OnStop();
-            // The worker is returning: collect it so that Start can run a new one.
-            m_session.Wait();
-            m_bStopping = false;
-            if (!m_bFailureShown) {
-                SetStatusText(QString());  // "Ready"
-            }
+            OnStreamingEnded();
             break;
         default:
             break;
@@ -957,14 +621,74 @@ long CSonvexView::OnStreamingStatus(uintptr_t wParam, intptr_t lParam) {
     return 0;
 }
 
+void CSonvexView::OnFileStarted(const StreamingStatus& status) {
+    const size_t index = status.index;
+    const PlaylistFile* entry =
+        index < CurrentPlaylist().FileCount() ? &CurrentPlaylist().FileAt(index) : nullptr;
+    if (status.openFailed) {
+        SetStatusText(kStreamFailedText);
+        m_bFailureShown = true;
+        if (entry != nullptr) {
+            rows::MarkFileRow(m_fileList, static_cast<int>(index), false);
+        }
+        OnStop();
+        return;
+    }
+    if (m_bStopping) {
+        return;  // the worker moved on before it saw the stop
+    }
+    if (entry != nullptr) {
+        // A zero range would turn the bar into a busy indicator.
+        const int range =
+            std::clamp(static_cast<int>(entry->Source.durationSeconds), 1, kMaxProgressRange);
+        m_progress->setValue(0);
+        m_progress->setRange(0, range);
+        m_progress->setValue(0);
+    }
+    m_nElapsedSeconds = 0;
+    SetStatusText(StreamingText(status.index));
+    if (entry != nullptr) {
+        rows::SelectRow(m_fileList, static_cast<int>(index));
+        ShowSelection();
+    }
+    UpdateData();
+}
+
+void CSonvexView::OnSecondElapsed(const StreamingStatus& status) {
+    if (m_bStopping) {
+        return;
+    }
+    SetStatusText(StreamingText(status.index));
+    m_progress->setValue(std::min(m_progress->value() + 1, m_progress->maximum()));
+    m_nElapsedSeconds += 1;
+    UpdateData();
+}
+
+void CSonvexView::OnStreamingEnded() {
+    m_progress->setValue(0);
+    m_nElapsedSeconds = 0;
+    UpdateData();
+    OnStop();
+    // The worker is returning: collect it so that Start can run a new one.
+    m_document.Wait();
+    m_bStopping = false;
+    if (!m_bFailureShown) {
+        SetStatusText(QString());  // "Ready"
+    }
+}
+
+QString CSonvexView::StreamingText(size_t index) const {
+    const Playlist& playlist = CurrentPlaylist();
+    return QStringLiteral("Streaming: ") + (index < playlist.FileCount()
+                                                ? fixedtext::FromFixed(playlist.FileAt(index).Name)
+                                                : QString());
+}
+
 bool CSonvexView::event(QEvent* event) {
     if (event->type() == StreamingEvent::kType) {
-        const auto* status = static_cast<StreamingEvent*>(event);
-        OnStreamingStatus(status->WParam(), status->LParam());
+        OnStreamingReport(static_cast<StreamingEvent*>(event)->Status());
         // Codes 2 and 3 show no text, yet Start and the editing commands change with them.
-        if (auto* frame = qobject_cast<CMainFrame*>(window()); frame != nullptr) {
-            frame->UpdateCommands();
-        }
+        Q_EMIT commandStatesChanged();
         return true;
     }
     return QWidget::event(event);
@@ -979,7 +703,7 @@ void CSonvexView::OnVolume() {
         return;
     }
     m_nVolumeDb = std::clamp(dialog.m_nPositionDb, CVolumeDialog::kMinDb, CVolumeDialog::kMaxDb);
-    m_engine.SetVolumeDb(m_nVolumeDb);
+    m_document.SetVolumeDb(m_nVolumeDb);
     ShowVolumeAndLoop();
 }
 
@@ -989,44 +713,4 @@ void CSonvexView::OnConvert(const QString& input) {
         dialog.SetInput(input);
     }
     uiseam::RunModal(dialog);
-}
-
-bool CSonvexView::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress &&
-        (watched == m_fileList || watched == m_destinationList)) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
-            RunCommand(watched == m_fileList ? cmd::ID_REMOVE_FILE : cmd::ID_REMOVE_DESTINATION);
-            return true;
-        }
-    } else if (watched == m_fileList->viewport()) {
-        switch (event->type()) {
-            case QEvent::DragEnter:
-            case QEvent::DragMove: {
-                auto* drag = static_cast<QDragMoveEvent*>(event);
-                if (!LocalFiles(drag->mimeData()).isEmpty() && CommandEnabled(cmd::ID_ADD_FILE)) {
-                    drag->acceptProposedAction();
-                } else {
-                    drag->ignore();
-                }
-                return true;
-            }
-            case QEvent::Drop: {
-                auto* drop = static_cast<QDropEvent*>(event);
-                const QStringList paths = LocalFiles(drop->mimeData());
-                if (paths.isEmpty() || !CommandEnabled(cmd::ID_ADD_FILE)) {
-                    drop->ignore();
-                    return true;
-                }
-                drop->acceptProposedAction();
-                // Probing and any message wait until the drag has ended.
-                QMetaObject::invokeMethod(
-                    this, [this, paths] { AddFilesFromPaths(paths); }, Qt::QueuedConnection);
-                return true;
-            }
-            default:
-                break;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
 }

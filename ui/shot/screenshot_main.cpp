@@ -10,9 +10,9 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "document/playlistdocument.h"
 #include "kit/fixedtext.h"
 #include "kit/uiseam.h"
-#include "playlist/playliststore.h"
 #include "ui/commandids.h"
 #include "ui/mainframe.h"
 #include "ui/openplaylistdlg.h"
@@ -38,10 +38,11 @@ bool WriteDemoPlaylist(int count, char** files) {
     }
     playlist.AppendDestination(RtpDestination::FromOctets(127, 0, 0, 1, 5004));
     playlist.AppendDestination(RtpDestination::FromOctets(192, 168, 10, 21, 6000));
-    PlaylistStore store;
-    store.Create(kDemoName);
-    store.Save(playlist);
-    return true;
+    PlaylistDocument document;
+    return document.Create(kDemoName) && document.Edit([&playlist](Playlist& stored) {
+        stored = playlist;
+        return true;
+    });
 }
 
 }  // namespace

@@ -19,7 +19,6 @@
 #include "ui/mainframe.h"
 #include "ui/sonvexapp.h"
 #include "ui/sonvexview.h"
-#include "ui/traynotifyevent.h"
 
 namespace {
 
@@ -77,9 +76,7 @@ TEST_F(AppTest, TrayMenuExitEndsTheApplication) {
         // Choose the menu's own item, as the operator would.
         return menu.actions().value(0)->data().toInt();
     });
-    QTimer::singleShot(100, frame, [frame] {
-        QCoreApplication::postEvent(frame, new TrayNotifyEvent(kTrayIconId, WM_RBUTTONDOWN));
-    });
+    QTimer::singleShot(100, frame, [frame] { frame->OnTrayActivated(QSystemTrayIcon::Context); });
     QTimer::singleShot(10000, [] { QCoreApplication::exit(9); });
     EXPECT_EQ(app.Run(), 0);
 }

@@ -23,7 +23,6 @@
 #include "ui/commandids.h"
 #include "ui/helpfile.h"
 #include "ui/mainframe.h"
-#include "ui/traynotifyevent.h"
 
 namespace {
 
@@ -268,10 +267,10 @@ TEST_F(FrameTest, StatesSurviveTheViewGoingFirst) {
 TEST_F(FrameTest, LeftClicksOnTheTrayIconToggleTheFrame) {
     frame.show();
     ASSERT_FALSE(frame.IsHiddenToTray());
-    frame.OnTrayNotify(kTrayIconId, WM_LBUTTONDOWN);
+    frame.OnTrayActivated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(frame.IsHiddenToTray());
     EXPECT_FALSE(frame.isVisible());
-    frame.OnTrayNotify(kTrayIconId, WM_LBUTTONDOWN);
+    frame.OnTrayActivated(QSystemTrayIcon::Trigger);
     EXPECT_FALSE(frame.IsHiddenToTray());
     EXPECT_TRUE(frame.isVisible());
 }
@@ -308,35 +307,40 @@ TEST_F(FrameTest, MinimisingHidesToTheTrayOnlyWhereTheIconExists) {
     SettleMinimise(trayed);
     EXPECT_TRUE(trayed.IsHiddenToTray());
     EXPECT_FALSE(trayed.isVisible());
-    trayed.OnTrayNotify(kTrayIconId, WM_LBUTTONDOWN);
+    trayed.OnTrayActivated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(trayed.isVisible());
     EXPECT_FALSE(trayed.isMinimized());
     EXPECT_FALSE(trayed.IsHiddenToTray());
 }
 
-TEST_F(FrameTest, OtherIconsAndOtherMouseMessagesAreIgnored) {
+TEST_F(FrameTest, OtherClicksOnTheTrayIconAreIgnored) {
     frame.show();
     int tracked = 0;
     frame.SetTrayMenuTracker([&](QMenu&) {
         ++tracked;
         return 0;
     });
-    frame.OnTrayNotify(4, WM_LBUTTONDOWN);
-    frame.OnTrayNotify(0, WM_RBUTTONDOWN);
-    for (const intptr_t message :
-         {WM_MOUSEMOVE, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_RBUTTONUP, WM_MBUTTONDOWN}) {
-        frame.OnTrayNotify(kTrayIconId, message);
+    for (const auto reason :
+         {QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown}) {
+        frame.OnTrayActivated(reason);
     }
     EXPECT_TRUE(frame.isVisible());
     EXPECT_FALSE(frame.IsHiddenToTray());
     EXPECT_EQ(tracked, 0);
 }
 
-TEST_F(FrameTest, PostedTrayNotificationReachesTheHandler) {
-    frame.show();
-    QApplication::postEvent(&frame, new TrayNotifyEvent(kTrayIconId, WM_LBUTTONDOWN));
+TEST_F(FrameTest, TheTrayIconsClickReachesTheHandlerOnceTheSignalReturns) {
+    CMainFrame::SetTrayProbe([] { return true; });
+    struct ProbeReset {
+        ~ProbeReset() { CMainFrame::SetTrayProbe({}); }
+    } reset;
+    CMainFrame trayed;
+    ASSERT_NE(trayed.TrayIcon(), nullptr);
+    trayed.show();
+    Q_EMIT trayed.TrayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(trayed.IsHiddenToTray());
     QApplication::processEvents();
-    EXPECT_TRUE(frame.IsHiddenToTray());
+    EXPECT_TRUE(trayed.IsHiddenToTray());
 }
 
 TEST_F(FrameTest, TrayMenuHoldsOnlyExit) {
@@ -350,9 +354,7 @@ TEST_F(FrameTest, TrayMenuHoldsOnlyExit) {
 // loop's exit code (7 when nothing ended it).
 int RunTrayMenu(CMainFrame& frame, int chosen) {
     frame.SetTrayMenuTracker([chosen](QMenu&) { return chosen; });
-    QTimer::singleShot(0, &frame, [&frame] {
-        QApplication::postEvent(&frame, new TrayNotifyEvent(kTrayIconId, WM_RBUTTONDOWN));
-    });
+    QTimer::singleShot(0, &frame, [&frame] { frame.OnTrayActivated(QSystemTrayIcon::Context); });
     QTimer::singleShot(300, &frame, [] { QCoreApplication::exit(7); });
     return QApplication::exec();
 }

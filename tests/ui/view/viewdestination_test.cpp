@@ -39,6 +39,10 @@ struct RefusedEntry {
     QString message;
 };
 
+void PrintTo(const RefusedEntry& entry, std::ostream* os) {
+    *os << entry.label;
+}
+
 class DestinationRefusalTest : public ::testing::TestWithParam<RefusedEntry> {
 protected:
     void SetUp() override { App(); }
@@ -297,7 +301,7 @@ TEST_F(ViewDestinationTest, VolumeDialogFollowsTheSliderAndSetsTheGain) {
     });
     m_view->OnCommand(cmd::ID_VOLUME);
     EXPECT_EQ(m_view->VolumeDb(), -6);
-    EXPECT_NEAR(m_view->Engine().Gain(), std::pow(10.0, -6.0 / 20.0), 1e-9);
+    EXPECT_NEAR(m_view->Document().Gain(), std::pow(10.0, -6.0 / 20.0), 1e-9);
     // The main window shows the volume and the loop mode.
     const auto* volumePane = m_frame->statusBar()->findChild<QLabel*>(QStringLiteral("volumePane"));
     const auto* loopPane = m_frame->statusBar()->findChild<QLabel*>(QStringLiteral("loopPane"));
@@ -327,7 +331,7 @@ TEST_F(ViewDestinationTest, VolumeDialogFollowsTheSliderAndSetsTheGain) {
     });
     m_view->OnCommand(cmd::ID_VOLUME);
     EXPECT_EQ(m_view->VolumeDb(), -6);
-    EXPECT_NEAR(m_view->Engine().Gain(), std::pow(10.0, -6.0 / 20.0), 1e-9);
+    EXPECT_NEAR(m_view->Document().Gain(), std::pow(10.0, -6.0 / 20.0), 1e-9);
 }
 
 TEST_F(ViewDestinationTest, ConvertRunsTheConvertDialogAlsoWhileNoPlaylistIsOpen) {
@@ -346,13 +350,13 @@ TEST_F(ViewDestinationTest, StatusReportsDriveProgressElapsedAndStatusText) {
     AddFile(MakeWav("short.wav"));
     AddFile(MakeWav("long.wav", 185.0));
     ClickFile(0);
-    // The messages as they arrive, in their wire form.
-    const auto deliver = [&](uintptr_t code, intptr_t lParam) {
-        QCoreApplication::postEvent(m_view, new StreamingEvent(code, lParam));
+    // The reports as they arrive, posted as the worker's values.
+    const auto deliver = [&](const StreamingStatus& status) {
+        QCoreApplication::postEvent(m_view, new StreamingEvent(status));
         QCoreApplication::sendPostedEvents(m_view, StreamingEvent::kType);
     };
 
-    deliver(kFileStarted, 1);
+    deliver(StreamingStatus::FileStarted(1));
     EXPECT_EQ(m_view->Progress()->minimum(), 0);
     EXPECT_EQ(m_view->Progress()->maximum(), 185);
     EXPECT_EQ(m_view->Progress()->value(), 0);
@@ -360,35 +364,35 @@ TEST_F(ViewDestinationTest, StatusReportsDriveProgressElapsedAndStatusText) {
     EXPECT_EQ(m_view->FileList()->currentRow(), 1);
     EXPECT_FALSE(m_view->Description().isEmpty());
     for (int i = 0; i < 3; ++i) {
-        deliver(kSecondElapsed, 1);
+        deliver(StreamingStatus::SecondElapsed(1));
     }
     EXPECT_EQ(m_view->Progress()->value(), 3);
     EXPECT_EQ(m_view->ElapsedSeconds(), 3);
     EXPECT_EQ(m_view->findChild<QLineEdit*>(QStringLiteral("elapsed"))->text(),
               QStringLiteral("3"));
-    deliver(kFileFinished, 185);
+    deliver(StreamingStatus::FileFinished(185));
     EXPECT_EQ(m_view->Progress()->value(), 185);
-    deliver(7, 0);  // unknown codes do nothing
+    deliver({static_cast<StreamingStatusCode>(7), 0, false, 0});  // unknown codes do nothing
     EXPECT_EQ(m_view->Progress()->value(), 185);
-    deliver(kStreamingEnded, 0);
+    deliver(StreamingStatus::Ended());
     EXPECT_EQ(m_view->Progress()->value(), 0);
     EXPECT_EQ(m_view->ElapsedSeconds(), 0);
     EXPECT_EQ(m_frame->MessageText(), QStringLiteral("Ready"));  // the run ended
 
     const QString failed = QStringLiteral("Failed to stream, check the file and audio codecs");
-    deliver(kFileStarted, 0 | kOpenFailureMark);
+    deliver(StreamingStatus::OpenFailed(0));
     EXPECT_EQ(m_frame->MessageText(), failed);
     EXPECT_FALSE(m_view->FileList()->item(0)->toolTip().isEmpty());  // the row says so too
     // The worker's reports of the next file, sent before it saw the stop, and its end leave
     // the failure in view; so does the pointer passing over the toolbar.
-    deliver(kFileStarted, 1);
-    deliver(kSecondElapsed, 1);
-    deliver(kStreamingEnded, 0);
+    deliver(StreamingStatus::FileStarted(1));
+    deliver(StreamingStatus::SecondElapsed(1));
+    deliver(StreamingStatus::Ended());
     m_frame->statusBar()->showMessage(QStringLiteral("Add file to playlist"));
     m_frame->statusBar()->clearMessage();
     EXPECT_EQ(m_frame->MessageText(), failed);
-    // Any bit of the high word marks a failure; an index beyond the list is harmless.
-    deliver(kFileStarted, 0x70005);
+    // A failure of an index beyond the list is harmless.
+    deliver(StreamingStatus::OpenFailed(5));
     EXPECT_EQ(m_frame->MessageText(), failed);
     // The next command clears it.
     m_ui->AnswerModal([](QDialog&) { return static_cast<int>(QDialog::Rejected); });

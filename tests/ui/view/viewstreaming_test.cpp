@@ -22,7 +22,7 @@ protected:
     void SetUp() override {
         ViewFixture::SetUp();
         m_ticks.Hold();
-        ASSERT_TRUE(m_view->Session().SetTickSource(m_ticks));
+        ASSERT_TRUE(m_view->Document().SetTickSource(m_ticks));
     }
 
     // A test that failed half-way leaves the worker asleep on the held clock; letting the

@@ -22,6 +22,10 @@ public:
     static constexpr int kFormatTags[] = {7, 6};                 // rows "U-LAW", "A-LAW"
     static constexpr int kPacketizations[] = {20, 40, 80, 160};  // rows in ms
     static constexpr int kOutputSampleRate = 8000;
+    // The entry of a file handed over without the dialog (a drop, the command line): its name
+    // and full path, mu-law, 8000 Hz, 20 ms. A path that does not fit leaves both empty, and
+    // the probe refuses it.
+    static PlaylistFile EntryForFile(const QString& path);
 
     explicit CDlgSource(QWidget* parent = nullptr);
 

@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPointer>
+#include <QSystemTrayIcon>
 #include <functional>
 #include <map>
 
@@ -17,7 +18,6 @@
 class HelpLauncher;
 class QAction;
 class QLabel;
-class QSystemTrayIcon;
 class QToolBar;
 
 class CMainFrame : public QMainWindow {
@@ -59,8 +59,9 @@ public:
     // The text shown in the message pane right now ("Ready" when idle).
     QString MessageText() const;
 
-    // The tray icon's notification (see TrayNotifyEvent).
-    void OnTrayNotify(uintptr_t wParam, intptr_t lParam);
+    // The tray icon was clicked: a left click shows or hides the frame, a right click opens
+    // the tray menu; double and middle clicks do nothing.
+    void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
     // The frame was minimised. Where the tray icon is shown the frame leaves the screen and
     // the taskbar, and the icon brings it back; elsewhere it stays minimised on the taskbar,
     // since nothing else could bring a hidden frame back.
@@ -75,7 +76,6 @@ public:
     HelpLauncher& Help() { return *m_help; }
 
 protected:
-    bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 

@@ -1,31 +1,28 @@
 #pragma once
 // The main form: the open playlist's files and destinations, the selected file's details,
-// and the progress of a streaming run. It owns the open playlist, its name, the playlist
-// store, the transcoding engine and the state it shares with the streaming worker, and
-// handles every playlist, destination, streaming and volume command.
+// and the progress of a streaming run. It maps every playlist, destination, streaming and
+// volume command onto its PlaylistDocument, which owns the open playlist, its name, the
+// playlist store, the transcoding engine and the streaming session; the view keeps the
+// widgets and tells the frame what to show through its signals.
 //
 // Beyond the commands it takes files dropped on the file list, removes the selected file or
 // destination with the Delete key, shows the volume and loop mode in the frame's status bar,
 // and remembers the open playlist for the next start.
 //
 // Threads: everything here runs on the UI thread except the streaming session's worker,
-// which reads the playlist and drives the engine, and reports through posted
-// StreamingEvents. The view shuts the session down before it goes away.
+// which reads the playlist and drives the engine, and whose reports the view posts to itself
+// as StreamingEvents. The view shuts the session down before it goes away.
 
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
-#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "engine/streamingsession.h"
-#include "engine/winsonvex.h"
-#include "playlist/playlist.h"
-#include "playlist/playliststore.h"
+#include "document/playlistdocument.h"
 #include "ui/commandtarget.h"
-#include "ui/streamingevent.h"
+#include "ui/statuspanes.h"
 
 class QLabel;
 class QListWidget;
@@ -33,12 +30,11 @@ class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 
-class CSonvexView : public QWidget, public cmd::CommandTarget {
+class CSonvexView : public QWidget, public cmd::CommandTarget, private DocumentObserver {
     Q_OBJECT
 
 public:
-    // The value of the store's base key that names the playlist open at the last quit.
-    static constexpr const char* kLastPlaylistSetting = "LastPlaylist";
+    static constexpr const char* kLastPlaylistSetting = PlaylistDocument::kLastPlaylistSetting;
 
     explicit CSonvexView(QWidget* parent = nullptr);
     ~CSonvexView() override;
@@ -53,7 +49,7 @@ public:
     // pending. Safe to call at any time; the destructor and application quit call it.
     void ShutdownStreaming();
 
-    // Stores the name as the current playlist name and sets the frame's title.
+    // Sets the frame's title from the open playlist's name.
     void SetTitle(const QString& name);
     // Refreshes the two text panes from the selected file, writing the probed entry back.
     void ShowSelection();
@@ -86,15 +82,15 @@ public:
     void OnVolume();
     // The Convert dialog, describing `input` first when one is given.
     void OnConvert(const QString& input = QString());
-    // The WM_STREAMING_STATUS handler; returns 0.
-    long OnStreamingStatus(uintptr_t wParam, intptr_t lParam);
+    // The WM_STREAMING_STATUS handler, for a report as the worker gave it; returns 0.
+    long OnStreamingReport(const StreamingStatus& status);
 
     // State, for the frame and for tests.
-    const Playlist& CurrentPlaylist() const { return m_playlist; }
-    const QString& PlaylistName() const { return m_strPlaylistName; }
-    bool IsStreaming() const { return m_session.IsStreaming(); }
-    bool IsWorkerRunning() const { return m_session.IsRunning(); }
-    bool LoopMode() const { return m_session.LoopMode(); }
+    const Playlist& CurrentPlaylist() const { return m_document.CurrentPlaylist(); }
+    QString PlaylistName() const { return QString::fromStdString(m_document.Name()); }
+    bool IsStreaming() const { return m_document.IsStreaming(); }
+    bool IsWorkerRunning() const { return m_document.IsRunning(); }
+    bool LoopMode() const { return m_document.LoopMode(); }
     bool FileSelected() const { return m_bFileSelected; }
     bool DestinationSelected() const { return m_bDestinationSelected; }
     int VolumeDb() const { return m_nVolumeDb; }
@@ -104,16 +100,26 @@ public:
     QListWidget* FileList() const { return m_fileList; }
     QListWidget* DestinationList() const { return m_destinationList; }
     QProgressBar* Progress() const { return m_progress; }
-    WinSonvex& Engine() { return m_engine; }
-    PlaylistStore& Store() { return m_store; }
-    StreamingSession& Session() { return m_session; }
+    PlaylistDocument& Document() { return m_document; }
+
+Q_SIGNALS:
+    // For the frame's message pane; empty is the idle "Ready".
+    void statusTextChanged(const QString& text);
+    // A pane of the view's for the frame's status bar, in the order they are to stand.
+    void statusPaneAdded(QWidget* pane);
+    // The command states may have changed without a command (a streaming report).
+    void commandStatesChanged();
 
 protected:
     bool event(QEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:
+    // DocumentObserver. Posts the report to the view itself: called on the worker thread.
+    void OnStreamingStatus(const StreamingStatus& status) override;
+    void OnNameChanged(const std::string& name) override;
+    void OnStoreFailure(const std::string& message) override;
+
     void BuildForm();
     bool Dispatch(int id);
     // Members -> controls (the list rows are changed directly by the handlers).
@@ -130,45 +136,37 @@ private:
     // Rebuilds the file rows from the playlist, probing each entry, keeps the destination rows
     // in step with it, then selects row k.
     void ShowPlaylistFiles(int k);
-    void SyncDestinationRows();
     // Opens a stored playlist by name; an empty name leaves no playlist open.
     void OpenNamedPlaylist(const QString& name);
     // False (with the reason shown) for a name the store cannot take.
     bool NameAccepted(const QString& name);
-    // Saves the open playlist; a failed save is reported with its reason.
-    bool SavePlaylist();
-    // "<what>: <reason>." for the store's latest failure.
-    void ReportStoreFailure(const QString& what, const QString& consequence = QString());
     // Tells the operator, once, about a damaged store that was set aside.
     void AnnounceSetAsideStore();
-    // Records the open playlist's name for the next start.
-    void RememberPlaylist();
-    // ProbeSource on the entry's own path; the path survives the probe.
-    bool Probe(PlaylistFile& entry, std::string& description);
     struct Candidate {
         PlaylistFile entry;
         QString shown;  // how the file is named when it is refused
     };
-    // Probes and appends each candidate in order, selects the last one added and saves;
-    // the ones that cannot be opened are named in one message.
+    // Adds the candidates that open, selects the last one added; the ones refused are named
+    // with their reasons in one message.
     void AddEntries(const std::vector<Candidate>& candidates);
-    // Greys a row whose file cannot be streamed and gives it a warning icon and tooltip.
-    void MarkFileRow(int row, bool valid);
     bool CommandEnabled(int id);
     // Runs a command as the menu does, when it is enabled.
     void RunCommand(int id);
     // The volume and loop panes of the frame's status bar.
     void ShowVolumeAndLoop();
+    // The status handler's parts, per report.
+    void OnFileStarted(const StreamingStatus& status);
+    void OnSecondElapsed(const StreamingStatus& status);
+    void OnStreamingEnded();
+    // "Streaming: " and the name of the entry at `index`.
+    QString StreamingText(size_t index) const;
+    void OnConvertCommand() { OnConvert(); }
 
     QProgressBar* m_progress = nullptr;
     QString m_strDescription;
     int m_nElapsedSeconds = 0;
-    WinSonvex m_engine;
-    Playlist m_playlist;
-    PlaylistStore m_store;
     bool m_bFileSelected = false;
     bool m_bDestinationSelected = false;
-    QString m_strPlaylistName;
     int m_nVolumeDb = 0;
     QListWidget* m_fileList = nullptr;
     QListWidget* m_destinationList = nullptr;
@@ -178,17 +176,16 @@ private:
     QPlainTextEdit* m_settingsEdit = nullptr;
     QLineEdit* m_elapsedEdit = nullptr;
     bool m_bInitialUpdateDone = false;
-    QPointer<QLabel> m_volumePane;
-    QPointer<QLabel> m_loopPane;
+    StatusPanes m_panes;
     // A failure text is in the status bar; it stays until the next command.
     bool m_bFailureShown = false;
     // Stop was asked of the running worker (by the operator or after a failure): its later
     // start and progress reports belong to a run that is ending and are not shown.
     bool m_bStopping = false;
 
-    StreamingEventPoster m_poster{this};
-    // m_bStreaming, m_bLoopMode, the entry lock and the one worker. Its worker is collected
+    // The open playlist, its name, the store, the engine and the streaming session
+    // (m_bStreaming, m_bLoopMode, the entry lock and the one worker). Its worker is collected
     // when it reports its end (code 3) or at shutdown; Start stays disabled while it exists
     // so that two workers never drive one engine. Declared last: it goes first.
-    StreamingSession m_session{m_playlist, m_engine, m_poster};
+    PlaylistDocument m_document{this};
 };

@@ -1,25 +1,21 @@
 #pragma once
-// The worker's progress reports as posted Qt events. The streaming worker calls
-// StreamingEventPoster::PostStatus on its own thread; the event is delivered to the view on
-// the UI thread, in posting order, as an event of type WM_STREAMING_STATUS carrying the
-// report's wire form (wParam, lParam).
+// A streaming worker's report as a posted Qt event of type WM_STREAMING_STATUS, carrying the
+// report's value. Posted on the worker thread, delivered to the view on the UI thread in
+// posting order.
 
-#include <cstdint>
+#include <QEvent>
 
-#include "engine/streamingstatus.h"
-#include "kit/postedmessage.h"
+#include "document/playlistdocument.h"
 
-class QObject;
-
-using StreamingEvent = PostedMessageEvent<WM_STREAMING_STATUS>;
-
-// Posts to one receiver, which must outlive every call (the view joins its worker before it
-// goes away). Callable from any thread; never waits for the UI thread.
-class StreamingEventPoster : public StatusPoster {
+class StreamingEvent : public QEvent {
 public:
-    explicit StreamingEventPoster(QObject* receiver) : m_receiver(receiver) {}
-    void PostStatus(const StreamingStatus& status) override;
+    static_assert(WM_STREAMING_STATUS > QEvent::User && WM_STREAMING_STATUS < QEvent::MaxUser,
+                  "a posted message's number must lie in Qt's user event range");
+    static constexpr QEvent::Type kType = static_cast<QEvent::Type>(WM_STREAMING_STATUS);
+
+    explicit StreamingEvent(const StreamingStatus& status) : QEvent(kType), m_status(status) {}
+    const StreamingStatus& Status() const { return m_status; }
 
 private:
-    QObject* m_receiver;
+    StreamingStatus m_status;
 };
