@@ -1,0 +1,25 @@
+# Fails when a file of a front end (ui/, cli/) includes a header of the engine or the playlist
+# store: they reach both only through the playlist document's library. Run as a test:
+#   cmake -DROOT=<source dir> -P check_front_ends.cmake
+if(NOT ROOT)
+  message(FATAL_ERROR "ROOT not set")
+endif()
+set(pattern "#[ \t]*include[ \t]*[\"<](engine/[^\">]*|([^\">]*/)?playliststore\\.h)[\">]")
+file(GLOB_RECURSE sources RELATIVE ${ROOT}
+  ${ROOT}/ui/*.h ${ROOT}/ui/*.cpp ${ROOT}/cli/*.h ${ROOT}/cli/*.cpp)
+if(NOT sources)
+  message(FATAL_ERROR "no front-end sources found under ${ROOT}")
+endif()
+set(offenders "")
+foreach(source ${sources})
+  file(STRINGS ${ROOT}/${source} lines REGEX "${pattern}")
+  foreach(line ${lines})
+    list(APPEND offenders "${source}: ${line}")
+  endforeach()
+endforeach()
+if(offenders)
+  list(JOIN offenders "\n  " report)
+  message(FATAL_ERROR "front ends include the engine or the store past the document:\n  ${report}")
+endif()
+list(LENGTH sources count)
+message(STATUS "${count} front-end files, none past the document")
