@@ -7,6 +7,17 @@
 
 #include "support/udpreceiver.h"
 
+// Starts a sender's counters where a test wants them.
+class RtpProcessorTestPeer {
+public:
+    static void SetCounters(RtpProcessor& sender, uint32_t sequence, uint32_t timestamp,
+                            bool firstPacket) {
+        sender.m_sequence = sequence;
+        sender.m_timestamp = timestamp;
+        sender.m_firstPacket = firstPacket ? 1 : 0;
+    }
+};
+
 namespace {
 
 constexpr int kPcmu = 0;
@@ -100,7 +111,7 @@ TEST_F(RtpFixture, PayloadTypeAndPortUseOnlyTheirLowBits) {
 
 TEST_F(RtpFixture, SequenceWrapsAfter65535Packets) {
     RtpProcessor sender;
-    sender.SetCountersForTest(65534, 65534, false);
+    RtpProcessorTestPeer::SetCounters(sender, 65534, 65534, false);
     const auto payload = Payload(1, 0);
     ASSERT_EQ(Send(sender, payload, kPcmu), 13);
     EXPECT_EQ(Next(), Expected(false, kPcmu, 65535, 65534, RtpProcessor::kDefaultSsrc, payload));
@@ -112,7 +123,7 @@ TEST_F(RtpFixture, SequenceWrapsAfter65535Packets) {
 
 TEST_F(RtpFixture, TimestampWrapsModulo2To32) {
     RtpProcessor sender;
-    sender.SetCountersForTest(0, 0xFFFFFF00u, false);
+    RtpProcessorTestPeer::SetCounters(sender, 0, 0xFFFFFF00u, false);
     const auto payload = Payload(0x180, 5);
     ASSERT_EQ(Send(sender, payload, kPcmu), 12 + 0x180);
     EXPECT_EQ(Next(), Expected(false, kPcmu, 1, 0xFFFFFF00u, RtpProcessor::kDefaultSsrc, payload));

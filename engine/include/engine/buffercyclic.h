@@ -28,21 +28,8 @@ public:
     uint32_t Capacity() const { return m_capacity; }
     uint32_t HeldBytes() const { return m_totalWritten - m_totalRead; }
 
-#ifdef SONVEX_TESTING
-    // Lets tests start the counters near their wrap point.
-    void SetCountersForTest(uint32_t written, uint32_t read, uint32_t writePos, uint32_t readPos) {
-        m_totalWritten = written;
-        m_totalRead = read;
-        m_writePos = writePos;
-        m_readPos = readPos;
-    }
-    uint32_t WritePosForTest() const {
-        return m_writePos;
-    }
-    uint32_t ReadPosForTest() const {
-        return m_readPos;
-    }
-#endif
+    // The tests' view of the counters, near their wrap point; defined by the tests alone.
+    friend class BufferCyclicTestPeer;
 
 private:
     // Copies n held bytes out and advances the read side.
