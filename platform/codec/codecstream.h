@@ -1,5 +1,5 @@
 #pragma once
-// One conversion inside a codec stream (platform/acm.h). A stream consumes every source byte
+// One conversion inside a codec stream (codec/acm.h). A stream consumes every source byte
 // it is given, keeping partial blocks (an MPEG frame cut by a chunk boundary, half a sample)
 // for the next call, and appends whole destination blocks to its output queue; the front end
 // hands the caller as much of the queue as the destination buffer holds. Used by one thread

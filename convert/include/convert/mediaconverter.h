@@ -17,13 +17,13 @@
 #include "media/audiosourcefile.h"
 #include "media/formattagcatalog.h"
 #include "media/sourceformatinfo.h"
+#include "platform/windowmessages.h"
 
-constexpr unsigned WM_USER = 0x0400;
 // Posted by the conversion worker: wParam 0 = progress (lParam whole seconds of output
 // written so far), wParam 1 = ended, output file closed (lParam 0), or, with lParam
 // kConvertWriteFailed, ended because the output could not be written (a full disk): the
 // incomplete output file has been removed.
-constexpr unsigned WM_CONVERT_DONE = WM_USER + 200;  // 1224
+constexpr unsigned WM_CONVERT_DONE = kWmUser + 200;  // 1224
 constexpr intptr_t kConvertWriteFailed = 1;
 
 // Where the worker posts WM_CONVERT_DONE. Implementations only queue the message for the

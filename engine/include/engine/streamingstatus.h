@@ -8,7 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
-constexpr unsigned kWmUser = 0x0400;
+#include "platform/windowmessages.h"
+
 constexpr unsigned WM_STREAMING_STATUS = kWmUser + 100;  // 1124
 
 enum StreamingStatusCode : uintptr_t {
