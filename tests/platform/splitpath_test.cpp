@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <ostream>
+#include <string>
+
 namespace {
 
 struct SplitCase {
@@ -10,6 +14,19 @@ struct SplitCase {
     const char* fname;
     const char* ext;
 };
+
+void PrintTo(const SplitCase& c, std::ostream* os) {
+    *os << '"' << c.path << '"';
+}
+
+// The path with every other character than a letter or digit as _, "empty" for none.
+std::string SplitName(const ::testing::TestParamInfo<SplitCase>& info) {
+    std::string name = *info.param.path == '\0' ? "empty" : info.param.path;
+    for (char& c : name) {
+        c = std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+    }
+    return name;
+}
 
 class SplitPathTest : public ::testing::TestWithParam<SplitCase> {};
 
@@ -28,6 +45,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SplitCase{"/music/a.b.mp3", "/music/", "a.b", ".mp3"},
                       SplitCase{"song", "", "song", ""}, SplitCase{"/out/", "/out/", "", ""},
                       SplitCase{"/dir.with.dots/name", "/dir.with.dots/", "name", ""},
-                      SplitCase{"/x/.hidden", "/x/", "", ".hidden"}, SplitCase{"", "", "", ""}));
+                      SplitCase{"/x/.hidden", "/x/", "", ".hidden"}, SplitCase{"", "", "", ""}),
+    SplitName);
 
 }  // namespace

@@ -128,6 +128,19 @@ struct MoveCase {
     const char* expected;
 };
 
+void PrintTo(const MoveCase& c, std::ostream* os) {
+    *os << '"' << c.order << (c.down ? "\" down " : "\" up ") << c.index << " -> \"" << c.expected
+        << '"';
+}
+
+// "ABC_down_0", "empty_up_minus1".
+std::string MoveName(const ::testing::TestParamInfo<MoveCase>& info) {
+    const MoveCase& c = info.param;
+    return (*c.order == '\0' ? std::string("empty") : std::string(c.order)) +
+           (c.down ? "_down_" : "_up_") +
+           (c.index < 0 ? "minus" + std::to_string(-c.index) : std::to_string(c.index));
+}
+
 class PlaylistMove : public ::testing::TestWithParam<MoveCase> {};
 
 TEST_P(PlaylistMove, MovesOnlyWithANeighbour) {
@@ -157,7 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
                       MoveCase{"ABC", false, 1, "BAC"}, MoveCase{"ABC", false, 0, "ABC"},
                       MoveCase{"ABC", false, 3, "ABC"}, MoveCase{"ABC", false, -1, "ABC"},
                       MoveCase{"A", true, 0, "A"}, MoveCase{"A", false, 0, "A"},
-                      MoveCase{"", true, 0, ""}, MoveCase{"", false, 0, ""}));
+                      MoveCase{"", true, 0, ""}, MoveCase{"", false, 0, ""}),
+    MoveName);
 
 TEST(Playlist, DuplicateEntriesAreIndependent) {
     Playlist playlist;

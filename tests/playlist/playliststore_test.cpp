@@ -150,6 +150,18 @@ void PrintTo(const CountCase& c, std::ostream* os) {
     *os << (c.stored == nullptr ? "(no value)" : c.stored);
 }
 
+// "count_abc", "count__2xyz" (any other character becomes _), "no_value".
+std::string CountName(const ::testing::TestParamInfo<CountCase>& info) {
+    if (info.param.stored == nullptr) {
+        return "no_value";
+    }
+    std::string name = std::string("count_") + info.param.stored;
+    for (char& c : name) {
+        c = std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+    }
+    return name;
+}
+
 class CountTest : public PlaylistStoreTest, public ::testing::WithParamInterface<CountCase> {};
 
 TEST_P(CountTest, CountValueDecidesHowManyEntriesLoad) {
@@ -191,7 +203,8 @@ INSTANTIATE_TEST_SUITE_P(Counts, CountTest,
                                            CountCase{"5", 5, 5},
                                            // Absurd counts load only the entries that exist.
                                            CountCase{"99999999999999999999999", 3, 2},
-                                           CountCase{"2147483648", 3, 2}));
+                                           CountCase{"2147483648", 3, 2}),
+                         CountName);
 
 TEST_F(PlaylistStoreTest, OverlongValuesAndBadNumbersKeepTheirDefaults) {
     PlaylistStore store;

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
+#include <string>
 #include <vector>
 
 #include "codec/acm.h"
@@ -45,6 +47,10 @@ std::vector<uint8_t> WithExtra(std::vector<uint8_t> f, std::vector<uint8_t> extr
     f[16] = static_cast<uint8_t>(extra.size());
     f.insert(f.end(), extra.begin(), extra.end());
     return f;
+}
+
+void PrintTo(const Refusal& r, std::ostream* os) {
+    *os << r.what;
 }
 
 class StreamRefusal : public ::testing::TestWithParam<Refusal> {};
@@ -163,6 +169,10 @@ struct Packetised {
     uint32_t packetMs;
 };
 
+void PrintTo(const Packetised& p, std::ostream* os) {
+    *os << p.rate << " Hz, " << p.channels << " channels, " << p.packetMs << " ms";
+}
+
 class ResamplerPackets : public ::testing::TestWithParam<Packetised> {};
 
 TEST_P(ResamplerPackets, EveryCallYieldsTheBlockAndPacketsJoin) {
@@ -214,7 +224,12 @@ INSTANTIATE_TEST_SUITE_P(Rates, ResamplerPackets,
                          ::testing::Values(Packetised{44100, 2, 20}, Packetised{48000, 2, 20},
                                            Packetised{44100, 1, 160}, Packetised{22050, 1, 40},
                                            Packetised{11025, 1, 20}, Packetised{32000, 2, 80},
-                                           Packetised{16000, 1, 20}, Packetised{8000, 2, 20}));
+                                           Packetised{16000, 1, 20}, Packetised{8000, 2, 20}),
+                         [](const auto& info) {
+                             const Packetised& p = info.param;
+                             return std::to_string(p.rate) + "Hz_" + std::to_string(p.channels) +
+                                    "ch_" + std::to_string(p.packetMs) + "ms";
+                         });
 
 TEST(AcmStream, FixedBlocksOffTheRateRatioBuildNoBacklog) {
     // 11025 Hz in 20 ms packets: 221 frames in for 160 out. Were the converter to keep the
