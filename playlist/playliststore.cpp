@@ -225,12 +225,12 @@ bool PlaylistStore::Create(const std::string& name) {
             return Fail(FailureFrom(user.LastError()));
         }
     }
-    FilesKeyPath = path + "\\Files";
-    RtpKeyPath = path + "\\RTP";
+    m_filesKeyPath = path + "\\Files";
+    m_rtpKeyPath = path + "\\RTP";
     return true;
 }
 
-bool PlaylistStore::Open(const std::string& name) {
+bool PlaylistStore::PointAt(const std::string& name) {
     if (!IsValidName(name)) {
         return false;
     }
@@ -242,24 +242,24 @@ bool PlaylistStore::Open(const std::string& name) {
         }
     }
     const std::string path = PlaylistPath(name);
-    FilesKeyPath = path + "\\Files";
-    RtpKeyPath = path + "\\RTP";
+    m_filesKeyPath = path + "\\Files";
+    m_rtpKeyPath = path + "\\RTP";
     return true;
 }
 
 bool PlaylistStore::Open(const std::string& name, Playlist& playlist) {
     m_failure = StoreFailure::None;
-    const std::string filesPath = FilesKeyPath;
-    const std::string rtpPath = RtpKeyPath;
-    if (!Open(name)) {
+    const std::string filesPath = m_filesKeyPath;
+    const std::string rtpPath = m_rtpKeyPath;
+    if (!PointAt(name)) {
         return false;
     }
     if (Load(playlist)) {
         return true;
     }
     // The cursor stays on the playlist that was open: a later save cannot write it elsewhere.
-    FilesKeyPath = filesPath;
-    RtpKeyPath = rtpPath;
+    m_filesKeyPath = filesPath;
+    m_rtpKeyPath = rtpPath;
     return false;
 }
 
@@ -283,7 +283,7 @@ bool PlaylistStore::Delete(const std::string& name) {
 bool PlaylistStore::SavePlaylist(const Playlist& playlist) {
     m_failure = StoreFailure::None;
     // Without a created or opened playlist the paths would name the root's own keys.
-    if (FilesKeyPath.empty() || RtpKeyPath.empty()) {
+    if (m_filesKeyPath.empty() || m_rtpKeyPath.empty()) {
         return Fail(StoreFailure::NoPlaylist);
     }
     const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::CreateIfMissing);
@@ -295,7 +295,7 @@ bool PlaylistStore::SavePlaylist(const Playlist& playlist) {
 
 bool PlaylistStore::Update(const std::function<bool(Playlist&)>& edit) {
     m_failure = StoreFailure::None;
-    if (FilesKeyPath.empty() || RtpKeyPath.empty()) {
+    if (m_filesKeyPath.empty() || m_rtpKeyPath.empty()) {
         return Fail(StoreFailure::NoPlaylist);
     }
     const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::CreateIfMissing);
@@ -321,9 +321,9 @@ bool PlaylistStore::WriteAll(const platform::RegistryHive& user, const Playlist&
 
 bool PlaylistStore::WriteTree(const platform::RegistryHive& user, const Playlist& playlist) {
     // Any failed write abandons the whole save: the stored playlist stays the old one.
-    user.DeleteTree(FilesKeyPath);  // absent is fine
+    user.DeleteTree(m_filesKeyPath);  // absent is fine
     RegistryKey files;
-    if (!user.CreateKey(FilesKeyPath, files)) {
+    if (!user.CreateKey(m_filesKeyPath, files)) {
         return false;
     }
     int index = 1;
@@ -343,9 +343,9 @@ bool PlaylistStore::WriteTree(const platform::RegistryHive& user, const Playlist
     }
     files.Close();
 
-    user.DeleteTree(RtpKeyPath);
+    user.DeleteTree(m_rtpKeyPath);
     RegistryKey rtp;
-    if (!user.CreateKey(RtpKeyPath, rtp)) {
+    if (!user.CreateKey(m_rtpKeyPath, rtp)) {
         return false;
     }
     index = 1;
@@ -370,7 +370,7 @@ bool PlaylistStore::Load(Playlist& playlist) {
         return Fail(FailureFrom(user.LastError()));
     }
     Playlist loaded;
-    if (user.IsOpen() && !FilesKeyPath.empty() && !RtpKeyPath.empty()) {
+    if (user.IsOpen() && !m_filesKeyPath.empty() && !m_rtpKeyPath.empty()) {
         // One snapshot for both lists, so a save by another process is seen whole or not
         // at all.
         RegistryTransaction snapshot(user, RegistryTransaction::Kind::Read);
@@ -386,7 +386,7 @@ bool PlaylistStore::Load(Playlist& playlist) {
 void PlaylistStore::ReadAll(const platform::RegistryHive& user, Playlist& playlist) const {
     char text[kBuf];
     RegistryKey files;
-    if (user.OpenKey(FilesKeyPath, files)) {
+    if (user.OpenKey(m_filesKeyPath, files)) {
         const size_t count = ReadCount(files, "FileCount");
         playlist.Files.reserve(count);
         for (size_t i = 1; i <= count; ++i) {
@@ -409,7 +409,7 @@ void PlaylistStore::ReadAll(const platform::RegistryHive& user, Playlist& playli
         }
     }
     RegistryKey rtp;
-    if (!user.OpenKey(RtpKeyPath, rtp)) {
+    if (!user.OpenKey(m_rtpKeyPath, rtp)) {
         return;  // no destinations
     }
     const size_t count = ReadCount(rtp, "RtpCount");

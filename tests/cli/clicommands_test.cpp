@@ -58,8 +58,7 @@ protected:
     static Playlist Stored(const std::string& name) {
         PlaylistStore store;
         Playlist playlist;
-        EXPECT_TRUE(store.Open(name));
-        store.Load(playlist);
+        EXPECT_TRUE(store.Open(name, playlist));
         return playlist;
     }
 };

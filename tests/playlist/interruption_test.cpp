@@ -79,7 +79,8 @@ TEST_F(InterruptionTest, KilledSavesLeaveTheOldOrTheNewPlaylistWhole) {
         if (child == 0) {
             ::close(done[0]);
             PlaylistStore store;
-            store.Open("Killed");
+            Playlist scratch;
+            store.Open("Killed", scratch);
             const auto stop = std::chrono::steady_clock::now() + std::chrono::seconds(20);
             for (int i = 0; std::chrono::steady_clock::now() < stop; ++i) {
                 store.Save(i % 2 == 0 ? b : a);
@@ -104,9 +105,8 @@ TEST_F(InterruptionTest, KilledSavesLeaveTheOldOrTheNewPlaylistWhole) {
         ASSERT_TRUE(WIFSIGNALED(status));
 
         PlaylistStore store;
-        ASSERT_TRUE(store.Open("Killed"));
         Playlist loaded;
-        store.Load(loaded);
+        ASSERT_TRUE(store.Open("Killed", loaded));
         const bool isA = Same(loaded, a);
         const bool isB = Same(loaded, b);
         ASSERT_TRUE(isA || isB) << "round " << round << ": " << loaded.Files.size() << " files, "
@@ -134,7 +134,8 @@ TEST_F(InterruptionTest, SaveThatRunsOutOfSpaceKeepsTheOldPlaylist) {
         const rlimit limit{64 * 1024, 64 * 1024};
         ::setrlimit(RLIMIT_FSIZE, &limit);
         PlaylistStore store;
-        store.Open("Full");
+        Playlist scratch;
+        store.Open("Full", scratch);
         if (store.SavePlaylist(Version('B', 2000, 50))) {
             ::_exit(1);
         }
@@ -147,9 +148,8 @@ TEST_F(InterruptionTest, SaveThatRunsOutOfSpaceKeepsTheOldPlaylist) {
         << (WEXITSTATUS(status) == 1 ? "the save reported success" : "not reported as a full disk");
 
     PlaylistStore store;
-    ASSERT_TRUE(store.Open("Full"));
     Playlist loaded;
-    store.Load(loaded);
+    ASSERT_TRUE(store.Open("Full", loaded));
     EXPECT_TRUE(Same(loaded, a));
     EXPECT_TRUE(store.SavePlaylist(Version('C', 5, 1)));  // and the store still works
     EXPECT_TRUE(QuarantinedFiles().empty());
@@ -192,9 +192,8 @@ TEST_F(InterruptionTest, TwoProcessesSavingTheSamePlaylistNeitherFailNorCorrupt)
         EXPECT_EQ(WEXITSTATUS(status), 0);
     }
     PlaylistStore store;
-    ASSERT_TRUE(store.Open("Shared"));
     Playlist loaded;
-    store.Load(loaded);
+    ASSERT_TRUE(store.Open("Shared", loaded));
     EXPECT_TRUE(Same(loaded, Version('P', 30 + 'P' % 7, 3)) ||
                 Same(loaded, Version('Q', 30 + 'Q' % 7, 3)));
     EXPECT_TRUE(QuarantinedFiles().empty());

@@ -76,24 +76,24 @@ class PlaylistStoreTest : public XdgSandbox {};
 TEST_F(PlaylistStoreTest, SavedPlaylistLoadsBackWithTheTextLayout) {
     PlaylistStore store;
     store.Create("Morning");
-    EXPECT_EQ(store.FilesKeyPath, kBase + "\\Morning\\Files");
-    EXPECT_EQ(store.RtpKeyPath, kBase + "\\Morning\\RTP");
+    EXPECT_EQ(store.FilesKeyPath(), kBase + "\\Morning\\Files");
+    EXPECT_EQ(store.RtpKeyPath(), kBase + "\\Morning\\RTP");
     ASSERT_TRUE(store.SavePlaylist(ThreeFiles()));
 
-    const std::string file2 = store.FilesKeyPath + "\\File2";
-    EXPECT_EQ(Stored(store.FilesKeyPath, "FileCount"), "3");
+    const std::string file2 = store.FilesKeyPath() + "\\File2";
+    EXPECT_EQ(Stored(store.FilesKeyPath(), "FileCount"), "3");
     EXPECT_EQ(Stored(file2, "Name"), "b.wav");
     EXPECT_EQ(Stored(file2, "SrcPath"), "/music/b.wav");
     EXPECT_EQ(Stored(file2, "DstPath"), "none");
     EXPECT_EQ(Stored(file2, "DstSampleRate"), "8000");
     EXPECT_EQ(Stored(file2, "DstFormat"), "6");
     EXPECT_EQ(Stored(file2, "DstPacketization"), "40");
-    const std::string rtp1 = store.RtpKeyPath + "\\RTP1";
-    EXPECT_EQ(Stored(store.RtpKeyPath, "RtpCount"), "2");
+    const std::string rtp1 = store.RtpKeyPath() + "\\RTP1";
+    EXPECT_EQ(Stored(store.RtpKeyPath(), "RtpCount"), "2");
     EXPECT_EQ(Stored(rtp1, "IP:PORT"), "10.0.0.1 : 5004");
     EXPECT_EQ(Stored(rtp1, "IP"), "16777226");
     EXPECT_EQ(Stored(rtp1, "Port"), "5004");
-    EXPECT_EQ(Stored(store.RtpKeyPath + "\\RTP2", "IP"), "167880896");
+    EXPECT_EQ(Stored(store.RtpKeyPath() + "\\RTP2", "IP"), "167880896");
 
     Playlist loaded;
     loaded.AppendFile(MakeFile("stale.mp3", 7, 20));
@@ -123,8 +123,8 @@ TEST_F(PlaylistStoreTest, EmptyPlaylistAndRemovedMiddleFileRewriteTheWholeTree) 
     playlist.EraseFile(1);
     playlist.EraseDestination(0);
     ASSERT_TRUE(store.SavePlaylist(playlist));
-    EXPECT_FALSE(KeyExists(RegistryRoot::CurrentUser, store.FilesKeyPath + "\\File3"));
-    EXPECT_FALSE(KeyExists(RegistryRoot::CurrentUser, store.RtpKeyPath + "\\RTP2"));
+    EXPECT_FALSE(KeyExists(RegistryRoot::CurrentUser, store.FilesKeyPath() + "\\File3"));
+    EXPECT_FALSE(KeyExists(RegistryRoot::CurrentUser, store.RtpKeyPath() + "\\RTP2"));
     Playlist loaded;
     store.Load(loaded);
     EXPECT_EQ(Names(loaded), (std::vector<std::string>{"a.mp3", "c.mp3"}));
@@ -132,9 +132,9 @@ TEST_F(PlaylistStoreTest, EmptyPlaylistAndRemovedMiddleFileRewriteTheWholeTree) 
     EXPECT_STREQ(loaded.Destinations[0].IpPort, "192.168.1.10 : 6000");
 
     ASSERT_TRUE(store.SavePlaylist(Playlist{}));
-    EXPECT_EQ(Stored(store.FilesKeyPath, "FileCount"), "0");
-    EXPECT_EQ(Stored(store.RtpKeyPath, "RtpCount"), "0");
-    EXPECT_FALSE(KeyExists(RegistryRoot::CurrentUser, store.FilesKeyPath + "\\File1"));
+    EXPECT_EQ(Stored(store.FilesKeyPath(), "FileCount"), "0");
+    EXPECT_EQ(Stored(store.RtpKeyPath(), "RtpCount"), "0");
+    EXPECT_FALSE(KeyExists(RegistryRoot::CurrentUser, store.FilesKeyPath() + "\\File1"));
     store.Load(loaded);
     EXPECT_TRUE(loaded.Files.empty());
     EXPECT_TRUE(loaded.Destinations.empty());
@@ -168,8 +168,8 @@ TEST_P(CountTest, CountValueDecidesHowManyEntriesLoad) {
     PlaylistStore store;
     store.Create("C");
     ASSERT_TRUE(store.SavePlaylist(ThreeFiles()));  // three File and two RTP subkeys
-    const std::string files = store.FilesKeyPath;
-    const std::string rtp = store.RtpKeyPath;
+    const std::string files = store.FilesKeyPath();
+    const std::string rtp = store.RtpKeyPath();
     {
         const RegistryHive user(RegistryRoot::CurrentUser, Mode::OpenExisting);
         RegistryKey key;
@@ -214,14 +214,14 @@ TEST_F(PlaylistStoreTest, OverlongValuesAndBadNumbersKeepTheirDefaults) {
     playlist.AppendFile(MakeFile("y.mp3", 7, 20));
     playlist.AppendDestination(RtpDestination::FromOctets(127, 0, 0, 1, 5004));
     ASSERT_TRUE(store.SavePlaylist(playlist));
-    const std::string file1 = store.FilesKeyPath + "\\File1";
-    const std::string file2 = store.FilesKeyPath + "\\File2";
+    const std::string file1 = store.FilesKeyPath() + "\\File1";
+    const std::string file2 = store.FilesKeyPath() + "\\File2";
     Store(file1, "Name", std::string(259, 'n'));
     Store(file1, "SrcPath", std::string(260, 'p'));
     Store(file2, "Name", std::string(4000, 'n'));
     Store(file2, "DstFormat", "mu-law");
-    Store(store.RtpKeyPath + "\\RTP1", "IP", "4294967296");
-    Store(store.RtpKeyPath + "\\RTP1", "Port", std::string(300, '1'));
+    Store(store.RtpKeyPath() + "\\RTP1", "IP", "4294967296");
+    Store(store.RtpKeyPath() + "\\RTP1", "Port", std::string(300, '1'));
 
     Playlist loaded;
     store.Load(loaded);
@@ -247,20 +247,20 @@ TEST_F(PlaylistStoreTest, MulticastSettingsAreExtraValuesThatOlderStoresLoadAsDe
     playlist.AppendDestination(RtpDestination::FromOctets(239, 1, 1, 2, 5004));
     playlist.AppendDestination(RtpDestination::FromOctets(239, 1, 1, 3, 5004));
     ASSERT_TRUE(store.SavePlaylist(playlist));
-    const std::string rtp1 = store.RtpKeyPath + "\\RTP1";
+    const std::string rtp1 = store.RtpKeyPath() + "\\RTP1";
     EXPECT_EQ(Stored(rtp1, "IP:PORT"), "239.1.1.1 : 5004");  // the older text, unchanged
     EXPECT_EQ(Stored(rtp1, "MulticastTTL"), "4");
     EXPECT_EQ(Stored(rtp1, "MulticastInterface"), "eth0");
     {
         // RTP2 as an older version wrote it; RTP3 with values out of range.
         const RegistryHive user(RegistryRoot::CurrentUser, Mode::OpenExisting);
-        ASSERT_TRUE(user.DeleteTree(store.RtpKeyPath + "\\RTP2"));
+        ASSERT_TRUE(user.DeleteTree(store.RtpKeyPath() + "\\RTP2"));
     }
-    Store(store.RtpKeyPath + "\\RTP2", "IP:PORT", "239.1.1.2 : 5004");
-    Store(store.RtpKeyPath + "\\RTP2", "IP", std::to_string(playlist.Destinations[1].IP));
-    Store(store.RtpKeyPath + "\\RTP2", "Port", "5004");
-    Store(store.RtpKeyPath + "\\RTP3", "MulticastTTL", "256");
-    Store(store.RtpKeyPath + "\\RTP3", "MulticastInterface", std::string(16, 'i'));
+    Store(store.RtpKeyPath() + "\\RTP2", "IP:PORT", "239.1.1.2 : 5004");
+    Store(store.RtpKeyPath() + "\\RTP2", "IP", std::to_string(playlist.Destinations[1].IP));
+    Store(store.RtpKeyPath() + "\\RTP2", "Port", "5004");
+    Store(store.RtpKeyPath() + "\\RTP3", "MulticastTTL", "256");
+    Store(store.RtpKeyPath() + "\\RTP3", "MulticastInterface", std::string(16, 'i'));
 
     Playlist loaded;
     store.Load(loaded);
@@ -282,7 +282,8 @@ TEST_F(PlaylistStoreTest, UpdateEditsTheStoredPlaylistAndARefusedEditWritesNothi
     ASSERT_TRUE(mine.Create("Shared"));
     ASSERT_TRUE(mine.SavePlaylist(ThreeFiles()));
     PlaylistStore other;
-    ASSERT_TRUE(other.Open("Shared"));
+    Playlist scratch;
+    ASSERT_TRUE(other.Open("Shared", scratch));
     Playlist theirs;
     theirs.AppendFile(MakeFile("theirs.mp3", 7, 20));
     ASSERT_TRUE(other.SavePlaylist(theirs));
@@ -310,21 +311,21 @@ TEST_F(PlaylistStoreTest, MissingKeysLoadAsEmptyParts) {
     ASSERT_TRUE(store.SavePlaylist(ThreeFiles()));
     {
         const RegistryHive user(RegistryRoot::CurrentUser, Mode::OpenExisting);
-        ASSERT_TRUE(user.DeleteTree(store.FilesKeyPath + "\\File2"));
+        ASSERT_TRUE(user.DeleteTree(store.FilesKeyPath() + "\\File2"));
     }
     Playlist loaded;
     store.Load(loaded);
     EXPECT_EQ(Names(loaded), (std::vector<std::string>{"a.mp3", "", "c.mp3"}));
     {
         const RegistryHive user(RegistryRoot::CurrentUser, Mode::OpenExisting);
-        ASSERT_TRUE(user.DeleteTree(store.FilesKeyPath));
+        ASSERT_TRUE(user.DeleteTree(store.FilesKeyPath()));
     }
     store.Load(loaded);
     EXPECT_TRUE(loaded.Files.empty());
     EXPECT_EQ(loaded.Destinations.size(), 2u);  // still read
     {
         const RegistryHive user(RegistryRoot::CurrentUser, Mode::OpenExisting);
-        ASSERT_TRUE(user.DeleteTree(store.RtpKeyPath));
+        ASSERT_TRUE(user.DeleteTree(store.RtpKeyPath()));
     }
     store.Load(loaded);
     EXPECT_TRUE(loaded.Destinations.empty());
@@ -336,9 +337,8 @@ TEST_F(PlaylistStoreTest, NamesDifferingOnlyInCaseAreOnePlaylist) {
     ASSERT_TRUE(store.SavePlaylist(ThreeFiles()));
 
     PlaylistStore other;
-    ASSERT_TRUE(other.Open("demo"));
     Playlist loaded;
-    other.Load(loaded);
+    ASSERT_TRUE(other.Open("demo", loaded));
     EXPECT_EQ(loaded.Files.size(), 3u);
 
     // Creating it again keeps the stored content until the first save replaces it.
@@ -362,8 +362,9 @@ TEST_F(PlaylistStoreTest, ListOpenAndDeleteFollowTheBaseKey) {
     std::vector<std::string> names{"untouched"};
     EXPECT_FALSE(store.ListPlaylists(names));
     EXPECT_EQ(names, std::vector<std::string>{"untouched"});
-    EXPECT_FALSE(store.Open("x"));
-    EXPECT_TRUE(store.FilesKeyPath.empty());
+    Playlist none;
+    EXPECT_FALSE(store.Open("x", none));
+    EXPECT_TRUE(store.FilesKeyPath().empty());
     EXPECT_FALSE(store.SavePlaylist(ThreeFiles()));  // nothing created or opened
     EXPECT_FALSE(std::filesystem::exists(UserFile()));
 
@@ -379,12 +380,11 @@ TEST_F(PlaylistStoreTest, ListOpenAndDeleteFollowTheBaseKey) {
     names.clear();
     ASSERT_TRUE(store.ListPlaylists(names));
     EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "zeta"}));
-    EXPECT_EQ(store.FilesKeyPath, kBase + "\\beta\\Files");  // delete leaves the paths
+    EXPECT_EQ(store.FilesKeyPath(), kBase + "\\beta\\Files");  // delete leaves the paths
 
     // A playlist deleted by someone else opens as an empty one.
-    ASSERT_TRUE(store.Open("beta"));
     Playlist loaded = ThreeFiles();
-    EXPECT_TRUE(store.Load(loaded));
+    ASSERT_TRUE(store.Open("beta", loaded));
     EXPECT_TRUE(loaded.Files.empty());
     EXPECT_TRUE(loaded.Destinations.empty());
 }
@@ -431,7 +431,7 @@ TEST_F(PlaylistStoreTest, LegacyPlaylistsMoveToTheUserAndTheLegacyBaseGoes) {
     }
 
     PlaylistStore store;
-    EXPECT_TRUE(store.FilesKeyPath.empty());
+    EXPECT_TRUE(store.FilesKeyPath().empty());
     EXPECT_FALSE(KeyExists(RegistryRoot::MachineWide, kBase));
     EXPECT_TRUE(KeyExists(RegistryRoot::MachineWide, "Software\\Quarnel Technologies"));
     std::vector<std::string> names;
@@ -441,9 +441,8 @@ TEST_F(PlaylistStoreTest, LegacyPlaylistsMoveToTheUserAndTheLegacyBaseGoes) {
     EXPECT_EQ(Stored(two + "\\Files\\File1", "Name"), "two.wav");
     EXPECT_EQ(Stored(two + "\\Files\\File1", "DstPath"), "none");
     EXPECT_EQ(Stored(two + "\\RTP\\RTP1", "IP"), "16777226");
-    ASSERT_TRUE(store.Open("Old Two"));
     Playlist loaded;
-    store.Load(loaded);
+    ASSERT_TRUE(store.Open("Old Two", loaded));
     EXPECT_EQ(Names(loaded), std::vector<std::string>{"two.wav"});
 
     PlaylistStore again;  // nothing left to move
@@ -460,7 +459,8 @@ TEST_F(PlaylistStoreTest, LegacyPlaylistNamedLikeAUserOneStaysWhereItIs) {
         PlaylistStore seed;  // moves both; put a legacy "Shared" back afterwards
     }
     PlaylistStore user;
-    ASSERT_TRUE(user.Open("Shared"));
+    Playlist scratch;
+    ASSERT_TRUE(user.Open("Shared", scratch));
     Playlist mine;
     mine.AppendFile(MakeFile("mine.mp3", 6, 40));
     mine.AppendFile(MakeFile("mine2.mp3", 6, 40));
@@ -469,8 +469,7 @@ TEST_F(PlaylistStoreTest, LegacyPlaylistNamedLikeAUserOneStaysWhereItIs) {
 
     PlaylistStore store;
     Playlist loaded;
-    ASSERT_TRUE(store.Open("Shared"));
-    store.Load(loaded);
+    ASSERT_TRUE(store.Open("Shared", loaded));
     EXPECT_EQ(Names(loaded), (std::vector<std::string>{"mine.mp3", "mine2.mp3"}));
     EXPECT_TRUE(loaded.Destinations.empty());
     EXPECT_TRUE(KeyExists(RegistryRoot::MachineWide, kBase + "\\Shared\\Files\\File1"));

@@ -55,11 +55,9 @@ public:
     // Creates (or opens) the playlist's key and points the paths at it; false (paths
     // unchanged) when the name is refused or the key cannot be created.
     bool Create(const std::string& name);
-    // Points the paths at the playlist; false when the name is refused or the base key does
-    // not exist.
-    bool Open(const std::string& name);
-    // Points the paths at the playlist and loads it; on false the paths and the playlist are
-    // unchanged, and LastFailure says why (None: no such store or a refused name).
+    // Points the paths at the playlist and loads it (a name not stored loads empty); on false
+    // the paths and the playlist are unchanged, and LastFailure says why (None: the base key
+    // does not exist or the name is refused).
     bool Open(const std::string& name, Playlist& playlist);
     // Deletes the playlist with everything under it; true when it is gone (or never was),
     // false when the name is refused or the store cannot be written.
@@ -85,14 +83,21 @@ public:
     // Why the latest Create, Delete, SavePlaylist or Load failed.
     StoreFailure LastFailure() const { return m_failure; }
 
-    std::string FilesKeyPath;
-    std::string RtpKeyPath;
+    // Where the open playlist's "Files" and "RTP" keys are, relative to the current user's
+    // root; empty until a Create or Open succeeds. Delete does not change them.
+    const std::string& FilesKeyPath() const { return m_filesKeyPath; }
+    const std::string& RtpKeyPath() const { return m_rtpKeyPath; }
 
 private:
+    // Points the paths at the playlist; false when the name is refused or the base key does
+    // not exist.
+    bool PointAt(const std::string& name);
     bool Fail(StoreFailure failure);
     bool WriteAll(const platform::RegistryHive& user, const Playlist& playlist);
     // The writes of a save, inside the caller's transaction.
     bool WriteTree(const platform::RegistryHive& user, const Playlist& playlist);
     void ReadAll(const platform::RegistryHive& user, Playlist& playlist) const;
     StoreFailure m_failure = StoreFailure::None;
+    std::string m_filesKeyPath;
+    std::string m_rtpKeyPath;
 };

@@ -106,10 +106,10 @@ protected:
         PlaylistStore store;
         std::vector<std::string> names;
         store.ListPlaylists(names);
-        if (std::find(names.begin(), names.end(), name) == names.end() || !store.Open(name)) {
+        if (std::find(names.begin(), names.end(), name) == names.end() ||
+            !store.Open(name, playlist)) {
             return false;
         }
-        store.Load(playlist);
         return true;
     }
 
