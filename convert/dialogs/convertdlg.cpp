@@ -276,7 +276,12 @@ void CConvertDlg::OnConvert() {
     m_btnConvert->setEnabled(false);
     m_btnBrowse->setEnabled(false);
     m_strConvertingTo = m_strOutputPath;
-    m_worker = std::thread([this] { m_converter.ConversionWorker(*this); });
+    if (!m_conversion.Start()) {
+        m_converter.CloseChain();
+        m_btnConvert->setEnabled(true);
+        m_btnBrowse->setEnabled(true);
+        uiseam::MessageBox(this, QStringLiteral("Media file conversion failed..."));
+    }
 }
 
 void CConvertDlg::OnOK() {
@@ -293,9 +298,7 @@ intptr_t CConvertDlg::OnConvertDone(uintptr_t wParam, intptr_t lParam) {
         return 0;
     }
     // The worker has posted its last message and is ending.
-    if (m_worker.joinable()) {
-        m_worker.join();
-    }
+    m_conversion.Wait();
     m_progress->setValue(0);
     m_btnConvert->setEnabled(true);
     m_btnBrowse->setEnabled(true);
@@ -354,11 +357,10 @@ void CConvertDlg::done(int result) {
 }
 
 void CConvertDlg::StopWorker() {
-    if (!m_worker.joinable()) {
+    if (!m_conversion.IsRunning()) {
         return;
     }
-    m_converter.RequestStop();
-    m_worker.join();
+    m_conversion.Shutdown();
     // The chain is closed; its messages would only announce what already happened.
     QCoreApplication::removePostedEvents(this, ConvertDoneEvent::kType);
     m_progress->setValue(0);

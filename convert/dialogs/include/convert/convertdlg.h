@@ -14,8 +14,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <thread>
 
+#include "convert/conversionsession.h"
 #include "convert/mediaconverter.h"
 
 class QDragEnterEvent;
@@ -53,7 +53,7 @@ public:
     void PostConvertDone(uintptr_t wParam, intptr_t lParam) override;
     void done(int result) override;
 
-    bool IsConverting() const { return m_worker.joinable(); }
+    bool IsConverting() const { return m_conversion.IsRunning(); }
 
     // The members, for the view and for tests.
     const QString& InputPath() const { return m_strInputPath; }
@@ -101,10 +101,11 @@ private:
     QPushButton* m_btnConvert = nullptr;  // 1030
     QPushButton* m_btnCancel = nullptr;   // 2
 
-    std::thread m_worker;
     // Counts the messages the worker has built. Qt's queue already orders each event's
     // construction before its delivery, but inside a library the race detector cannot
     // see; the worker's release after building an event and the UI thread's acquire before
     // reading one state that order where it can.
     std::atomic<uint32_t> m_postedMessages{0};
+    // The worker; declared last, so that it is gone before what it reads and reports to.
+    ConversionSession m_conversion{m_converter, *this};
 };
