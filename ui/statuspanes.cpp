@@ -11,6 +11,14 @@ void StatusPanes::Create(QWidget* owner) {
     m_loop->setToolTip(QStringLiteral("Loop mode"));
 }
 
+QLabel* StatusPanes::Volume() const {
+    return m_volume;
+}
+
+QLabel* StatusPanes::Loop() const {
+    return m_loop;
+}
+
 void StatusPanes::Show(int volumeDb, bool loopMode) {
     if (m_volume != nullptr) {
         m_volume->setText(QStringLiteral("Volume: %1 dB")

@@ -11,8 +11,8 @@ class StatusPanes {
 public:
     // Makes both panes as children of `owner` until the frame takes them.
     void Create(QWidget* owner);
-    QLabel* Volume() const { return m_volume; }
-    QLabel* Loop() const { return m_loop; }
+    QLabel* Volume() const;
+    QLabel* Loop() const;
     // "Volume: +3 dB", "Loop: on"; nothing before Create.
     void Show(int volumeDb, bool loopMode);
 
