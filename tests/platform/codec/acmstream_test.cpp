@@ -225,8 +225,8 @@ INSTANTIATE_TEST_SUITE_P(Rates, ResamplerPackets,
                                            Packetised{44100, 1, 160}, Packetised{22050, 1, 40},
                                            Packetised{11025, 1, 20}, Packetised{32000, 2, 80},
                                            Packetised{16000, 1, 20}, Packetised{8000, 2, 20}),
-                         [](const auto& info) {
-                             const Packetised& p = info.param;
+                         [](const auto& param) {
+                             const Packetised& p = param.param;
                              return std::to_string(p.rate) + "Hz_" + std::to_string(p.channels) +
                                     "ch_" + std::to_string(p.packetMs) + "ms";
                          });
