@@ -3,7 +3,7 @@
 #include <system_error>
 
 #include "clicommands.h"
-#include "media/audiosourcefile.h"
+#include "media/sourceprobe.h"
 
 namespace clicommands {
 
@@ -51,13 +51,7 @@ bool ProbeFile(const char* givenPath, SourceFormatInfo& info, std::string& descr
         reason = "a folder, not an audio file";
         return false;
     }
-    AudioSourceFile file;
-    if (file.Open(path.c_str(), info, description)) {
-        file.Close();
-        return true;
-    }
-    reason = file.RefusalReason().empty() ? "unsupported media type" : file.RefusalReason();
-    return false;
+    return ProbeSourceFile(path.c_str(), info, description, reason);
 }
 
 std::string DescriptionLines(const std::string& description) {

@@ -28,12 +28,12 @@ public:
             Draw(lParam);
             return;
         }
-        m_writeFailed = lParam == kConvertWriteFailed;
+        m_outcome = lParam;
         if (m_console.terminal) {
             m_console.out << '\n';
         }
     }
-    bool WriteFailed() const { return m_writeFailed; }
+    intptr_t Outcome() const { return m_outcome; }
     void Draw(intptr_t seconds) {
         if (!m_console.terminal) {
             return;
@@ -50,7 +50,7 @@ private:
     CliConsole& m_console;
     std::string m_name;
     int32_t m_duration;
-    bool m_writeFailed = false;
+    intptr_t m_outcome = 0;
 };
 
 nlohmann::ordered_json FormatJson(const SourceFormatInfo& info) {
@@ -62,6 +62,18 @@ nlohmann::ordered_json FormatJson(const SourceFormatInfo& info) {
     return {{"formatTag", format.wFormatTag},
             {"channels", format.nChannels},
             {"sampleRate", format.nSamplesPerSec}};
+}
+
+// Why OpenChain refused, for the operator.
+std::string OpenFailure(const MediaConverter& converter, const std::string& output) {
+    switch (converter.Failure()) {
+        case ChainFailure::Output:
+            return output + " could not be created: " + converter.OutputError();
+        case ChainFailure::Codec:
+            return "no codec decodes the input";
+        default:
+            return "the input could not be opened";
+    }
 }
 
 }  // namespace
@@ -130,8 +142,7 @@ int Convert(const CliOptions& options, CliConsole& console) {
             continue;
         }
         if (!converter.OpenChain(input.c_str(), output.c_str(), outputFormat.get())) {
-            Fail(console, input + ": not converted: " + output +
-                              " could not be created, or no codec decodes the input");
+            Fail(console, input + ": not converted: " + OpenFailure(converter, output));
             failed = true;
             continue;
         }
@@ -139,8 +150,11 @@ int Convert(const CliOptions& options, CliConsole& console) {
                                     converter.SourceInfo().durationSeconds);
         progress.Draw(0);
         converter.ConversionWorker(progress);
-        if (progress.WriteFailed()) {
-            Fail(console, input + ": conversion failed: " + output + " could not be written");
+        if (progress.Outcome() != 0) {
+            Fail(console, input + ": conversion failed: " +
+                              (progress.Outcome() == kConvertWriteFailed
+                                   ? output + " could not be written"
+                                   : std::string("the input shrank or could not be read")));
             failed = true;
             continue;
         }
