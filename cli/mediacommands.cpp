@@ -2,6 +2,8 @@
 // on the command line.
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -15,6 +17,44 @@ namespace clicommands {
 namespace {
 
 constexpr int kBarWidth = 30;
+
+// The converter that SIGINT or SIGTERM stops while `convert` runs: an interrupted conversion
+// then drops its temporary output instead of leaving it behind. RequestStop only stores to a
+// lock-free atomic, which a signal handler may do.
+std::atomic<MediaConverter*> g_converting{nullptr};
+std::atomic<bool> g_interrupted{false};  // no further input is begun
+
+extern "C" void OnConvertSignal(int /*signal*/) {
+    g_interrupted.store(true);
+    if (MediaConverter* converter = g_converting.load()) {
+        converter->RequestStop();
+    }
+}
+
+// Routes SIGINT and SIGTERM to the converter while it lives; the former handlers come back.
+class StopOnSignals {
+public:
+    explicit StopOnSignals(MediaConverter& converter) {
+        g_interrupted.store(false);
+        g_converting.store(&converter);
+        struct sigaction action {};
+        action.sa_handler = OnConvertSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &m_oldInt);
+        sigaction(SIGTERM, &action, &m_oldTerm);
+    }
+    ~StopOnSignals() {
+        sigaction(SIGINT, &m_oldInt, nullptr);
+        sigaction(SIGTERM, &m_oldTerm, nullptr);
+        g_converting.store(nullptr);
+    }
+    StopOnSignals(const StopOnSignals&) = delete;
+    StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+private:
+    struct sigaction m_oldInt {};
+    struct sigaction m_oldTerm {};
+};
 
 // Collects the conversion worker's messages; called on the thread that runs it, which is
 // the command's own.
@@ -117,9 +157,13 @@ int Probe(const CliOptions& options, CliConsole& console) {
 
 int Convert(const CliOptions& options, CliConsole& console) {
     MediaConverter converter;
+    const StopOnSignals signals(converter);
     const auto outputFormat = std::make_unique<uint8_t[]>(converter.FormatRecordSize());
     bool failed = false;
     for (const std::string& input : options.paths) {
+        if (g_interrupted.load()) {
+            return Fail(console, "interrupted before " + input);
+        }
         const std::string output = ConvertedOutputPath(input, options.outputDir);
         std::error_code error;
         if (!options.overwrite && std::filesystem::exists(output, error)) {
@@ -150,6 +194,9 @@ int Convert(const CliOptions& options, CliConsole& console) {
                                     converter.SourceInfo().durationSeconds);
         progress.Draw(0);
         converter.ConversionWorker(progress);
+        if (progress.Outcome() == kConvertStopped) {
+            return Fail(console, input + ": interrupted; " + output + " was not written");
+        }
         if (progress.Outcome() != 0) {
             Fail(console, input + ": conversion failed: " +
                               (progress.Outcome() == kConvertWriteFailed
