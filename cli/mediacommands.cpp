@@ -2,6 +2,8 @@
 // on the command line.
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -16,6 +18,44 @@ namespace {
 
 constexpr int kBarWidth = 30;
 
+// The converter that SIGINT or SIGTERM stops while `convert` runs: an interrupted conversion
+// then drops its temporary output instead of leaving it behind. RequestStop only stores to a
+// lock-free atomic, which a signal handler may do.
+std::atomic<MediaConverter*> g_converting{nullptr};
+std::atomic<bool> g_interrupted{false};  // no further input is begun
+
+extern "C" void OnConvertSignal(int /*signal*/) {
+    g_interrupted.store(true);
+    if (MediaConverter* converter = g_converting.load()) {
+        converter->RequestStop();
+    }
+}
+
+// Routes SIGINT and SIGTERM to the converter while it lives; the former handlers come back.
+class StopOnSignals {
+public:
+    explicit StopOnSignals(MediaConverter& converter) {
+        g_interrupted.store(false);
+        g_converting.store(&converter);
+        struct sigaction action {};
+        action.sa_handler = OnConvertSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &m_oldInt);
+        sigaction(SIGTERM, &action, &m_oldTerm);
+    }
+    ~StopOnSignals() {
+        sigaction(SIGINT, &m_oldInt, nullptr);
+        sigaction(SIGTERM, &m_oldTerm, nullptr);
+        g_converting.store(nullptr);
+    }
+    StopOnSignals(const StopOnSignals&) = delete;
+    StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+private:
+    struct sigaction m_oldInt {};
+    struct sigaction m_oldTerm {};
+};
+
 // Collects the conversion worker's messages; called on the thread that runs it, which is
 // the command's own.
 class ConversionProgress : public ConvertDoneSink {
@@ -28,12 +68,12 @@ public:
             Draw(lParam);
             return;
         }
-        m_writeFailed = lParam == kConvertWriteFailed;
+        m_outcome = lParam;
         if (m_console.terminal) {
             m_console.out << '\n';
         }
     }
-    bool WriteFailed() const { return m_writeFailed; }
+    intptr_t Outcome() const { return m_outcome; }
     void Draw(intptr_t seconds) {
         if (!m_console.terminal) {
             return;
@@ -50,7 +90,7 @@ private:
     CliConsole& m_console;
     std::string m_name;
     int32_t m_duration;
-    bool m_writeFailed = false;
+    intptr_t m_outcome = 0;
 };
 
 nlohmann::ordered_json FormatJson(const SourceFormatInfo& info) {
@@ -62,6 +102,18 @@ nlohmann::ordered_json FormatJson(const SourceFormatInfo& info) {
     return {{"formatTag", format.wFormatTag},
             {"channels", format.nChannels},
             {"sampleRate", format.nSamplesPerSec}};
+}
+
+// Why OpenChain refused, for the operator.
+std::string OpenFailure(const MediaConverter& converter, const std::string& output) {
+    switch (converter.Failure()) {
+        case ChainFailure::Output:
+            return output + " could not be created: " + converter.OutputError();
+        case ChainFailure::Codec:
+            return "no codec decodes the input";
+        default:
+            return "the input could not be opened";
+    }
 }
 
 }  // namespace
@@ -105,9 +157,13 @@ int Probe(const CliOptions& options, CliConsole& console) {
 
 int Convert(const CliOptions& options, CliConsole& console) {
     MediaConverter converter;
+    const StopOnSignals signals(converter);
     const auto outputFormat = std::make_unique<uint8_t[]>(converter.FormatRecordSize());
     bool failed = false;
     for (const std::string& input : options.paths) {
+        if (g_interrupted.load()) {
+            return Fail(console, "interrupted before " + input);
+        }
         const std::string output = ConvertedOutputPath(input, options.outputDir);
         std::error_code error;
         if (!options.overwrite && std::filesystem::exists(output, error)) {
@@ -130,8 +186,7 @@ int Convert(const CliOptions& options, CliConsole& console) {
             continue;
         }
         if (!converter.OpenChain(input.c_str(), output.c_str(), outputFormat.get())) {
-            Fail(console, input + ": not converted: " + output +
-                              " could not be created, or no codec decodes the input");
+            Fail(console, input + ": not converted: " + OpenFailure(converter, output));
             failed = true;
             continue;
         }
@@ -139,8 +194,14 @@ int Convert(const CliOptions& options, CliConsole& console) {
                                     converter.SourceInfo().durationSeconds);
         progress.Draw(0);
         converter.ConversionWorker(progress);
-        if (progress.WriteFailed()) {
-            Fail(console, input + ": conversion failed: " + output + " could not be written");
+        if (progress.Outcome() == kConvertStopped) {
+            return Fail(console, input + ": interrupted; " + output + " was not written");
+        }
+        if (progress.Outcome() != 0) {
+            Fail(console, input + ": conversion failed: " +
+                              (progress.Outcome() == kConvertWriteFailed
+                                   ? output + " could not be written"
+                                   : std::string("the input shrank or could not be read")));
             failed = true;
             continue;
         }

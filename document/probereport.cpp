@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "media/audiosourcefile.h"
+#include "media/sourceprobe.h"
 
 ProbeReport ProbeSourceFile(const char* givenPath, SourceFormatInfo& info) {
     ProbeReport report;
@@ -17,13 +17,12 @@ ProbeReport ProbeSourceFile(const char* givenPath, SourceFormatInfo& info) {
         report.reason = "a folder, not an audio file";
         return report;
     }
-    AudioSourceFile file;
-    if (file.Open(path.c_str(), info, report.description)) {
-        file.Close();
-        report.valid = true;
-        return report;
+    report.valid = ProbeSourceFile(path.c_str(), info, report.description, report.reason);
+    if (report.valid) {
+        report.reason.clear();
+    } else {
+        report.description.clear();
     }
-    report.reason = file.RefusalReason().empty() ? "unsupported media type" : file.RefusalReason();
     return report;
 }
 

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "codec/formattags.h"
+#include "media/sourceprobe.h"
 #include "platform/byteorder.h"
 
 namespace {
@@ -13,16 +15,11 @@ namespace {
 constexpr uint32_t kRingBytes = 200000;
 // Bounds on what an entry may ask the engine to allocate; a format claiming more is refused.
 constexpr uint32_t kMaxChunkBytes = 16u << 20;
-constexpr uint32_t kMaxDecodedBytes = 64u << 20;
 constexpr int kPayloadTypePcmu = 0;  // RFC 3551
 constexpr int kPayloadTypePcma = 8;  // RFC 3551
 // G.711 codes of a zero sample (ITU-T G.711): what completes the last packet of a source.
 constexpr uint8_t kSilenceMulaw = 0xFF;
 constexpr uint8_t kSilenceAlaw = 0xD5;
-
-std::unique_ptr<uint8_t[]> ZeroedBuffer(uint32_t bytes) {
-    return std::unique_ptr<uint8_t[]>(new uint8_t[bytes]());
-}
 
 }  // namespace
 
@@ -46,7 +43,8 @@ WinSonvex::~WinSonvex() {
 }
 
 bool WinSonvex::OpenEntry(const PlaylistFile& entry,
-                          const std::vector<RtpDestination>& destinations) {
+                          const std::vector<RtpDestination>& destinations,
+                          std::unique_ptr<platform::ByteSource> bytes) {
     CloseEntry();
     if (m_mp3CodecCount == 0) {
         return false;
@@ -62,13 +60,12 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
     if (!ValidateEntry(plan)) {
         return false;
     }
-    if (!OpenChain(plan) || !SizeBuffers(plan)) {
+    if (!OpenChain(plan, std::move(bytes)) || !SizeBuffers(plan)) {
         ReleaseEntry();
         return false;
     }
     m_payloadType = m_entry.DstFormat == WAVE_FORMAT_ALAW ? kPayloadTypePcma : kPayloadTypePcmu;
     m_silence = m_entry.DstFormat == WAVE_FORMAT_ALAW ? kSilenceAlaw : kSilenceMulaw;
-    m_sourceState = SourceState::Reading;
     m_endOfSource = 0;
     m_payloadReady = false;
     return true;
@@ -92,9 +89,6 @@ bool WinSonvex::ValidateEntry(ChainPlan& plan) const {
     if (m_entry.DstPacketization <= 0 || payload <= 0 || payload > RtpProcessor::kMaxPayloadBytes) {
         return false;  // it would not fit the RTP packet buffer
     }
-    WriteWaveFormat(Pcm16WaveFormat(source.nChannels, source.nSamplesPerSec), plan.decoded.data());
-    WriteWaveFormat(Pcm16WaveFormat(1, static_cast<uint32_t>(m_entry.DstSampleRate)),
-                    plan.mono.data());
     WAVEFORMATEX g711{};
     g711.wFormatTag = static_cast<uint16_t>(m_entry.DstFormat & 0xFFFF);
     g711.nChannels = 1;
@@ -109,18 +103,17 @@ bool WinSonvex::ValidateEntry(ChainPlan& plan) const {
     return true;
 }
 
-bool WinSonvex::OpenChain(const ChainPlan& plan) {
+bool WinSonvex::OpenChain(const ChainPlan& plan, std::unique_ptr<platform::ByteSource> bytes) {
     const SourceFormatInfo& src = m_entry.Source;
-    constexpr auto kRecordBytes = static_cast<uint32_t>(sizeof(WAVEFORMATEX));
-    if (!m_decode.Open(src.format.get(), static_cast<uint32_t>(src.formatSize), plan.decoded.data(),
-                       kRecordBytes) ||
-        !m_resample.Open(plan.decoded.data(), kRecordBytes, plan.mono.data(), kRecordBytes) ||
-        !m_encode.Open(plan.mono.data(), kRecordBytes, plan.g711.data(), kRecordBytes)) {
+    if (!m_chain.OpenStages(src.format.get(), static_cast<uint32_t>(src.formatSize),
+                            plan.g711.data(), static_cast<uint32_t>(plan.g711.size()))) {
         return false;
     }
     SourceFormatInfo fresh;
     std::string description;
-    if (!m_source.Open(src.path, fresh, description)) {
+    const bool opened = bytes ? m_chain.OpenSource(std::move(bytes), src.path, fresh, description)
+                              : m_chain.OpenSource(src.path, fresh, description);
+    if (!opened) {
         return false;
     }
     // The chain was built from the format stored at probe time; a file that has changed
@@ -131,27 +124,14 @@ bool WinSonvex::OpenChain(const ChainPlan& plan) {
 }
 
 bool WinSonvex::SizeBuffers(const ChainPlan& plan) {
-    m_chunkBytes = plan.chunkBytes;
-    m_payloadBytes = plan.payloadBytes;
-    m_monoBytes = m_encode.SourceNeeded(static_cast<uint32_t>(m_payloadBytes));
-    // Whole sample frames only: the gain works on 16-bit samples, and a frame split across
-    // two packets would swap the channels of the next one.
-    const uint32_t frame = plan.frameBytes;
-    m_packetPcmBytes = (m_resample.SourceNeeded(m_monoBytes) + frame - 1) / frame * frame;
-    m_decodedMax = m_decode.DestinationBound(m_chunkBytes);
-    if (m_monoBytes == 0 || m_packetPcmBytes == 0 || m_packetPcmBytes > kMaxDecodedBytes ||
-        m_decodedMax == 0 || m_decodedMax > kMaxDecodedBytes) {
+    const CodecChain::Sizes sizes = m_chain.SizesFromPacket(
+        plan.chunkBytes, static_cast<uint32_t>(plan.payloadBytes), plan.frameBytes);
+    if (!m_chain.Prepare(sizes)) {
         return false;
     }
-    m_chunkBuf = ZeroedBuffer(m_chunkBytes);
-    m_decodedBuf = ZeroedBuffer(m_decodedMax);
-    m_packetPcmBuf = ZeroedBuffer(m_packetPcmBytes);
-    m_monoBuf = ZeroedBuffer(m_monoBytes);
-    m_payloadBuf = ZeroedBuffer(static_cast<uint32_t>(m_payloadBytes));
-    m_decode.Prepare(m_chunkBuf.get(), m_chunkBytes, m_decodedBuf.get(), m_decodedMax);
-    m_resample.Prepare(m_packetPcmBuf.get(), m_packetPcmBytes, m_monoBuf.get(), m_monoBytes);
-    m_encode.Prepare(m_monoBuf.get(), m_monoBytes, m_payloadBuf.get(),
-                     static_cast<uint32_t>(m_payloadBytes));
+    m_payloadBytes = plan.payloadBytes;
+    m_packetPcmBytes = sizes.pcm;
+    m_decodedMax = sizes.decoded;
     // The refill stalls only when the ring holds no more than a packet and has no more
     // than a decoded chunk free, that is when capacity <= packet + chunk. One byte more
     // than that makes the state unreachable (one-second chunks of 44.1 kHz stereo PCM
@@ -162,33 +142,15 @@ bool WinSonvex::SizeBuffers(const ChainPlan& plan) {
     return true;
 }
 
-uint32_t WinSonvex::DecodeNext() {
-    if (m_sourceState == SourceState::Draining) {
-        // Only what the decoder still holds; once it gives nothing, all is decoded.
-        const uint32_t used = m_decode.Convert(0);
-        if (used == 0) {
-            m_sourceState = SourceState::Done;
-        }
-        return used;
-    }
-    const int got = m_source.Read(m_chunkBuf.get(), static_cast<int>(m_chunkBytes));
-    if (got == static_cast<int>(m_chunkBytes)) {
-        return m_decode.Convert();
-    }
-    // End of file or a read error: what came is decoded and the decoder drained.
-    m_sourceState = SourceState::Draining;
-    return m_decode.Convert(got > 0 ? static_cast<uint32_t>(got) : 0, true);
-}
-
 void WinSonvex::TopUp() {
     // Each pass either decodes a chunk (the source is finite), drains the decoder (which
     // holds a bounded amount) or leaves; the ring's sizing guarantees room for a chunk
     // whenever it holds no whole packet.
-    while (m_ring->HeldBytes() <= m_packetPcmBytes && m_sourceState != SourceState::Done &&
+    while (m_ring->HeldBytes() <= m_packetPcmBytes && !m_chain.AllDecoded() &&
            m_ring->FreeSpace() > m_decodedMax) {
-        const uint32_t used = DecodeNext();
+        const int64_t used = m_chain.DecodeNext();
         if (used > 0) {
-            m_ring->Write(m_decodedBuf.get(), used);
+            m_ring->Write(m_chain.Decoded(), static_cast<uint32_t>(used));
         }
     }
 }
@@ -200,7 +162,7 @@ bool WinSonvex::ProducePacket() {
     // The previous tick left this packet's payload built; only the first tick of an entry
     // builds it before it sends.
     if (!m_payloadReady && !BuildPayload()) {
-        if (m_sourceState == SourceState::Done) {
+        if (m_chain.AllDecoded()) {
             m_endOfSource = 1;  // everything has been sent
         }
         return false;
@@ -213,25 +175,24 @@ bool WinSonvex::ProducePacket() {
 
 bool WinSonvex::BuildPayload() {
     TopUp();
-    if (m_ring->Read(m_packetPcmBuf.get(), m_packetPcmBytes) != 0) {
+    if (m_ring->Read(m_chain.Pcm(), m_packetPcmBytes) != 0) {
         ApplyGain(m_packetPcmBytes);
-        m_resample.Convert();
-        m_encode.Convert();
+        m_chain.Encode(m_packetPcmBytes);
         return true;
     }
-    if (m_sourceState != SourceState::Done) {
+    if (!m_chain.AllDecoded()) {
         return false;
     }
     // After the last whole packet: what the ring held back, then what the rate converter
     // holds (its filter's tail), in as many packets as that takes.
-    const uint32_t pcmBytes = m_ring->Drain(m_packetPcmBuf.get(), m_packetPcmBytes);
+    const uint32_t pcmBytes = m_ring->Drain(m_chain.Pcm(), m_packetPcmBytes);
     ApplyGain(pcmBytes);
     return EncodeTail(pcmBytes);
 }
 
 void WinSonvex::ApplyGain(uint32_t pcmBytes) {
     const double gain = m_gain.load(std::memory_order_relaxed);
-    uint8_t* pcm = m_packetPcmBuf.get();
+    uint8_t* pcm = m_chain.Pcm();
     for (uint32_t i = 0; i + 1 < pcmBytes; i += 2) {
         // Truncated toward zero, then held at the 16-bit limits instead of wrapping.
         double product = std::trunc(platform::LoadLe16s(pcm + i) * gain);
@@ -242,14 +203,13 @@ void WinSonvex::ApplyGain(uint32_t pcmBytes) {
 }
 
 bool WinSonvex::EncodeTail(uint32_t pcmBytes) {
-    const uint32_t mono = m_resample.Convert(pcmBytes, true);
-    if (mono == 0) {
+    const uint32_t encoded = m_chain.Encode(pcmBytes, true);
+    if (encoded == 0) {
         return false;
     }
-    const uint32_t encoded = m_encode.Convert(mono);
     // The packet keeps the entry's size: silence completes it.
     const auto payload = static_cast<uint32_t>(m_payloadBytes);
-    std::memset(m_payloadBuf.get() + encoded, m_silence, payload - encoded);
+    std::memset(m_chain.Encoded() + encoded, m_silence, payload - encoded);
     return true;
 }
 
@@ -257,8 +217,8 @@ void WinSonvex::SendPayload() {
     const size_t count = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
     for (size_t i = 0; i < count; ++i) {
         const RtpDestination& dest = m_destinations[i];
-        m_rtp[i].SendPacket(m_payloadBuf.get(), m_payloadBytes, dest.IP,
-                            static_cast<int>(dest.Port), m_payloadType);
+        m_rtp[i].SendPacket(m_chain.Encoded(), m_payloadBytes, dest.IP, static_cast<int>(dest.Port),
+                            m_payloadType);
     }
 }
 
@@ -269,30 +229,24 @@ void WinSonvex::CloseEntry() {
 }
 
 void WinSonvex::ReleaseEntry() {
-    m_source.Close();
-    m_decode.Release();
-    m_resample.Release();
-    m_encode.Release();
-    m_payloadBuf.reset();
-    m_monoBuf.reset();
-    m_packetPcmBuf.reset();
-    m_decodedBuf.reset();
-    m_chunkBuf.reset();
+    m_chain.Close();
     m_ring.reset();
-    m_chunkBytes = 0;
     m_decodedMax = 0;
     m_packetPcmBytes = 0;
-    m_monoBytes = 0;
     m_payloadBytes = 0;
     m_payloadReady = false;
 }
 
 bool WinSonvex::ProbeSource(const char* path, SourceFormatInfo& info, std::string& text) {
-    AudioSourceFile file;
-    if (!file.Open(path, info, text)) {
+    // The reason is the reader's; the callers here have their own message.
+    SourceFormatInfo probed = info;
+    std::string description;
+    std::string reason;
+    if (!ProbeSourceFile(path, probed, description, reason)) {
         return false;
     }
-    file.Close();
+    info = std::move(probed);
+    text = std::move(description);
     return true;
 }
 

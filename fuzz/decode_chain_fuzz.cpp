@@ -1,7 +1,7 @@
-// Writes arbitrary bytes to a file named .wav and one named .mp3 and pushes each through the
-// whole decode chain: the probe, the engine's OpenEntry and ProducePacket until the source is
-// exhausted (no destinations, so nothing is sent), and the converter chunk by chunk to a
-// mu-law WAV file. Any crash, leak, hang or sanitizer report is a finding.
+// Pushes arbitrary bytes, named .wav and then .mp3, from memory through the whole decode
+// chain: the reader, the engine's OpenEntry and ProducePacket until the source is exhausted
+// (no destinations, so nothing is sent), and the converter chunk by chunk to a mu-law WAV
+// file in a scratch folder. Any crash, leak, hang or sanitizer report is a finding.
 
 #include <cstdint>
 #include <memory>
@@ -11,6 +11,8 @@
 #include "codec/waveformat.h"
 #include "convert/mediaconverter.h"
 #include "engine/winsonvex.h"
+#include "media/audiosourcefile.h"
+#include "platform/bytesource.h"
 #include "scratchdir.h"
 
 extern "C" {
@@ -36,14 +38,20 @@ MediaConverter& Converter() {
     return converter;
 }
 
-void Stream(const std::string& path, size_t size) {
+std::unique_ptr<platform::ByteSource> Bytes(const uint8_t* data, size_t size) {
+    return std::make_unique<platform::MemoryByteSource>(data, size);
+}
+
+void Stream(const uint8_t* data, size_t size, const char* name) {
     WinSonvex& engine = Engine();
     PlaylistFile entry;
     std::string description;
-    if (!engine.ProbeSource(path.c_str(), entry.Source, description) ||
-        !entry.Source.SetPath(path.c_str())) {
+    AudioSourceFile probe;
+    if (!probe.Open(Bytes(data, size), name, entry.Source, description) ||
+        !entry.Source.SetPath(name)) {
         return;
     }
+    probe.Close();
     // The output settings vary with the input's length, not its bytes, so that a mutation
     // of the file keeps them.
     static constexpr int kTimes[] = {20, 40, 80, 160};
@@ -51,7 +59,7 @@ void Stream(const std::string& path, size_t size) {
     entry.DstSampleRate = 8000;
     entry.DstPacketization = kTimes[(size / 2) % 4];
     entry.Valid = 1;
-    if (!engine.OpenEntry(entry, {})) {
+    if (!engine.OpenEntry(entry, {}, Bytes(data, size))) {
         return;
     }
     int ticks = 0;
@@ -62,12 +70,12 @@ void Stream(const std::string& path, size_t size) {
     engine.CloseEntry();
 }
 
-void Convert(const std::string& path) {
+void Convert(const uint8_t* data, size_t size, const char* name) {
     MediaConverter& converter = Converter();
     std::vector<uint8_t> record(converter.FormatRecordSize());
     converter.WriteOutputFormat(record.data());
     const std::string output = ScratchDir("sonvexchain") + "/output.wav";
-    if (!converter.OpenChain(path.c_str(), output.c_str(), record.data())) {
+    if (!converter.OpenChain(name, output.c_str(), record.data(), Bytes(data, size))) {
         return;
     }
     std::unique_ptr<uint8_t[]> block;
@@ -91,12 +99,9 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string& dir = ScratchDir("sonvexchain");
-    for (const char* name : {"/input.wav", "/input.mp3"}) {
-        const std::string path = dir + name;
-        WriteScratchFile(path, data, size);
-        Stream(path, size);
-        Convert(path);
+    for (const char* name : {"input.wav", "input.mp3"}) {
+        Stream(data, size, name);
+        Convert(data, size, name);
     }
     return 0;
 }

@@ -1,6 +1,5 @@
 #include "scratchdir.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -32,12 +31,4 @@ const std::string& ScratchDir(const char* prefix) {
         return std::string(buf.data());
     }()};
     return dir.path;
-}
-
-void WriteScratchFile(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr || (size > 0 && std::fwrite(data, 1, size, f) != size)) {
-        std::abort();
-    }
-    std::fclose(f);
 }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -10,7 +10,6 @@
 #include "media/mediadescription.h"
 #include "media/mp3framescanner.h"
 #include "platform/byteorder.h"
-#include "platform/lowio.h"
 #include "platform/splitpath.h"
 
 namespace {
@@ -56,31 +55,8 @@ bool HasId(const uint8_t* header, const char* id) {
     return std::memcmp(header, id, 4) == 0;
 }
 
-// Reads until `count` bytes are in or the file gives no more; returns the bytes read.
-uint32_t ReadFully(int fd, uint8_t* buffer, uint32_t count) {
-    uint32_t done = 0;
-    while (done < count) {
-        const int n = platform::_read(fd, buffer + done, count - done);
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<uint32_t>(n);
-    }
-    return done;
-}
-
-// True when every byte went out.
-bool WriteFully(int fd, const uint8_t* buffer, uint32_t count) {
-    uint32_t done = 0;
-    while (done < count) {
-        const int n = platform::_write(fd, buffer + done, count - done);
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<uint32_t>(n);
-    }
-    return true;
-}
+// Offsets are carried in 32 bits: a source of 2 GiB or more is refused.
+constexpr int64_t kMaxSourceBytes = INT32_MAX;
 
 // Bytes read per pipeline step: a fixed block for ADPCM; one second of audio for formats
 // with a sample size (the product of the format's fields, in 64 bits so that no field can
@@ -104,7 +80,7 @@ uint64_t WaveChunkBytes(const WAVEFORMATEX& format) {
 }  // namespace
 
 AudioSourceFile::~AudioSourceFile() {
-    Close();
+    Abandon();
 }
 
 MediaType AudioSourceFile::TypeFromExtension(const char* path) {
@@ -120,45 +96,58 @@ MediaType AudioSourceFile::TypeFromExtension(const char* path) {
 }
 
 bool AudioSourceFile::Open(const char* path, SourceFormatInfo& info, std::string& description) {
-    // An open object (in either mode) is left exactly as it is: clearing the write flag
-    // first would cost a file being written its final header.
+    // An open object (in either mode) is left exactly as it is.
     if (IsOpen()) {
+        return false;
+    }
+    std::string error;
+    std::unique_ptr<platform::FileByteSource> file = platform::FileByteSource::Open(path, error);
+    if (!file) {
+        m_writeMode = false;
+        return Refuse(error);
+    }
+    return Open(std::move(file), path, info, description);
+}
+
+bool AudioSourceFile::Open(std::unique_ptr<platform::ByteSource> bytes, const char* name,
+                           SourceFormatInfo& info, std::string& description) {
+    if (IsOpen() || !bytes) {
         return false;
     }
     m_writeMode = false;
     m_refusal.clear();
-    errno = 0;
-    const int fd = platform::_open(path, platform::kO_RDONLY | platform::kO_BINARY);
-    if (fd <= 0) {
-        return Refuse(errno != 0 ? std::strerror(errno) : "it cannot be opened");
-    }
-    m_fd = fd;
+    m_bytes = std::move(bytes);
     m_format.reset();
     m_formatBytes = 0;
-    m_type = TypeFromExtension(path);
+    const int64_t length = m_bytes->Size();
+    m_type = TypeOfContent(name);
 
     std::string text;
     int32_t formatSize = 0;
-    int32_t chunkBytes = 0;
-    bool ok = false;
-    if (m_type == MediaType::Wave) {
+    bool ok = length >= 0 && length <= kMaxSourceBytes;
+    if (!ok) {
+        Refuse(length < 0 ? "the file cannot be measured" : "the file is 2 GiB or larger");
+    } else if (m_type == MediaType::Wave) {
         ok = ParseWave(text, formatSize);
-        if (ok) {
-            WAVEFORMATEX wfx{};
-            ReadWaveFormat(m_format.get(), m_formatBytes, wfx);
-            chunkBytes = static_cast<int32_t>(WaveChunkBytes(wfx));  // ParseWave bounds it
-        }
     } else {
         ok = OpenMp3(text, formatSize);
-        chunkBytes = kMp3ChunkBytes;
     }
     if (!ok) {
-        Close();
+        Release();
         return false;
+    }
+    int32_t chunkBytes = kMp3ChunkBytes;
+    if (m_type == MediaType::Wave) {
+        WAVEFORMATEX wfx{};
+        ReadWaveFormat(m_format.get(), m_formatBytes, wfx);
+        chunkBytes = static_cast<int32_t>(WaveChunkBytes(wfx));  // ParseWave bounds it
     }
     m_readAhead = std::make_unique_for_overwrite<uint8_t[]>(kReadAheadBytes);
     m_aheadBegin = 0;
     m_aheadEnd = 0;
+    m_openedLength = static_cast<uint64_t>(length);
+    m_readPosition = m_bytes->Tell();
+    m_endedEarly = false;
     info.SetFormat(m_format.get(), formatSize);
     info.chunkBytes = chunkBytes;
     info.durationSeconds = m_durationSeconds;
@@ -166,9 +155,31 @@ bool AudioSourceFile::Open(const char* path, SourceFormatInfo& info, std::string
     return true;
 }
 
+MediaType AudioSourceFile::TypeOfContent(const char* name) {
+    // A WAV file renamed to .mp3 would otherwise meet the frame scanner, which finds frames
+    // in PCM often enough to accept it, and stream noise.
+    uint8_t riff[12];
+    const bool wave = ReadFully(riff, sizeof riff) == sizeof riff && HasId(riff, "RIFF") &&
+                      HasId(riff + 8, "WAVE");
+    m_bytes->Seek(0);
+    return wave ? MediaType::Wave : TypeFromExtension(name);
+}
+
 bool AudioSourceFile::Refuse(std::string reason) {
     m_refusal = std::move(reason);
     return false;
+}
+
+uint32_t AudioSourceFile::ReadFully(uint8_t* buffer, uint32_t count) {
+    uint32_t done = 0;
+    while (done < count) {
+        const int64_t n = m_bytes->Read(buffer + done, count - done);
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    return done;
 }
 
 void AudioSourceFile::ResetHeaders() {
@@ -186,61 +197,31 @@ bool AudioSourceFile::ParseWave(std::string& description, int32_t& formatSize) {
     m_formatBytes = 0;
     formatSize = 0;
 
-    if (ReadFully(m_fd, m_riffHeader, sizeof m_riffHeader) < sizeof m_riffHeader ||
+    if (ReadFully(m_riffHeader, sizeof m_riffHeader) < sizeof m_riffHeader ||
         !HasId(m_riffHeader, "RIFF") || !HasId(m_riffHeader + 8, "WAVE")) {
         return Refuse("not a RIFF WAVE file");
     }
-    for (;;) {
+    for (bool data = false; !data;) {
         uint8_t header[8];
-        if (ReadFully(m_fd, header, sizeof header) < sizeof header) {
+        if (ReadFully(header, sizeof header) < sizeof header) {
             return Refuse("the file ends before its data chunk");
         }
         const uint32_t size = platform::LoadLe32(header + 4);
+        bool ok;
         if (HasId(header, "fmt ")) {
-            // Shorter than 16 bytes there is no rate or channel count to read.
-            if (size < 16 || size > kMaxHeaderChunkBytes) {
-                return Refuse(size < 16
-                                  ? std::string("fmt chunk shorter than 16 bytes")
-                                  : "fmt chunk of " + std::to_string(size) + " bytes, too large");
-            }
             std::memcpy(m_formatHeader, header, sizeof header);
-            m_formatBytes = size < kWaveFormatBytes ? kWaveFormatBytes : size;
-            m_format = std::make_unique<uint8_t[]>(m_formatBytes);  // zero-filled
-            if (ReadFully(m_fd, m_format.get(), size) < size) {
-                return Refuse("the file ends inside its fmt chunk");
-            }
-            formatSize = static_cast<int32_t>(size);
+            ok = ReadFormatChunk(size, formatSize);
         } else if (HasId(header, "fact")) {
-            if (size > kMaxHeaderChunkBytes) {
-                return Refuse("fact chunk of " + std::to_string(size) + " bytes, too large");
-            }
             std::memcpy(m_factHeader, header, sizeof header);
-            m_factData.reset();
-            m_factDataSize = size;
-            if (size > 0) {
-                m_factData = std::make_unique<uint8_t[]>(size);
-                ReadFully(m_fd, m_factData.get(), size);  // a short body ends the walk next
-            }
+            ok = ReadFactChunk(size);
         } else if (HasId(header, "data")) {
             std::memcpy(m_dataHeader, header, sizeof header);
-            const long pos = platform::_tell(m_fd);
-            const long length = platform::_filelength(m_fd);
-            if (pos < 0 || length < pos) {
-                return Refuse("the file cannot be measured");
-            }
-            if (!m_format) {
-                return Refuse("data chunk before the fmt chunk");
-            }
-            m_dataOffset = static_cast<uint32_t>(pos);
-            m_dataLength = static_cast<uint32_t>(length - pos);
-            if (size > m_dataLength) {
-                return Refuse("data chunk of " + std::to_string(size) + " bytes, but only " +
-                              std::to_string(m_dataLength) + " follow");
-            }
-            break;
+            ok = data = ReadDataChunk(size);
         } else {
-            // No chunk is skipped ahead of the audio.
-            return Refuse(ChunkName(header) + " chunk before the data chunk");
+            ok = SkipChunk(header, size);
+        }
+        if (!ok) {
+            return false;
         }
     }
 
@@ -255,25 +236,78 @@ bool AudioSourceFile::ParseWave(std::string& description, int32_t& formatSize) {
     }
     m_durationSeconds =
         wfx.nAvgBytesPerSec == 0 ? 0 : static_cast<int32_t>(m_dataLength / wfx.nAvgBytesPerSec);
-    const long length = platform::_filelength(m_fd);
-    BuildWaveDescription(description, static_cast<uint32_t>(length < 0 ? 0 : length), wfx,
+    BuildWaveDescription(description, static_cast<uint32_t>(m_bytes->Size()), wfx,
                          m_durationSeconds);
     return true;
 }
 
-bool AudioSourceFile::OpenMp3(std::string& description, int32_t& formatSize) {
-    const long length = platform::_filelength(m_fd);
-    if (length < 0) {
+bool AudioSourceFile::ReadFormatChunk(uint32_t size, int32_t& formatSize) {
+    // Shorter than 16 bytes there is no rate or channel count to read.
+    if (size < 16 || size > kMaxHeaderChunkBytes) {
+        return Refuse(size < 16 ? std::string("fmt chunk shorter than 16 bytes")
+                                : "fmt chunk of " + std::to_string(size) + " bytes, too large");
+    }
+    m_formatBytes = size < kWaveFormatBytes ? kWaveFormatBytes : size;
+    m_format = std::make_unique<uint8_t[]>(m_formatBytes);  // zero-filled
+    if (ReadFully(m_format.get(), size) < size) {
+        return Refuse("the file ends inside its fmt chunk");
+    }
+    formatSize = static_cast<int32_t>(size);
+    return true;
+}
+
+bool AudioSourceFile::ReadFactChunk(uint32_t size) {
+    if (size > kMaxHeaderChunkBytes) {
+        return Refuse("fact chunk of " + std::to_string(size) + " bytes, too large");
+    }
+    m_factData.reset();
+    m_factDataSize = size;
+    if (size > 0) {
+        m_factData = std::make_unique<uint8_t[]>(size);
+        ReadFully(m_factData.get(), size);  // a short body ends the walk next
+    }
+    return true;
+}
+
+bool AudioSourceFile::ReadDataChunk(uint32_t size) {
+    const uint64_t pos = m_bytes->Tell();
+    const int64_t length = m_bytes->Size();
+    if (length < 0 || static_cast<uint64_t>(length) < pos) {
         return Refuse("the file cannot be measured");
     }
-    m_dataLength = static_cast<uint32_t>(length);
+    if (!m_format) {
+        return Refuse("data chunk before the fmt chunk");
+    }
+    m_dataOffset = static_cast<uint32_t>(pos);
+    m_dataLength = static_cast<uint32_t>(static_cast<uint64_t>(length) - pos);
+    if (size > m_dataLength) {
+        return Refuse("data chunk of " + std::to_string(size) + " bytes, but only " +
+                      std::to_string(m_dataLength) + " follow");
+    }
+    return true;
+}
+
+// Any other chunk ahead of the audio (LIST, JUNK, bext, PEAK, cue, ...) is passed over with
+// its pad byte (RIFF keeps chunks at even offsets), as long as it ends inside the file.
+bool AudioSourceFile::SkipChunk(const uint8_t* header, uint32_t size) {
+    const uint64_t pos = m_bytes->Tell();
+    const int64_t length = m_bytes->Size();
+    if (length < 0 || pos + size > static_cast<uint64_t>(length)) {
+        return Refuse(ChunkName(header) + " chunk of " + std::to_string(size) +
+                      " bytes runs past the end of the file");
+    }
+    return m_bytes->Seek(pos + size + (size & 1u)) || Refuse("the file cannot be read");
+}
+
+bool AudioSourceFile::OpenMp3(std::string& description, int32_t& formatSize) {
+    m_dataLength = static_cast<uint32_t>(m_bytes->Size());
     m_formatBytes = kMp3FormatBytes;
     m_format = std::make_unique<uint8_t[]>(m_formatBytes);
     formatSize = kMp3FormatBytes;
 
     Mp3FrameInfo frame;
     Mp3FrameScanner scanner;
-    if (!scanner.Scan(m_fd, frame, description)) {
+    if (!scanner.Scan(*m_bytes, frame, description)) {
         return Refuse("no run of MPEG audio frames found");
     }
     m_durationSeconds = frame.durationSeconds;
@@ -293,46 +327,53 @@ bool AudioSourceFile::OpenMp3(std::string& description, int32_t& formatSize) {
     mp3.nCodecDelay = kMp3CodecDelay;
     WriteMp3WaveFormat(mp3, m_format.get());
 
-    return platform::_lseek(m_fd, frame.firstFrameOffset, platform::kSeekSet) ==
-               frame.firstFrameOffset ||
+    return m_bytes->Seek(static_cast<uint64_t>(frame.firstFrameOffset)) ||
            Refuse("the first frame cannot be reached");
 }
 
 int AudioSourceFile::Read(void* buffer, int count, long offset) {
-    if (!IsOpen()) {
+    if (!m_bytes) {
         return 0;
     }
-    if (count < 0) {
+    if (count < 0 || (offset != -1 && offset < 0)) {
         return -1;
     }
-    if (offset != -1 || !m_readAhead) {
-        // Whatever was read ahead lies behind the file position: a seek drops it.
+    if (offset != -1) {
+        // Whatever was read ahead lies behind the new position: a seek drops it.
         m_aheadBegin = m_aheadEnd = 0;
-        if (offset != -1 && platform::_lseek(m_fd, offset, platform::kSeekSet) != offset) {
+        if (!m_bytes->Seek(static_cast<uint64_t>(offset))) {
             return -1;
         }
-        return platform::_read(m_fd, buffer, static_cast<unsigned int>(count));
+        m_readPosition = static_cast<uint64_t>(offset);
     }
-    auto* out = static_cast<uint8_t*>(buffer);
     const auto wanted = static_cast<uint32_t>(count);
+    auto* out = static_cast<uint8_t*>(buffer);
     uint32_t done = TakeReadAhead(out, wanted);
     if (done < wanted) {
-        const uint32_t rest = wanted - done;
-        // A large read goes straight into the caller's buffer; a small one refills first.
-        const int n =
-            platform::_read(m_fd, rest >= kReadAheadBytes ? out + done : m_readAhead.get(),
-                            rest >= kReadAheadBytes ? rest : kReadAheadBytes);
-        if (n < 0) {
-            return done > 0 ? static_cast<int>(done) : -1;
+        const int n = ReadFromSource(out + done, wanted - done);
+        if (n < 0 && done == 0) {
+            m_endedEarly = true;
+            return -1;
         }
-        if (rest >= kReadAheadBytes) {
-            done += static_cast<uint32_t>(n);
-        } else {
-            m_aheadEnd = static_cast<uint32_t>(n);
-            done += TakeReadAhead(out + done, rest);
-        }
+        done += n > 0 ? static_cast<uint32_t>(n) : 0;
+    }
+    m_readPosition += done;
+    if (done < wanted && m_readPosition < m_openedLength) {
+        m_endedEarly = true;
     }
     return static_cast<int>(done);
+}
+
+int AudioSourceFile::ReadFromSource(uint8_t* out, uint32_t count) {
+    if (count >= kReadAheadBytes) {
+        return static_cast<int>(m_bytes->Read(out, count));
+    }
+    const int64_t n = m_bytes->Read(m_readAhead.get(), kReadAheadBytes);
+    if (n < 0) {
+        return -1;
+    }
+    m_aheadEnd = static_cast<uint32_t>(n);
+    return static_cast<int>(TakeReadAhead(out, count));
 }
 
 uint32_t AudioSourceFile::TakeReadAhead(uint8_t* out, uint32_t count) {
@@ -345,18 +386,30 @@ uint32_t AudioSourceFile::TakeReadAhead(uint8_t* out, uint32_t count) {
     return n;
 }
 
-void AudioSourceFile::Close() {
-    if (IsOpen()) {
-        if (m_type == MediaType::Wave && m_writeMode) {
-            CompleteWaveHeader();
+bool AudioSourceFile::Close() {
+    bool ok = true;
+    if (m_out.IsOpen()) {
+        ok = CompleteWaveHeader() && m_out.Commit();
+        if (!ok) {
+            m_refusal = m_out.Error();
         }
-        platform::_close(m_fd);
-        m_fd = 0;
-        m_factData.reset();
-        m_factDataSize = 0;
-        m_format.reset();
-        m_formatBytes = 0;
     }
+    Release();
+    return ok;
+}
+
+void AudioSourceFile::Abandon() {
+    m_out.Abandon();
+    Release();
+}
+
+void AudioSourceFile::Release() {
+    m_out.Abandon();  // only a file that was not committed
+    m_bytes.reset();
+    m_factData.reset();
+    m_factDataSize = 0;
+    m_format.reset();
+    m_formatBytes = 0;
     m_readAhead.reset();
     m_aheadBegin = m_aheadEnd = 0;
     m_writeMode = false;
@@ -367,25 +420,21 @@ bool AudioSourceFile::Create(const char* path, uint8_t* outputFormat) {
     if (IsOpen() || outputFormat == nullptr) {
         return false;
     }
-    const int fd = platform::_open(
-        path, platform::kO_BINARY | platform::kO_TRUNC | platform::kO_CREAT | platform::kO_RDWR,
-        platform::kS_IREAD | platform::kS_IWRITE);
-    if (fd <= 0) {
-        return false;
+    m_refusal.clear();
+    // Judged by name before anything is made: no stray file for a refused one.
+    if (TypeFromExtension(path) != MediaType::Wave) {
+        return Refuse("an output named .mp3 cannot hold a WAV file");
     }
-    m_fd = fd;
+    if (!m_out.Create(path)) {
+        return Refuse(m_out.Error());
+    }
     m_writeMode = true;
     m_format.reset();
     m_formatBytes = 0;
-    m_type = TypeFromExtension(path);
-    if (m_type != MediaType::Wave) {
-        Close();  // the empty file stays: it was created before the name was judged
-        return false;
-    }
+    m_type = MediaType::Wave;
     if (!WriteWaveHeader(outputFormat)) {
-        // Nothing usable can follow a header that is not on disk; keep Close from writing.
-        m_writeMode = false;
-        Close();
+        Refuse(m_out.Error());
+        Abandon();
         return false;
     }
     return true;
@@ -422,58 +471,53 @@ bool AudioSourceFile::WriteWaveHeader(uint8_t* outputFormat) {
     SetChunkHeader(m_riffHeader, "RIFF", 0);
     std::memcpy(m_riffHeader + 8, "WAVE", 4);
     SetChunkHeader(m_formatHeader, "fmt ", kWaveFormatBytes);
-    bool ok = platform::_lseek(m_fd, 0, platform::kSeekSet) == 0;
-    ok = ok && WriteFully(m_fd, m_riffHeader, sizeof m_riffHeader);
-    ok = ok && WriteFully(m_fd, m_formatHeader, sizeof m_formatHeader);
-    ok = ok && WriteFully(m_fd, m_format.get(), m_formatBytes);
     if (wfx.wFormatTag != WAVE_FORMAT_PCM) {
         // The sample count is never filled in.
         SetChunkHeader(m_factHeader, "fact", 4);
         m_factDataSize = 4;
         m_factData = std::make_unique<uint8_t[]>(m_factDataSize);
-        ok = ok && WriteFully(m_fd, m_factHeader, sizeof m_factHeader);
-        ok = ok && WriteFully(m_fd, m_factData.get(), m_factDataSize);
     }
     SetChunkHeader(m_dataHeader, "data", 0);
-    ok = ok && WriteFully(m_fd, m_dataHeader, sizeof m_dataHeader);
-
     WriteWaveFormat(wfx, outputFormat);
-    return ok;
+    return m_out.Seek(0) && WriteHeaders();
 }
 
 int AudioSourceFile::Write(const void* buffer, int count) {
-    if (!IsOpen()) {
+    if (!m_out.IsOpen()) {
         return 0;
     }
-    if (count < 0) {
+    if (count < 0 || !m_out.Write(buffer, static_cast<size_t>(count))) {
         return -1;
     }
-    return platform::_write(m_fd, buffer, static_cast<unsigned int>(count));
+    return count;
+}
+
+// The header images in file order at the position: RIFF, "fmt " with its body, "fact" with
+// its body when there is one, "data".
+bool AudioSourceFile::WriteHeaders() {
+    bool ok = m_out.Write(m_riffHeader, sizeof m_riffHeader) &&
+              m_out.Write(m_formatHeader, sizeof m_formatHeader) &&
+              m_out.Write(m_format.get(), m_formatBytes);
+    if (ok && HasId(m_factHeader, "fact")) {
+        ok = m_out.Write(m_factHeader, sizeof m_factHeader) &&
+             (m_factDataSize == 0 || m_out.Write(m_factData.get(), m_factDataSize));
+    }
+    return ok && m_out.Write(m_dataHeader, sizeof m_dataHeader);
 }
 
 // Rewrites the header with the final sizes: RIFF size L - 8, data size L - P - 8 where P is
 // where the data header starts.
-void AudioSourceFile::CompleteWaveHeader() {
-    const long length = platform::_filelength(m_fd);
-    if (length < 0 || platform::_lseek(m_fd, 0, platform::kSeekSet) != 0) {
-        return;
+bool AudioSourceFile::CompleteWaveHeader() {
+    const int64_t length = m_out.Size();
+    if (length < 0 || !m_out.Seek(0)) {
+        return false;
     }
-    const uint32_t fileLength = static_cast<uint32_t>(length);
+    const auto fileLength = static_cast<uint32_t>(length);
+    constexpr auto kFixedBytes = static_cast<uint32_t>(sizeof m_riffHeader + sizeof m_formatHeader);
+    const uint32_t dataStart =
+        kFixedBytes + m_formatBytes + (HasId(m_factHeader, "fact") ? 8 + m_factDataSize : 0);
     platform::StoreLe32(m_riffHeader + 4, fileLength >= 8 ? fileLength - 8 : 0);
-    WriteFully(m_fd, m_riffHeader, sizeof m_riffHeader);
-    WriteFully(m_fd, m_formatHeader, sizeof m_formatHeader);
-    WriteFully(m_fd, m_format.get(), m_formatBytes);
-    if (HasId(m_factHeader, "fact")) {
-        WriteFully(m_fd, m_factHeader, sizeof m_factHeader);
-        if (m_factData && m_factDataSize > 0) {
-            WriteFully(m_fd, m_factData.get(), m_factDataSize);
-        }
-    }
-    const long dataStart = platform::_tell(m_fd);
-    if (dataStart < 0) {
-        return;
-    }
-    const uint32_t used = static_cast<uint32_t>(dataStart) + 8;
+    const uint32_t used = dataStart + 8;
     platform::StoreLe32(m_dataHeader + 4, fileLength >= used ? fileLength - used : 0);
-    WriteFully(m_fd, m_dataHeader, sizeof m_dataHeader);
+    return WriteHeaders();
 }

@@ -4,7 +4,6 @@
 
 #include "media/mediadescription.h"
 #include "platform/byteorder.h"
-#include "platform/lowio.h"
 
 namespace {
 
@@ -73,8 +72,8 @@ void Mp3FrameScanner::Reset() {
 }
 
 // Keeps the unread tail (fewer than 4 bytes once the windows are tested) and appends what
-// the handle gives. False when nothing new came (end of file or a read error).
-bool Mp3FrameScanner::Fill(int fd) {
+// the source gives. False when nothing new came (end of file or a read error).
+bool Mp3FrameScanner::Fill(platform::ByteSource& bytes) {
     if (m_exhausted) {
         return false;
     }
@@ -83,8 +82,7 @@ bool Mp3FrameScanner::Fill(int fd) {
     m_bufferOffset += static_cast<uint32_t>(m_begin);
     m_begin = 0;
     m_end = tail;
-    const int n = platform::_read(fd, m_buffer.data() + m_end,
-                                  static_cast<unsigned int>(m_buffer.size() - m_end));
+    const int64_t n = bytes.Read(m_buffer.data() + m_end, m_buffer.size() - m_end);
     if (n <= 0) {
         m_exhausted = true;
         return false;
@@ -93,14 +91,11 @@ bool Mp3FrameScanner::Fill(int fd) {
     return true;
 }
 
-bool Mp3FrameScanner::FindNextHeader(int fd, uint32_t& header, uint32_t& offset) {
+bool Mp3FrameScanner::FindNextHeader(platform::ByteSource& bytes, uint32_t& header,
+                                     uint32_t& offset) {
     if (!m_started) {
-        const long pos = platform::_tell(fd);
-        if (pos < 0) {
-            return false;
-        }
         m_started = true;
-        m_bufferOffset = static_cast<uint32_t>(pos);
+        m_bufferOffset = static_cast<uint32_t>(bytes.Tell());  // the reader bounds sources
     }
     for (;;) {
         while (m_begin + 4 <= m_end) {
@@ -113,19 +108,20 @@ bool Mp3FrameScanner::FindNextHeader(int fd, uint32_t& header, uint32_t& offset)
             }
             ++m_begin;
         }
-        if (!Fill(fd)) {
+        if (!Fill(bytes)) {
             return false;
         }
     }
 }
 
-bool Mp3FrameScanner::Scan(int fd, Mp3FrameInfo& info, std::string& description) {
+bool Mp3FrameScanner::Scan(platform::ByteSource& bytes, Mp3FrameInfo& info,
+                           std::string& description) {
     Reset();
     uint32_t headers[kCandidates];
     uint32_t offsets[kCandidates];
     int counts[kCandidates] = {};
     for (int i = 0; i < kCandidates; ++i) {
-        if (!FindNextHeader(fd, headers[i], offsets[i])) {
+        if (!FindNextHeader(bytes, headers[i], offsets[i])) {
             Reset();
             return false;
         }
@@ -154,7 +150,7 @@ bool Mp3FrameScanner::Scan(int fd, Mp3FrameInfo& info, std::string& description)
         return false;
     }
     info.firstFrameOffset = static_cast<int32_t>(offsets[best]);
-    const long fileLength = platform::_filelength(fd);
+    const int64_t fileLength = bytes.Size();
     if (fileLength < 0) {
         return false;
     }

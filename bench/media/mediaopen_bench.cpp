@@ -19,7 +19,7 @@
 
 #include "media/audiosourcefile.h"
 #include "media/mp3framescanner.h"
-#include "platform/lowio.h"
+#include "platform/bytesource.h"
 
 namespace {
 
@@ -53,24 +53,27 @@ bool TimeOpen(const char* label, const fs::path& path, bool expect, int runs) {
     return true;
 }
 
-// The byte-at-a-time walk straight on the handle, limited to `limit` bytes.
+// The byte-at-a-time walk straight on the file, limited to `limit` bytes.
 double ByteWalkMs(const fs::path& path, long limit) {
-    const int fd = platform::_open(path.c_str(), platform::kO_RDONLY);
+    std::string error;
+    const auto file = platform::FileByteSource::Open(path.c_str(), error);
+    if (!file) {
+        return 0;
+    }
     const auto t0 = Clock::now();
     uint8_t b[4];
     long found = 0;
     for (long pos = 0; pos < limit; ++pos) {
-        if (platform::_read(fd, b, 4) < 4) {
+        if (file->Read(b, 4) < 4) {
             break;
         }
         if (Mp3FrameScanner::IsCandidate(b)) {
             ++found;
         } else {
-            platform::_lseek(fd, -3, platform::kSeekCur);
+            file->Seek(file->Tell() - 3);
         }
     }
     const double ms = Ms(Clock::now() - t0);
-    platform::_close(fd);
     std::printf("  (%ld candidates)\n", found);
     return ms;
 }

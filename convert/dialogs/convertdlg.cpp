@@ -302,7 +302,7 @@ intptr_t CConvertDlg::OnConvertDone(uintptr_t wParam, intptr_t lParam) {
     m_progress->setValue(0);
     m_btnConvert->setEnabled(true);
     m_btnBrowse->setEnabled(true);
-    if (lParam == kConvertWriteFailed) {
+    if (lParam != 0) {  // nothing was written under the output's name
         uiseam::MessageBox(this, QStringLiteral("Media file conversion failed..."));
     } else {
         uiseam::MessageBox(this, QStringLiteral("Done: %1").arg(m_strConvertingTo));

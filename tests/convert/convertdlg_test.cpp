@@ -341,8 +341,8 @@ TEST_F(ConvertDlgTest, ProgressFollowsSecondsWithinSixteenBitRange) {
     EXPECT_EQ(progress->value(), progress->maximum());
 }
 
-// Closing mid-conversion stops the worker, waits for it, and leaves a valid partial file;
-// no "Done" follows the closed dialog.
+// Closing mid-conversion stops the worker and waits for it; the shortened conversion leaves
+// no file, and no "Done" follows the closed dialog.
 TEST_F(ConvertDlgTest, ClosingWhileConvertingStopsWorker) {
     const QString source = Path("music/long.wav");
     testmedia::WriteWave(source.toStdString(), WAVE_FORMAT_PCM, 2, 44100, 16,
@@ -369,11 +369,9 @@ TEST_F(ConvertDlgTest, ClosingWhileConvertingStopsWorker) {
         QCoreApplication::processEvents();
         EXPECT_EQ(CountDone(), 0);
     }
-    const auto file = testmedia::ReadAll(output.toStdString());
-    ASSERT_GE(file.size(), 58u);
-    EXPECT_EQ(testmedia::GetU32(file, 4), file.size() - 8);
-    EXPECT_EQ(testmedia::GetU32(file, 54), file.size() - 58);
-    EXPECT_LT(file.size(), 58u + 300u * 8000u);
+    EXPECT_FALSE(std::filesystem::exists(output.toStdString()));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Path("music").toStdString()), {}),
+              1);
 }
 
 // A write that fails part way (a full disk; here the file size limit) ends the conversion

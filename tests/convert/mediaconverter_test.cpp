@@ -2,14 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "codec/acm.h"
 #include "codec/waveformat.h"
+#include "media/sourceprobe.h"
+#include "support/filesizelimit.h"
 #include "support/sourcekinds.h"
 #include "testmedia.h"
 
@@ -214,15 +219,14 @@ TEST_F(MediaConverterTest, Mp3ProgressCountsWholeSecondsOfOutput) {
     EXPECT_EQ(messages.back().first, 1u);
 }
 
-// No codec decodes this tag: the chain fails after the output was created, which stays a
-// valid WAV file with an empty "data" chunk.
-TEST_F(MediaConverterTest, SourceWithoutDecoderLeavesEmptyDataFile) {
+// No codec decodes this tag: the chain fails, and the output it had begun is dropped.
+TEST_F(MediaConverterTest, SourceWithoutDecoderLeavesNoOutput) {
     const auto source = m_dir / "g729.wav";
     testmedia::WriteWave(source, WAVE_FORMAT_G729A, 1, 8000, 8, std::vector<uint8_t>(8000, 0));
     const auto output = m_dir / "g729_convert.wav";
     EXPECT_FALSE(Convert(source, output));
-    EXPECT_EQ(std::filesystem::file_size(output), 58u);
-    EXPECT_TRUE(ReadOutput(output).empty());
+    EXPECT_EQ(m_converter.Failure(), ChainFailure::Codec);
+    EXPECT_FALSE(std::filesystem::exists(output));
     // The input was closed: the object converts again.
     testmedia::WriteWave(m_dir / "ok.wav", WAVE_FORMAT_PCM, 1, 8000, 16,
                          testmedia::Tone(8000, 1, 8000, 440, 0.5));
@@ -234,11 +238,16 @@ TEST_F(MediaConverterTest, RefusedOpensLeaveNothingOpen) {
                          testmedia::Tone(8000, 1, 8000, 440, 0.5));
     // Missing source: nothing is created.
     EXPECT_FALSE(Convert(m_dir / "missing.wav", m_dir / "missing_out.wav"));
+    EXPECT_EQ(m_converter.Failure(), ChainFailure::Source);
     EXPECT_FALSE(std::filesystem::exists(m_dir / "missing_out.wav"));
-    // An output named .mp3 is refused.
+    // An output named .mp3 is refused, before anything is made.
     EXPECT_FALSE(Convert(m_dir / "ok.wav", m_dir / "out.mp3"));
+    EXPECT_EQ(m_converter.Failure(), ChainFailure::Output);
+    EXPECT_FALSE(std::filesystem::exists(m_dir / "out.mp3"));
     // An output in a folder that does not exist.
     EXPECT_FALSE(Convert(m_dir / "ok.wav", m_dir / "no" / "such.wav"));
+    EXPECT_EQ(m_converter.Failure(), ChainFailure::Output);
+    EXPECT_FALSE(m_converter.OutputError().empty());
     // Converting a file onto itself would destroy the source before it was read.
     const auto before = testmedia::ReadAll(m_dir / "ok.wav");
     EXPECT_FALSE(Convert(m_dir / "ok.wav", m_dir / "ok.wav"));
@@ -292,8 +301,9 @@ TEST_F(MediaConverterTest, WorkerMatchesBlockByBlockConversion) {
     }
 }
 
-// A stop request from another thread ends the worker at its next pass with a valid file.
-TEST_F(MediaConverterTest, StopRequestEndsWorkerWithValidFile) {
+// A stop request from another thread ends the worker at its next pass; nothing of the
+// shortened conversion is written under the output's name.
+TEST_F(MediaConverterTest, StopRequestEndsWorkerWithoutOutput) {
     const auto source = m_dir / "long.wav";
     testmedia::WriteWave(source, WAVE_FORMAT_PCM, 2, 44100, 16,
                          testmedia::Repeat(testmedia::Tone(44100, 2, 44100, 441, 0.5), 120));
@@ -306,11 +316,70 @@ TEST_F(MediaConverterTest, StopRequestEndsWorkerWithValidFile) {
     }
     m_converter.RequestStop();
     worker.join();
-    const auto data = ReadOutput(output);
-    EXPECT_LT(data.size(), 120u * 8000u);
+    EXPECT_FALSE(std::filesystem::exists(output));
     const auto messages = m_sink.Messages();
-    EXPECT_EQ(messages.back(), std::make_pair(uintptr_t{1}, intptr_t{0}));
+    EXPECT_EQ(messages.back(), std::make_pair(uintptr_t{1}, kConvertStopped));
     EXPECT_FALSE(m_converter.IsOpen());
+}
+
+// A conversion puts its output in place only when it read the whole input and wrote all of
+// it: a full disk, an input that shrinks meanwhile or a format no codec decodes leave an
+// earlier file of the output's name as it was, and nothing else behind. Files the reader
+// accepts but no codec decodes (ADPCM with 3 or 8 channels, as sox writes them) are refused
+// by the probe with that reason.
+TEST_F(MediaConverterTest, ConversionNeverLeavesAWrongFile) {
+    const auto source = m_dir / "long.wav";
+    testmedia::WriteWave(source, WAVE_FORMAT_PCM, 1, 8000, 16,
+                         testmedia::Repeat(testmedia::Tone(8000, 1, 8000, 441, 0.5), 20));
+    const auto folder = m_dir / "out";
+    std::filesystem::create_directory(folder);
+    const auto output = folder / "long_convert.wav";
+    auto untouched = [&] {
+        EXPECT_EQ(testmedia::ReadAll(output), (std::vector<uint8_t>{'o', 'l', 'd'}));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+    };
+    std::ofstream(output) << "old";
+    {
+        testsupport::FileSizeLimit full(50000);  // a disk that fills up at 50 kB
+        ASSERT_TRUE(full.Active());
+        ASSERT_TRUE(Convert(source, output));
+    }
+    EXPECT_EQ(m_sink.Messages().back(), std::make_pair(uintptr_t{1}, kConvertWriteFailed));
+    untouched();
+
+    m_record = OutputRecord();
+    ASSERT_TRUE(m_converter.OpenChain(source.c_str(), output.c_str(), m_record.data()));
+    std::filesystem::resize_file(source, 20000);  // shrinks after it was measured
+    m_converter.ConversionWorker(m_sink);
+    EXPECT_EQ(m_sink.Messages().back(), std::make_pair(uintptr_t{1}, kConvertSourceFailed));
+    untouched();
+
+    const auto g729 = m_dir / "g729.wav";
+    testmedia::WriteWave(g729, WAVE_FORMAT_G729A, 1, 8000, 8, std::vector<uint8_t>(8000, 0));
+    EXPECT_FALSE(Convert(g729, output));
+    untouched();
+
+    testmedia::WriteWave(source, WAVE_FORMAT_PCM, 1, 8000, 16,
+                         testmedia::Tone(8000, 1, 8000, 441, 0.5));
+    EXPECT_TRUE(Convert(source, output));  // and a whole conversion replaces it
+    EXPECT_FALSE(ReadOutput(output).empty());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+
+    for (const char* encoding : {"ima-adpcm", "ms-adpcm"}) {
+        for (const int channels : {3, 8}) {
+            const auto adpcm = m_dir / "adpcm.wav";
+            const std::string make = "sox -q -n -r 8000 -c " + std::to_string(channels) + " -e " +
+                                     encoding + " '" + adpcm.string() + "' synth 1 sine 440";
+            if (std::system(make.c_str()) != 0) {
+                GTEST_SKIP() << "sox could not make " << encoding;
+            }
+            SourceFormatInfo info;
+            std::string description;
+            std::string reason;
+            EXPECT_FALSE(ProbeSourceFile(adpcm.c_str(), info, description, reason));
+            EXPECT_EQ(reason.rfind("no codec decodes format tag ", 0), 0u) << reason;
+        }
+    }
 }
 
 }  // namespace

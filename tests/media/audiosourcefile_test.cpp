@@ -7,11 +7,16 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "codec/waveformat.h"
 #include "mediatestfiles.h"
+#include "platform/bytesource.h"
 
 namespace {
 
@@ -97,8 +102,6 @@ TEST_F(AudioSourceFileTest, ChunkWalkRulesAndAudioBounds) {
     const Bytes audio(16000, 0x80);
     const Bytes list = Chunk("LIST", Bytes{'I', 'N', 'F', 'O'});
 
-    EXPECT_FALSE(Open(Write("list_before.wav", Riff({fmt, list, Chunk("data", audio)}))));
-
     // A chunk after the data is audio; the first Read starts at the first audio byte.
     ASSERT_TRUE(Open(Write("list_after.wav", Riff({fmt, Chunk("data", audio), list}))));
     EXPECT_EQ(m_info.formatSize, 16);
@@ -125,6 +128,123 @@ TEST_F(AudioSourceFileTest, ChunkWalkRulesAndAudioBounds) {
     ASSERT_TRUE(Open(Write(
         "noavg.wav", Riff({Chunk("fmt ", FmtBody(1, 1, 8000, 8, 0)), Chunk("data", audio)}))));
     EXPECT_EQ(m_info.durationSeconds, 0);
+}
+
+// Any chunk but "fmt ", "fact" and "data" ahead of the audio is passed over with its pad
+// byte: the file opens as if it were absent, and only the size in the description counts it.
+// One whose size runs past the end of the file is refused.
+TEST_F(AudioSourceFileTest, OtherChunksBeforeTheAudioAreSkipped) {
+    const Bytes fmt = Chunk("fmt ", FmtBody(1, 1, 8000, 16, 16000));
+    Bytes audio(48000);
+    for (size_t i = 0; i < audio.size(); ++i) {
+        audio[i] = static_cast<uint8_t>(i * 7);
+    }
+    const Bytes data = Chunk("data", audio);
+    const Bytes plainFile = Riff({fmt, data});
+    ASSERT_TRUE(Open(Write("plain.wav", plainFile)));
+    const SourceFormatInfo plain = m_info;
+    const std::string plainText = m_description;
+    m_file.Close();
+    // The description with another file size.
+    auto sized = [&](size_t bytes) {
+        std::string text = plainText;
+        const std::string size = std::to_string(plainFile.size());
+        return text.replace(text.find(size), size.size(), std::to_string(bytes));
+    };
+    m_file.Close();
+
+    // Odd sizes carry the pad byte RIFF puts after them.
+    auto padded = [](const char* id, size_t bytes) {
+        Bytes chunk = Chunk(id, Bytes(bytes, 'z'));
+        if (bytes % 2 != 0) {
+            chunk.push_back(0);
+        }
+        return chunk;
+    };
+    const std::pair<const char*, size_t> others[] = {{"LIST", 26}, {"JUNK", 7},   {"bext", 602},
+                                                     {"PEAK", 24}, {"cue ", 25},  {"smpl", 60},
+                                                     {"iXML", 3},  {"\x01q?Z", 1}};
+    Bytes all;
+    for (const auto& [id, bytes] : others) {
+        Append(all, padded(id, bytes));
+    }
+    std::vector<std::pair<std::string, Bytes>> files = {
+        {"all ahead of fmt", Riff({all, fmt, data})}};
+    for (const auto& [id, bytes] : others) {
+        files.emplace_back(id, Riff({fmt, padded(id, bytes), data}));
+    }
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(Open(Write("chunks.wav", bytes))) << m_file.RefusalReason();
+        EXPECT_EQ(m_info.durationSeconds, plain.durationSeconds);
+        EXPECT_EQ(m_info.chunkBytes, plain.chunkBytes);
+        ASSERT_EQ(m_info.formatSize, plain.formatSize);
+        EXPECT_EQ(std::memcmp(m_info.format.get(), plain.format.get(), 16), 0);
+        EXPECT_EQ(m_description, sized(bytes.size()));
+        Bytes first(4);
+        EXPECT_EQ(m_file.Read(first.data(), 4), 4);
+        EXPECT_EQ(first, Bytes(audio.begin(), audio.begin() + 4));
+        m_file.Close();
+    }
+
+    // A chunk claiming more bytes than the file holds (by one, or by far) is refused.
+    const uint32_t rest = static_cast<uint32_t>(10 + data.size());
+    for (uint32_t declared : {rest + 1, 0x7FFFFFF0u}) {
+        EXPECT_FALSE(
+            Open(Write("past.wav", Riff({fmt, Chunk("LIST", Bytes(10, 0), declared), data}))));
+        EXPECT_NE(m_file.RefusalReason().find("LIST chunk of " + std::to_string(declared) +
+                                              " bytes runs past the end of the file"),
+                  std::string::npos);
+    }
+
+    // What a common tool writes by default: a LIST chunk between "fmt " and "data".
+    const std::string made = (m_dir / "tool.wav").string();
+    if (std::system(("ffmpeg -nostdin -v error -y -i '" + Fixture("tone_8k_mono_8.mp3").string() +
+                     "' '" + made + "'")
+                        .c_str()) != 0) {
+        GTEST_SKIP() << "ffmpeg could not make its WAV file";
+    }
+    const Bytes tool = ReadAll(made);
+    ASSERT_GT(tool.size(), 44u);
+    ASSERT_EQ(std::string(tool.begin() + 36, tool.begin() + 40), "LIST");
+    ASSERT_TRUE(Open(made)) << m_file.RefusalReason();
+    EXPECT_EQ(m_info.durationSeconds, 8);
+}
+
+// A RIFF WAVE file is read as WAV whatever its name; it never meets the frame scanner. MPEG
+// audio still needs a ".mp3" name, from a file or from memory.
+TEST_F(AudioSourceFileTest, ContentDecidesOverName) {
+    Bytes audio(64000);
+    for (size_t i = 0; i < audio.size(); ++i) {
+        audio[i] = static_cast<uint8_t>(i % 2 == 0 ? 0xFF : 0xFB);  // frame syncs throughout
+    }
+    const Bytes wav = Riff({Chunk("fmt ", FmtBody(1, 2, 8000, 16, 32000)), Chunk("data", audio)});
+    ASSERT_TRUE(Open(Write("a.wav", wav)));
+    const SourceFormatInfo expected = m_info;
+    m_file.Close();
+    for (const char* name : {"UP.MP3", "up.mp3", "Up.Mp3"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(Open(Write(name, wav)));
+        EXPECT_EQ(m_file.Type(), MediaType::Wave);
+        EXPECT_EQ(m_info.formatSize, 16);
+        EXPECT_EQ(std::memcmp(m_info.format.get(), expected.format.get(), 16), 0);
+        EXPECT_EQ(m_info.durationSeconds, 2);
+        m_file.Close();
+        m_info = SourceFormatInfo{};
+        ASSERT_TRUE(
+            m_file.Open(std::make_unique<platform::MemoryByteSource>(wav.data(), wav.size()), name,
+                        m_info, m_description));
+        EXPECT_EQ(m_file.Type(), MediaType::Wave);
+        EXPECT_EQ(m_info.chunkBytes, expected.chunkBytes);
+        m_file.Close();
+    }
+    const Bytes mpeg = ReadAll(Fixture("tone_44k_js_128.mp3"));
+    ASSERT_TRUE(m_file.Open(std::make_unique<platform::MemoryByteSource>(mpeg.data(), mpeg.size()),
+                            "t.mp3", m_info, m_description));
+    EXPECT_EQ(m_file.Type(), MediaType::Mp3);
+    m_file.Close();
+    EXPECT_FALSE(m_file.Open(std::make_unique<platform::MemoryByteSource>(mpeg.data(), mpeg.size()),
+                             "t.wav", m_info, m_description));
 }
 
 TEST_F(AudioSourceFileTest, RefusesBadInputCleanly) {

@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "mediatestfiles.h"
-#include "platform/lowio.h"
+#include "platform/bytesource.h"
 
 namespace {
 
@@ -67,14 +67,12 @@ TEST(Mp3FrameScannerRules, HeaderTestAndPaddingBlindComparison) {
 
 class Mp3ScanTest : public TempDirTest {
 protected:
-    // Scans a file from its start; description starts as a marker to see it left alone.
+    // Scans bytes from their start; description starts as a marker to see it left alone.
     bool Scan(const Bytes& bytes, Mp3FrameInfo& info) {
-        const int fd = platform::_open(Write("s.mp3", bytes).c_str(), platform::kO_RDONLY);
-        EXPECT_GT(fd, 0);
+        platform::MemoryByteSource source(bytes.data(), bytes.size());
         m_description = "untouched";
         Mp3FrameScanner scanner;
-        const bool ok = scanner.Scan(fd, info, m_description);
-        platform::_close(fd);
+        const bool ok = scanner.Scan(source, info, m_description);
         if (!ok) {
             EXPECT_EQ(m_description, "untouched");
         }
@@ -175,7 +173,7 @@ TEST_F(Mp3ScanTest, LayerTwoPassesAndFreeFormatFails) {
 }
 
 // The buffered search must find exactly the candidates of a 4-byte read / 3-byte step back
-// walk over the handle, including windows that straddle buffer refills.
+// walk over the bytes, including windows that straddle buffer refills.
 TEST_F(Mp3ScanTest, BufferedSearchMatchesByteWalk) {
     std::mt19937 rng(7);
     Bytes bytes(300'000);
@@ -183,8 +181,7 @@ TEST_F(Mp3ScanTest, BufferedSearchMatchesByteWalk) {
         const uint32_t r = rng();
         b = (r & 7) == 0 ? 0xFF : static_cast<uint8_t>(r >> 8);
     }
-    const int fd = platform::_open(Write("r.mp3", bytes).c_str(), platform::kO_RDONLY);
-    ASSERT_GT(fd, 0);
+    platform::MemoryByteSource source(bytes.data(), bytes.size());
     std::vector<std::pair<uint32_t, uint32_t>> expected;
     for (long pos = 3; pos + 4 <= static_cast<long>(bytes.size());) {
         if (Mp3FrameScanner::IsCandidate(&bytes[pos])) {
@@ -195,14 +192,13 @@ TEST_F(Mp3ScanTest, BufferedSearchMatchesByteWalk) {
         }
     }
     ASSERT_GT(expected.size(), 200u);
-    platform::_lseek(fd, 3, platform::kSeekSet);
+    source.Seek(3);
     Mp3FrameScanner scanner;
     std::vector<std::pair<uint32_t, uint32_t>> found;
     uint32_t header, offset;
-    while (scanner.FindNextHeader(fd, header, offset)) {
+    while (scanner.FindNextHeader(source, header, offset)) {
         found.emplace_back(header, offset);
     }
-    platform::_close(fd);
     EXPECT_EQ(found, expected);
 }
 
@@ -216,13 +212,13 @@ class Mp3FixtureTest : public ::testing::TestWithParam<FixtureCase> {};
 
 TEST_P(Mp3FixtureTest, EncodedTonesScan) {
     const FixtureCase& c = GetParam();
-    const int fd = platform::_open(Fixture(c.name).c_str(), platform::kO_RDONLY);
-    ASSERT_GT(fd, 0);
+    std::string error;
+    const auto file = platform::FileByteSource::Open(Fixture(c.name).c_str(), error);
+    ASSERT_TRUE(file) << error;
     Mp3FrameInfo info;
     std::string text;
-    ASSERT_TRUE(Mp3FrameScanner().Scan(fd, info, text));
-    const long length = platform::_filelength(fd);
-    platform::_close(fd);
+    ASSERT_TRUE(Mp3FrameScanner().Scan(*file, info, text));
+    const int64_t length = file->Size();
     EXPECT_EQ(std::tie(info.version, info.layer, info.bitrateKbps, info.sampleRate, info.channels,
                        info.firstFrameOffset),
               std::make_tuple(c.version, 3, c.kbps, c.rate, c.channels, 0));

@@ -42,8 +42,10 @@ TEST_P(WavWriterTest, HeaderIsCompletedAndSizesFilledOnClose) {
     EXPECT_EQ(std::tie(wfx.wBitsPerSample, wfx.nBlockAlign, wfx.nAvgBytesPerSec, wfx.cbSize),
               std::make_tuple(c.bits, c.blockAlign, c.avgBytes, uint16_t{0}));
 
-    // Until Close the sizes are zero.
-    Bytes disk = ReadAll(path);
+    // Until Close nothing stands under the name; the file beside it has zero sizes.
+    EXPECT_FALSE(fs::exists(path));
+    ASSERT_EQ(std::distance(fs::directory_iterator(m_dir), {}), 1);
+    Bytes disk = ReadAll(fs::directory_iterator(m_dir)->path());
     ASSERT_EQ(disk.size(), c.headerBytes);
     EXPECT_EQ(GetU32(disk, 4), 0u);
     EXPECT_EQ(GetU32(disk, c.headerBytes - 4), 0u);
@@ -92,17 +94,17 @@ TEST_F(WavWriterTest, RefusalsAndUnfinishedObjects) {
     AudioSourceFile file;
     EXPECT_EQ(file.Write(block, 4), 0);  // not open
 
-    // An .mp3 name is refused after the (empty) file was made.
+    // An .mp3 name is refused before anything is made.
     const auto mp3 = m_dir / "out.mp3";
     EXPECT_FALSE(file.Create(mp3.c_str(), block));
-    EXPECT_TRUE(fs::exists(mp3));
-    EXPECT_EQ(fs::file_size(mp3), 0u);
+    EXPECT_FALSE(fs::exists(mp3));
     EXPECT_FALSE(file.IsOpen());
     EXPECT_FALSE(file.Create((m_dir / "no" / "such.wav").c_str(), block));
 
     // Neither Create nor Open on an open writer disturbs it: the header is still completed.
+    // A writer destroyed (or abandoned) before Close leaves nothing under the name.
     const auto path = m_dir / "out.wav";
-    {
+    for (const bool close : {false, true}) {
         AudioSourceFile writer;
         ASSERT_TRUE(writer.Create(path.c_str(), block));
         EXPECT_FALSE(writer.Create((m_dir / "other.wav").c_str(), block));
@@ -110,8 +112,12 @@ TEST_F(WavWriterTest, RefusalsAndUnfinishedObjects) {
         std::string text;
         EXPECT_FALSE(writer.Open(Fixture("tone_8k_mono_8.mp3").c_str(), info, text));
         EXPECT_EQ(writer.Write("abcd", 4), 4);
-        // Destroyed without Close: the destructor finishes the file.
+        EXPECT_FALSE(fs::exists(path));
+        if (close) {
+            EXPECT_TRUE(writer.Close());
+        }
     }
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), {}), 1);
     const Bytes disk = ReadAll(path);
     ASSERT_EQ(disk.size(), 62u);
     EXPECT_EQ(GetU32(disk, 4), 54u);

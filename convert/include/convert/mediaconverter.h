@@ -13,18 +13,22 @@
 #include <string>
 #include <vector>
 
-#include "codec/codecstage.h"
 #include "media/audiosourcefile.h"
+#include "media/codecchain.h"
 #include "media/formattagcatalog.h"
 #include "media/sourceformatinfo.h"
 #include "platform/windowmessages.h"
 
 // Posted by the conversion worker: wParam 0 = progress (lParam whole seconds of output
-// written so far), wParam 1 = ended, output file closed (lParam 0), or, with lParam
-// kConvertWriteFailed, ended because the output could not be written (a full disk): the
-// incomplete output file has been removed.
+// written so far), wParam 1 = ended, output file in place (lParam 0), or ended without output
+// (lParam one of the values below); an earlier file of the output's name is then untouched.
 constexpr unsigned WM_CONVERT_DONE = kWmUser + 200;  // 1224
-constexpr intptr_t kConvertWriteFailed = 1;
+constexpr intptr_t kConvertWriteFailed = 1;   // the output could not be written (a full disk)
+constexpr intptr_t kConvertSourceFailed = 2;  // the input shrank or failed while it was read
+constexpr intptr_t kConvertStopped = 3;       // RequestStop came first
+
+// Why OpenChain failed.
+enum class ChainFailure { None, Source, Output, Codec };
 
 // Where the worker posts WM_CONVERT_DONE. Implementations only queue the message for the
 // UI thread (called on the worker thread); the messages must arrive in order.
@@ -39,23 +43,31 @@ public:
     MediaConverter();
     MediaConverter(const MediaConverter&) = delete;
     MediaConverter& operator=(const MediaConverter&) = delete;
-    // Closes a chain left open (the output then keeps a valid header).
+    // Drops the output of a chain left open.
     virtual ~MediaConverter();
 
-    // Opens the source, creates the output (completing outputFormat in place; it must hold
-    // FormatRecordSize() bytes and outlive the chain) and readies the three stages. False
-    // when any step fails; input and output are then closed.
-    bool OpenChain(const char* sourcePath, const char* outputPath, uint8_t* outputFormat);
+    // Opens the source, creates the output (under a temporary name; completing outputFormat
+    // in place, which must hold FormatRecordSize() bytes and outlive the chain) and readies
+    // the three stages. False when any step fails (Failure() says which); input and output
+    // are then closed and nothing is left on disk. `bytes`, when given, are the source's
+    // bytes already at hand (memory, for the fuzzer); sourcePath then only names them.
+    bool OpenChain(const char* sourcePath, const char* outputPath, uint8_t* outputFormat,
+                   std::unique_ptr<platform::ByteSource> bytes = nullptr);
+    ChainFailure Failure() const { return m_failure; }
+    // The system's reason when the output could not be created; empty otherwise.
+    const std::string& OutputError() const { return m_outputError; }
     // One source chunk through the three stages. At the end of the source (or a read error)
     // the partial last chunk and what the decoder holds are converted, then one more pass
     // gives the rate converter's tail; after that, false. Otherwise true with `out` holding
     // outLength encoded bytes (maybe none).
     bool ConvertBlock(std::unique_ptr<uint8_t[]>& out, uint32_t& outLength);
-    // Releases the stages, closes the input and completes the output file. Returns true.
+    // Releases the stages, closes the input and completes the output file, putting it in
+    // place under its name. False when that failed (the output is then dropped).
     bool CloseChain();
     // The worker thread's routine: converts until the end (or a stop request, or a write
     // that fails), appending to the output and posting progress, then closes the chain and
-    // posts completion.
+    // posts completion. Only a conversion that read the whole input and wrote all of it puts
+    // the output in place; any other is dropped.
     // Returns the thread's exit code, 0. Reading and decoding run on a helper thread of
     // their own, ahead of this thread, which finishes the chunks in order (on this thread
     // alone when no helper can be started: the same chunks, the same output); the helper has
@@ -71,26 +83,21 @@ public:
     // Fills a record of FormatRecordSize() bytes with the tool's one output format, mu-law
     // 8000 Hz mono, zero beyond the WAVEFORMATEX.
     void WriteOutputFormat(uint8_t* record) const;
-    bool IsOpen() const { return m_stage[0].IsOpen(); }
+    bool IsOpen() const { return m_chain.IsPrepared(); }
     const SourceFormatInfo& SourceInfo() const { return m_sourceInfo; }
 
 private:
-    static constexpr int kStages = 3;
-
-    // Where the input stands: chunks still to read; read to its end, stage 1 still to
-    // drain; everything decoded.
-    enum class InputState { Reading, Draining, Done };
-
+    // Opens and prepares the stages, each for the largest length the one before it gives.
     bool OpenStages();
-    // Prepares each stage once, for the largest length the stage before it can give.
-    bool PrepareStages();
-    void ReleaseStages();
-    // Reads one chunk (at the end: the partial chunk, then what stage 1 still holds) and
-    // decodes it into stage 1's destination: the decoded length, or -1 once all is decoded.
-    int64_t DecodeChunk();
-    // Stages 2 and 3 for `length` decoded bytes (at most stage 1's destination length);
-    // `end` drains the rate converter. Returns the encoded bytes, in stage 3's destination.
+    // Stages 2 and 3 for `length` decoded bytes (at most a chunk's); `end` drains the rate
+    // converter. Returns the encoded bytes, in the chain's encoded buffer.
     uint32_t EncodeChunk(const uint8_t* decoded, uint32_t length, bool end);
+    // How the worker's conversion ended: 0 or a kConvert* value.
+    intptr_t Outcome() const;
+    // Closes the chain, committing the output when the outcome is 0 and dropping it
+    // otherwise; returns the final outcome.
+    intptr_t FinishChain(intptr_t outcome);
+    bool Refuse(ChainFailure failure);
     // Appends the encoded bytes to the output and posts the progress after them.
     void Deliver(uint32_t length, uint64_t& total, uint32_t bytesPerSecond,
                  ConvertDoneSink& dialog);
@@ -103,23 +110,14 @@ private:
     bool Stopped() const { return m_stopRequested.load(std::memory_order_relaxed); }
 
     FormatTagCatalog m_catalog;
-    AudioSourceFile m_input;
+    CodecChain m_chain;  // the input and the three stages
     AudioSourceFile m_output;
     SourceFormatInfo m_sourceInfo;
     uint8_t* m_outputFormat = nullptr;  // the dialog's record, valid while a chain is open
-    std::string m_outputPath;
-    bool m_writeFailed = false;                     // the worker's own: set and read on its thread
-    InputState m_inputState = InputState::Reading;  // the decoding thread's
-    bool m_tailDone = false;                        // ConvertBlock has given the tail
-
-    // Source format -> PCM A (decoding), PCM A -> PCM B (channels and rate), PCM B -> the
-    // output format (encoding).
-    CodecStage m_stage[kStages];
-    std::unique_ptr<uint8_t[]> m_sourceBuffer;  // stage 1's source: one chunk
-    // Stage 2 reads its own copy of the decoded chunk, so that the next chunk can be decoded
-    // into stage 1's destination meanwhile.
-    std::unique_ptr<uint8_t[]> m_mixSource;
-    std::unique_ptr<uint8_t[]> m_destBuffer[kStages];
+    ChainFailure m_failure = ChainFailure::None;
+    std::string m_outputError;
+    bool m_writeFailed = false;  // the worker's own: set and read on its thread
+    bool m_tailDone = false;     // ConvertBlock has given the tail
     // Encoded bytes not yet written: the output is written in pieces of about kWriteBytes
     // rather than once per chunk (an MP3 chunk encodes to a few hundred bytes).
     static constexpr size_t kWriteBytes = size_t{64} << 10;

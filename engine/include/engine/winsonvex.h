@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "codec/codecstage.h"
 #include "codec/waveformat.h"
 #include "engine/buffercyclic.h"
 #include "engine/rtpprocessor.h"
 #include "media/audiosourcefile.h"
+#include "media/codecchain.h"
 #include "playlist/playlist.h"
 
 class WinSonvex {
@@ -32,8 +32,10 @@ public:
     virtual ~WinSonvex();  // closes an entry left open
 
     // Opens the entry's source and codec chain; true on success. A failure releases what it
-    // acquired; CloseEntry must not follow it.
-    bool OpenEntry(const PlaylistFile& entry, const std::vector<RtpDestination>& destinations);
+    // acquired; CloseEntry must not follow it. `bytes`, when given, are the source's bytes
+    // already at hand (memory, for the fuzzer) in place of the entry's file.
+    bool OpenEntry(const PlaylistFile& entry, const std::vector<RtpDestination>& destinations,
+                   std::unique_ptr<platform::ByteSource> bytes = nullptr);
     // One packet per call: true when a packet was produced and sent, false when the source
     // is exhausted (EndOfSource() is then set). The packet goes out first; the next call's
     // payload is then built, decoding what it needs, so that neither decoding nor encoding
@@ -46,7 +48,8 @@ public:
     void CloseEntry();  // no-op when no entry is open
     bool EndOfSource() const { return m_endOfSource != 0; }
 
-    // Opens and closes a temporary reader; touches no engine state.
+    // Opens and closes a temporary reader and checks that a codec decodes the format; on
+    // false info and text are unchanged. Touches no engine state.
     bool ProbeSource(const char* path, SourceFormatInfo& info, std::string& text);
     // m_gain = 10^(dB / 20).
     void SetVolumeDb(int dB);
@@ -63,16 +66,10 @@ public:
     const RtpProcessor& Sender(int index) const { return m_rtp[static_cast<size_t>(index)]; }
 
 private:
-    // Where the source stands: chunks still to read; read to its end, the decoder still to
-    // drain; everything decoded.
-    enum class SourceState { Reading, Draining, Done };
-    // What OpenEntry derives from the entry before it acquires anything: the three formats
+    // What OpenEntry derives from the entry before it acquires anything: the output format
     // of the chain and the sizes the entry fixes.
     struct ChainPlan {
-        using Record = std::array<uint8_t, sizeof(WAVEFORMATEX)>;
-        Record decoded{};  // 16-bit PCM, the source's rate and channels
-        Record mono{};     // 16-bit mono PCM at the output rate
-        Record g711{};
+        std::array<uint8_t, sizeof(WAVEFORMATEX)> g711{};
         uint32_t frameBytes = 0;  // of the decoded PCM
         uint32_t chunkBytes = 0;
         int payloadBytes = 0;
@@ -83,18 +80,15 @@ private:
     bool ValidateEntry(ChainPlan& plan) const;
     // Opens the three stages and the source; false when a stage has no codec or the file
     // cannot be opened or has changed since its probe.
-    bool OpenChain(const ChainPlan& plan);
+    bool OpenChain(const ChainPlan& plan, std::unique_ptr<platform::ByteSource> bytes);
     // Sizes, allocates and prepares the buffers and the ring; false when a size is absurd.
     bool SizeBuffers(const ChainPlan& plan);
     // Releases what OpenEntry acquired; safe on a partly opened entry.
     void ReleaseEntry();
-    // Decodes the next chunk (at the end: the partial chunk, then what the decoder holds)
-    // into m_decodedBuf; returns the bytes it holds.
-    uint32_t DecodeNext();
     // Decodes into the ring until it holds a whole packet or the source is all decoded.
     void TopUp();
-    // Builds the next packet's payload in m_payloadBuf from the ring (topped up first) or,
-    // at the end of the source, from what is left; false when there is none.
+    // Builds the next packet's payload in the chain's encoded buffer from the ring (topped
+    // up first) or, at the end of the source, from what is left; false when there is none.
     bool BuildPayload();
     // The end of the source: encodes pcmBytes (less than a packet, maybe none) and what the
     // rate converter still holds into a payload completed with silence; false when nothing
@@ -105,29 +99,20 @@ private:
 
     int m_mp3CodecCount = 0;
     int m_endOfSource = 0;        // written and read on the worker only
-    bool m_payloadReady = false;  // m_payloadBuf holds the next packet, not yet sent
+    bool m_payloadReady = false;  // the chain's encoded buffer holds the next packet, unsent
     PlaylistFile m_entry;
     std::array<RtpProcessor, kSenderCount> m_rtp;
     std::vector<RtpDestination> m_destinations;
     std::unique_ptr<BufferCyclic> m_ring;
-    CodecStage m_decode;    // source format -> 16-bit PCM, source rate and channels
-    CodecStage m_resample;  // -> 16-bit mono PCM at the output rate
-    CodecStage m_encode;    // -> G.711
+    // The source and the stages: source format -> 16-bit PCM at the source's rate and
+    // channels -> 16-bit mono PCM at the output rate -> G.711, one packet per Encode.
+    CodecChain m_chain;
     uint32_t m_maxFormatSize = 0;
-    AudioSourceFile m_source;
-    std::unique_ptr<uint8_t[]> m_chunkBuf;
-    std::unique_ptr<uint8_t[]> m_decodedBuf;
-    std::unique_ptr<uint8_t[]> m_packetPcmBuf;
-    std::unique_ptr<uint8_t[]> m_monoBuf;
-    std::unique_ptr<uint8_t[]> m_payloadBuf;
-    uint32_t m_chunkBytes = 0;
     uint32_t m_decodedMax = 0;
     uint32_t m_packetPcmBytes = 0;
-    uint32_t m_monoBytes = 0;
     int m_payloadBytes = 0;
     int m_payloadType = 0;
     uint8_t m_silence = 0xFF;  // the G.711 code of a zero sample in the entry's law
-    SourceState m_sourceState = SourceState::Done;
     // Written by the UI thread, read once per packet by the worker. Relaxed order suffices:
     // the gain is an independent value and a tick may use the old or the new one.
     std::atomic<double> m_gain{1.0};

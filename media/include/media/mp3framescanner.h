@@ -1,14 +1,16 @@
 #pragma once
 // Decides whether a file holds an MPEG audio stream and which frame header describes it.
 // The first 100 byte positions that look like frame headers vote; the header value seen
-// most often (ignoring the padding bit) wins and must occur at least 6 times. Works on an
-// open low-level handle from its current position and leaves the position wherever the
-// search stopped. Reads go through a private buffer, so the search costs one pass over the
+// most often (ignoring the padding bit) wins and must occur at least 6 times. Works on a
+// byte source from its current position and leaves the position wherever the search
+// stopped. Reads go through a private buffer, so the search costs one pass over the
 // bytes it covers. No state survives a call; any thread, one scan per object at a time.
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/bytesource.h"
 
 struct Mp3FrameInfo {
     int32_t version = 0;  // 1 = MPEG 1, 2 = MPEG 2, 3 = MPEG 2.5
@@ -31,12 +33,12 @@ public:
     // Collects the candidates, votes, decodes the winner and writes the MP3 description into
     // `description`. False when fewer than 100 candidates precede the end of the file or no
     // value reaches 6 occurrences; `description` is then untouched and `info` may be partial.
-    bool Scan(int fd, Mp3FrameInfo& info, std::string& description);
+    bool Scan(platform::ByteSource& bytes, Mp3FrameInfo& info, std::string& description);
     // Next header candidate at or after the search position: its value (bytes in file order,
     // little-endian) and its offset. False at the end of the file or on a read error. The
-    // search continues 4 bytes after a found candidate. Starts at the handle's position on
+    // search continues 4 bytes after a found candidate. Starts at the source's position on
     // the first call after construction or Scan.
-    bool FindNextHeader(int fd, uint32_t& header, uint32_t& offset);
+    bool FindNextHeader(platform::ByteSource& bytes, uint32_t& header, uint32_t& offset);
 
     // True when two header values agree in every bit but the padding bit (bit 17).
     static bool SameStream(uint32_t a, uint32_t b);
@@ -47,7 +49,7 @@ public:
     static bool Decode(uint32_t header, Mp3FrameInfo& info);
 
 private:
-    bool Fill(int fd);
+    bool Fill(platform::ByteSource& bytes);
     void Reset();
 
     std::vector<uint8_t> m_buffer;
