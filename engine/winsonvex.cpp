@@ -213,11 +213,16 @@ bool WinSonvex::ProducePacket() {
 
 bool WinSonvex::BuildPayload() {
     TopUp();
-    if (m_ring->Read(m_packetPcmBuf.get(), m_packetPcmBytes) != 0) {
+    while (m_ring->Read(m_packetPcmBuf.get(), m_packetPcmBytes) != 0) {
         ApplyGain(m_packetPcmBytes);
-        m_resample.Convert();
-        m_encode.Convert();
-        return true;
+        // A rate converter yields nothing at the start of a file until its output covers a
+        // packet past its filter's delay: the first packet then starts with the file's first
+        // sample. Each pass takes a packet of PCM from the finite source.
+        if (m_resample.Convert() != 0) {
+            m_encode.Convert();
+            return true;
+        }
+        TopUp();
     }
     if (m_sourceState != SourceState::Done) {
         return false;

@@ -13,10 +13,6 @@
 #include "engine/winsonvex.h"
 #include "scratchdir.h"
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 namespace {
 
 // A file at 1 Hz legitimately lasts for hours of packets; these bounds keep one input to a
@@ -83,12 +79,6 @@ void Convert(const std::string& path) {
 }
 
 }  // namespace
-
-// The decoders' complaints about broken input would drown libFuzzer's own reports.
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-    av_log_set_level(AV_LOG_QUIET);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& dir = ScratchDir("sonvexchain");
