@@ -260,11 +260,8 @@ bool WinSonvex::EncodeTail(uint32_t pcmBytes) {
 
 void WinSonvex::SendPayload() {
     const size_t count = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
-    for (size_t i = 0; i < count; ++i) {
-        const RtpDestination& dest = m_destinations[i];
-        m_rtp[i].SendPacket(m_payloadBuf.get(), m_payloadBytes, dest.IP,
-                            static_cast<int>(dest.Port), m_payloadType);
-    }
+    m_fanOut.Send(m_rtp.data(), m_destinations.data(), count, m_payloadBuf.get(), m_payloadBytes,
+                  m_payloadType);
 }
 
 void WinSonvex::CloseEntry() {

@@ -18,6 +18,7 @@
 #include "codec/codecstage.h"
 #include "codec/waveformat.h"
 #include "engine/buffercyclic.h"
+#include "engine/rtpfanout.h"
 #include "engine/rtpprocessor.h"
 #include "media/audiosourcefile.h"
 #include "playlist/playlist.h"
@@ -108,6 +109,7 @@ private:
     bool m_payloadReady = false;  // m_payloadBuf holds the next packet, not yet sent
     PlaylistFile m_entry;
     std::array<RtpProcessor, kSenderCount> m_rtp;
+    RtpFanOut m_fanOut{kSenderCount};
     std::vector<RtpDestination> m_destinations;
     std::unique_ptr<BufferCyclic> m_ring;
     CodecStage m_decode;    // source format -> 16-bit PCM, source rate and channels
