@@ -55,7 +55,8 @@ MpegDecoder::MpegDecoder(uint16_t channels, uint32_t rate) : m_channels(channels
     mpg123_param(m_handle, MPG123_RESYNC_LIMIT, -1, 0.0);
     mpg123_format_none(m_handle);
     if (channels == 0 || channels > 2 ||
-        mpg123_format(m_handle, static_cast<long>(rate), channels == 1 ? MPG123_MONO : MPG123_STEREO,
+        mpg123_format(m_handle, static_cast<long>(rate),
+                      channels == 1 ? MPG123_MONO : MPG123_STEREO,
                       MPG123_ENC_SIGNED_16) != MPG123_OK) {
         return;
     }

@@ -56,7 +56,8 @@ bool PcmResampler::OpenSoxr() {
 
 void PcmResampler::HoldStart() {
     m_started = false;
-    if (m_soxr == nullptr) {
+    if (m_soxr == nullptr || m_dstBlock == 0) {
+        m_output.SetHold(0);
         return;
     }
     const uint64_t margin = uint64_t{m_outRate} * kHoldMs / 1000;
@@ -84,9 +85,12 @@ uint32_t PcmResampler::SrcNeededFor(uint32_t dstBytes) const {
 }
 
 void PcmResampler::Reserve(uint32_t srcBytes, uint32_t dstBytes) {
+    // Only a caller of fixed blocks (one output block per input block) needs the hold; one
+    // that takes whatever comes, up to the bound, gets the output as it is made.
+    const bool fixedBlocks = srcBytes != 0 && dstBytes != 0 && srcBytes == SrcNeededFor(dstBytes);
     MatchBlockRatio(srcBytes, dstBytes);
     if (!m_started) {
-        m_dstBlock = dstBytes - dstBytes % (2u * m_outChannels);
+        m_dstBlock = fixedBlocks ? dstBytes - dstBytes % (2u * m_outChannels) : 0;
         HoldStart();
     }
     CodecStream::Reserve(srcBytes, dstBytes);

@@ -11,10 +11,11 @@
 // The output is in step with the input: its first frame is the first input frame's (the
 // filter's group delay is skipped) and the end drains the filter's tail, so a whole stream
 // gives exactly its duration at the new rate. libsoxr works in blocks and so yields in
-// bursts; the output is therefore held back at the start until it covers the prepared
-// destination length and a margin above the largest burst. From then on every call yields
-// the frames its input is worth. A caller that needs a full destination block from the
-// start feeds more input while a call yields nothing.
+// bursts. For a caller that prepares fixed blocks (the source length is what the destination
+// length needs) the output is therefore held back at the start until it covers that length
+// and a margin above the largest burst; from then on every call yields the frames its input
+// is worth. Such a caller feeds more input while a call yields nothing. Other callers get
+// the output as it is made.
 
 #include <vector>
 
@@ -56,6 +57,6 @@ private:
     std::vector<int16_t> m_mixed;  // one call's input after channel mixing
     uint8_t m_partial[16] = {};
     uint32_t m_partialBytes = 0;
-    uint32_t m_dstBlock = 0;  // the prepared destination length in bytes
+    uint32_t m_dstBlock = 0;  // the prepared block in bytes; 0: no fixed blocks
     bool m_started = false;   // input has been converted since the start
 };
