@@ -6,7 +6,8 @@
 # A benchmark: it prints figures and judges nothing.
 #
 # Usage: bash bench/compare.sh [BUILD_DIR]   (a Release build with benches; default build/rel)
-# Environment: SECONDS_PER_RUN (default 20), ROUNDS (default 3), COUNTS (default "1 10 100").
+# Environment: SECONDS_PER_RUN (default 20), ROUNDS (default 3), COUNTS (default "1 10 100"),
+# BASE_PORT (default 21000; the receivers take BASE_PORT up to BASE_PORT + 99).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,7 +19,7 @@ cli=$build/cli/sonvex-cli
 bare=$build/bench/compare/bare_loop
 receiver=$root/bench/compare/receiver.py
 # Below the ephemeral port range, so that no other program on the machine holds one of them.
-base_port=21000
+base_port=${BASE_PORT:-21000}
 for tool in "$cli" "$bare"; do
   [[ -x $tool ]] || { echo "compare.sh: $tool is missing (build with -DSONVEX_BUILD_BENCH=ON)" >&2; exit 1; }
 done
