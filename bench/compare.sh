@@ -36,7 +36,7 @@ cleanup() {
 }
 trap cleanup EXIT
 export XDG_CONFIG_HOME=$work/config XDG_CONFIG_DIRS=$work/xdg
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS" "$work/out"
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_CONFIG_DIRS"
 wav=$work/tone.wav
 sox -n -r 44100 -c 2 -b 16 "$wav" synth "$seconds" sine 1020 vol 0.5
 
@@ -118,8 +118,9 @@ done
 # CPU that converting the same audio costs (decode, resample, encode; no pacing, no sends).
 conv=()
 for ((r = 1; r <= rounds; ++r)); do
-  $timer /usr/bin/time -f "%U %S" -o "$work/time.txt" "$cli" convert "$wav" -o "$work/out" \
-    >/dev/null 2>&1
+  mkdir -p "$work/out$r"
+  $timer /usr/bin/time -f "%U %S" -o "$work/time.txt" "$cli" convert "$wav" -o "$work/out$r" \
+    >/dev/null 2>&1 || true
   read -r user sys <"$work/time.txt"
   conv+=("$(cpu_seconds "$user" "$sys")")
 done
