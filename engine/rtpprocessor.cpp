@@ -24,9 +24,19 @@ void RtpProcessor::SetMulticastOptions(uint32_t ttl, const char* interfaceName) 
 
 int RtpProcessor::SendPacket(const uint8_t* payload, int length, uint32_t ip, int port,
                              int payloadType) {
+    if (!PreparePacket(payload, length, ip, port, payloadType)) {
+        return -1;
+    }
+    const int sent = m_socket.Send(m_header, kHeaderBytes, payload, static_cast<size_t>(length));
+    CountSend(sent);
+    return sent;
+}
+
+bool RtpProcessor::PreparePacket(const uint8_t* payload, int length, uint32_t ip, int port,
+                                 int payloadType) {
     // A payload too long for one datagram is refused before anything moves.
     if (length < 0 || length > kMaxPayloadBytes || (payload == nullptr && length > 0)) {
-        return -1;
+        return false;
     }
     // A socket that could not be created is tried again on the next packet rather than
     // leaving the sender mute for the rest of its life.
@@ -51,11 +61,12 @@ int RtpProcessor::SendPacket(const uint8_t* payload, int length, uint32_t ip, in
     m_timestamp += static_cast<uint32_t>(length);
     platform::StoreBe32(header + 8, m_ssrc);
     m_firstPacket = 0;
+    return true;
+}
 
-    // Counters advance even when the send fails: the packet counts as gone.
-    const int sent = m_socket.Send(header, kHeaderBytes, payload, static_cast<size_t>(length));
+void RtpProcessor::CountSend(int sent) {
+    // Counters have advanced even when the send fails: the packet counts as gone.
     if (sent < 0) {
         ++m_sendErrors;
     }
-    return sent;
 }

@@ -175,10 +175,15 @@ bool WinSonvex::ProducePacket() {
 
 bool WinSonvex::BuildPayload() {
     TopUp();
-    if (m_ring->Read(m_chain.Pcm(), m_packetPcmBytes) != 0) {
+    while (m_ring->Read(m_chain.Pcm(), m_packetPcmBytes) != 0) {
         ApplyGain(m_packetPcmBytes);
-        m_chain.Encode(m_packetPcmBytes);
-        return true;
+        // A rate converter yields nothing at the start of a file until its output covers a
+        // packet past its filter's delay: the first packet then starts with the file's first
+        // sample. Each pass takes a packet of PCM from the finite source.
+        if (m_chain.Encode(m_packetPcmBytes) != 0) {
+            return true;
+        }
+        TopUp();
     }
     if (!m_chain.AllDecoded()) {
         return false;
@@ -215,11 +220,8 @@ bool WinSonvex::EncodeTail(uint32_t pcmBytes) {
 
 void WinSonvex::SendPayload() {
     const size_t count = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
-    for (size_t i = 0; i < count; ++i) {
-        const RtpDestination& dest = m_destinations[i];
-        m_rtp[i].SendPacket(m_chain.Encoded(), m_payloadBytes, dest.IP, static_cast<int>(dest.Port),
-                            m_payloadType);
-    }
+    m_fanOut.Send(m_rtp.data(), m_destinations.data(), count, m_chain.Encoded(), m_payloadBytes,
+                  m_payloadType);
 }
 
 void WinSonvex::CloseEntry() {

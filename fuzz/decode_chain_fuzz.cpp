@@ -15,10 +15,6 @@
 #include "platform/bytesource.h"
 #include "scratchdir.h"
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
 namespace {
 
 // A file at 1 Hz legitimately lasts for hours of packets; these bounds keep one input to a
@@ -91,12 +87,6 @@ void Convert(const uint8_t* data, size_t size, const char* name) {
 }
 
 }  // namespace
-
-// The decoders' complaints about broken input would drown libFuzzer's own reports.
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-    av_log_set_level(AV_LOG_QUIET);
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const char* name : {"input.wav", "input.mp3"}) {

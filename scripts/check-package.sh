@@ -18,6 +18,14 @@ fail() {
 }
 
 version=$(dpkg-deb --field "$deb" Version)
+# A headless G.711 streamer has no use for a video codec tree: the small audio libraries only.
+depends=$(dpkg-deb --field "$deb" Depends)
+if grep -Eq '(^|[ ,])libav|libswresample' <<<"$depends"; then
+  fail "Depends names libav*: $depends"
+fi
+for lib in libmpg123 libsoxr libgsm liburing; do
+  grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
+done
 root="$scratch/root"
 dpkg-deb -x "$deb" "$root"
 dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' >"$scratch/contents"

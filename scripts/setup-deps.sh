@@ -6,11 +6,11 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libavcodec-dev libavutil-dev libswresample-dev libsqlite3-dev libsystemd-dev
+  qt6-base-dev libmpg123-dev libsoxr-dev libgsm1-dev liburing-dev libsqlite3-dev libsystemd-dev
   libcli11-dev nlohmann-json3-dev
   fp-utils
   xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev clang-format-14 clang-tidy-14
-  lame sox libsox-fmt-mp3 ffmpeg tshark
+  lame sox libsox-fmt-mp3 ffmpeg gstreamer1.0-tools linux-perf tshark
   dpkg-dev file desktop-file-utils appstream lintian librsvg2-bin
   xdotool python3 iproute2
 )

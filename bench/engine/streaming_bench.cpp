@@ -368,6 +368,13 @@ extern "C" ssize_t __wrap_sendmsg(int fd, const msghdr* message, int flags) {
     NoteSend();
     return __real_sendmsg(fd, message, flags);
 }
+// A fan-out's batch of sends: one io_uring submission carries the tick's datagrams.
+struct io_uring;
+extern "C" int __real_io_uring_submit_and_wait(io_uring* ring, unsigned waitCount);
+extern "C" int __wrap_io_uring_submit_and_wait(io_uring* ring, unsigned waitCount) {
+    NoteSend();
+    return __real_io_uring_submit_and_wait(ring, waitCount);
+}
 
 namespace {
 

@@ -1,7 +1,8 @@
 #include "acmdrivers.h"
 
-#include "avblockdecoder.h"
 #include "chainstream.h"
+#include "gsmdecoder.h"
+#include "imaadpcmdecoder.h"
 #include "mpegdecoder.h"
 #include "msadpcmdecoder.h"
 #include "pcmresampler.h"
@@ -135,17 +136,14 @@ std::unique_ptr<CodecStream> MakeDecoder(const AudioFormat& src, int& driver) {
                 return nullptr;
             }
             driver = kAdpcm;
-            const uint32_t frames = (src.blockAlign - header) * 2 / src.channels + 1;
-            auto d = std::make_unique<AvBlockDecoder>("adpcm_ima_wav", src.blockAlign, frames,
-                                                      src.channels, src.rate, src.bits, true);
-            return d->IsOpen() ? std::move(d) : nullptr;
+            return std::make_unique<ImaAdpcmDecoder>(src.blockAlign, src.channels);
         }
         case WAVE_FORMAT_GSM610: {
             if (src.channels != 1 || src.blockAlign != 65) {
                 return nullptr;
             }
             driver = kGsm;
-            auto d = std::make_unique<AvBlockDecoder>("gsm_ms", 65, 320, 1, src.rate, 0, false);
+            auto d = std::make_unique<GsmDecoder>();
             return d->IsOpen() ? std::move(d) : nullptr;
         }
         default:

@@ -51,6 +51,10 @@ void OutputQueue::AppendZeros(size_t bytes) {
 }
 
 uint32_t OutputQueue::Take(uint8_t* dst, uint32_t capacity) {
+    if (Size() < m_hold) {
+        return 0;
+    }
+    m_hold = 0;
     size_t n = std::min<size_t>(Size(), capacity);
     n -= n % m_block;
     if (n > 0) {

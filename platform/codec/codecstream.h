@@ -18,6 +18,9 @@ public:
     void SetBlock(uint32_t blockBytes) { m_block = blockBytes == 0 ? 1 : blockBytes; }
     // Bytes beyond this are dropped from the front, whole blocks at a time.
     void SetLimit(size_t limitBytes) { m_limit = limitBytes; }
+    // Take() hands out nothing until the queue holds this many bytes; reaching it ends the
+    // hold (0: no hold).
+    void SetHold(size_t holdBytes) { m_hold = holdBytes; }
     void Reserve(size_t bytes);
     // Room for `bytes` more at the back; returns the write pointer (Commit what was written).
     uint8_t* Extend(size_t bytes);
@@ -37,6 +40,7 @@ private:
     size_t m_size = 0;
     uint32_t m_block = 1;
     size_t m_limit = 0;  // 0: no limit
+    size_t m_hold = 0;
 };
 
 class CodecStream {

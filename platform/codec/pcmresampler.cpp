@@ -1,24 +1,22 @@
 #include "pcmresampler.h"
 
+#include <soxr.h>
+
 #include <algorithm>
 #include <cstring>
 
 #include "channelmix.h"
 #include "platform/byteorder.h"
 
-extern "C" {
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
-
 namespace {
-// Slack frames queued beyond the exact count, so that rounding inside the resampler never
-// leaves a call one frame short.
-constexpr uint64_t kSlackFrames = 2;
 // Output held back at most, in seconds; only a caller that keeps feeding more input than it
 // takes output can reach it.
 constexpr uint64_t kQueueSeconds = 10;
+// libsoxr's smallest transform blocks (2^8): the bursts in which it yields stay near 60 ms
+// at 8 kHz instead of 160 ms with its defaults, at the same filter quality.
+constexpr unsigned kLog2DftSize = 8;
+// Output frames libsoxr can hold inside at most with those blocks, beyond the input's worth.
+constexpr uint64_t kHeldFrames = 1024;
 }  // namespace
 
 PcmResampler::PcmResampler(uint16_t inChannels, uint32_t inRate, uint16_t outChannels,
@@ -27,39 +25,43 @@ PcmResampler::PcmResampler(uint16_t inChannels, uint32_t inRate, uint16_t outCha
     m_output.SetBlock(2u * outChannels);
     m_output.SetLimit(kQueueSeconds * outRate * 2u * outChannels);
     if (inRate != outRate) {
-        OpenSwr();
+        OpenSoxr();
     }
 }
 
 PcmResampler::~PcmResampler() {
-    swr_free(&m_swr);
+    soxr_delete(m_soxr);
 }
 
-bool PcmResampler::OpenSwr() {
-    swr_free(&m_swr);
-    AVChannelLayout layout{};
-    av_channel_layout_default(&layout, m_outChannels);
-    SwrContext* swr = nullptr;
-    if (swr_alloc_set_opts2(&swr, &layout, AV_SAMPLE_FMT_S16, static_cast<int>(m_outRate), &layout,
-                            AV_SAMPLE_FMT_S16, static_cast<int>(m_inRate), 0, nullptr) < 0) {
-        av_channel_layout_uninit(&layout);
+bool PcmResampler::OpenSoxr() {
+    soxr_delete(m_soxr);
+    m_soxr = nullptr;
+    soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+    // Without dither the output is a function of the input alone: chunked equals whole.
+    io.flags |= SOXR_NO_DITHER;
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, SOXR_LINEAR_PHASE);
+    soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+    runtime.log2_min_dft_size = kLog2DftSize;
+    runtime.log2_large_dft_size = kLog2DftSize;
+    soxr_error_t error = nullptr;
+    soxr* s = soxr_create(m_inRate, m_outRate, m_outChannels, &error, &io, &quality, &runtime);
+    if (s == nullptr || error != nullptr) {
+        soxr_delete(s);
         return false;
     }
-    av_channel_layout_uninit(&layout);
-    // Float inside: the filter keeps its precision and the result is rounded and clipped once.
-    av_opt_set_sample_fmt(swr, "internal_sample_fmt", AV_SAMPLE_FMT_FLTP, 0);
-    av_opt_set_int(swr, "filter_size", kFilterSize, 0);
-    av_opt_set_int(swr, "phase_shift", 12, 0);
-    av_opt_set_int(swr, "linear_interp", 1, 0);
-    av_opt_set_double(swr, "cutoff", 0.95, 0);
-    av_opt_set_int(swr, "filter_type", SWR_FILTER_TYPE_KAISER, 0);
-    av_opt_set_int(swr, "kaiser_beta", 12, 0);
-    if (swr_init(swr) < 0) {
-        swr_free(&swr);
-        return false;
-    }
-    m_swr = swr;
+    m_soxr = s;
+    HoldStart();
     return true;
+}
+
+void PcmResampler::HoldStart() {
+    m_started = false;
+    if (m_soxr == nullptr || m_dstBlock == 0) {
+        m_output.SetHold(0);
+        return;
+    }
+    const uint64_t margin = uint64_t{m_outRate} * kHoldMs / 1000;
+    m_output.SetHold(m_dstBlock + margin * 2u * m_outChannels);
 }
 
 uint32_t PcmResampler::DstBoundFor(uint32_t srcBytes) const {
@@ -67,9 +69,9 @@ uint32_t PcmResampler::DstBoundFor(uint32_t srcBytes) const {
     const uint64_t frames = (uint64_t{srcBytes} + m_partialBytes + inFrame - 1) / inFrame;
     uint64_t out = (frames * m_outRate + m_inRate - 1) / m_inRate;
     if (m_inRate != m_outRate) {
-        // The first call's silence, the carried fraction and the slack.
-        out += 2 * kFilterSize * (uint64_t{m_outRate} / std::min(m_inRate, m_outRate) + 1) +
-               kSlackFrames + 2;
+        // A burst of what libsoxr held, and the hold released at once.
+        out += kHeldFrames + uint64_t{m_outRate} * kHoldMs / 1000 +
+               m_dstBlock / (2u * m_outChannels) + 2;
     }
     return SaturateU32(out * 2u * m_outChannels);
 }
@@ -83,8 +85,15 @@ uint32_t PcmResampler::SrcNeededFor(uint32_t dstBytes) const {
 }
 
 void PcmResampler::Reserve(uint32_t srcBytes, uint32_t dstBytes) {
-    CodecStream::Reserve(srcBytes, dstBytes);
+    // Only a caller of fixed blocks (one output block per input block) needs the hold; one
+    // that takes whatever comes, up to the bound, gets the output as it is made.
+    const bool fixedBlocks = srcBytes != 0 && dstBytes != 0 && srcBytes == SrcNeededFor(dstBytes);
     MatchBlockRatio(srcBytes, dstBytes);
+    if (!m_started) {
+        m_dstBlock = fixedBlocks ? dstBytes - dstBytes % (2u * m_outChannels) : 0;
+        HoldStart();
+    }
+    CodecStream::Reserve(srcBytes, dstBytes);
     const size_t frames = srcBytes / (2u * m_inChannels) + 1;
     if (m_mixed.size() < frames * m_outChannels) {
         m_mixed.resize(frames * m_outChannels);
@@ -98,7 +107,7 @@ void PcmResampler::MatchBlockRatio(uint32_t srcBytes, uint32_t dstBytes) {
     // up in the queue and the end of every file would be lost with it. Converting at the
     // blocks' own ratio keeps input and output in step; the audio then plays a fraction of a
     // percent faster, which nobody hears.
-    if (m_inRate == m_outRate || m_primed || srcBytes == 0 || dstBytes == 0 ||
+    if (m_inRate == m_outRate || m_started || srcBytes == 0 || dstBytes == 0 ||
         srcBytes != SrcNeededFor(dstBytes)) {
         return;
     }
@@ -115,22 +124,20 @@ void PcmResampler::MatchBlockRatio(uint32_t srcBytes, uint32_t dstBytes) {
     const uint32_t oldOut = m_outRate;
     m_inRate = inFrames * scale;
     m_outRate = outFrames * scale;
-    if (!OpenSwr()) {
+    if (!OpenSoxr()) {
         m_inRate = oldIn;
         m_outRate = oldOut;
-        OpenSwr();
+        OpenSoxr();
     }
 }
 
 void PcmResampler::Reset() {
     m_output.Clear();
     m_partialBytes = 0;
-    m_inFrames = 0;
-    m_outFrames = 0;
-    m_primed = false;
-    if (m_inRate != m_outRate) {
-        OpenSwr();
+    if (m_soxr != nullptr) {
+        soxr_clear(m_soxr);
     }
+    HoldStart();
 }
 
 void PcmResampler::Mix(const uint8_t* src, uint32_t frames) {
@@ -194,47 +201,44 @@ void PcmResampler::Process(const uint8_t* src, uint32_t bytes, bool end) {
 
 void PcmResampler::Resample(uint32_t frames, bool end) {
     const uint32_t outFrame = 2u * m_outChannels;
-    m_inFrames += frames;
     if (m_inRate == m_outRate) {
         m_output.Append(reinterpret_cast<const uint8_t*>(m_mixed.data()),
                         size_t{frames} * outFrame);
-        m_outFrames += frames;
         return;
     }
-    if (frames == 0 && !end) {
-        return;
-    }
-    const int room = swr_get_out_samples(m_swr, static_cast<int>(frames)) + 16;
-    // Room for the first call's silence as well.
-    const uint64_t padRoom = m_primed ? 0 : m_inFrames * m_outRate / m_inRate + kSlackFrames;
-    uint8_t* out = m_output.Extend((size_t(room) + padRoom) * outFrame);
-    const auto* in = reinterpret_cast<const uint8_t*>(m_mixed.data());
-    int got = swr_convert(m_swr, &out, room, frames > 0 ? &in : nullptr, static_cast<int>(frames));
-    if (got < 0) {
-        got = 0;
-    }
-    if (!m_primed && frames > 0) {
-        // First input: put silence in front for the filter's delay, so that this call already
-        // yields what its input is worth and every later call does too.
-        m_primed = true;
-        const uint64_t expected = m_inFrames * m_outRate / m_inRate + kSlackFrames;
-        const uint64_t pad = expected > uint64_t(got) ? expected - uint64_t(got) : 0;
-        if (pad > 0) {
-            std::memmove(out + pad * outFrame, out, size_t(got) * outFrame);
-            std::memset(out, 0, pad * outFrame);
-            got += static_cast<int>(pad);
+    if (frames > 0) {
+        m_started = true;
+        // libsoxr takes all the input when the output has room for its worth and what it
+        // held; the loop is a guard should it ever leave some behind.
+        const int16_t* in = m_mixed.data();
+        size_t left = frames;
+        while (left > 0) {
+            const size_t room = left * m_outRate / m_inRate + kHeldFrames + 16;
+            uint8_t* out = m_output.Extend(room * outFrame);
+            size_t used = 0;
+            size_t got = 0;
+            if (soxr_process(m_soxr, in, left, &used, out, room, &got) != nullptr) {
+                return;
+            }
+            m_output.Commit(got * outFrame);
+            if (used == 0 && got == 0) {
+                return;
+            }
+            in += used * m_outChannels;
+            left -= used;
         }
     }
-    m_output.Commit(size_t(got) * outFrame);
-    m_outFrames += uint64_t(got);
     if (end) {
-        // Drain the filter's tail.
-        const int tail = swr_get_out_samples(m_swr, 0) + 16;
-        uint8_t* t = m_output.Extend(size_t(tail) * outFrame);
-        const int more = swr_convert(m_swr, &t, tail, nullptr, 0);
-        if (more > 0) {
-            m_output.Commit(size_t(more) * outFrame);
-            m_outFrames += uint64_t(more);
+        // No more input: the filter's tail, until libsoxr gives nothing more.
+        m_output.SetHold(0);
+        for (;;) {
+            const size_t room = kHeldFrames + 16;
+            uint8_t* out = m_output.Extend(room * outFrame);
+            size_t got = 0;
+            if (soxr_process(m_soxr, nullptr, 0, nullptr, out, room, &got) != nullptr || got == 0) {
+                break;
+            }
+            m_output.Commit(got * outFrame);
         }
     }
 }

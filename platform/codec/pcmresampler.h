@@ -1,22 +1,27 @@
 #pragma once
 // Channel mixing and rate conversion between 16-bit PCM formats. Channels are mixed first,
 // in integer arithmetic, by the rule of channelmix.h (a mix-down to mono averages all the
-// channels). The rate is then converted with libswresample using a long windowed-sinc
-// filter, so that tones above the lower Nyquist frequency stay out of the band. A stream
+// channels). The rate is then converted by libsoxr at high quality (linear phase, 20-bit
+// stop band), so that tones above the lower Nyquist frequency stay out of the band. A stream
 // whose rates match is copied sample for sample.
 //
 // A caller that prepares fixed blocks whose sizes stand slightly off the rate ratio gets the
 // blocks' own ratio, so that input and output stay in step.
 //
-// Every call after the first yields exactly the frames its input is worth: the filter's
-// delay is filled with silence on the first call, and a fraction of a frame that a call
-// cannot yield is carried to the next.
+// The output is in step with the input: its first frame is the first input frame's (the
+// filter's group delay is skipped) and the end drains the filter's tail, so a whole stream
+// gives exactly its duration at the new rate. libsoxr works in blocks and so yields in
+// bursts. For a caller that prepares fixed blocks (the source length is what the destination
+// length needs) the output is therefore held back at the start until it covers that length
+// and a margin above the largest burst; from then on every call yields the frames its input
+// is worth. Such a caller feeds more input while a call yields nothing. Other callers get
+// the output as it is made.
 
 #include <vector>
 
 #include "codecstream.h"
 
-struct SwrContext;
+struct soxr;
 
 class PcmResampler final : public CodecStream {
 public:
@@ -25,7 +30,7 @@ public:
     PcmResampler(const PcmResampler&) = delete;
     PcmResampler& operator=(const PcmResampler&) = delete;
 
-    bool IsOpen() const { return m_inRate == m_outRate || m_swr != nullptr; }
+    bool IsOpen() const { return m_inRate == m_outRate || m_soxr != nullptr; }
 
     uint32_t DstBoundFor(uint32_t srcBytes) const override;
     uint32_t SrcNeededFor(uint32_t dstBytes) const override;
@@ -33,11 +38,13 @@ public:
     void Process(const uint8_t* src, uint32_t bytes, bool end) override;
     void Reset() override;
 
-    // The filter length handed to libswresample (taps per phase at the lower rate).
-    static constexpr int kFilterSize = 64;
+    // Output held back at the start beyond the destination length, in milliseconds: above
+    // the largest burst libsoxr yields with the block sizes set here (60 ms at 8 kHz).
+    static constexpr uint32_t kHoldMs = 80;
 
 private:
-    bool OpenSwr();
+    bool OpenSoxr();
+    void HoldStart();
     void MatchBlockRatio(uint32_t srcBytes, uint32_t dstBytes);
     void Mix(const uint8_t* src, uint32_t frames);
     void Resample(uint32_t frames, bool end);
@@ -46,11 +53,10 @@ private:
     uint32_t m_inRate;
     uint16_t m_outChannels;
     uint32_t m_outRate;
-    SwrContext* m_swr = nullptr;
+    soxr* m_soxr = nullptr;
     std::vector<int16_t> m_mixed;  // one call's input after channel mixing
     uint8_t m_partial[16] = {};
     uint32_t m_partialBytes = 0;
-    uint64_t m_inFrames = 0;   // input frames since the start
-    uint64_t m_outFrames = 0;  // output frames queued since the start
-    bool m_primed = false;
+    uint32_t m_dstBlock = 0;  // the prepared block in bytes; 0: no fixed blocks
+    bool m_started = false;   // input has been converted since the start
 };

@@ -1,5 +1,7 @@
 #include "engine/rtpprocessor.h"
 
+#include "engine/rtpfanout.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -191,6 +193,62 @@ TEST_F(RtpFixture, ARefusedDestinationDisturbsNoOtherSender) {
     EXPECT_EQ(Next(), Expected(false, kPcmu, kPackets + 1, kPackets * 160,
                                RtpProcessor::kDefaultSsrc, payload));
 }
+
+// The fan-out, whether its sends go through io_uring or one by one (where the kernel refuses
+// the ring both run the loop): every sender's datagram is exactly what SendPacket would have
+// sent, a refused destination is counted on its own sender only, and a payload too long is
+// refused for all with nothing moved.
+class FanOutModes : public ::testing::TestWithParam<platform::UdpBatch::Mode> {};
+
+TEST_P(FanOutModes, EachSenderKeepsItsPacketsAndCounters) {
+    uint16_t closedPort = 0;
+    {
+        UdpReceiver gone;
+        ASSERT_TRUE(gone.Ok());
+        closedPort = gone.Port();
+    }
+    UdpReceiver first;
+    UdpReceiver last;
+    ASSERT_TRUE(first.Ok() && last.Ok());
+    const uint32_t ip = UdpReceiver::LoopbackIp();
+    std::vector<RtpDestination> destinations(3);
+    const uint16_t ports[3] = {first.Port(), closedPort, last.Port()};
+    RtpProcessor senders[3];
+    for (size_t i = 0; i < 3; ++i) {
+        destinations[i].IP = ip;
+        destinations[i].Port = ports[i];
+        senders[i].SetSsrc(static_cast<uint32_t>(100 + i));
+    }
+    RtpFanOut fanOut(3, GetParam());
+    constexpr int kPackets = 20;
+    for (int k = 0; k < kPackets; ++k) {
+        const auto payload = Payload(160, static_cast<uint8_t>(k));
+        const size_t sent =
+            fanOut.Send(senders, destinations.data(), 3, payload.data(), 160, kPcmu);
+        EXPECT_GE(sent, 2u);
+        const auto seq = static_cast<uint16_t>(k + 1);
+        const auto ts = static_cast<uint32_t>(k * 160);
+        EXPECT_EQ(first.Receive().value_or(std::vector<uint8_t>{}),
+                  Expected(k == 0, kPcmu, seq, ts, 100, payload));
+        EXPECT_EQ(last.Receive().value_or(std::vector<uint8_t>{}),
+                  Expected(k == 0, kPcmu, seq, ts, 102, payload));
+    }
+    EXPECT_GT(senders[1].SendErrors(), 0u);
+    EXPECT_EQ(senders[1].Sequence(), static_cast<uint32_t>(kPackets));
+    EXPECT_EQ(senders[0].SendErrors() + senders[2].SendErrors(), 0u);
+
+    const auto tooLong = Payload(RtpProcessor::kMaxPayloadBytes + 1, 0);
+    EXPECT_EQ(fanOut.Send(senders, destinations.data(), 3, tooLong.data(),
+                          static_cast<int>(tooLong.size()), kPcmu),
+              0u);
+    for (const RtpProcessor& sender : senders) {
+        EXPECT_EQ(sender.Sequence(), static_cast<uint32_t>(kPackets));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, FanOutModes,
+                         ::testing::Values(platform::UdpBatch::Mode::Ring,
+                                           platform::UdpBatch::Mode::Loop));
 
 TEST_F(RtpFixture, PayloadBeyondThePacketBufferIsRefusedUntouched) {
     RtpProcessor sender;

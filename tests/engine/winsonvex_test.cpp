@@ -138,8 +138,11 @@ TEST_P(DeliveryTest, TheWholeSourceArrivesAtItsLevel) {
     EXPECT_NEAR(static_cast<double>(tone.end - tone.first), expected, static_cast<double>(payload));
     EXPECT_NEAR(tone.levelDb, 0.0, 0.5);
     // The encoder's padding of an untagged MP3 stream is decoded audio, not the law's silence.
+    // A source of whole packets at 8 kHz fills its last packet: nothing pads it.
     const uint8_t silence = alaw ? 0xD5 : 0xFF;
-    EXPECT_EQ(codes.back(), silence);
+    if (kind.untrimmedEncoderDelay || std::lround(expected) % static_cast<long>(payload) != 0) {
+        EXPECT_EQ(codes.back(), silence);
+    }
     if (kind.untrimmedEncoderDelay) {
         return;
     }

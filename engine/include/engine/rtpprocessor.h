@@ -32,6 +32,14 @@ public:
     // kMaxPayloadBytes, or negative, is refused: returns -1, nothing is sent, nothing moves.
     int SendPacket(const uint8_t* payload, int length, uint32_t ip, int port, int payloadType);
 
+    // SendPacket in two halves, for a fan-out that sends many senders' datagrams in one
+    // system call (rtpfanout.h): PreparePacket does all but the send (false: refused as
+    // above, nothing moves); the datagram is then Header() (kHeaderBytes) followed by the
+    // payload on Socket(), and CountSend takes the send's result.
+    bool PreparePacket(const uint8_t* payload, int length, uint32_t ip, int port, int payloadType);
+    const uint8_t* Header() const { return m_header; }
+    void CountSend(int sent);
+
     // The hop limit and outgoing interface (empty: the routing table's choice) of datagrams
     // to a multicast group; they do nothing for other destinations. Kept by the socket across
     // reopening; set before the packets they are for, on the sending thread. An interface the

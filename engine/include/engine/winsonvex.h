@@ -17,6 +17,7 @@
 
 #include "codec/waveformat.h"
 #include "engine/buffercyclic.h"
+#include "engine/rtpfanout.h"
 #include "engine/rtpprocessor.h"
 #include "media/audiosourcefile.h"
 #include "media/codecchain.h"
@@ -102,6 +103,7 @@ private:
     bool m_payloadReady = false;  // the chain's encoded buffer holds the next packet, unsent
     PlaylistFile m_entry;
     std::array<RtpProcessor, kSenderCount> m_rtp;
+    RtpFanOut m_fanOut{kSenderCount};
     std::vector<RtpDestination> m_destinations;
     std::unique_ptr<BufferCyclic> m_ring;
     // The source and the stages: source format -> 16-bit PCM at the source's rate and

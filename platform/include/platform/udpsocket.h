@@ -30,6 +30,9 @@ public:
     // another destination re-targets the socket. False when the socket is not open or the
     // system refuses (no route); the socket is then connected to nothing.
     bool Connect(uint32_t ip, uint16_t port);
+    bool IsConnected() const { return m_connected; }
+    // The descriptor, for a batch of sends (udpbatch.h); -1 when closed.
+    int Fd() const { return m_fd; }
     bool IsConnectedTo(uint32_t ip, uint16_t port) const {
         return m_connected && m_ip == ip && m_port == port;
     }

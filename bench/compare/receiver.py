@@ -1,0 +1,70 @@
+#!/usr/bin/env python3
+"""Loopback receiver for bench/compare.sh: binds 127.0.0.1:FIRST_PORT.. (COUNT ports), counts
+the datagrams on each and time-stamps (kernel receive time) those of the first port and the
+last. On SIGTERM prints one line: packets on the first port, the least on any port, the p50
+and p99 of |interval - PTIME| on the first port in microseconds, and the p99 of the
+first-to-last spread per packet number in microseconds."""
+import select, signal, socket, struct, sys, time
+
+SO_TIMESTAMPNS = getattr(socket, "SO_TIMESTAMPNS", 35)
+first, count, ptime_ms = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
+socks = []
+for i in range(count):
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 1 << 20)
+    s.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMPNS, 1)
+    s.bind(("127.0.0.1", first + i))
+    s.setblocking(False)
+    socks.append(s)
+counts = [0] * count
+stamps = {0: [], count - 1: []}
+poller = select.epoll()
+index = {}
+for i, s in enumerate(socks):
+    poller.register(s.fileno(), select.EPOLLIN)
+    index[s.fileno()] = i
+running = True
+
+
+def stop(*_):
+    global running
+    running = False
+
+
+signal.signal(signal.SIGTERM, stop)
+signal.signal(signal.SIGINT, stop)
+while running:
+    try:
+        events = poller.poll(0.2)
+    except InterruptedError:
+        continue
+    for fd, _ in events:
+        i = index[fd]
+        while True:
+            try:
+                data, anc, _, _ = socks[i].recvmsg(2048, 64)
+            except BlockingIOError:
+                break
+            counts[i] += 1
+            if i in stamps:
+                t = None
+                for level, kind, payload in anc:
+                    if level == socket.SOL_SOCKET and kind == SO_TIMESTAMPNS:
+                        sec, nsec = struct.unpack("qq", payload[:16])
+                        t = sec * 1e6 + nsec / 1e3
+                stamps[i].append(t if t is not None else time.time() * 1e6)
+
+
+def pct(values, p):
+    if not values:
+        return float("nan")
+    values = sorted(values)
+    return values[min(len(values) - 1, int(p / 100.0 * len(values)))]
+
+
+a = stamps[0]
+jitter = [abs((a[k] - a[k - 1]) - ptime_ms * 1000.0) for k in range(2, len(a))]
+b = stamps[count - 1]
+spread = [abs(b[k] - a[k]) for k in range(min(len(a), len(b)))]
+print("%d %d %.1f %.1f %.1f" % (counts[0], min(counts), pct(jitter, 50), pct(jitter, 99),
+                                pct(spread, 99)))
