@@ -29,12 +29,13 @@ ListInput::ListInput(QListWidget* fileList, QListWidget* destinationList, Handle
     : QObject(fileList),
       m_fileList(fileList),
       m_destinationList(destinationList),
+      m_viewport(fileList->viewport()),
       m_handlers(std::move(handlers)) {
     m_fileList->installEventFilter(this);
     m_destinationList->installEventFilter(this);
     m_fileList->setAcceptDrops(true);
-    m_fileList->viewport()->setAcceptDrops(true);
-    m_fileList->viewport()->installEventFilter(this);
+    m_viewport->setAcceptDrops(true);
+    m_viewport->installEventFilter(this);
 }
 
 bool ListInput::eventFilter(QObject* watched, QEvent* event) {
@@ -45,7 +46,7 @@ bool ListInput::eventFilter(QObject* watched, QEvent* event) {
             m_handlers.deletePressed(static_cast<QListWidget*>(watched));
             return true;
         }
-    } else if (watched == m_fileList->viewport() && OnDrag(event)) {
+    } else if (watched == m_viewport && OnDrag(event)) {
         return true;
     }
     return QObject::eventFilter(watched, event);

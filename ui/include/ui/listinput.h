@@ -27,7 +27,9 @@ protected:
 private:
     bool OnDrag(QEvent* event);
 
+    // Compared, never called, in the filter: events still pass while the lists go.
     QListWidget* m_fileList;
     QListWidget* m_destinationList;
+    QWidget* m_viewport;
     Handlers m_handlers;
 };
