@@ -30,6 +30,13 @@ public:
     // another destination re-targets the socket. False when the socket is not open or the
     // system refuses (no route); the socket is then connected to nothing.
     bool Connect(uint32_t ip, uint16_t port);
+    // Binds the open socket to `port` on every local address, before it is connected;
+    // false when the port is taken (the socket stays unbound: the system picks one).
+    bool Bind(uint16_t port);
+    // The local port (host byte order) and address (network byte order) the socket sends
+    // from; 0 before it is bound or connected.
+    uint16_t LocalPort() const;
+    uint32_t LocalAddress() const;
     bool IsConnectedTo(uint32_t ip, uint16_t port) const {
         return m_connected && m_ip == ip && m_port == port;
     }
