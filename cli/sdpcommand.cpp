@@ -7,9 +7,9 @@
 #include <fstream>
 #include <ostream>
 
-#include "cli/sessiondescription.h"
 #include "clicommands.h"
 #include "engine/winsonvex.h"
+#include "playlist/sessiondescription.h"
 
 namespace clicommands {
 namespace {

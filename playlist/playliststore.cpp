@@ -70,6 +70,12 @@ bool SetNumber(const RegistryKey& key, std::string_view name, long long value) {
 // Counts up to the trusted limit are taken as they are (missing entries load as defaults);
 // a larger one is believed only as far as there are subkeys, so a damaged count cannot
 // make the load allocate without bound.
+// The playlist's own key: the parent of its Files key.
+std::string PlaylistKeyPath(const std::string& filesKeyPath) {
+    const size_t slash = filesKeyPath.rfind('\\');
+    return slash == std::string::npos ? filesKeyPath : filesKeyPath.substr(0, slash);
+}
+
 size_t ReadCount(const RegistryKey& key, std::string_view valueName) {
     char text[kBuf] = {};
     if (!key.QueryString(valueName, text, sizeof text)) {
@@ -344,7 +350,14 @@ bool PlaylistStore::WriteTree(const platform::RegistryHive& user, const Playlist
             return false;
         }
     }
-    return SetNumber(rtp, "RtpCount", static_cast<long long>(playlist.Destinations.size()));
+    if (!SetNumber(rtp, "RtpCount", static_cast<long long>(playlist.Destinations.size()))) {
+        return false;
+    }
+    rtp.Close();
+    RegistryKey settings;
+    return user.CreateKey(PlaylistKeyPath(FilesKeyPath), settings) &&
+           SetNumber(settings, "SapAnnounce", playlist.SapAnnounce) &&
+           SetNumber(settings, "RtcpReports", playlist.RtcpReports);
 }
 
 bool PlaylistStore::Load(Playlist& playlist) {
@@ -390,6 +403,16 @@ void PlaylistStore::ReadAll(const platform::RegistryHive& user, Playlist& playli
                 }
             }
             playlist.AppendFile(file);
+        }
+    }
+    RegistryKey settings;
+    if (user.OpenKey(PlaylistKeyPath(FilesKeyPath), settings)) {
+        if (settings.QueryString("SapAnnounce", text, sizeof text)) {
+            const int32_t mode = ToInt32(text);
+            playlist.SapAnnounce = mode >= kSapOff && mode <= kSapAll ? mode : kSapOff;
+        }
+        if (settings.QueryString("RtcpReports", text, sizeof text)) {
+            playlist.RtcpReports = ToInt32(text) == 1 ? 1 : 0;
         }
     }
     RegistryKey rtp;
