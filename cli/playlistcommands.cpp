@@ -23,6 +23,11 @@ const char* LawName(int32_t format) {
     return format == kMuLawTag ? "mu" : "a";
 }
 
+// The words of `set --sap`.
+const char* SapText(int32_t mode) {
+    return mode == kSapAll ? "all" : mode == kSapGroups ? "on" : "off";
+}
+
 bool Save(PlaylistStore& store, const Playlist& playlist, const std::string& name,
           CliConsole& console) {
     if (!store.SavePlaylist(playlist)) {
@@ -140,6 +145,8 @@ int Show(const CliOptions& options, CliConsole& console) {
         for (const RtpDestination& destination : playlist.Destinations) {
             console.out << "  " << ++number << ". " << destination.ListText() << '\n';
         }
+        console.out << "SAP announcements: " << SapText(playlist.SapAnnounce)
+                    << "\nRTCP reports: " << (playlist.RtcpReports != 0 ? "on" : "off") << '\n';
         return kSuccess;
     }
     nlohmann::ordered_json destinations = nlohmann::ordered_json::array();
@@ -147,7 +154,11 @@ int Show(const CliOptions& options, CliConsole& console) {
     for (const RtpDestination& destination : playlist.Destinations) {
         destinations.push_back(DestinationJson(destination, ++number));
     }
-    PrintJson(console, {{"name", options.name}, {"files", files}, {"destinations", destinations}});
+    PrintJson(console, {{"name", options.name},
+                        {"files", files},
+                        {"destinations", destinations},
+                        {"sap", SapText(playlist.SapAnnounce)},
+                        {"rtcp", playlist.RtcpReports != 0}});
     return kSuccess;
 }
 
@@ -243,6 +254,9 @@ int AddDest(const CliOptions& options, CliConsole& console) {
         RtpDestination::FromOctets((*octets)[0], (*octets)[1], (*octets)[2], (*octets)[3],
                                    static_cast<uint32_t>(options.port));
     destination.Ttl = static_cast<uint32_t>(options.ttl);
+    if (problem.empty()) {
+        problem = destinationcheck::AddressProblem(destination);
+    }
     if (problem.empty() && !destination.SetInterface(options.interfaceName.c_str())) {
         problem = destinationcheck::InterfaceProblem(options.interfaceName);
     }
@@ -265,6 +279,23 @@ int RemoveDest(const CliOptions& options, CliConsole& console) {
             return false;
         }
         playlist.EraseDestination(options.index - 1);
+        return true;
+    });
+}
+
+int Set(const CliOptions& options, CliConsole& console) {
+    if (options.sap.empty() && options.rtcp.empty()) {
+        return Fail(console, "nothing to set: give --sap, --rtcp or both");
+    }
+    return Edit(options.name, console, [&options](Playlist& playlist) {
+        if (!options.sap.empty()) {
+            playlist.SapAnnounce = options.sap == "all"  ? kSapAll
+                                   : options.sap == "on" ? kSapGroups
+                                                         : kSapOff;
+        }
+        if (!options.rtcp.empty()) {
+            playlist.RtcpReports = options.rtcp == "on" ? 1 : 0;
+        }
         return true;
     });
 }

@@ -14,6 +14,7 @@
 #include "clicommands.h"
 #include "engine/streamingsession.h"
 #include "engine/winsonvex.h"
+#include "playlist/destinationcheck.h"
 #include "statuspipe.h"
 
 namespace clicommands {
@@ -106,6 +107,9 @@ public:
             case kFileFinished:
                 Finished();
                 return true;
+            case kDestinationSkipped:
+                Skipped(status);
+                return true;
             default:
                 return true;
         }
@@ -168,6 +172,25 @@ private:
         m_console.out << "Streamed " << Label(m_current) << ": " << m_seconds << " s\n"
                       << std::flush;
     }
+    // Standard error as well in JSON mode: the destination stays silent while the run goes on.
+    void Skipped(const StreamingStatus& status) {
+        if (status.index >= m_playlist.Destinations.size()) {
+            return;
+        }
+        const RtpDestination& destination = m_playlist.Destinations[status.index];
+        const std::string text = destinationcheck::SendFaultText(
+            destination, static_cast<destinationcheck::SendFault>(status.fault));
+        if (m_json) {
+            Json({{"event", "destination-skipped"},
+                  {"index", m_current + 1},
+                  {"destination", status.index + 1},
+                  {"address", destination.IpPort},
+                  {"reason", text}});
+        } else if (m_console.terminal) {
+            m_console.out << "\r\x1b[K" << std::flush;
+        }
+        Fail(m_console, text);
+    }
     void Live() {
         m_console.out << "\r\x1b[KStreaming " << Label(m_current) << ": " << m_seconds << " of "
                       << m_playlist.Files[m_current].Source.durationSeconds << " s" << std::flush;
@@ -219,6 +242,7 @@ int Stream(const CliOptions& options, CliConsole& console) {
     }
     StreamingSession session(playlist, engine, reports);
     session.SetLoopMode(options.loop);
+    session.SetSessionName(options.name);
     if (!session.Start()) {
         return Fail(console, "cannot start the streaming thread");
     }
