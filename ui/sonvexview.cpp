@@ -25,6 +25,8 @@
 #include "convert/convertdlg.h"
 #include "kit/fixedtext.h"
 #include "kit/uiseam.h"
+#include "playlist/destinationcheck.h"
+#include "ui/announcedlg.h"
 #include "ui/commandids.h"
 #include "ui/dlgdestination.h"
 #include "ui/dlgsource.h"
@@ -459,6 +461,9 @@ bool CSonvexView::Dispatch(int id) {
         case cmd::ID_VOLUME:
             OnVolume();
             return true;
+        case cmd::ID_ANNOUNCE:
+            OnAnnounce();
+            return true;
         case cmd::ID_TOOLS_CONVERT:
             OnConvert();
             return true;
@@ -485,6 +490,7 @@ bool CSonvexView::OnUpdateCommand(int id, cmd::CommandState& state) {
             return true;
         case cmd::ID_ADD_FILE:
         case cmd::ID_ADD_DESTINATION:
+        case cmd::ID_ANNOUNCE:
             state.enabled = idle && open;
             return true;
         case cmd::ID_REMOVE_FILE:
@@ -816,6 +822,18 @@ void CSonvexView::OnAddDestination() {
     SavePlaylist();
 }
 
+void CSonvexView::OnAnnounce() {
+    CAnnounceDlg dialog(this);
+    dialog.m_nSapAnnounce = m_playlist.SapAnnounce;
+    dialog.m_nRtcpReports = m_playlist.RtcpReports;
+    if (uiseam::RunModal(dialog) != QDialog::Accepted) {
+        return;
+    }
+    m_playlist.SapAnnounce = dialog.m_nSapAnnounce;
+    m_playlist.RtcpReports = dialog.m_nRtcpReports;
+    SavePlaylist();
+}
+
 void CSonvexView::OnEditDestination(int row) {
     // Changing a destination is adding it anew in its place: the same rule enables it.
     if (row < 0 || row >= m_destinationList->count() || !CommandEnabled(cmd::ID_ADD_DESTINATION)) {
@@ -864,6 +882,7 @@ void CSonvexView::OnStartStreaming() {
         return;
     }
     // Refused while the previous worker has not reported its end.
+    m_session.SetSessionName(m_strPlaylistName.toStdString());
     if (m_session.Start()) {
         m_bStopping = false;
     }
@@ -949,6 +968,15 @@ long CSonvexView::OnStreamingStatus(uintptr_t wParam, intptr_t lParam) {
             m_bStopping = false;
             if (!m_bFailureShown) {
                 SetStatusText(QString());  // "Ready"
+            }
+            break;
+        case kDestinationSkipped:
+            // The run goes on to the other destinations; the operator learns which one is
+            // silent and why until the next second's report.
+            if (status.index < m_playlist.Destinations.size()) {
+                SetStatusText(QString::fromStdString(destinationcheck::SendFaultText(
+                    m_playlist.Destinations[status.index],
+                    static_cast<destinationcheck::SendFault>(status.fault))));
             }
             break;
         default:
