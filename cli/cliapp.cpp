@@ -28,6 +28,8 @@ int RunCommand(const CliOptions& options, CliConsole& console) {
             return clicommands::Probe(options, console);
         case CliCommand::Sdp:
             return clicommands::Sdp(options, console);
+        case CliCommand::Set:
+            return clicommands::Set(options, console);
     }
     return clicommands::kFailure;
 }

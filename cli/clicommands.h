@@ -25,6 +25,7 @@ int Stream(const CliOptions& options, CliConsole& console);
 int Convert(const CliOptions& options, CliConsole& console);
 int Probe(const CliOptions& options, CliConsole& console);
 int Sdp(const CliOptions& options, CliConsole& console);
+int Set(const CliOptions& options, CliConsole& console);
 
 // "sonvex-cli: <message>" on the error stream; returns kFailure.
 int Fail(CliConsole& console, const std::string& message);

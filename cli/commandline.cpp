@@ -139,6 +139,17 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
         ->check(CLI::ExistingDirectory);
     commands[sdp] = CliCommand::Sdp;
 
+    CLI::App* set = AddCommand(app, "set", "Change a playlist's announcement and report settings");
+    AddName(set, options);
+    set->add_option("--sap", options.sap,
+                    "SAP announcements while streaming: on (multicast groups), all (also "
+                    "unicast destinations, to their host) or off")
+        ->check(CLI::IsMember({"on", "all", "off"}));
+    set->add_option("--rtcp", options.rtcp,
+                    "RTCP sender reports, source description and BYE: on or off")
+        ->check(CLI::IsMember({"on", "off"}));
+    commands[set] = CliCommand::Set;
+
     // CLI11 reports through exceptions; they end here, inside the parser.
     try {
         app.parse(argc, argv);

@@ -29,6 +29,11 @@ int Unchanged(const PlaylistDocument& document, const std::string& name, CliCons
                              PlaylistDocument::FailureText(document.LastFailure()));
 }
 
+// The words of `set --sap`.
+const char* SapText(int32_t mode) {
+    return mode == kSapAll ? "all" : mode == kSapGroups ? "on" : "off";
+}
+
 // Changes a stored playlist in one transaction of the store, so that another program's
 // save cannot be lost in between. `edit` prints its own refusal.
 int Edit(const std::string& name, CliConsole& console, const std::function<bool(Playlist&)>& edit) {
@@ -134,6 +139,8 @@ int Show(const CliOptions& options, CliConsole& console) {
         for (const RtpDestination& destination : playlist.Destinations) {
             console.out << "  " << ++number << ". " << destination.ListText() << '\n';
         }
+        console.out << "SAP announcements: " << SapText(playlist.SapAnnounce)
+                    << "\nRTCP reports: " << (playlist.RtcpReports != 0 ? "on" : "off") << '\n';
         return kSuccess;
     }
     nlohmann::ordered_json destinations = nlohmann::ordered_json::array();
@@ -141,7 +148,11 @@ int Show(const CliOptions& options, CliConsole& console) {
     for (const RtpDestination& destination : playlist.Destinations) {
         destinations.push_back(DestinationJson(destination, ++number));
     }
-    PrintJson(console, {{"name", options.name}, {"files", files}, {"destinations", destinations}});
+    PrintJson(console, {{"name", options.name},
+                        {"files", files},
+                        {"destinations", destinations},
+                        {"sap", SapText(playlist.SapAnnounce)},
+                        {"rtcp", playlist.RtcpReports != 0}});
     return kSuccess;
 }
 
@@ -237,6 +248,9 @@ int AddDest(const CliOptions& options, CliConsole& console) {
         RtpDestination::FromOctets((*octets)[0], (*octets)[1], (*octets)[2], (*octets)[3],
                                    static_cast<uint32_t>(options.port));
     destination.Ttl = static_cast<uint32_t>(options.ttl);
+    if (problem.empty()) {
+        problem = destinationcheck::AddressProblem(destination);
+    }
     if (problem.empty() && !destination.SetInterface(options.interfaceName.c_str())) {
         problem = destinationcheck::InterfaceProblem(options.interfaceName);
     }
@@ -259,6 +273,23 @@ int RemoveDest(const CliOptions& options, CliConsole& console) {
             return false;
         }
         playlist.EraseDestination(options.index - 1);
+        return true;
+    });
+}
+
+int Set(const CliOptions& options, CliConsole& console) {
+    if (options.sap.empty() && options.rtcp.empty()) {
+        return Fail(console, "nothing to set: give --sap, --rtcp or both");
+    }
+    return Edit(options.name, console, [&options](Playlist& playlist) {
+        if (!options.sap.empty()) {
+            playlist.SapAnnounce = options.sap == "all"  ? kSapAll
+                                   : options.sap == "on" ? kSapGroups
+                                                         : kSapOff;
+        }
+        if (!options.rtcp.empty()) {
+            playlist.RtcpReports = options.rtcp == "on" ? 1 : 0;
+        }
         return true;
     });
 }

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <ostream>
 
-#include "cli/sessiondescription.h"
 #include "clicommands.h"
+#include "playlist/sessiondescription.h"
 
 namespace clicommands {
 namespace {

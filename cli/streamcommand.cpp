@@ -105,6 +105,9 @@ public:
             case kFileFinished:
                 Finished();
                 return true;
+            case kDestinationSkipped:
+                Skipped(status);
+                return true;
             default:
                 return true;
         }
@@ -166,6 +169,25 @@ private:
         }
         m_console.out << "Streamed " << Label(m_current) << ": " << m_seconds << " s\n"
                       << std::flush;
+    }
+    // Standard error as well in JSON mode: the destination stays silent while the run goes on.
+    void Skipped(const StreamingStatus& status) {
+        if (status.index >= m_playlist.Destinations.size()) {
+            return;
+        }
+        const RtpDestination& destination = m_playlist.Destinations[status.index];
+        const std::string text = destinationcheck::SendFaultText(
+            destination, static_cast<destinationcheck::SendFault>(status.fault));
+        if (m_json) {
+            Json({{"event", "destination-skipped"},
+                  {"index", m_current + 1},
+                  {"destination", status.index + 1},
+                  {"address", destination.IpPort},
+                  {"reason", text}});
+        } else if (m_console.terminal) {
+            m_console.out << "\r\x1b[K" << std::flush;
+        }
+        Fail(m_console, text);
     }
     void Live() {
         m_console.out << "\r\x1b[KStreaming " << Label(m_current) << ": " << m_seconds << " of "

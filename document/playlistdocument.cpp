@@ -153,6 +153,12 @@ bool PlaylistDocument::Save() {
     return false;
 }
 
+bool PlaylistDocument::SetAnnouncing(int32_t sapAnnounce, int32_t rtcpReports) {
+    m_playlist.SapAnnounce = sapAnnounce;
+    m_playlist.RtcpReports = rtcpReports;
+    return Save();
+}
+
 bool PlaylistDocument::Edit(const std::function<bool(Playlist&)>& edit) {
     if (!m_store.Update(edit)) {
         return false;

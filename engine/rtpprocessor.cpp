@@ -55,10 +55,12 @@ bool RtpProcessor::PreparePacket(const uint8_t* payload, int length, uint32_t ip
                                      (static_cast<uint32_t>(payloadType) & kPayloadTypeMask));
     ++m_sequence;
     platform::StoreBe16(header + 2, static_cast<uint16_t>(m_sequence & 0xFFFF));
-    // The timestamp counts payload bytes sent before this packet: one byte per sample of
-    // 8-bit mono G.711, so a sample clock at the output rate (RFC 3551 4.5.14).
+    // The timestamp counts payload bytes sent before this packet (one byte per sample of
+    // 8-bit mono G.711, so a sample clock at the output rate, RFC 3551 4.5.14) and the
+    // instants the engine skipped while nothing was sent.
     platform::StoreBe32(header + 4, m_timestamp);
     m_timestamp += static_cast<uint32_t>(length);
+    m_octets += static_cast<uint32_t>(length);
     platform::StoreBe32(header + 8, m_ssrc);
     m_firstPacket = 0;
     return true;

@@ -46,3 +46,11 @@ bool StreamingSession::SetTickSource(TickSource& ticks) {
     m_ticks = &ticks;
     return true;
 }
+
+bool StreamingSession::SetSessionName(const std::string& name) {
+    if (m_worker.joinable()) {
+        return false;
+    }
+    m_sessionName = name;
+    return true;
+}

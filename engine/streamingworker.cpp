@@ -1,6 +1,11 @@
 // The streaming worker's thread routine: plays the playlist entry after entry, one packet
 // per tick, until the list is done (loop mode off) or the streaming flag is cleared.
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "engine/periodicticks.h"
@@ -21,6 +26,7 @@ void StreamingSession::StreamingWorker() {
     // Refused everywhere: the worker carries on at normal priority.
     m_workerPriority.store(platform::RaiseCurrentThreadPriority(), std::memory_order_release);
     PeriodicTicks ticks(*m_ticks);
+    StartAnnouncing();
 
     for (;;) {
         bool anyOpened = false;
@@ -41,6 +47,15 @@ void StreamingSession::StreamingWorker() {
             }
             anyOpened = true;
             m_poster.PostStatus(StreamingStatus::FileStarted(index));
+            const size_t senders =
+                std::min(destinations.size(), static_cast<size_t>(WinSonvex::kSenderCount));
+            for (size_t d = 0; d < senders; ++d) {
+                const auto fault = m_engine.DestinationFault(d);
+                if (fault != destinationcheck::SendFault::None) {
+                    m_poster.PostStatus(
+                        StreamingStatus::DestinationSkipped(d, static_cast<uint8_t>(fault)));
+                }
+            }
             // OpenEntry refuses a packetization time of 0 or below. A fresh schedule: no
             // tick of the previous entry stays pending.
             const auto period = static_cast<uint32_t>(entry.DstPacketization);
@@ -54,7 +69,13 @@ void StreamingSession::StreamingWorker() {
                     if (ticks.Wait(kTickTimeoutMs) != TickWait::Tick) {
                         break;
                     }
+                    const int64_t deadline = ticks.LastDeadlineNs();
+                    m_engine.SetTickDeadlineNs(deadline);
                     m_engine.ProducePacket();
+                    // After the packet, at the tick's instant on both clocks.
+                    m_rtcp.Tick(m_engine, deadline,
+                                m_ticks->WallNs() - (m_ticks->NowNs() - deadline));
+                    m_sap.Tick(deadline);
                     elapsedMs += period;
                     if (elapsedMs >= kReportIntervalMs) {
                         m_poster.PostStatus(StreamingStatus::SecondElapsed(index));
@@ -75,5 +96,25 @@ void StreamingSession::StreamingWorker() {
             m_ticks->SleepUntilNs(m_ticks->NowNs() + kFailedPassPauseNs);
         }
     }
+    // The last report with BYE, and the deletions, once the last packet is out.
+    m_rtcp.Stop(m_engine, m_ticks->NowNs(), m_ticks->WallNs());
+    m_sap.Stop();
     m_poster.PostStatus(StreamingStatus::Ended());
+}
+
+void StreamingSession::StartAnnouncing() {
+    Playlist run;
+    {
+        std::lock_guard<std::mutex> lock(m_entryLock);
+        run = m_playlist;
+    }
+    if (run.RtcpReports != 0) {
+        char host[256] = {};
+        if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
+            std::strcpy(host, "localhost");
+        }
+        m_rtcp.Start(run.Destinations, std::string("sonvex@") + host, m_ticks->NowNs());
+    }
+    // The SDP's version: the wall clock's seconds, new for every run.
+    m_sap.Start(m_sessionName, run, static_cast<uint64_t>(m_ticks->WallNs() / 1000000000));
 }

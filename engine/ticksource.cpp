@@ -1,5 +1,7 @@
 #include "engine/ticksource.h"
 
+#include <chrono>
+
 #include "platform/monotonicclock.h"
 
 namespace {
@@ -11,6 +13,12 @@ public:
 };
 
 }  // namespace
+
+int64_t TickSource::WallNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 TickSource& MonotonicTickSource() {
     // Stateless: one instance serves every thread.

@@ -24,6 +24,7 @@ constexpr uint8_t kSilenceAlaw = 0xD5;
 }  // namespace
 
 WinSonvex::WinSonvex() {
+    m_dueNs.fill(kNoClock);
     for (const ACMFORMATTAGDETAILSA& tag : EnumerateFormatTags()) {
         if (tag.dwFormatTag == WAVE_FORMAT_MPEGLAYER3) {
             ++m_mp3CodecCount;
@@ -52,8 +53,12 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
     m_entry = entry;
     m_destinations = destinations;
     // A group's hop limit and interface go to its sender before the entry's first packet.
+    // A destination that must not be sent to now is left out of this entry: a group whose
+    // interface is missing would otherwise leave by the routing table's choice.
+    m_sendFaults.fill(destinationcheck::SendFault::None);
     const size_t senders = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
     for (size_t i = 0; i < senders; ++i) {
+        m_sendFaults[i] = destinationcheck::CheckSendable(m_destinations[i]);
         m_rtp[i].SetMulticastOptions(m_destinations[i].Ttl, m_destinations[i].Interface);
     }
     ChainPlan plan;
@@ -68,6 +73,7 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
     m_silence = m_entry.DstFormat == WAVE_FORMAT_ALAW ? kSilenceAlaw : kSilenceMulaw;
     m_endOfSource = 0;
     m_payloadReady = false;
+    m_clockRate = m_entry.DstSampleRate;
     return true;
 }
 
@@ -159,28 +165,30 @@ bool WinSonvex::ProducePacket() {
     if (!m_ring || m_endOfSource != 0) {
         return false;
     }
-    // The previous tick left this packet's payload built; only the first tick of an entry
-    // builds it before it sends.
-    if (!m_payloadReady && !BuildPayload()) {
+    // The previous tick left this packet's samples resampled; only the first tick of an
+    // entry prepares them before it sends.
+    if (!m_payloadReady && !PrepareSamples()) {
         if (m_chain.AllDecoded()) {
             m_endOfSource = 1;  // everything has been sent
         }
         return false;
     }
+    EncodePayload();
     SendPayload();
-    // The next payload, and the chunk it needs decoded, wait until the datagrams are out.
-    m_payloadReady = BuildPayload();
+    // The next packet's samples, and the chunk they need decoded, wait until the datagrams
+    // are out.
+    m_payloadReady = PrepareSamples();
     return true;
 }
 
-bool WinSonvex::BuildPayload() {
+bool WinSonvex::PrepareSamples() {
     TopUp();
     while (m_ring->Read(m_chain.Pcm(), m_packetPcmBytes) != 0) {
-        ApplyGain(m_packetPcmBytes);
         // A rate converter yields nothing at the start of a file until its output covers a
         // packet past its filter's delay: the first packet then starts with the file's first
         // sample. Each pass takes a packet of PCM from the finite source.
-        if (m_chain.Encode(m_packetPcmBytes) != 0) {
+        m_monoReady = m_chain.Resample(m_packetPcmBytes);
+        if (m_monoReady != 0) {
             return true;
         }
         TopUp();
@@ -191,14 +199,27 @@ bool WinSonvex::BuildPayload() {
     // After the last whole packet: what the ring held back, then what the rate converter
     // holds (its filter's tail), in as many packets as that takes.
     const uint32_t pcmBytes = m_ring->Drain(m_chain.Pcm(), m_packetPcmBytes);
-    ApplyGain(pcmBytes);
-    return EncodeTail(pcmBytes);
+    m_monoReady = m_chain.Resample(pcmBytes, true);
+    return m_monoReady > 0;
 }
 
-void WinSonvex::ApplyGain(uint32_t pcmBytes) {
+void WinSonvex::EncodePayload() {
+    ApplyGain(m_monoReady);
+    const uint32_t encoded = m_chain.EncodeMix(m_monoReady);
+    // The packet keeps the entry's size: silence completes a short one.
+    const auto payload = static_cast<uint32_t>(m_payloadBytes);
+    if (encoded < payload) {
+        std::memset(m_chain.Encoded() + encoded, m_silence, payload - encoded);
+    }
+}
+
+void WinSonvex::ApplyGain(uint32_t monoBytes) {
     const double gain = m_gain.load(std::memory_order_relaxed);
-    uint8_t* pcm = m_chain.Pcm();
-    for (uint32_t i = 0; i + 1 < pcmBytes; i += 2) {
+    if (gain == 1.0) {
+        return;  // 0 dB leaves the samples as they are
+    }
+    uint8_t* pcm = m_chain.Mix();
+    for (uint32_t i = 0; i + 1 < monoBytes; i += 2) {
         // Truncated toward zero, then held at the 16-bit limits instead of wrapping.
         double product = std::trunc(platform::LoadLe16s(pcm + i) * gain);
         product = std::clamp(product, static_cast<double>(std::numeric_limits<int16_t>::min()),
@@ -207,21 +228,36 @@ void WinSonvex::ApplyGain(uint32_t pcmBytes) {
     }
 }
 
-bool WinSonvex::EncodeTail(uint32_t pcmBytes) {
-    const uint32_t encoded = m_chain.Encode(pcmBytes, true);
-    if (encoded == 0) {
-        return false;
+void WinSonvex::FollowTickClock(size_t i) {
+    constexpr int64_t kNsPerSecond = 1000000000;
+    const int64_t rate = std::max<int32_t>(m_clockRate, 1);
+    int64_t& due = m_dueNs[i];
+    if (due == kNoClock) {
+        due = m_tickNs;
+    } else if (m_tickNs > due) {
+        // Whole sampling instants only; the fraction stays in `due` for the next pause. In
+        // two parts, so that a pause of weeks does not overflow.
+        const int64_t gap = m_tickNs - due;
+        const int64_t skipped =
+            gap / kNsPerSecond * rate + gap % kNsPerSecond * rate / kNsPerSecond;
+        m_rtp[i].AdvanceTimestamp(static_cast<uint32_t>(skipped));
+        due += skipped / rate * kNsPerSecond + skipped % rate * kNsPerSecond / rate;
+    } else if (m_tickNs < due - kNsPerSecond) {
+        due = m_tickNs;  // another clock than the last packets' (a test's): start afresh
     }
-    // The packet keeps the entry's size: silence completes it.
-    const auto payload = static_cast<uint32_t>(m_payloadBytes);
-    std::memset(m_chain.Encoded() + encoded, m_silence, payload - encoded);
-    return true;
+    due += static_cast<int64_t>(m_payloadBytes) * kNsPerSecond / rate;
 }
 
 void WinSonvex::SendPayload() {
     const size_t count = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
+    for (size_t i = 0; i < count; ++i) {
+        m_sendMask[i] = m_sendFaults[i] == destinationcheck::SendFault::None ? 1 : 0;
+        if (m_sendMask[i] != 0) {
+            FollowTickClock(i);
+        }
+    }
     m_fanOut.Send(m_rtp.data(), m_destinations.data(), count, m_chain.Encoded(), m_payloadBytes,
-                  m_payloadType);
+                  m_payloadType, m_sendMask.data());
 }
 
 void WinSonvex::CloseEntry() {
@@ -237,6 +273,7 @@ void WinSonvex::ReleaseEntry() {
     m_packetPcmBytes = 0;
     m_payloadBytes = 0;
     m_payloadReady = false;
+    m_monoReady = 0;
 }
 
 bool WinSonvex::ProbeSource(const char* path, SourceFormatInfo& info, std::string& text) {

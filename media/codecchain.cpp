@@ -114,8 +114,15 @@ uint32_t CodecChain::Encode(uint32_t pcmBytes, bool end) {
     if (!m_prepared) {
         return 0;
     }
-    const uint32_t mixed = m_resample.Convert(pcmBytes, end);
-    return mixed == 0 ? 0 : m_encode.Convert(mixed);
+    return EncodeMix(Resample(pcmBytes, end));
+}
+
+uint32_t CodecChain::Resample(uint32_t pcmBytes, bool end) {
+    return m_prepared ? m_resample.Convert(pcmBytes, end) : 0;
+}
+
+uint32_t CodecChain::EncodeMix(uint32_t mixBytes) {
+    return m_prepared && mixBytes != 0 ? m_encode.Convert(mixBytes) : 0;
 }
 
 void CodecChain::Close() {

@@ -56,6 +56,38 @@ bool UdpSocket::Connect(uint32_t ip, uint16_t port) {
     return true;
 }
 
+bool UdpSocket::Bind(uint16_t port) {
+    if (m_fd < 0) {
+        return false;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    return ::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+namespace {
+
+sockaddr_in LocalName(int fd) {
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        return sockaddr_in{};
+    }
+    return address;
+}
+
+}  // namespace
+
+uint16_t UdpSocket::LocalPort() const {
+    return ntohs(LocalName(m_fd).sin_port);
+}
+
+uint32_t UdpSocket::LocalAddress() const {
+    return LocalName(m_fd).sin_addr.s_addr;
+}
+
 int UdpSocket::Send(const void* data, size_t length) {
     if (m_fd < 0 || !m_connected) {
         return -1;

@@ -1,6 +1,8 @@
 #include "playlist/destinationcheck.h"
 
+#include <algorithm>
 #include <charconv>
+#include <vector>
 
 #include "platform/netinterfaces.h"
 
@@ -64,6 +66,68 @@ std::string MulticastProblem(const RtpDestination& destination) {
         problem = InterfaceProblem(destination.Interface);
     }
     return problem;
+}
+
+namespace {
+
+bool IsUnusableAddress(uint32_t ip) {
+    if (ip == 0 || ip == 0xFFFFFFFFu) {
+        return true;
+    }
+    const std::vector<uint32_t> broadcasts = platform::BroadcastAddresses();
+    return std::find(broadcasts.begin(), broadcasts.end(), ip) != broadcasts.end();
+}
+
+}  // namespace
+
+std::string AddressProblem(const RtpDestination& destination) {
+    if (!IsUnusableAddress(destination.IP)) {
+        return std::string();
+    }
+    return destination.AddressText() + " is a broadcast or unspecified address, not a destination";
+}
+
+SendFault CheckSendable(const RtpDestination& destination) {
+    if (IsUnusableAddress(destination.IP)) {
+        return SendFault::UnusableAddress;
+    }
+    if (!destination.IsMulticast() || destination.Interface[0] == '\0') {
+        return SendFault::None;
+    }
+    switch (platform::NetworkInterfaceState(destination.Interface)) {
+        case platform::InterfaceState::Missing:
+            return SendFault::NoInterface;
+        case platform::InterfaceState::Down:
+            return SendFault::InterfaceDown;
+        case platform::InterfaceState::Up:
+            break;
+    }
+    return SendFault::None;
+}
+
+std::string SendFaultText(const RtpDestination& destination, SendFault fault) {
+    std::string why;
+    switch (fault) {
+        case SendFault::None:
+            return std::string();
+        case SendFault::UnusableAddress:
+            why = AddressProblem(destination);
+            if (why.empty()) {
+                why = destination.AddressText() + " is a broadcast address";  // since gone
+            }
+            break;
+        case SendFault::NoInterface:
+            why = InterfaceProblem(destination.Interface);
+            if (why.empty()) {
+                why = std::string("the network interface \"") + destination.Interface +
+                      "\" was missing";  // back since
+            }
+            break;
+        case SendFault::InterfaceDown:
+            why = std::string("the network interface \"") + destination.Interface + "\" is down";
+            break;
+    }
+    return std::string(destination.IpPort) + " not sent to: " + why;
 }
 
 }  // namespace destinationcheck

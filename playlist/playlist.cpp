@@ -96,6 +96,8 @@ void Playlist::MoveFileUp(int index) {
 void Playlist::Clear() {
     Files.clear();
     Destinations.clear();
+    SapAnnounce = kSapOff;
+    RtcpReports = 0;
 }
 
 void Playlist::EraseDestination(size_t index) {

@@ -66,6 +66,12 @@ bool SetNumber(const RegistryKey& key, std::string_view name, long long value) {
     return key.SetString(name, std::to_string(value));
 }
 
+// The playlist's own key: the parent of its Files key.
+std::string PlaylistKeyPath(const std::string& filesKeyPath) {
+    const size_t slash = filesKeyPath.rfind('\\');
+    return slash == std::string::npos ? filesKeyPath : filesKeyPath.substr(0, slash);
+}
+
 // Number of entries to read from a count value: missing, non-numeric or non-positive is 0.
 // Counts up to the trusted limit are taken as they are (missing entries load as defaults);
 // a larger one is believed only as far as there are subkeys, so a damaged count cannot
@@ -360,7 +366,14 @@ bool PlaylistStore::WriteTree(const platform::RegistryHive& user, const Playlist
             return false;
         }
     }
-    return SetNumber(rtp, "RtpCount", static_cast<long long>(playlist.Destinations.size()));
+    if (!SetNumber(rtp, "RtpCount", static_cast<long long>(playlist.Destinations.size()))) {
+        return false;
+    }
+    rtp.Close();
+    RegistryKey settings;
+    return user.CreateKey(PlaylistKeyPath(FilesKeyPath()), settings) &&
+           SetNumber(settings, "SapAnnounce", playlist.SapAnnounce) &&
+           SetNumber(settings, "RtcpReports", playlist.RtcpReports);
 }
 
 bool PlaylistStore::Load(Playlist& playlist) {
@@ -406,6 +419,16 @@ void PlaylistStore::ReadAll(const platform::RegistryHive& user, Playlist& playli
                 }
             }
             playlist.AppendFile(file);
+        }
+    }
+    RegistryKey settings;
+    if (user.OpenKey(PlaylistKeyPath(FilesKeyPath()), settings)) {
+        if (settings.QueryString("SapAnnounce", text, sizeof text)) {
+            const int32_t mode = ToInt32(text);
+            playlist.SapAnnounce = mode >= kSapOff && mode <= kSapAll ? mode : kSapOff;
+        }
+        if (settings.QueryString("RtcpReports", text, sizeof text)) {
+            playlist.RtcpReports = ToInt32(text) == 1 ? 1 : 0;
         }
     }
     RegistryKey rtp;

@@ -123,6 +123,11 @@ void CDlgDestination::accept() {
     }
     RtpDestination destination = RtpDestination::FromOctets(
         (*octets)[0], (*octets)[1], (*octets)[2], (*octets)[3], static_cast<uint32_t>(m_nPort));
+    const std::string addressProblem = destinationcheck::AddressProblem(destination);
+    if (!addressProblem.empty()) {
+        Refuse(m_addressEdit, kAddressOrPort, Text(addressProblem));
+        return;
+    }
     // The multicast rows count only for a group address; for any other they are disabled.
     // The TTL box holds only usable values, so the interface is what may be refused.
     if (destination.IsMulticast()) {

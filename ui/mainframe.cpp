@@ -64,7 +64,7 @@ const MenuPopup kMenus[] = {
     {"&View", {cmd::ID_VIEW_TOOLBAR, cmd::ID_VIEW_STATUS_BAR}},
     {"&Streaming",
      {cmd::ID_ADD_FILE, cmd::ID_REMOVE_FILE, 0, cmd::ID_ADD_DESTINATION, cmd::ID_REMOVE_DESTINATION,
-      0, cmd::ID_START_STREAMING, cmd::ID_STOP, 0, cmd::ID_LOOP_MODE}},
+      0, cmd::ID_START_STREAMING, cmd::ID_STOP, 0, cmd::ID_LOOP_MODE, cmd::ID_ANNOUNCE}},
     {"&Tools", {cmd::ID_TOOLS_CONVERT, cmd::ID_VOLUME}},
     {"&Help", {cmd::ID_HELP_QSV, 0, cmd::ID_APP_ABOUT}},
 };

@@ -16,6 +16,8 @@
 #include "convert/convertdlg.h"
 #include "kit/fixedtext.h"
 #include "kit/uiseam.h"
+#include "playlist/destinationcheck.h"
+#include "ui/announcedlg.h"
 #include "ui/commandids.h"
 #include "ui/dlgdestination.h"
 #include "ui/dlgsource.h"
@@ -236,6 +238,7 @@ bool CSonvexView::Dispatch(int id) {
         {cmd::ID_STOP, &CSonvexView::OnStop},
         {cmd::ID_LOOP_MODE, &CSonvexView::OnLoopMode},
         {cmd::ID_VOLUME, &CSonvexView::OnVolume},
+        {cmd::ID_ANNOUNCE, &CSonvexView::OnAnnounce},
         {cmd::ID_TOOLS_CONVERT, &CSonvexView::OnConvertCommand},
     };
     for (const auto& [command, handler] : kHandlers) {
@@ -265,6 +268,7 @@ bool CSonvexView::OnUpdateCommand(int id, cmd::CommandState& state) {
             return true;
         case cmd::ID_ADD_FILE:
         case cmd::ID_ADD_DESTINATION:
+        case cmd::ID_ANNOUNCE:
             state.enabled = idle && open;
             return true;
         case cmd::ID_REMOVE_FILE:
@@ -529,6 +533,16 @@ void CSonvexView::OnAddDestination() {
     m_document.AddDestination(dialog.m_destination);
 }
 
+void CSonvexView::OnAnnounce() {
+    CAnnounceDlg dialog(this);
+    dialog.m_nSapAnnounce = m_document.CurrentPlaylist().SapAnnounce;
+    dialog.m_nRtcpReports = m_document.CurrentPlaylist().RtcpReports;
+    if (uiseam::RunModal(dialog) != QDialog::Accepted) {
+        return;
+    }
+    m_document.SetAnnouncing(dialog.m_nSapAnnounce, dialog.m_nRtcpReports);
+}
+
 void CSonvexView::OnEditDestination(int row) {
     // Changing a destination is adding it anew in its place: the same rule enables it.
     if (row < 0 || row >= m_destinationList->count() || !CommandEnabled(cmd::ID_ADD_DESTINATION)) {
@@ -615,6 +629,15 @@ long CSonvexView::OnStreamingReport(const StreamingStatus& status) {
             break;
         case kStreamingEnded:
             OnStreamingEnded();
+            break;
+        case kDestinationSkipped:
+            // The run goes on to the other destinations; the operator learns which one is
+            // silent and why until the next second's report.
+            if (status.index < m_document.CurrentPlaylist().Destinations.size()) {
+                SetStatusText(QString::fromStdString(destinationcheck::SendFaultText(
+                    m_document.CurrentPlaylist().Destinations[status.index],
+                    static_cast<destinationcheck::SendFault>(status.fault))));
+            }
             break;
         default:
             break;

@@ -88,6 +88,10 @@ TEST_F(CliCommandsTest, EditsAreStoredAsTheDesktopStoresThemAndRefusalsChangeNot
              {"add-dest", "Lobby", "239.1.1.1", "5004", "--iface", "no-such-if0"},
              {"add-dest", "Lobby", "10.0.0.256", "5004"},
              {"add-dest", "Lobby", "10.0.0", "5004"},
+             {"add-dest", "Lobby", "0.0.0.0", "5004"},
+             {"add-dest", "Lobby", "255.255.255.255", "5004"},
+             {"set", "Lobby"},
+             {"set", "Elsewhere", "--rtcp", "on"},
              {"add-dest", "Elsewhere", "10.0.0.1", "5004"},
              {"remove-file", "Lobby", "3"},
              {"remove-dest", "Lobby", "3"},
@@ -130,6 +134,15 @@ TEST_F(CliCommandsTest, EditsAreStoredAsTheDesktopStoresThemAndRefusalsChangeNot
               std::string::npos)
         << text.out;
     EXPECT_NE(text.out.find("2. 239.1.1.1 : 5006 (TTL 4, lo)"), std::string::npos) << text.out;
+    // Announcements and reports: off until set, each setting on its own.
+    EXPECT_EQ(Run({"set", "Lobby", "--sap", "maybe"}).status, kUsageError);
+    EXPECT_NE(text.out.find("SAP announcements: off\nRTCP reports: off\n"), std::string::npos);
+    EXPECT_EQ(Run({"set", "lobby", "--sap", "all", "--rtcp", "on"}).status, 0);
+    EXPECT_EQ(Run({"set", "lobby", "--sap", "on"}).status, 0);
+    const auto settings = nlohmann::json::parse(Run({"show", "Lobby", "--json"}).out);
+    EXPECT_EQ(settings["sap"], "on");
+    EXPECT_EQ(settings["rtcp"], true);
+    EXPECT_EQ(Stored("Lobby").SapAnnounce, kSapGroups);
 
     EXPECT_EQ(Run({"remove-file", "Lobby", "1"}).status, 0);
     EXPECT_EQ(Run({"remove-dest", "Lobby", "1"}).status, 0);

@@ -10,11 +10,16 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/codec/codecmedia.h"
+#include "support/loopbackreceiver.h"
 #include "support/mulaw.h"
 #include "support/wavefile.h"
 #include "support/xdgsandbox.h"
@@ -73,6 +78,35 @@ std::vector<int16_t> Samples(const std::filesystem::path& path) {
     return samples;
 }
 
+// The lines a shell command prints.
+std::vector<std::string> Lines(const std::string& command) {
+    std::vector<std::string> lines;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return lines;
+    }
+    std::string line;
+    for (int c = std::fgetc(pipe); c != EOF; c = std::fgetc(pipe)) {
+        if (c == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else {
+            line += static_cast<char>(c);
+        }
+    }
+    ::pclose(pipe);
+    return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');) {
+        fields.push_back(field);
+    }
+    return fields;
+}
+
 class StreamReceiverTest : public XdgSandbox {
 protected:
     // Streams a tone to `address` and records it with ffmpeg; `wrap` runs the recording
@@ -125,5 +159,193 @@ TEST_F(StreamReceiverTest, FfmpegPlaysAMulticastGroupInsideANetworkNamespace) {
     }
     ExpectTheTone(Record("239.255.18.1", "unshare --net", "--isolated"));
 }
+
+// What tshark's RFC 3550 analysis makes of a stream crossing three file boundaries (files
+// of 20, 40, 20 and 80 ms packets, with the silence of each open between them): the RTP
+// clock follows the sending clock, so the jitter stays that of the host's wake-ups, and no
+// packet is missing or out of order. Captured on loopback, which needs the privilege to
+// capture; skipped without it.
+TEST_F(StreamReceiverTest, TsharkSeesASteadyClockAcrossFileBoundaries) {
+    if (Shell("command -v tshark >/dev/null") != 0 ||
+        Shell("timeout 120 dumpcap -q -i lo -a duration:1 -w /dev/null >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no capture on loopback permitted here";
+    }
+    const std::string cli = Quoted(SONVEX_CLI_PATH);
+    // A receiver holds the port: a closed one would refuse every other datagram.
+    const testsupport::LoopbackReceiver sink;
+    ASSERT_TRUE(sink.Ok());
+    const std::string port = std::to_string(sink.Port());
+    ASSERT_EQ(Shell(cli + " create clock"), 0);
+    const int ptimes[] = {20, 40, 20, 80};
+    for (size_t i = 0; i < std::size(ptimes); ++i) {
+        const std::string file = (m_dir / ("part" + std::to_string(i) + ".wav")).string();
+        ASSERT_TRUE(testsupport::WriteWave(
+            file, 1, 1, kRate, 16,
+            testsupport::SinePcm16(kRate * 7 / 10, 1, kRate, kToneHz, kPeak)));
+        ASSERT_EQ(Shell(cli + " add-file clock " + Quoted(file) + " --ptime " +
+                        std::to_string(ptimes[i])),
+                  0);
+    }
+    ASSERT_EQ(Shell(cli + " add-dest clock 127.0.0.1 " + port), 0);
+    const std::string capture = (m_dir / "clock.pcap").string();
+    const std::string report = (m_dir / "streams.txt").string();
+    // One pass over the files (2.8 s) and a little more.
+    ASSERT_EQ(Shell("bash " + Quoted(SONVEX_CAPTURE_SCRIPT) + " " + cli + " clock " +
+                    Quoted(capture) + " 4 'udp dst port " + port + "'"),
+              0);
+    ASSERT_EQ(Shell("tshark -r " + Quoted(capture) + " -d udp.port==" + port +
+                    ",rtp -q -z rtp,streams > " + Quoted(report) + " 2>/dev/null"),
+              0);
+    // One row per stream: ... Payload Pkts Lost (%) ... Max Jitter(ms) [Problem? X].
+    std::ifstream in(report);
+    std::string line;
+    std::string stream;
+    std::vector<std::string> row;
+    while (std::getline(in, line)) {
+        if (line.find("0x00000019") != std::string::npos) {  // sender 0: (0 + 5)^2
+            stream = line;
+            std::istringstream words(line);
+            for (std::string word; words >> word;) {
+                row.push_back(word);
+            }
+        }
+    }
+    ASSERT_GE(row.size(), 12u) << "no RTP stream in the capture";
+    EXPECT_NE(row.back(), "X") << "tshark found sequence or timestamp errors: " << stream;
+    size_t lostAt = 0;
+    for (size_t i = 1; i < row.size(); ++i) {
+        if (row[i].front() == '(' && row[i].back() == ')') {
+            lostAt = i - 1;
+        }
+    }
+    ASSERT_GT(lostAt, 0u);
+    EXPECT_EQ(row[lostAt], "0") << "packets lost";
+    EXPECT_GT(std::stoi(row[lostAt - 1]), 90) << "packets";  // 2.8 s in 20-80 ms packets
+    const double maxJitterMs = std::stod(row.back() == "X" ? row[row.size() - 2] : row.back());
+    EXPECT_LT(maxJitterMs, 2.0) << stream;
+}
+
+// What tshark's RTCP, SAP and SDP dissectors make of a run with reports and announcements
+// on: valid sender reports whose last counts are the packets captured, the CNAME, BYE at
+// the end, announcements of the stream's SDP from the sending address and their deletion;
+// then ffmpeg, given the announced SDP, records the stream. `group` streams to a multicast
+// group inside a network namespace of loopback alone, announced to its scope's group.
+class AnnouncementTest : public StreamReceiverTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(AnnouncementTest, TsharkDissectsReportsAndAnnouncementsAndFfmpegPlaysTheAnnouncedSdp) {
+    const bool group = GetParam();
+    if (Shell("command -v tshark >/dev/null") != 0 ||
+        Shell("timeout 120 dumpcap -q -i lo -a duration:1 -w /dev/null >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no capture on loopback permitted here";
+    }
+    std::string wrap;
+    std::string flags;
+    if (group) {
+        if (Shell("unshare --net true 2>/dev/null") != 0 ||
+            Shell("command -v ip >/dev/null") != 0) {
+            GTEST_SKIP() << "network namespaces are not permitted here";
+        }
+        wrap = "unshare --net ";
+        flags = " --isolated";
+    }
+    const std::string tone = (m_dir / "tone.wav").string();
+    ASSERT_TRUE(testsupport::WriteWave(
+        tone, 1, 1, kRate, 16,
+        testsupport::SinePcm16(kRate * (kRecordSeconds + 6), 1, kRate, kToneHz, kPeak)));
+    const std::string cli = Quoted(SONVEX_CLI_PATH);
+    // Receivers hold the unicast ports while the capture runs (a closed port refuses every
+    // other datagram); ffmpeg takes the RTP port afterwards.
+    auto rtpSink = std::make_unique<testsupport::LoopbackReceiver>();
+    std::unique_ptr<testsupport::LoopbackReceiver> rtcpSink;
+    for (int tries = 0; tries < 20 && !(rtcpSink && rtcpSink->Ok()); ++tries) {
+        rtpSink = std::make_unique<testsupport::LoopbackReceiver>();
+        rtcpSink = std::make_unique<testsupport::LoopbackReceiver>(
+            static_cast<uint16_t>(rtpSink->Port() + 1));
+    }
+    ASSERT_TRUE(rtcpSink && rtcpSink->Ok()) << "no free pair of ports";
+    const testsupport::LoopbackReceiver sapSink(9875);  // taken: someone listens anyway
+    const uint16_t rtpPort = rtpSink->Port();
+    const std::string port = std::to_string(rtpPort);
+    const std::string rtcpPort = std::to_string(rtpPort + 1);
+    ASSERT_EQ(Shell(cli + " create paging"), 0);
+    ASSERT_EQ(Shell(cli + " add-file paging " + Quoted(tone)), 0);
+    ASSERT_EQ(Shell(cli + " add-dest paging " + (group ? "239.255.18.1 " : "127.0.0.1 ") + port),
+              0);
+    ASSERT_EQ(Shell(cli + " set paging --rtcp on --sap " + (group ? "on" : "all")), 0);
+
+    const std::string capture = (m_dir / "paging.pcap").string();
+    ASSERT_EQ(Shell(wrap + "bash " + Quoted(SONVEX_CAPTURE_SCRIPT) + " " + cli + " paging " +
+                    Quoted(capture) + " 7 'udp port " + port + " or udp port " + rtcpPort +
+                    " or udp port 9875'" + flags),
+              0);
+    const std::string read = "tshark -r " + Quoted(capture) + " -d udp.port==" + port +
+                             ",rtp -d udp.port==" + rtcpPort + ",rtcp ";
+    EXPECT_TRUE(Lines(read + "-Y _ws.malformed -T fields -e frame.number").empty());
+    const size_t packets = Lines(read + "-Y 'rtp.ssrc == 0x19' -T fields -e rtp.seq").size();
+    ASSERT_GT(packets, 200u);
+
+    // Sender reports: SR and SDES in each, BYE in the last; counts that only grow.
+    const auto reports = Lines(read +
+                               "-Y rtcp -T fields -E separator=/t -e rtcp.pt "
+                               "-e rtcp.senderssrc -e rtcp.sender.packetcount "
+                               "-e rtcp.sdes.text -e rtcp.length_check.bad");
+    ASSERT_FALSE(reports.empty());
+    for (size_t r = 0; r < reports.size(); ++r) {
+        SCOPED_TRACE(reports[r]);
+        const auto fields = Fields(reports[r]);
+        ASSERT_GE(fields.size(), 4u);
+        const bool last = r + 1 == reports.size();
+        EXPECT_EQ(fields[0], last ? "200,202,203" : "200,202");
+        EXPECT_EQ(fields[1], "0x00000019");
+        EXPECT_EQ(fields[3].rfind("sonvex@", 0), 0u);
+        if (last) {
+            EXPECT_EQ(fields[2], std::to_string(packets));
+        }
+        EXPECT_TRUE(fields.size() < 5 || fields[4].empty()) << "bad length";
+    }
+
+    // Announcements from the sending address, then the deletion.
+    const auto announcements =
+        Lines(read +
+              "-Y sap -T fields -E separator=/t -e sap.flags.v -e sap.flags.t "
+              "-e sap.originating_source -e sap.payload_type -e sdp.media -e ip.dst");
+    ASSERT_GE(announcements.size(), 2u);
+    for (size_t a = 0; a < announcements.size(); ++a) {
+        SCOPED_TRACE(announcements[a]);
+        const auto fields = Fields(announcements[a]);
+        ASSERT_EQ(fields.size(), 6u);
+        EXPECT_EQ(fields[0], "1");
+        EXPECT_EQ(fields[1], a + 1 == announcements.size() ? "1" : "0");
+        EXPECT_EQ(fields[2], "127.0.0.1");
+        EXPECT_EQ(fields[3], "application/sdp");
+        EXPECT_EQ(fields[4], "audio " + port + " RTP/AVP 0");
+        EXPECT_EQ(fields[5], group ? "239.255.255.255" : "127.0.0.1");
+    }
+
+    // The announced description, as captured, is all ffmpeg is given.
+    const auto payload = Lines(read + "-Y 'sap.flags.t == 0' -T fields -e udp.payload");
+    ASSERT_FALSE(payload.empty());
+    std::string sdp;
+    for (size_t i = 0; i + 1 < payload[0].size(); i += 2) {
+        sdp += static_cast<char>(std::stoi(payload[0].substr(i, 2), nullptr, 16));
+    }
+    const size_t start = sdp.find("v=0");
+    ASSERT_NE(start, std::string::npos);
+    const std::filesystem::path announced = m_dir / "announced.sdp";
+    std::ofstream(announced, std::ios::binary) << sdp.substr(start);
+    const std::filesystem::path recording = m_dir / "recording.wav";
+    rtpSink.reset();  // ffmpeg binds the pair
+    rtcpSink.reset();
+    ASSERT_EQ(Shell(wrap + "bash " + Quoted(SONVEX_RECORD_SCRIPT) + " " + cli + " paging " +
+                    Quoted(announced.string()) + " " + Quoted(recording.string()) + " " +
+                    std::to_string(kRecordSeconds) + flags + " >/dev/null"),
+              0);
+    ExpectTheTone(Samples(recording));
+}
+
+INSTANTIATE_TEST_SUITE_P(Destinations, AnnouncementTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                             return std::string(param.param ? "MulticastInANamespace" : "Unicast");
+                         });
 
 }  // namespace

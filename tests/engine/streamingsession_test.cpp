@@ -92,18 +92,28 @@ protected:
     std::unique_ptr<RtpReceiver> receivers[2];
 };
 
-// Sequence numbers run on by one, timestamps by the payload bytes, the marker only on the
-// sender's very first packet.
-void ExpectContinuousStream(const std::vector<RtpPacket>& packets, uint32_t ssrc) {
+// Sequence numbers run on by one, the marker only on the sender's very first packet, and
+// the timestamp follows the tick clock at 8 kHz (RFC 3550 5.1): with the packets' deadlines
+// given, by the time between them; without, by the payload within an entry and, where the
+// packet size changes (a new entry), also by the tick that found the old entry's end and
+// the new entry's first period, which passed without a packet.
+void ExpectContinuousStream(const std::vector<RtpPacket>& packets, uint32_t ssrc,
+                            const std::vector<int64_t>& deadlinesMs = {}) {
     for (size_t k = 0; k < packets.size(); ++k) {
         SCOPED_TRACE(k);
         EXPECT_EQ(packets[k].ssrc, ssrc);
         EXPECT_EQ(packets[k].marker, k == 0);
-        if (k > 0) {
-            EXPECT_EQ(packets[k].sequence, static_cast<uint16_t>(packets[k - 1].sequence + 1));
-            EXPECT_EQ(packets[k].timestamp,
-                      packets[k - 1].timestamp + packets[k - 1].payload.size());
+        if (k == 0) {
+            continue;
         }
+        EXPECT_EQ(packets[k].sequence, static_cast<uint16_t>(packets[k - 1].sequence + 1));
+        uint32_t step = static_cast<uint32_t>(packets[k - 1].payload.size());
+        if (k < deadlinesMs.size()) {
+            step = static_cast<uint32_t>((deadlinesMs[k] - deadlinesMs[k - 1]) * 8);
+        } else if (packets[k].payload.size() != packets[k - 1].payload.size()) {
+            step += static_cast<uint32_t>(packets[k].payload.size());
+        }
+        EXPECT_EQ(packets[k].timestamp, packets[k - 1].timestamp + step);
     }
 }
 
@@ -213,7 +223,8 @@ TEST_F(SessionTest, PlaysEveryKindOfSourceOnceAndReportsEachStep) {
     ASSERT_EQ(again.size(), stereoPackets);
     EXPECT_FALSE(again.front().marker);
     EXPECT_EQ(again.front().sequence, static_cast<uint16_t>(first.back().sequence + 1));
-    EXPECT_EQ(again.front().timestamp, first.back().timestamp + first.back().payload.size());
+    // The MP3's last 80 ms packet, then the new run's first period (20 ms) without one.
+    EXPECT_EQ(again.front().timestamp, first.back().timestamp + 640 + 160);
 }
 
 TEST_F(SessionTest, InvalidOrUnopenableEntriesGiveTheMarkedReport) {
@@ -232,6 +243,136 @@ TEST_F(SessionTest, InvalidOrUnopenableEntriesGiveTheMarkedReport) {
         {0, 0 | kOpenFailureMark}, {0, 1 | kOpenFailureMark}, {0, 2}, {1, 2}, {2, 1}, {3, 0}};
     EXPECT_EQ(poster.Messages(), expected);
     EXPECT_EQ(receivers[0]->TakeAll().size(), 50u);  // 8000 samples in packets of 160
+}
+
+// A stored destination that must not be sent to (here the limited broadcast, which a
+// broken check could not reach either: the socket has no SO_BROADCAST) is reported once per
+// entry after its start, and the others go on.
+TEST_F(SessionTest, UnusableDestinationsAreLeftOutAndReported) {
+    playlist.AppendDestination(RtpDestination::FromOctets(255, 255, 255, 255, 5004));
+    playlist.AppendFile(Entry(Mulaw("a.wav", 1.0), WAVE_FORMAT_MULAW, 20));
+    Run(false);
+    const auto fault = static_cast<intptr_t>(destinationcheck::SendFault::UnusableAddress);
+    const std::vector<Message> expected = {{0, 0}, {4, 2 | (fault << 16)}, {1, 0}, {2, 1}, {3, 0}};
+    EXPECT_EQ(poster.Messages(), expected);
+    const StreamingStatus decoded = StreamingStatus::Decode(4, 2 | (fault << 16));
+    EXPECT_EQ(decoded.index, 2u);
+    EXPECT_EQ(decoded.fault, fault);
+    EXPECT_EQ(receivers[0]->TakeAll().size(), 50u);
+    EXPECT_EQ(receivers[1]->TakeAll().size(), 50u);
+    EXPECT_EQ(engine.Sender(2).Sequence(), 0u);
+}
+
+uint32_t Be32(const std::vector<uint8_t>& d, size_t at) {
+    return static_cast<uint32_t>(d[at]) << 24 | static_cast<uint32_t>(d[at + 1]) << 16 |
+           static_cast<uint32_t>(d[at + 2]) << 8 | d[at + 3];
+}
+
+// What a receiver learns besides the packets, read as RFC 3550 6 and RFC 2974 3 describe
+// it: sender reports whose counts are the packets it received and whose RTP and NTP times
+// map onto each other within 1 ms across three entries of 20, 40 and 80 ms packets (the
+// pauses between them included), the CNAME, BYE last; SAP announcements of each stream's
+// SDP, unicast to the receiving host as asked, and their deletion at the end.
+TEST_F(SessionTest, ReportsAndAnnouncementsDescribeTheRun) {
+    using testsupport::LoopbackReceiver;
+    std::unique_ptr<LoopbackReceiver> rtp;
+    std::unique_ptr<LoopbackReceiver> rtcp;
+    for (int tries = 0; tries < 20 && !(rtcp && rtcp->Ok()); ++tries) {
+        rtp = std::make_unique<LoopbackReceiver>();
+        rtcp = std::make_unique<LoopbackReceiver>(static_cast<uint16_t>(rtp->Port() + 1));
+    }
+    ASSERT_TRUE(rtcp && rtcp->Ok()) << "no free pair of ports";
+    LoopbackReceiver sap(9875);
+    playlist.AppendDestination(RtpDestination::FromOctets(127, 0, 0, 1, rtp->Port()));
+    playlist.RtcpReports = 1;
+    playlist.SapAnnounce = kSapAll;
+    playlist.AppendFile(Entry(Mulaw("a.wav", 4.0), WAVE_FORMAT_MULAW, 20));
+    playlist.AppendFile(Entry(Mulaw("b.wav", 4.0), WAVE_FORMAT_MULAW, 40));
+    playlist.AppendFile(Entry(Mulaw("c.wav", 4.0), WAVE_FORMAT_MULAW, 80));
+    ASSERT_TRUE(session.SetSessionName("lobby"));
+    Run(false);
+
+    uint32_t packets = 0;
+    uint32_t octets = 0;
+    for (const auto& datagram : rtp->TakeAll()) {
+        ++packets;
+        octets += static_cast<uint32_t>(datagram.size() - 12);
+    }
+    ASSERT_GT(packets, 250u);
+    const auto reports = rtcp->TakeAll();
+    ASSERT_GE(reports.size(), 2u);  // 12 s: at least one every 7.5 s, and the last
+    uint64_t firstNtp = 0;
+    uint32_t firstRtp = 0;
+    for (size_t r = 0; r < reports.size(); ++r) {
+        SCOPED_TRACE(r);
+        const auto& d = reports[r];
+        ASSERT_GE(d.size(), 28u + 12u);
+        EXPECT_EQ(d[0], 0x80);  // version 2, no padding, no report blocks
+        EXPECT_EQ(d[1], 200);
+        ASSERT_EQ((d[2] << 8 | d[3]), 6);
+        EXPECT_EQ(Be32(d, 4), 49u);  // sender 2: (2 + 5)^2
+        const uint64_t ntp = static_cast<uint64_t>(Be32(d, 8)) << 32 | Be32(d, 12);
+        const uint32_t rtpTime = Be32(d, 16);
+        if (r == 0) {
+            firstNtp = ntp;
+            firstRtp = rtpTime;
+        }
+        const double ntpSeconds = static_cast<double>(ntp - firstNtp) / 4294967296.0;
+        const double rtpSeconds = static_cast<uint32_t>(rtpTime - firstRtp) / 8000.0;
+        EXPECT_NEAR(rtpSeconds, ntpSeconds, 0.001);
+        // SDES: one chunk whose CNAME names this program on this host.
+        size_t at = 28;
+        EXPECT_EQ(d[at], 0x81);
+        EXPECT_EQ(d[at + 1], 202);
+        const size_t sdesBytes = (static_cast<size_t>(d[at + 2]) << 8 | d[at + 3]) * 4 + 4;
+        ASSERT_LE(at + sdesBytes, d.size());
+        EXPECT_EQ(Be32(d, at + 4), 49u);
+        EXPECT_EQ(d[at + 8], 1);
+        const std::string cname(d.begin() + static_cast<long>(at) + 10,
+                                d.begin() + static_cast<long>(at) + 10 + d[at + 9]);
+        EXPECT_EQ(cname.rfind("sonvex@", 0), 0u) << cname;
+        at += sdesBytes;
+        const bool last = r + 1 == reports.size();
+        if (last) {
+            // The counts are what was sent; BYE of the one source ends it.
+            EXPECT_EQ(Be32(d, 20), packets);
+            EXPECT_EQ(Be32(d, 24), octets);
+            ASSERT_EQ(d.size(), at + 8);
+            EXPECT_EQ(d[at], 0x81);
+            EXPECT_EQ(d[at + 1], 203);
+            EXPECT_EQ(Be32(d, at + 4), 49u);
+        } else {
+            EXPECT_EQ(d.size(), at);
+            EXPECT_LT(Be32(d, 20), packets);
+        }
+    }
+
+    if (!sap.Ok()) {
+        GTEST_SKIP() << "the SAP port is taken here";
+    }
+    size_t announcements = 0;
+    size_t deletions = 0;
+    for (const auto& d : sap.TakeAll()) {
+        ASSERT_GT(d.size(), 8u + 16u);
+        EXPECT_EQ(d[0] & 0xEB, 0x20);  // version 1, IPv4, not encrypted or compressed
+        EXPECT_EQ(d[1], 0);
+        EXPECT_EQ(Be32(d, 4), 0x7F000001u);  // from loopback's address
+        const std::string rest(d.begin() + 8, d.end());
+        EXPECT_EQ(rest.substr(0, 16), std::string("application/sdp", 16));
+        const std::string sdp = rest.substr(16);
+        EXPECT_EQ(sdp.rfind("v=0\r\n", 0), 0u);
+        EXPECT_NE(sdp.find(" IN IP4 127.0.0.1\r\ns=lobby\r\n"), std::string::npos) << sdp;
+        EXPECT_NE(sdp.find("a=rtpmap:0 PCMU/8000\r\n"), std::string::npos);
+        EXPECT_NE(sdp.find("a=maxptime:80\r\n"), std::string::npos);
+        if ((d[0] & 0x04) != 0) {
+            ++deletions;
+        } else {
+            EXPECT_EQ(deletions, 0u) << "an announcement after a deletion";
+            ++announcements;
+        }
+    }
+    EXPECT_EQ(deletions, 3u);      // one per destination
+    EXPECT_GE(announcements, 9u);  // each of three every 5 s from the first tick on
 }
 
 TEST_F(SessionTest, ViewClearingTheFlagOnFailureEndsTheRun) {
@@ -313,7 +454,13 @@ TEST_F(SessionTest, LateTicksAreNotRepeated) {
     EXPECT_EQ(ticks.Deadlines(), expected);
     const auto packets = receivers[0]->TakeAll();
     EXPECT_EQ(packets.size(), 100u);
-    ExpectContinuousStream(packets, 25);
+    // The packets went out on every deadline but the last; the timestamps skip the 40 ms
+    // of collapsed ticks rather than reading as a late burst.
+    std::vector<int64_t> sentMs;
+    for (size_t k = 0; k + 1 < expected.size(); ++k) {
+        sentMs.push_back(expected[k] / kMs);
+    }
+    ExpectContinuousStream(packets, 25, sentMs);
     // Ticks, not time, make the seconds: 50 ticks each.
     const std::vector<Message> reports = {{0, 0}, {1, 0}, {1, 0}, {2, 2}, {3, 0}};
     EXPECT_EQ(poster.Messages(), reports);
@@ -357,7 +504,14 @@ TEST_F(SessionTest, LoopModeStartsOverWithAFreshScheduleAtTheFirstEntry) {
     EXPECT_EQ(ticks.Deadlines(), deadlines);
     const auto packets = receivers[0]->TakeAll();
     EXPECT_EQ(packets.size(), 51u);
-    ExpectContinuousStream(packets, 25);
+    // Every deadline sent a packet but each pass's exhausted tick: the clock skips those.
+    std::vector<int64_t> sentMs;
+    for (const int64_t deadline : deadlines) {
+        if (deadline != 1040 * kMs && deadline != 2080 * kMs) {
+            sentMs.push_back(deadline / kMs);
+        }
+    }
+    ExpectContinuousStream(packets, 25, sentMs);
 }
 
 TEST_F(SessionTest, StartStopWaitAndShutdownAreSafeInAnyState) {

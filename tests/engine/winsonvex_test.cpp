@@ -226,6 +226,34 @@ TEST_F(EngineTest, GainSaturatesAndStereoIsAveraged) {
     engine->SetVolumeDb(0);
 }
 
+// The gain is applied as the payload is encoded, just before the send: a volume change
+// reaches the very next packet, though its samples were decoded and resampled a tick ago.
+TEST_F(EngineTest, VolumeReachesTheNextPacket) {
+    const std::string mono = dir.File("mono.wav");
+    ASSERT_TRUE(WriteConstantWav(mono, 8000, 1, 2.0, 20000));
+    RtpReceiver receiver;
+    PlaylistFile entry;
+    ASSERT_TRUE(MakeEntry(*engine, mono, WAVE_FORMAT_MULAW, 20, entry));
+    ASSERT_TRUE(engine->OpenEntry(entry, {receiver.Destination()}));
+    for (int i = 0; i < 10; ++i) {
+        engine->ProducePacket();
+    }
+    ASSERT_TRUE(engine->PacketReady());
+    engine->SetVolumeDb(-9);
+    engine->ProducePacket();
+    engine->SetVolumeDb(6);
+    engine->ProducePacket();
+    engine->SetVolumeDb(0);
+    engine->ProducePacket();
+    engine->CloseEntry();
+    const auto packets = receiver.TakeAll();
+    ASSERT_EQ(packets.size(), 13u);
+    EXPECT_NEAR(DecodedLevel(packets[9]), 20000, 700);
+    EXPECT_NEAR(DecodedLevel(packets[10]), 7096, 300);
+    EXPECT_NEAR(DecodedLevel(packets[11]), 32000, 800);  // 39905, held at the limit
+    EXPECT_NEAR(DecodedLevel(packets[12]), 20000, 700);
+}
+
 TEST_F(EngineTest, FansOutToTheFirstHundredDestinations) {
     const std::string path = dir.File("tone.wav");
     ASSERT_TRUE(WritePcmWav(path, 8000, 1, 1.0, 1020, 16384));

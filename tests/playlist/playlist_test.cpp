@@ -1,6 +1,9 @@
 #include "playlist/playlist.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <bit>
 #include <cstring>
@@ -8,6 +11,9 @@
 #include <tuple>
 #include <utility>
 #include <vector>
+
+#include "platform/netinterfaces.h"
+#include "playlist/destinationcheck.h"
 
 namespace {
 
@@ -237,3 +243,54 @@ TEST(RtpDestination, CopiesAreByteForByte) {
 }
 
 }  // namespace
+
+// Destinations that must never be sent to: refused when added, left out (with the reason)
+// when a stored one comes to be streamed. A group's interface is checked when an entry
+// opens; inside a network namespace of its own, loopback is down until switched on.
+TEST(DestinationCheck, BroadcastAndMissingOrDownInterfacesAreRefused) {
+    using destinationcheck::SendFault;
+    const RtpDestination any = RtpDestination::FromOctets(0, 0, 0, 0, 5004);
+    const RtpDestination all = RtpDestination::FromOctets(255, 255, 255, 255, 5004);
+    EXPECT_NE(destinationcheck::AddressProblem(any), "");
+    EXPECT_NE(destinationcheck::AddressProblem(all), "");
+    EXPECT_EQ(destinationcheck::CheckSendable(all), SendFault::UnusableAddress);
+    for (const uint32_t ip : platform::BroadcastAddresses()) {
+        RtpDestination subnet = any;
+        subnet.IP = ip;
+        EXPECT_NE(destinationcheck::AddressProblem(subnet), "") << subnet.AddressText();
+    }
+    const RtpDestination loopback = RtpDestination::FromOctets(127, 0, 0, 1, 5004);
+    EXPECT_EQ(destinationcheck::AddressProblem(loopback), "");
+    EXPECT_EQ(destinationcheck::CheckSendable(loopback), SendFault::None);
+
+    RtpDestination group = RtpDestination::FromOctets(239, 1, 2, 3, 5004);
+    EXPECT_EQ(destinationcheck::AddressProblem(group), "");
+    EXPECT_EQ(destinationcheck::CheckSendable(group), SendFault::None);  // routing table's
+    ASSERT_TRUE(group.SetInterface("sonvexnone0"));
+    EXPECT_EQ(destinationcheck::CheckSendable(group), SendFault::NoInterface);
+    EXPECT_EQ(destinationcheck::SendFaultText(group, SendFault::NoInterface),
+              "239.1.2.3 : 5004 not sent to: there is no network interface named "
+              "\"sonvexnone0\"");
+    ASSERT_TRUE(group.SetInterface("lo"));
+    EXPECT_EQ(destinationcheck::CheckSendable(group), SendFault::None);
+
+    // The down case in a child that has a network namespace of its own (needs privilege).
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::unshare(CLONE_NEWNET) != 0) {
+            ::_exit(77);
+        }
+        const bool down = destinationcheck::CheckSendable(group) == SendFault::InterfaceDown &&
+                          destinationcheck::SendFaultText(group, SendFault::InterfaceDown) ==
+                              "239.1.2.3 : 5004 not sent to: the network interface \"lo\" is down";
+        ::_exit(down ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) {
+        GTEST_SKIP() << "no network namespace permitted for the interface-down case";
+    }
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "a down interface is not reported as down";
+}

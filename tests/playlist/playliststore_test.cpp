@@ -273,6 +273,36 @@ TEST_F(PlaylistStoreTest, MulticastSettingsAreExtraValuesThatOlderStoresLoadAsDe
     }
     EXPECT_EQ(loaded.Destinations[0].ListText(), "239.1.1.1 : 5004 (TTL 4, eth0)");
     EXPECT_EQ(loaded.Destinations[1].ListText(), "239.1.1.2 : 5004 (TTL 1)");
+
+    // The announcement and report settings are values of the playlist's key: read as off
+    // where an older version wrote none, or where they are out of range.
+    const std::string key = PlaylistStore::kBasePath + std::string("\\Group");
+    EXPECT_EQ(Stored(key, "SapAnnounce"), "0");
+    EXPECT_EQ(Stored(key, "RtcpReports"), "0");
+    loaded.SapAnnounce = kSapAll;
+    loaded.RtcpReports = 1;
+    ASSERT_TRUE(store.SavePlaylist(loaded));
+    EXPECT_EQ(Stored(key, "SapAnnounce"), "2");
+    Playlist settings;
+    store.Load(settings);
+    EXPECT_EQ(settings.SapAnnounce, kSapAll);
+    EXPECT_EQ(settings.RtcpReports, 1);
+    Store(key, "SapAnnounce", "3");
+    Store(key, "RtcpReports", "yes");
+    store.Load(settings);
+    EXPECT_EQ(settings.SapAnnounce, kSapOff);
+    EXPECT_EQ(settings.RtcpReports, 0);
+    {
+        // As an older version left it: the subtrees only.
+        const RegistryHive user(RegistryRoot::CurrentUser, Mode::OpenExisting);
+        ASSERT_TRUE(user.DeleteTree(key));
+    }
+    Store(store.FilesKeyPath(), "FileCount", "0");
+    settings.SapAnnounce = kSapGroups;
+    settings.RtcpReports = 1;
+    store.Load(settings);
+    EXPECT_EQ(settings.SapAnnounce, kSapOff);
+    EXPECT_EQ(settings.RtcpReports, 0);
 }
 
 // An update edits what is stored when it runs, not what the program read earlier: another

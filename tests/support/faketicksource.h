@@ -21,6 +21,9 @@ public:
 
     int64_t NowNs() override;
     bool SleepUntilNs(int64_t deadlineNs) override;
+    // The fake clock read as a wall clock: 2026-01-01 00:00 UTC at time 0.
+    static constexpr int64_t kWallAtZeroNs = 1767225600LL * 1000000000;
+    int64_t WallNs() override { return NowNs() + kWallAtZeroNs; }
 
     // From now on sleeps wait for Advance (or RunFree).
     void Hold();

@@ -13,7 +13,7 @@ namespace {
 constexpr size_t kMaxDatagram = 65536;
 }  // namespace
 
-LoopbackReceiver::LoopbackReceiver() {
+LoopbackReceiver::LoopbackReceiver(uint16_t port) {
     m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (m_fd < 0) {
         return;
@@ -23,6 +23,7 @@ LoopbackReceiver::LoopbackReceiver() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
     if (::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
         socklen_t length = sizeof address;
         if (::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {

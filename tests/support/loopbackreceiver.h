@@ -10,7 +10,8 @@ namespace testsupport {
 
 class LoopbackReceiver {
 public:
-    LoopbackReceiver();
+    // On `port` of 127.0.0.1 (0: an ephemeral one); Ok() is false when it is taken.
+    explicit LoopbackReceiver(uint16_t port = 0);
     ~LoopbackReceiver();
     LoopbackReceiver(const LoopbackReceiver&) = delete;
     LoopbackReceiver& operator=(const LoopbackReceiver&) = delete;

@@ -20,6 +20,7 @@ enum class CliCommand {
     Convert,
     Probe,
     Sdp,
+    Set,
 };
 
 struct CliOptions {
@@ -40,6 +41,8 @@ struct CliOptions {
     std::string outputDir;       // convert, sdp; empty: the default folder
     bool overwrite = false;      // convert
     bool json = false;           // list, show, probe, stream
+    std::string sap;             // set: "on", "all", "off"; empty: unchanged
+    std::string rtcp;            // set: "on", "off"; empty: unchanged
 };
 
 // The status a parse asks the program to exit with, or kRunCommand when `options` hold a

@@ -82,6 +82,9 @@ public:
     // cannot come in between) and then holds the result. False when `edit` refuses (nothing
     // written, LastFailure None) or the store cannot; no report.
     bool Edit(const std::function<bool(Playlist&)>& edit);
+    // Sets whether runs announce the playlist (SAP) and send sender reports (RTCP), and
+    // saves; false, reported, when the store cannot.
+    bool SetAnnouncing(int32_t sapAnnounce, int32_t rtcpReports);
     // Replaces the playlist with the stored one; false (playlist kept) when unreadable.
     bool Reload();
 
@@ -107,8 +110,9 @@ public:
     bool RemoveDestination(size_t index);
 
     // ---- streaming -----------------------------------------------------------------------
-    // Starts a run over the files; false when there are none or a worker is not collected.
-    bool Start() { return m_session.Start(); }
+    // Starts a run over the files, named after the open playlist in what it announces;
+    // false when there are none or a worker is not collected.
+    bool Start() { return m_session.SetSessionName(m_name) && m_session.Start(); }
     // Any thread: the run winds down; its last report is StreamingEnded.
     void Stop() { m_session.Stop(); }
     // Collects a worker that reported its end.

@@ -19,9 +19,11 @@ public:
                        platform::UdpBatch::Mode mode = platform::UdpBatch::Mode::Ring);
 
     // Sends payload[0..length) with `payloadType` to destinations[i] through senders[i],
-    // i < count (at most the capacity); returns the datagrams handed to the network.
+    // i < count (at most the capacity), leaving out i where `enabled` (when given) holds 0;
+    // returns the datagrams handed to the network.
     size_t Send(RtpProcessor* senders, const RtpDestination* destinations, size_t count,
-                const uint8_t* payload, int length, int payloadType);
+                const uint8_t* payload, int length, int payloadType,
+                const uint8_t* enabled = nullptr);
 
     platform::UdpBatch::Mode ActiveMode() const { return m_batch.ActiveMode(); }
 

@@ -48,8 +48,15 @@ public:
 
     uint32_t Ssrc() const { return m_ssrc; }
     void SetSsrc(uint32_t ssrc) { m_ssrc = ssrc; }
-    uint32_t Sequence() const { return m_sequence; }    // packets sent so far
-    uint32_t Timestamp() const { return m_timestamp; }  // payload bytes sent so far, mod 2^32
+    uint32_t Sequence() const { return m_sequence; }  // packets sent so far
+    // The timestamp of the next packet: payload bytes sent so far plus the sampling instants
+    // skipped by AdvanceTimestamp, mod 2^32.
+    uint32_t Timestamp() const { return m_timestamp; }
+    // Moves the sampling clock on by instants that passed without a packet (RFC 3550 5.1),
+    // so that the timestamp keeps tracking the sending clock across a pause.
+    void AdvanceTimestamp(uint32_t samples) { m_timestamp += samples; }
+    // Payload octets sent so far (RFC 3550 6.4.1 sender's octet count), mod 2^32.
+    uint32_t Octets() const { return m_octets; }
     bool FirstPacketPending() const { return m_firstPacket != 0; }
     bool SocketReady() const { return m_socketReady != 0; }
     // Packets that could not be handed to the network (refused, unreachable, queue full).
@@ -66,6 +73,7 @@ private:
     uint32_t m_ssrc = kDefaultSsrc;  // the engine sets (index + 5)^2
     uint32_t m_sequence = 0;         // the wire carries its low 16 bits
     uint32_t m_timestamp = 0;
+    uint32_t m_octets = 0;
     int m_firstPacket = 1;  // marker goes out on the very first packet only
     int m_socketReady = 0;  // 1 while the socket is open; opened on first send
     platform::UdpSocket m_socket;

@@ -23,8 +23,11 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 #include <thread>
 
+#include "engine/rtcpreporter.h"
+#include "engine/sapannouncer.h"
 #include "engine/streamingstatus.h"
 #include "engine/ticksource.h"
 #include "engine/winsonvex.h"
@@ -71,10 +74,15 @@ public:
     }
     // The clock of the next runs; it must outlive them. False while a worker exists.
     bool SetTickSource(TickSource& ticks);
+    // The playlist's name, for the SDP that SAP announces (the playlist's SapAnnounce and
+    // RtcpReports are read at each Start). False while a worker exists.
+    bool SetSessionName(const std::string& name);
 
 private:
     // The thread routine (streamingworker.cpp).
     void StreamingWorker();
+    // Prepares the run's sender reports and announcements, as the playlist asks.
+    void StartAnnouncing();
     bool Streaming() const { return IsStreaming(); }
 
     // Written by the owner's thread (and by Stop from any thread), polled by the worker.
@@ -90,4 +98,8 @@ private:
     std::mutex m_entryLock;
     std::atomic<platform::PriorityGrant> m_workerPriority{platform::PriorityGrant::Normal};
     std::thread m_worker;
+    // The worker's, for its run.
+    std::string m_sessionName = "Sonvex";
+    RtcpReporter m_rtcp;
+    SapAnnouncer m_sap;
 };

@@ -17,6 +17,9 @@ enum StreamingStatusCode : uintptr_t {
     kSecondElapsed = 1,   // another second of ticks of the entry
     kFileFinished = 2,    // the entry's packets have ended and it is closed
     kStreamingEnded = 3,  // the worker is returning
+    // An entry opened, but a destination is left out of it (an unusable address, or a
+    // group whose interface is missing or down); the others go on.
+    kDestinationSkipped = 4,
 };
 
 constexpr intptr_t kOpenFailureMark = 0x10000;  // bit 16 of lParam; the whole high word is tested
@@ -26,6 +29,7 @@ struct StreamingStatus {
     size_t index = 0;              // codes 0 and 1: the entry's position in the file list
     bool openFailed = false;       // code 0: the entry was not valid or could not be opened
     intptr_t durationSeconds = 0;  // code 2: the entry's duration in whole seconds
+    uint8_t fault = 0;             // code 4: a destinationcheck::SendFault; index: the destination
 
     static constexpr StreamingStatus FileStarted(size_t entry) {
         return {kFileStarted, entry, false, 0};
@@ -40,6 +44,9 @@ struct StreamingStatus {
         return {kFileFinished, 0, false, seconds};
     }
     static constexpr StreamingStatus Ended() { return {kStreamingEnded, 0, false, 0}; }
+    static constexpr StreamingStatus DestinationSkipped(size_t destination, uint8_t why) {
+        return {kDestinationSkipped, destination, false, 0, why};
+    }
 
     constexpr uintptr_t WParam() const { return code; }
     // The index travels in 16 bits: a longer list shows the wrong row, never a false mark.
@@ -50,11 +57,13 @@ struct StreamingStatus {
                 return static_cast<intptr_t>(index & 0xFFFF) | (openFailed ? kOpenFailureMark : 0);
             case kFileFinished:
                 return durationSeconds;
+            case kDestinationSkipped:
+                return static_cast<intptr_t>(index & 0xFFFF) | (static_cast<intptr_t>(fault) << 16);
             default:
                 return 0;
         }
     }
-    // Any pair decodes; a code outside 0-3 keeps its value and means nothing.
+    // Any pair decodes; a code outside 0-4 keeps its value and means nothing.
     static constexpr StreamingStatus Decode(uintptr_t wParam, intptr_t lParam) {
         StreamingStatus status;
         status.code = static_cast<StreamingStatusCode>(wParam);
@@ -62,6 +71,10 @@ struct StreamingStatus {
         status.index = aboutAnEntry ? static_cast<size_t>(lParam & 0xFFFF) : 0;
         status.openFailed = wParam == kFileStarted && ((lParam >> 16) & 0xFFFF) != 0;
         status.durationSeconds = wParam == kFileFinished ? lParam : 0;
+        if (wParam == kDestinationSkipped) {
+            status.index = static_cast<size_t>(lParam & 0xFFFF);
+            status.fault = static_cast<uint8_t>((lParam >> 16) & 0xFF);
+        }
         return status;
     }
 };

@@ -13,6 +13,9 @@ public:
     // Returns once NowNs() has reached deadlineNs, at once when it already has. False when
     // the sleep failed.
     virtual bool SleepUntilNs(int64_t deadlineNs) = 0;
+    // Wall-clock time now, in nanoseconds since 1970, read as close to NowNs() as can be:
+    // what RTCP sender reports pair with the RTP clock. The system's clock unless a test's.
+    virtual int64_t WallNs();
 };
 
 // The system's monotonic clock with absolute sleeps (CLOCK_MONOTONIC, TIMER_ABSTIME).

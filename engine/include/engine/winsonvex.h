@@ -10,6 +10,7 @@
 
 #include <array>
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,6 +22,7 @@
 #include "engine/rtpprocessor.h"
 #include "media/audiosourcefile.h"
 #include "media/codecchain.h"
+#include "playlist/destinationcheck.h"
 #include "playlist/playlist.h"
 
 class WinSonvex {
@@ -38,14 +40,29 @@ public:
     bool OpenEntry(const PlaylistFile& entry, const std::vector<RtpDestination>& destinations,
                    std::unique_ptr<platform::ByteSource> bytes = nullptr);
     // One packet per call: true when a packet was produced and sent, false when the source
-    // is exhausted (EndOfSource() is then set). The packet goes out first; the next call's
-    // payload is then built, decoding what it needs, so that neither decoding nor encoding
-    // delays a send (except on the first call of an entry, which has nothing built yet); a
-    // volume change therefore reaches the packet after the next. At the end of the source its
-    // last partial chunk, what the decoder and the rate converter hold back and what the
-    // ring holds back all go out; the last packet is completed with G.711 silence, so every
-    // packet has the entry's size.
+    // is exhausted (EndOfSource() is then set). The packet's samples were decoded, taken
+    // from the ring and resampled by the previous call, after its send; this call only
+    // applies the gain to them and encodes them (one packet of 8-bit samples, microseconds)
+    // before it sends, so a volume change reaches the next packet and decoding never delays
+    // a send (except on the first call of an entry, which has nothing prepared yet). At the
+    // end of the source its last partial chunk, what the decoder and the rate converter hold
+    // back and what the ring holds back all go out; the last packet is completed with G.711
+    // silence, so every packet has the entry's size.
     bool ProducePacket();
+    // The deadline (monotonic ns) of the tick whose packet the next ProducePacket sends. The
+    // RTP timestamps follow these deadlines: sampling instants that pass without a packet
+    // (the pause between entries, ticks missed) advance them (RFC 3550 5.1).
+    void SetTickDeadlineNs(int64_t deadlineNs) { m_tickNs = deadlineNs; }
+    // Why the destination at this position of the open entry's list is left out of it.
+    destinationcheck::SendFault DestinationFault(size_t index) const {
+        return index < m_sendFaults.size() ? m_sendFaults[index]
+                                           : destinationcheck::SendFault::None;
+    }
+    // Sender i's clock: the monotonic time its next timestamp, Sender(i).Timestamp(), falls
+    // due at, ticking at ClockRate() Hz; kNoClock before its first packet. Worker thread.
+    static constexpr int64_t kNoClock = INT64_MIN;
+    int64_t TimestampDueNs(int index) const { return m_dueNs[static_cast<size_t>(index)]; }
+    int32_t ClockRate() const { return m_clockRate; }
     void CloseEntry();  // no-op when no entry is open
     bool EndOfSource() const { return m_endOfSource != 0; }
 
@@ -88,19 +105,22 @@ private:
     void ReleaseEntry();
     // Decodes into the ring until it holds a whole packet or the source is all decoded.
     void TopUp();
-    // Builds the next packet's payload in the chain's encoded buffer from the ring (topped
-    // up first) or, at the end of the source, from what is left; false when there is none.
-    bool BuildPayload();
-    // The end of the source: encodes pcmBytes (less than a packet, maybe none) and what the
-    // rate converter still holds into a payload completed with silence; false when nothing
-    // was left to send.
-    bool EncodeTail(uint32_t pcmBytes);
-    void ApplyGain(uint32_t pcmBytes);
+    // Resamples the next packet's samples into the chain's mix buffer from the ring (topped up first) or,
+    // at the end of the source, from what is left and what the rate converter still holds;
+    // false when there is none.
+    bool PrepareSamples();
+    // Gain and G.711 of the prepared samples into the chain's encoded buffer, completed with
+    // silence.
+    void EncodePayload();
+    void ApplyGain(uint32_t monoBytes);
     void SendPayload();
+    // Moves sender i's timestamp over the instants since its last packet that carried none.
+    void FollowTickClock(size_t i);
 
     int m_mp3CodecCount = 0;
     int m_endOfSource = 0;        // written and read on the worker only
-    bool m_payloadReady = false;  // the chain's encoded buffer holds the next packet, unsent
+    bool m_payloadReady = false;  // the mix buffer holds the next packet's samples, not yet sent
+    uint32_t m_monoReady = 0;     // bytes of them
     PlaylistFile m_entry;
     std::array<RtpProcessor, kSenderCount> m_rtp;
     RtpFanOut m_fanOut{kSenderCount};
@@ -115,6 +135,12 @@ private:
     int m_payloadBytes = 0;
     int m_payloadType = 0;
     uint8_t m_silence = 0xFF;  // the G.711 code of a zero sample in the entry's law
+    std::array<destinationcheck::SendFault, kSenderCount> m_sendFaults{};
+    std::array<uint8_t, kSenderCount> m_sendMask{};  // 1: sent to this tick
+    // Worker only: the tick clock and, per sender, when its next timestamp falls due.
+    int64_t m_tickNs = 0;
+    int32_t m_clockRate = 8000;
+    std::array<int64_t, kSenderCount> m_dueNs{};
     // Written by the UI thread, read once per packet by the worker. Relaxed order suffices:
     // the gain is an independent value and a tick may use the old or the new one.
     std::atomic<double> m_gain{1.0};

@@ -59,6 +59,11 @@ public:
     // Encodes the first `pcmBytes` of Pcm() into Encoded(), returning the encoded bytes; `end`
     // drains the rate converter (pcmBytes may then be 0).
     uint32_t Encode(uint32_t pcmBytes, bool end = false);
+    // The two halves of Encode, for a caller that works on the resampled samples in between:
+    // the first `pcmBytes` of Pcm() into Mix() (`end` drains the rate converter), returning
+    // the bytes it holds; then the first `mixBytes` of Mix() into Encoded().
+    uint32_t Resample(uint32_t pcmBytes, bool end = false);
+    uint32_t EncodeMix(uint32_t mixBytes);
     // Releases the stages and the buffers and closes the source. Harmless when closed.
     void Close();
 
@@ -70,6 +75,7 @@ public:
     const AudioSourceFile& Source() const { return m_source; }
     const uint8_t* Decoded() const { return m_decoded.get(); }
     uint8_t* Pcm() { return m_pcm.get(); }
+    uint8_t* Mix() { return m_mix.get(); }
     uint8_t* Encoded() { return m_encoded.get(); }
 
 private:

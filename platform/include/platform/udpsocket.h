@@ -33,6 +33,13 @@ public:
     bool IsConnected() const { return m_connected; }
     // The descriptor, for a batch of sends (udpbatch.h); -1 when closed.
     int Fd() const { return m_fd; }
+    // Binds the open socket to `port` on every local address, before it is connected;
+    // false when the port is taken (the socket stays unbound: the system picks one).
+    bool Bind(uint16_t port);
+    // The local port (host byte order) and address (network byte order) the socket sends
+    // from; 0 before it is bound or connected.
+    uint16_t LocalPort() const;
+    uint32_t LocalAddress() const;
     bool IsConnectedTo(uint32_t ip, uint16_t port) const {
         return m_connected && m_ip == ip && m_port == port;
     }

@@ -29,5 +29,22 @@ std::string InterfaceProblem(const std::string& name);
 // The multicast settings of a destination: a TTL other than the default or an interface
 // only make sense for a group address.
 std::string MulticastProblem(const RtpDestination& destination);
+// The unspecified address 0.0.0.0, the limited broadcast 255.255.255.255 and the broadcast
+// address of any interface the machine has now are no destination: a datagram to them
+// would reach every host of a network, or none.
+std::string AddressProblem(const RtpDestination& destination);
+
+// Why a stored destination must not be sent to when an entry opens. Checked again at every
+// open: interfaces come and go, and stores may hold what the checks above now refuse.
+enum class SendFault : uint8_t {
+    None = 0,
+    UnusableAddress,  // see AddressProblem
+    NoInterface,      // a group's interface does not exist
+    InterfaceDown,    // a group's interface exists but is down
+};
+SendFault CheckSendable(const RtpDestination& destination);
+// The operator's message for a destination left out, e.g.
+// "239.1.1.1 : 5004 not sent to: there is no network interface named "eth9"".
+std::string SendFaultText(const RtpDestination& destination, SendFault fault);
 
 }  // namespace destinationcheck

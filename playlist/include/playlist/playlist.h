@@ -48,9 +48,20 @@ struct RtpDestination {
     std::string ListText() const;
 };
 
+// What a streaming run announces (SAP, RFC 2974) besides the packets.
+enum SapAnnounceMode : int32_t {
+    kSapOff = 0,
+    kSapGroups = 1,  // the multicast destinations, to their scope's announcement group
+    kSapAll = 2,     // and the unicast ones, to the destination host's SAP port
+};
+
 struct Playlist {
     std::vector<PlaylistFile> Files;
     std::vector<RtpDestination> Destinations;
+    // Settings of the playlist, values of its key; stores written before they existed, and
+    // values out of range, read as off.
+    int32_t SapAnnounce = kSapOff;  // "SapAnnounce", a SapAnnounceMode
+    int32_t RtcpReports = 0;        // "RtcpReports": 1 sends sender reports, SDES and BYE
 
     void AppendFile(const PlaylistFile& file) { Files.push_back(file); }
     size_t FileCount() const { return Files.size(); }

@@ -89,7 +89,7 @@ TEST_F(FrameTest, MenusHaveTheirItemsInOrder) {
         {QStringLiteral("&View"), {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR}},
         {QStringLiteral("&Streaming"),
          {ID_ADD_FILE, ID_REMOVE_FILE, 0, ID_ADD_DESTINATION, ID_REMOVE_DESTINATION, 0,
-          ID_START_STREAMING, ID_STOP, 0, ID_LOOP_MODE}},
+          ID_START_STREAMING, ID_STOP, 0, ID_LOOP_MODE, ID_ANNOUNCE}},
         {QStringLiteral("&Tools"), {ID_TOOLS_CONVERT, ID_VOLUME}},
         {QStringLiteral("&Help"), {ID_HELP_QSV, 0, ID_APP_ABOUT}},
     };

@@ -23,6 +23,7 @@ constexpr int ID_STOP = 32777;                // "S&top"                      (v
 constexpr int ID_LOOP_MODE = 32776;           // "&Loop mode"                 (view, checkable)
 constexpr int ID_TOOLS_CONVERT = 32815;       // "&Convert..."                (view)
 constexpr int ID_VOLUME = 32822;              // "&Volume adjustment"         (view)
+constexpr int ID_ANNOUNCE = 32830;            // "&Announcements and reports..." (view)
 constexpr int ID_HELP_QSV = 32813;            // "QSV help"                   (frame)
 constexpr int ID_APP_ABOUT = 57664;           // "&About Sonvex..."           (application)
 constexpr int ID_TRAY_EXIT = 32814;           // tray menu "E&xit"
@@ -53,6 +54,7 @@ inline constexpr CommandText kCommandTexts[] = {
     {ID_START_STREAMING, "&Start streaming", "Start streaming", "Start streaming"},
     {ID_STOP, "S&top", "Stop streaming", "Stop streaming"},
     {ID_LOOP_MODE, "&Loop mode", "", ""},
+    {ID_ANNOUNCE, "&Announcements and reports...", "SAP announcements and RTCP reports", ""},
     {ID_TOOLS_CONVERT, "&Convert...", "Convert file", "Convert file"},
     {ID_VOLUME, "&Volume adjustment", "Volume adjustment", "Volume adjustment"},
     {ID_HELP_QSV, "QSV help", "", ""},

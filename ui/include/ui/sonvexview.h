@@ -80,6 +80,7 @@ public:
     void OnStop();
     void OnLoopMode();
     void OnVolume();
+    void OnAnnounce();
     // The Convert dialog, describing `input` first when one is given.
     void OnConvert(const QString& input = QString());
     // The WM_STREAMING_STATUS handler, for a report as the worker gave it; returns 0.

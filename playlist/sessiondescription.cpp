@@ -1,4 +1,4 @@
-#include "cli/sessiondescription.h"
+#include "playlist/sessiondescription.h"
 
 #include <algorithm>
 #include <vector>
@@ -56,6 +56,12 @@ std::string SessionDescription(const std::string& playlistName, const Playlist& 
     line("a=ptime:" + std::to_string(ptime));
     if (maxPtime != ptime) {
         line("a=maxptime:" + std::to_string(maxPtime));
+    }
+    // Reports go to the port above; a receiver given an odd port takes the even one below
+    // for RTP and pairs reports with that one (RFC 3550 11), so it is told (RFC 3605).
+    const uint32_t port = destination.Port & 0xFFFF;
+    if (playlist.RtcpReports != 0 && port % 2 != 0 && port < 65535) {
+        line("a=rtcp:" + std::to_string(port + 1));
     }
     line(std::string("a=tool:sonvex-cli ") + sonvex::kVersion);
     return text;

@@ -1,0 +1,53 @@
+#pragma once
+// RTCP for the engine's senders while a run streams (RFC 3550 6): every 5 s, randomised
+// 0.5-1.5 times (6.2), a compound sender report with the source's CNAME to each destination
+// that has been sent to, and at the end of the run a last report with BYE. Each goes from
+// the port above its RTP socket's (another when that is taken) to the destination's port + 1,
+// with the destination's TTL and interface. The timestamps pair the wall clock with the
+// sender's RTP clock at one tick deadline, so a receiver's RTP-to-wallclock mapping holds
+// across entries (the engine's RTP clock follows the ticks).
+//
+// Streaming worker only. Start prepares sockets and buffers; Tick and Stop only build into
+// them and send.
+
+#include <array>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/winsonvex.h"
+#include "platform/udpsocket.h"
+
+class RtcpReporter {
+public:
+    static constexpr int64_t kIntervalNs = 5000000000;
+    static constexpr size_t kPacketBytes = 28 + 4 + 4 + 2 + 256 + 8 + 4;  // SR, SDES, BYE
+
+    // Prepares a report for each of the first kSenderCount destinations whose port + 1
+    // exists; the first reports fall due within 0.5-1.5 intervals of nowNs.
+    void Start(const std::vector<RtpDestination>& destinations, const std::string& cname,
+               int64_t nowNs);
+    // Sends the reports due at tickNs (a tick deadline; wallNs the wall clock then).
+    void Tick(const WinSonvex& engine, int64_t tickNs, int64_t wallNs);
+    // A last report with BYE to every destination that has been sent to; idle afterwards.
+    void Stop(const WinSonvex& engine, int64_t tickNs, int64_t wallNs);
+    bool Active() const { return m_active; }
+
+private:
+    struct Target {
+        platform::UdpSocket socket;
+        RtpDestination destination;
+        int64_t dueNs = 0;
+        bool bound = false;
+    };
+    // Builds and sends sender i's compound packet; nothing when it has sent no packet yet.
+    void Report(const WinSonvex& engine, size_t i, int64_t tickNs, int64_t wallNs, bool bye);
+    int64_t NextInterval();
+
+    std::vector<Target> m_targets;  // index: the destination's, and its sender's
+    std::string m_cname;
+    std::array<uint8_t, kPacketBytes> m_packet{};
+    std::minstd_rand m_random;
+    bool m_active = false;
+};
