@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <filesystem>
 #include <ostream>
 #include <system_error>
@@ -6,6 +7,12 @@
 #include "media/audiosourcefile.h"
 
 namespace clicommands {
+namespace {
+
+// The reader's limit: its offsets are 32-bit, so a file of 2 GiB or more is refused.
+constexpr uintmax_t kMaxAudioFileBytes = 0x7FFFFFFF;
+
+}  // namespace
 
 int Fail(CliConsole& console, const std::string& message) {
     console.err << "sonvex-cli: " << message << '\n' << std::flush;
@@ -13,9 +20,9 @@ int Fail(CliConsole& console, const std::string& message) {
 }
 
 bool PlaylistExists(PlaylistStore& store, const std::string& name, CliConsole& console) {
-    const std::string problem = PlaylistStore::NameProblem(name);
-    if (!problem.empty()) {
-        Fail(console, problem);
+    // Names stored before the rules of new names tightened can still be reached.
+    if (!PlaylistStore::IsValidName(name)) {
+        Fail(console, PlaylistStore::NameProblem(name));
         return false;
     }
     if (!store.Exists(name)) {
@@ -46,9 +53,21 @@ bool ProbeFile(const char* givenPath, SourceFormatInfo& info, std::string& descr
                std::string& reason) {
     // The path may be the one inside `info`, which the probe refills.
     const std::string path = givenPath;
+    // The reader refuses these without saying why; the reason is told here.
     std::error_code error;
-    if (std::filesystem::is_directory(path, error)) {
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (std::filesystem::is_directory(status)) {
         reason = "a folder, not an audio file";
+        return false;
+    }
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        reason = "not a regular file";
+        return false;
+    }
+    const uintmax_t size =
+        std::filesystem::is_regular_file(status) ? std::filesystem::file_size(path, error) : 0;
+    if (!error && size > kMaxAudioFileBytes) {
+        reason = "2 GiB or more, larger than an audio file can be";
         return false;
     }
     AudioSourceFile file;

@@ -23,16 +23,6 @@ const char* LawName(int32_t format) {
     return format == kMuLawTag ? "mu" : "a";
 }
 
-bool Save(PlaylistStore& store, const Playlist& playlist, const std::string& name,
-          CliConsole& console) {
-    if (!store.SavePlaylist(playlist)) {
-        Fail(console, "the playlist \"" + name + "\" could not be saved, it is unchanged: " +
-                          PlaylistStore::FailureText(store.LastFailure()));
-        return false;
-    }
-    return true;
-}
-
 // Changes a stored playlist in one transaction of the store, so that another program's
 // save cannot be lost in between. `edit` prints its own refusal.
 int Edit(const std::string& name, CliConsole& console, const std::function<bool(Playlist&)>& edit) {
@@ -162,12 +152,13 @@ int Create(const CliOptions& options, CliConsole& console) {
     if (store.Exists(options.name)) {
         return Fail(console, "a playlist named \"" + options.name + "\" exists already");
     }
-    if (!store.Create(options.name)) {
+    // An empty playlist is stored whole at once, so that it lists and opens everywhere; a
+    // failed create leaves nothing behind.
+    if (!store.CreateWith(options.name, Playlist{})) {
         return Fail(console, "the playlist \"" + options.name + "\" could not be created: " +
                                  PlaylistStore::FailureText(store.LastFailure()));
     }
-    // An empty playlist is stored whole at once, so that it lists and opens everywhere.
-    return Save(store, Playlist{}, options.name, console) ? kSuccess : kFailure;
+    return kSuccess;
 }
 
 int Delete(const CliOptions& options, CliConsole& console) {

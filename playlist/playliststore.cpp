@@ -5,7 +5,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 
 #include "platform/registry.h"
 
@@ -138,7 +140,11 @@ PlaylistStore::PlaylistStore() {
 }
 
 bool PlaylistStore::ListPlaylists(std::vector<std::string>& names) {
+    m_failure = StoreFailure::None;
     const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::OpenExisting);
+    if (!user.IsOpen() && user.LastError() != RegistryError::None) {
+        return Fail(FailureFrom(user.LastError()));
+    }
     RegistryKey base;
     if (!user.OpenKey(kBasePath, base)) {
         return false;
@@ -170,10 +176,30 @@ std::string PlaylistStore::NameProblem(const std::string& name) {
     if (!IsValidName(name)) {
         return "A playlist name cannot contain a NUL character.";
     }
+    // A line break would split the name in every list and file name it appears in; a tab or
+    // another control character cannot be seen or typed back.
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < name.size() &&
+                        static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(name[i + 1]) <= 0x9F;  // UTF-8 U+0080-U+009F
+        if (byte < 0x20 || byte == 0x7F || c1) {
+            return "A playlist name cannot contain a line break, a tab or another control "
+                   "character.";
+        }
+    }
+    if (name.find_first_not_of(' ') == std::string::npos) {
+        return "Please enter a name for the playlist.";
+    }
+    // "Lobby " would list beside "Lobby" and look the same.
+    if (name.front() == ' ' || name.back() == ' ') {
+        return "A playlist name cannot begin or end with a blank.";
+    }
     return std::string();
 }
 
 std::string PlaylistStore::FailureText(StoreFailure failure) {
+    std::error_code error;
     switch (failure) {
         case StoreFailure::ReadOnly:
             return "the playlist store " + FilePath() + " is read-only";
@@ -186,6 +212,9 @@ std::string PlaylistStore::FailureText(StoreFailure failure) {
         case StoreFailure::NoPlaylist:
             return "no playlist is open";
         default:
+            if (std::filesystem::is_directory(FilePath(), error)) {
+                return "the playlist store " + FilePath() + " is a folder, not a file";
+            }
             return "the playlist store " + FilePath() + " cannot be read or written";
     }
 }
@@ -214,7 +243,7 @@ bool PlaylistStore::Exists(const std::string& name) {
 
 bool PlaylistStore::Create(const std::string& name) {
     m_failure = StoreFailure::None;
-    if (!IsValidName(name)) {
+    if (!NameProblem(name).empty()) {
         return Fail(StoreFailure::BadName);
     }
     const std::string path = PlaylistPath(name);
@@ -228,6 +257,27 @@ bool PlaylistStore::Create(const std::string& name) {
     FilesKeyPath = path + "\\Files";
     RtpKeyPath = path + "\\RTP";
     return true;
+}
+
+bool PlaylistStore::CreateWith(const std::string& name, const Playlist& playlist) {
+    m_failure = StoreFailure::None;
+    if (!NameProblem(name).empty()) {
+        return Fail(StoreFailure::BadName);
+    }
+    const std::string filesPath = FilesKeyPath;
+    const std::string rtpPath = RtpKeyPath;
+    FilesKeyPath = PlaylistPath(name) + "\\Files";
+    RtpKeyPath = PlaylistPath(name) + "\\RTP";
+    const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::CreateIfMissing);
+    RegistryTransaction transaction(user, RegistryTransaction::Kind::Write);
+    RegistryKey key;
+    if (transaction.IsActive() && user.CreateKey(PlaylistPath(name), key) &&
+        WriteTree(user, playlist) && transaction.Commit()) {
+        return true;
+    }
+    FilesKeyPath = filesPath;
+    RtpKeyPath = rtpPath;
+    return Fail(FailureFrom(user.LastError()));
 }
 
 bool PlaylistStore::Open(const std::string& name) {
