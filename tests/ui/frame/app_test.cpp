@@ -99,17 +99,24 @@ TEST_F(AppTest, StartsWhereTheLastSessionLeftOffAndAddsTheFilesNamed) {
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Sonvex - demo"));
     EXPECT_EQ(frame->pos(), QPoint(40, 30));
     int rows = -1;
+    QSize size;
     QTimer::singleShot(100, frame, [&] {
         rows = app.View()->FileList()->count();
         frame->move(60, 50);
+        frame->resize(frame->size() + QSize(120, 80));  // the size is kept as well
+        size = frame->size();
         frame->Action(cmd::ID_APP_EXIT)->trigger();
     });
     QTimer::singleShot(10000, [] { QCoreApplication::exit(9); });
     EXPECT_EQ(app.Run(), 0);
     EXPECT_EQ(rows, 1);
-    std::string position;
-    ASSERT_TRUE(PlaylistStore().ReadSetting(CSonvexApp::kWindowPositionSetting, position));
-    EXPECT_EQ(position, "60,50");
+    // Stored as Qt's own geometry record, which the next start restores.
+    std::string geometry;
+    ASSERT_TRUE(PlaylistStore().ReadSetting(CSonvexApp::kWindowGeometrySetting, geometry));
+    QWidget next;
+    ASSERT_TRUE(next.restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(geometry))));
+    EXPECT_EQ(next.pos(), QPoint(60, 50));
+    EXPECT_EQ(next.size(), size);
 }
 
 TEST_F(AppTest, AFileNamedWithNoPlaylistOpenGoesToTheConvertTool) {
