@@ -28,6 +28,7 @@
 #include "ui/commandids.h"
 #include "ui/dlgdestination.h"
 #include "ui/dlgsource.h"
+#include "ui/formstretch.h"
 #include "ui/mainframe.h"
 #include "ui/newplaylistdlg.h"
 #include "ui/openplaylistdlg.h"
@@ -52,6 +53,8 @@ constexpr int kFormatMuLaw = 7;
 const QString kNoPlaylistTitle = QStringLiteral("Sonvex - No playlist");
 const QString kStreamFailedText =
     QStringLiteral("Failed to stream, check the file and audio codecs");
+const QString kNoDestinationText =
+    QStringLiteral("Nothing to stream to: add an RTP destination first");
 const QString kInvalidEntryTip = QStringLiteral(
     "This file cannot be streamed: it is missing, unreadable or not a supported MP3 or WAV file.");
 
@@ -138,7 +141,10 @@ CSonvexView::~CSonvexView() {
 }
 
 void CSonvexView::BuildForm() {
-    setFixedSize(static_cast<int>(kFormWidth * kUnitX), static_cast<int>(kFormHeight * kUnitY));
+    // The form's size is its smallest; it grows with the window (see StretchForm).
+    const QSize base(static_cast<int>(kFormWidth * kUnitX), static_cast<int>(kFormHeight * kUnitY));
+    setMinimumSize(base);
+    resize(base);
 
     auto* filesBox = new QGroupBox(QStringLiteral("Playlist files"), this);
     filesBox->setGeometry(Dlu(7, 7, 230, 210));
@@ -162,6 +168,7 @@ void CSonvexView::BuildForm() {
     m_elapsedEdit = new QLineEdit(this);
     m_elapsedEdit->setGeometry(Dlu(287, 224, 43, 14));
     m_elapsedEdit->setReadOnly(true);
+    StretchForm(filesBox, destinationsBox, progressBox, elapsedLabel);
 
     m_fileList->setObjectName(QStringLiteral("fileList"));
     m_destinationList->setObjectName(QStringLiteral("destinationList"));
@@ -181,6 +188,25 @@ void CSonvexView::BuildForm() {
     m_fileList->setAcceptDrops(true);
     m_fileList->viewport()->setAcceptDrops(true);
     m_fileList->viewport()->installEventFilter(this);
+}
+
+void CSonvexView::StretchForm(QWidget* filesBox, QWidget* destinationsBox, QWidget* progressBox,
+                              QWidget* elapsedLabel) {
+    // The file list, the description and the destination list share the width gained; the
+    // lists and the description take the height; the rest keeps its place beside or below
+    // them.
+    constexpr double kThird = 1.0 / 3;
+    auto* stretch = new FormStretch(this);
+    stretch->Add(filesBox, {0, 0, 2 * kThird, 1});
+    stretch->Add(m_fileList, {0, 0, kThird, 1});
+    stretch->Add(m_descriptionEdit, {kThird, 0, kThird, 1});
+    stretch->Add(m_settingsEdit, {kThird, 1, kThird, 0});
+    stretch->Add(destinationsBox, {2 * kThird, 0, kThird, 1});
+    stretch->Add(m_destinationList, {2 * kThird, 0, kThird, 1});
+    stretch->Add(progressBox, {0, 1, 1, 0});
+    stretch->Add(m_progress, {0, 1, 1, 0});
+    stretch->Add(elapsedLabel, {1, 1, 0, 0});
+    stretch->Add(m_elapsedEdit, {1, 1, 0, 0});
 }
 
 void CSonvexView::UpdateData() {
@@ -208,7 +234,10 @@ void CSonvexView::OnInitialUpdate() {
         if (frame->layout() != nullptr) {
             frame->layout()->activate();
         }
-        frame->resize(frame->sizeHint());
+        // Fitted to the form unless the last session's size was restored.
+        if (!frame->testAttribute(Qt::WA_Resized)) {
+            frame->resize(frame->sizeHint());
+        }
     }
     if (auto* main = qobject_cast<QMainWindow*>(window()); main != nullptr) {
         m_volumePane = new QLabel(main->statusBar());
@@ -318,6 +347,19 @@ void CSonvexView::MarkFileRow(int row, bool valid) {
     }
 }
 
+void CSonvexView::ShowPlayingRow(int row) {
+    // The row gets back the mark of its entry (the list may have been filled anew since).
+    if (m_nPlayingRow >= 0 && static_cast<size_t>(m_nPlayingRow) < m_playlist.FileCount()) {
+        MarkFileRow(m_nPlayingRow,
+                    m_playlist.FileAt(static_cast<size_t>(m_nPlayingRow)).Valid != 0);
+    }
+    m_nPlayingRow = -1;
+    if (QListWidgetItem* item = m_fileList->item(row); item != nullptr) {
+        item->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+        m_nPlayingRow = row;
+    }
+}
+
 bool CSonvexView::CommandEnabled(int id) {
     cmd::CommandState state;
     return OnUpdateCommand(id, state) && state.enabled;
@@ -360,9 +402,10 @@ void CSonvexView::ClearForm() {
     UpdateData();
 }
 
-bool CSonvexView::ChoosePlaylist(const QString& caption, QString& name) {
+bool CSonvexView::ChoosePlaylist(const QString& caption, QString& name, const QString& preselect) {
     COpenPlayListDlg dialog(this);
     dialog.m_strCaption = caption;
+    dialog.Preselect(preselect);
     if (uiseam::RunModal(dialog) != QDialog::Accepted) {
         return false;
     }
@@ -669,11 +712,13 @@ void CSonvexView::OpenLastPlaylist() {
 
 void CSonvexView::OnDeletePlaylist() {
     QString name;
-    if (!ChoosePlaylist(QStringLiteral("Select playlist to delete"), name)) {
+    // Starts on the open playlist, and Enter, Enter keeps it: the question defaults to No.
+    if (!ChoosePlaylist(QStringLiteral("Select playlist to delete"), name, m_strPlaylistName)) {
         return;
     }
     if (uiseam::MessageBox(this, QStringLiteral("Are you sure to delete playlist: %1?").arg(name),
-                           uiseam::AppTitle(), uiseam::MB_YESNO) != uiseam::IDYES) {
+                           uiseam::AppTitle(),
+                           uiseam::MB_YESNO | uiseam::MB_DEFBUTTON2) != uiseam::IDYES) {
         return;
     }
     // An empty name (nothing was stored to choose) deletes nothing, without a word.
@@ -863,6 +908,12 @@ void CSonvexView::OnStartStreaming() {
     if (m_fileList->count() == 0) {
         return;
     }
+    // Streaming to nobody would look like streaming.
+    if (m_destinationList->count() == 0) {
+        SetStatusText(kNoDestinationText);
+        m_bFailureShown = true;
+        return;
+    }
     // Refused while the previous worker has not reported its end.
     if (m_session.Start()) {
         m_bStopping = false;
@@ -899,6 +950,7 @@ long CSonvexView::OnStreamingStatus(uintptr_t wParam, intptr_t lParam) {
     switch (status.code) {
         case kFileStarted:
             if (status.openFailed) {
+                ShowPlayingRow(-1);
                 SetStatusText(kStreamFailedText);
                 m_bFailureShown = true;
                 if (entry != nullptr) {
@@ -923,6 +975,7 @@ long CSonvexView::OnStreamingStatus(uintptr_t wParam, intptr_t lParam) {
             if (entry != nullptr) {
                 SelectRow(m_fileList, static_cast<int>(index));
                 ShowSelection();
+                ShowPlayingRow(static_cast<int>(index));
             }
             UpdateData();
             break;
@@ -936,10 +989,12 @@ long CSonvexView::OnStreamingStatus(uintptr_t wParam, intptr_t lParam) {
             UpdateData();
             break;
         case kFileFinished:
+            ShowPlayingRow(-1);
             m_progress->setValue(static_cast<int>(
                 std::clamp<intptr_t>(status.durationSeconds, 0, m_progress->maximum())));
             break;
         case kStreamingEnded:
+            ShowPlayingRow(-1);
             m_progress->setValue(0);
             m_nElapsedSeconds = 0;
             UpdateData();
