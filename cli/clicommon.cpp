@@ -11,9 +11,9 @@ int Fail(CliConsole& console, const std::string& message) {
 }
 
 bool PlaylistExists(PlaylistDocument& document, const std::string& name, CliConsole& console) {
-    const std::string problem = PlaylistDocument::NameProblem(name);
-    if (!problem.empty()) {
-        Fail(console, problem);
+    // Names stored before the rules of new names tightened can still be reached.
+    if (!PlaylistDocument::IsValidName(name)) {
+        Fail(console, PlaylistDocument::NameProblem(name));
         return false;
     }
     if (!document.Exists(name)) {

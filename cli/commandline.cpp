@@ -1,9 +1,14 @@
 #include "cli/commandline.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "playlist/destinationcheck.h"
 #include "sonvex/buildconfig.h"
@@ -13,6 +18,103 @@ namespace {
 constexpr char kProgram[] = "sonvex-cli";
 constexpr int32_t kMuLawTag = 7;
 constexpr int32_t kALawTag = 6;
+// The longest timed stream, a year: a longer one would overflow the clock's deadline.
+constexpr long long kMaxDurationSeconds = 365LL * 24 * 3600;
+
+// Whether `text` is a decimal number as a person writes it: an optional minus sign where
+// negatives make sense, digits, no leading zero (read as octal elsewhere), no base prefix.
+bool IsPlainInteger(const std::string& text, bool negative) {
+    const size_t start = negative && !text.empty() && text[0] == '-' ? 1 : 0;
+    const std::string digits = text.substr(start);
+    return !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos &&
+           (digits.size() == 1 || digits[0] != '0');
+}
+
+// Checks an integer argument before the parser converts it (which would take 0x10 as 16 and
+// 010 as 8), so that only plain decimal numbers within the range get through.
+CLI::Validator Decimal(const std::string& what, long long min, long long max) {
+    const std::string range = std::to_string(min) + " to " + std::to_string(max);
+    return CLI::Validator(
+        [what, min, max, range](std::string& text) -> std::string {
+            long long value = 0;
+            if (IsPlainInteger(text, min < 0) &&
+                std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc() &&
+                value >= min && value <= max) {
+                return std::string();
+            }
+            return what + " must be a whole number from " + range + ", not \"" + text + "\"";
+        },
+        range);
+}
+
+// One of a few words, as typed.
+CLI::Validator OneOf(const std::string& what, const std::vector<std::string>& words) {
+    std::string list;
+    for (size_t i = 0; i < words.size(); ++i) {
+        list += (i == 0 ? "" : i + 1 == words.size() ? " or " : ", ") + words[i];
+    }
+    return CLI::Validator(
+        [what, words, list](std::string& text) -> std::string {
+            if (std::find(words.begin(), words.end(), text) != words.end()) {
+                return std::string();
+            }
+            return what + " must be " + list + ", not \"" + text + "\"";
+        },
+        list);
+}
+
+// Seconds as digits with an optional fraction: no exponent, no hex, no nan or inf.
+CLI::Validator Seconds() {
+    const std::string range = "more than 0, at most " + std::to_string(kMaxDurationSeconds);
+    return CLI::Validator(
+        [range](std::string& text) -> std::string {
+            const size_t point = text.find('.');
+            const std::string whole = text.substr(0, point);
+            const std::string fraction =
+                point == std::string::npos ? std::string() : text.substr(point + 1);
+            const bool plain = !text.empty() &&
+                               whole.find_first_not_of("0123456789") == std::string::npos &&
+                               fraction.find_first_not_of("0123456789") == std::string::npos &&
+                               (!whole.empty() || !fraction.empty());
+            if (plain) {
+                const double value = std::strtod(text.c_str(), nullptr);
+                if (value > 0 && value <= static_cast<double>(kMaxDurationSeconds)) {
+                    return std::string();
+                }
+            }
+            return "the duration must be a number of seconds " + range + ", not \"" + text + "\"";
+        },
+        range);
+}
+
+// One line for a usage error, as every other message: the parser's own texts name its
+// internals ("A subcommand is required") or span two lines.
+std::string UsageMessage(const CLI::ParseError& error, CLI::App& app, int argc,
+                         const char* const* argv) {
+    if (argc < 2) {
+        return "a command is required; sonvex-cli --help lists them";
+    }
+    const std::string word = argv[1];
+    const std::vector<CLI::App*> known = app.get_subcommands([](CLI::App*) { return true; });
+    const bool isCommand = std::any_of(known.begin(), known.end(), [&word](CLI::App* command) {
+        return command->check_name(word);
+    });
+    if (!isCommand && !word.empty() && word[0] != '-') {
+        return "unknown command \"" + word + "\"; sonvex-cli --help lists the commands";
+    }
+    std::string text = error.what();
+    // A validator's message comes as "name: message"; the message names the argument.
+    const size_t colon = text.find(": ");
+    if (error.get_name() == "ValidationError" && colon != std::string::npos) {
+        text.erase(0, colon + 2);
+    }
+    for (char& c : text) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    return text;
+}
 
 CLI::App* AddCommand(CLI::App& app, const char* name, const char* description) {
     CLI::App* command = app.add_subcommand(name, description);
@@ -28,7 +130,7 @@ void AddName(CLI::App* command, CliOptions& options) {
 void AddIndex(CLI::App* command, CliOptions& options, const std::string& what) {
     command->add_option("index", options.index, "The " + what + "'s number, as show prints it")
         ->required()
-        ->check(CLI::PositiveNumber);
+        ->check(Decimal("the " + what + "'s number", 1, INT32_MAX));
 }
 
 void AddJson(CLI::App* command, CliOptions& options) {
@@ -73,11 +175,11 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     addFile->add_option("path", options.paths, "Audio files")->required();
     std::string law = "mu";
     addFile->add_option("--law", law, "G.711 law of the output: mu (default) or a")
-        ->check(CLI::IsMember({"mu", "a"}));
+        ->check(OneOf("the law", {"mu", "a"}));
     addFile
         ->add_option("--ptime", options.packetization,
                      "Packetization time in ms: 20 (default), 40, 80 or 160")
-        ->check(CLI::IsMember({20, 40, 80, 160}));
+        ->check(OneOf("the packetization time", {"20", "40", "80", "160"}));
     commands[addFile] = CliCommand::AddFile;
 
     CLI::App* removeFile = AddCommand(app, "remove-file", "Remove a file from a playlist");
@@ -91,13 +193,11 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
         ->required();
     addDest->add_option("port", options.port, "UDP port")
         ->required()
-        ->check(CLI::Range(static_cast<int>(destinationcheck::kMinPort),
-                           static_cast<int>(destinationcheck::kMaxPort)));
+        ->check(Decimal("the port", destinationcheck::kMinPort, destinationcheck::kMaxPort));
     addDest
         ->add_option("--ttl", options.ttl,
                      "Time to live of the packets to a multicast group (default 1)")
-        ->check(CLI::Range(static_cast<int>(destinationcheck::kMinTtl),
-                           static_cast<int>(destinationcheck::kMaxTtl)));
+        ->check(Decimal("the TTL", destinationcheck::kMinTtl, destinationcheck::kMaxTtl));
     addDest->add_option("--iface", options.interfaceName,
                         "Interface the packets to a multicast group leave by");
     commands[addDest] = CliCommand::AddDest;
@@ -111,9 +211,9 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     AddName(stream, options);
     stream->add_flag("--loop", options.loop, "Start the list over after its last file");
     stream->add_option("--volume", options.volumeDb, "Gain in dB, -9 to 9 (default 0)")
-        ->check(CLI::Range(-9, 9));
+        ->check(Decimal("the volume", -9, 9));
     stream->add_option("--duration", options.durationSeconds, "Stop after this many seconds")
-        ->check(CLI::PositiveNumber);
+        ->check(Seconds());
     AddJson(stream, options);
     commands[stream] = CliCommand::Stream;
 
@@ -154,8 +254,11 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        const int status = app.exit(error, out, err);
-        return status == 0 ? 0 : kUsageError;
+        if (error.get_exit_code() == 0) {
+            return app.exit(error, out, err);  // help or the version
+        }
+        err << kProgram << ": " << UsageMessage(error, app, argc, argv) << '\n' << std::flush;
+        return kUsageError;
     }
     CLI::App* chosen = app.get_subcommands().front();
     options.command = commands.at(chosen);

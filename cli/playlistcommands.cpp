@@ -167,12 +167,13 @@ int Create(const CliOptions& options, CliConsole& console) {
     if (document.Exists(options.name)) {
         return Fail(console, "a playlist named \"" + options.name + "\" exists already");
     }
-    if (!document.Create(options.name)) {
+    // An empty playlist is stored whole at once, so that it lists and opens everywhere; a
+    // failed create leaves nothing behind.
+    if (!document.CreateStored(options.name)) {
         return Fail(console, "the playlist \"" + options.name + "\" could not be created: " +
                                  PlaylistDocument::FailureText(document.LastFailure()));
     }
-    // An empty playlist is stored whole at once, so that it lists and opens everywhere.
-    return document.Save() ? kSuccess : Unchanged(document, options.name, console);
+    return kSuccess;
 }
 
 int Delete(const CliOptions& options, CliConsole& console) {

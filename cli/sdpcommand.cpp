@@ -1,6 +1,11 @@
 // sdp: one session description file per destination of a playlist.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <chrono>
 #include <filesystem>
@@ -13,12 +18,39 @@
 namespace clicommands {
 namespace {
 
-std::string HostName() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') {
-        return "localhost";
+// The address this machine sends from toward `destination`, as the routing table picks it
+// (RFC 8866 wants an address in o=, not a host name a receiver may not resolve). Connecting
+// a UDP socket sends nothing. 127.0.0.1 when there is no route.
+std::string LocalAddressToward(const RtpDestination& destination) {
+    std::string address = "127.0.0.1";
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return address;
     }
-    return name;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = destination.IP;  // network byte order, as stored
+    to.sin_port = htons(static_cast<uint16_t>(destination.Port));
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    char text[INET_ADDRSTRLEN] = {};
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 &&
+        local.sin_addr.s_addr != htonl(INADDR_ANY) &&
+        ::inet_ntop(AF_INET, &local.sin_addr, text, sizeof text) != nullptr) {
+        address = text;
+    }
+    ::close(fd);
+    return address;
+}
+
+// Receivers that take one payload type for the whole session play the files of the other
+// law as noise: some keep the first rtpmap, some the last; only some follow the switch.
+bool MixesLaws(const Playlist& playlist) {
+    return std::any_of(playlist.Files.begin(), playlist.Files.end(),
+                       [&playlist](const PlaylistFile& file) {
+                           return file.DstFormat != playlist.Files.front().DstFormat;
+                       });
 }
 
 }  // namespace
@@ -37,8 +69,12 @@ int Sdp(const CliOptions& options, CliConsole& console) {
         return Fail(console, "the playlist \"" + options.name + "\" has no destinations");
     }
     const std::filesystem::path folder = options.outputDir.empty() ? "." : options.outputDir;
+    if (MixesLaws(playlist)) {
+        Fail(console, "warning: the playlist \"" + options.name +
+                          "\" mixes mu-law and A-law files; receivers that keep one payload "
+                          "type for the whole stream play the files of the other law wrongly");
+    }
     SessionOrigin origin;
-    origin.host = HostName();
     origin.version = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(
                                                std::chrono::system_clock::now().time_since_epoch())
                                                .count());
@@ -53,6 +89,7 @@ int Sdp(const CliOptions& options, CliConsole& console) {
         // The sender of destination i identifies itself with (i + 5)^2.
         const auto sender = static_cast<uint32_t>(i + 5);
         origin.sessionId = sender * sender;
+        origin.host = LocalAddressToward(destination);
         const std::filesystem::path file = folder / SessionFileName(options.name, i + 1);
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
         out << SessionDescription(options.name, playlist, destination, origin);

@@ -28,6 +28,10 @@ std::string PlaylistDocument::NameProblem(const std::string& name) {
     return PlaylistStore::NameProblem(name);
 }
 
+bool PlaylistDocument::IsValidName(const std::string& name) {
+    return PlaylistStore::IsValidName(name);
+}
+
 std::string PlaylistDocument::FailureText(StoreFailure failure) {
     return PlaylistStore::FailureText(failure);
 }
@@ -75,6 +79,16 @@ void PlaylistDocument::ReportStoreFailure(const std::string& what, const std::st
 bool PlaylistDocument::Create(const std::string& name) {
     if (!m_store.Create(name)) {
         ReportStoreFailure("The playlist " + Quoted(name) + " could not be created");
+        return false;
+    }
+    SetName(name);
+    m_playlist.Clear();
+    return true;
+}
+
+bool PlaylistDocument::CreateStored(const std::string& name) {
+    const Playlist empty;
+    if (!m_store.CreateWith(name, empty)) {
         return false;
     }
     SetName(name);

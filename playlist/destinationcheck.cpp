@@ -21,13 +21,14 @@ std::optional<std::array<uint8_t, 4>> ParseAddress(const std::string& text) {
             }
             ++at;
         }
-        // One to three digits: no sign, no blank, no octal or hex reading of a leading zero.
+        // One to three digits: no sign, no blank, and no leading zero (other programs read
+        // 010 as octal 8: refused rather than guessed).
         const char* digitsEnd = at;
         while (digitsEnd != end && *digitsEnd >= '0' && *digitsEnd <= '9' && digitsEnd - at < 4) {
             ++digitsEnd;
         }
         unsigned value = 0;
-        if (digitsEnd == at || digitsEnd - at > 3 ||
+        if (digitsEnd == at || digitsEnd - at > 3 || (*at == '0' && digitsEnd - at > 1) ||
             std::from_chars(at, digitsEnd, value).ptr != digitsEnd || value > 255) {
             return std::nullopt;
         }

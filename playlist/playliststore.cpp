@@ -5,7 +5,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 
 #include "platform/registry.h"
 
@@ -144,7 +146,11 @@ PlaylistStore::PlaylistStore() {
 }
 
 bool PlaylistStore::ListPlaylists(std::vector<std::string>& names) {
+    m_failure = StoreFailure::None;
     const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::OpenExisting);
+    if (!user.IsOpen() && user.LastError() != RegistryError::None) {
+        return Fail(FailureFrom(user.LastError()));
+    }
     RegistryKey base;
     if (!user.OpenKey(kBasePath, base)) {
         return false;
@@ -176,10 +182,30 @@ std::string PlaylistStore::NameProblem(const std::string& name) {
     if (!IsValidName(name)) {
         return "A playlist name cannot contain a NUL character.";
     }
+    // A line break would split the name in every list and file name it appears in; a tab or
+    // another control character cannot be seen or typed back.
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < name.size() &&
+                        static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(name[i + 1]) <= 0x9F;  // UTF-8 U+0080-U+009F
+        if (byte < 0x20 || byte == 0x7F || c1) {
+            return "A playlist name cannot contain a line break, a tab or another control "
+                   "character.";
+        }
+    }
+    if (name.find_first_not_of(' ') == std::string::npos) {
+        return "Please enter a name for the playlist.";
+    }
+    // "Lobby " would list beside "Lobby" and look the same.
+    if (name.front() == ' ' || name.back() == ' ') {
+        return "A playlist name cannot begin or end with a blank.";
+    }
     return std::string();
 }
 
 std::string PlaylistStore::FailureText(StoreFailure failure) {
+    std::error_code error;
     switch (failure) {
         case StoreFailure::ReadOnly:
             return "the playlist store " + FilePath() + " is read-only";
@@ -192,6 +218,9 @@ std::string PlaylistStore::FailureText(StoreFailure failure) {
         case StoreFailure::NoPlaylist:
             return "no playlist is open";
         default:
+            if (std::filesystem::is_directory(FilePath(), error)) {
+                return "the playlist store " + FilePath() + " is a folder, not a file";
+            }
             return "the playlist store " + FilePath() + " cannot be read or written";
     }
 }
@@ -220,7 +249,7 @@ bool PlaylistStore::Exists(const std::string& name) {
 
 bool PlaylistStore::Create(const std::string& name) {
     m_failure = StoreFailure::None;
-    if (!IsValidName(name)) {
+    if (!NameProblem(name).empty()) {
         return Fail(StoreFailure::BadName);
     }
     const std::string path = PlaylistPath(name);
@@ -234,6 +263,27 @@ bool PlaylistStore::Create(const std::string& name) {
     m_filesKeyPath = path + "\\Files";
     m_rtpKeyPath = path + "\\RTP";
     return true;
+}
+
+bool PlaylistStore::CreateWith(const std::string& name, const Playlist& playlist) {
+    m_failure = StoreFailure::None;
+    if (!NameProblem(name).empty()) {
+        return Fail(StoreFailure::BadName);
+    }
+    const std::string filesPath = m_filesKeyPath;
+    const std::string rtpPath = m_rtpKeyPath;
+    m_filesKeyPath = PlaylistPath(name) + "\\Files";
+    m_rtpKeyPath = PlaylistPath(name) + "\\RTP";
+    const RegistryHive user(RegistryRoot::CurrentUser, RegistryHive::Mode::CreateIfMissing);
+    RegistryTransaction transaction(user, RegistryTransaction::Kind::Write);
+    RegistryKey key;
+    if (transaction.IsActive() && user.CreateKey(PlaylistPath(name), key) &&
+        WriteTree(user, playlist) && transaction.Commit()) {
+        return true;
+    }
+    m_filesKeyPath = filesPath;
+    m_rtpKeyPath = rtpPath;
+    return Fail(FailureFrom(user.LastError()));
 }
 
 bool PlaylistStore::PointAt(const std::string& name) {

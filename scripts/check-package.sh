@@ -91,6 +91,10 @@ if [ -n "$unit" ]; then
     sed "s|ExecStart=/|ExecStart=$root/|" "$root$unit" >"$scratch/units/sonvex-stream@check.service"
     systemd-analyze verify --man=no "$scratch/units/sonvex-stream@check.service" ||
       fail "systemd-analyze rejects $unit"
+    # The exposure level, in tenths: 2.5 or better.
+    systemd-analyze security --offline=yes --threshold=25 \
+      "$scratch/units/sonvex-stream@check.service" >"$scratch/security" 2>&1 ||
+      fail "systemd-analyze security rates $unit $(tail -n 1 "$scratch/security")"
   else
     echo "check-package: systemd-analyze not installed, service template not verified"
   fi

@@ -3,8 +3,11 @@
 # and menus chosen through xdotool: creates a playlist, adds a WAV file through the file
 # chooser, adds a destination typed as 127.0.0.1 with the port of a loopback receiver,
 # starts streaming, checks that RTP packets arrive, stops, quits, and then reads the stored
-# destination back from the playlist store. Everything runs in a temporary folder (its own
-# configuration folders, its own display) and is cleaned up however the run ends.
+# destination back from the playlist store. Then, under a window manager (openbox) on the same
+# display, it moves and sizes the window, and restarts the program three times: the window
+# must come back each time exactly where and as large as it was left. Everything runs in a
+# temporary folder (its own configuration folders, its own display) and is cleaned up
+# however the run ends.
 #
 # Usage: scripts/ui-smoke.sh [sonvex executable]   (default: build/asan/ui/sonvex)
 set -euo pipefail
@@ -16,7 +19,7 @@ STEP_TIMEOUT="${UI_SMOKE_TIMEOUT:-20}"  # seconds any one step may take
 
 log() { echo "ui-smoke: $*"; }
 
-APP_PID="" RECEIVER_PID="" XVFB_PID="" WORK=""
+APP_PID="" RECEIVER_PID="" XVFB_PID="" WM_PID="" WORK=""
 
 stop_process() {
     local pid="$1"
@@ -33,6 +36,7 @@ stop_process() {
 cleanup() {
     stop_process "$APP_PID"
     stop_process "$RECEIVER_PID"
+    stop_process "$WM_PID"
     stop_process "$XVFB_PID"
     [ -n "$WORK" ] && rm -rf "$WORK"
 }
@@ -64,7 +68,7 @@ wait_until() {
     done
 }
 
-for tool in Xvfb xdotool sox python3; do
+for tool in Xvfb xdotool sox python3 openbox; do
     command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup-deps.sh installs it)"
 done
 [ -x "$SONVEX" ] || fail "no executable at $SONVEX (build it first)"
@@ -109,10 +113,13 @@ packets() { cat "$WORK/rx.count"; }
 
 # The application, with only our folders and no desktop session to borrow dialogs from.
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$ROOT/tests/ui/frame/lsan.supp}"
-env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u SESSION_MANAGER -u QT_QPA_PLATFORMTHEME \
-    XDG_CONFIG_HOME="$WORK/config" XDG_CONFIG_DIRS="$WORK/xdg" XDG_RUNTIME_DIR="$WORK/runtime" \
-    QT_QPA_PLATFORM=xcb "$SONVEX" >"$WORK/app.log" 2>&1 &
-APP_PID=$!
+start_app() {
+    env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u SESSION_MANAGER -u QT_QPA_PLATFORMTHEME \
+        XDG_CONFIG_HOME="$WORK/config" XDG_CONFIG_DIRS="$WORK/xdg" XDG_RUNTIME_DIR="$WORK/runtime" \
+        QT_QPA_PLATFORM=xcb "$SONVEX" >>"$WORK/app.log" 2>&1 &
+    APP_PID=$!
+}
+start_app
 
 # window NAME-PATTERN: the id of the visible window whose title matches, or nothing. A window
 # that goes away while xdotool walks the tree makes it fail; that reads as "not there".
@@ -229,24 +236,27 @@ log "stopped after $(packets) packets"
 
 # Exit from the Playlist menu: the program ends by itself, successfully.
 app_ended() { ! kill -0 "$APP_PID" 2>/dev/null; }
-for attempt in 1 2 3; do
-    focus "$MAIN"
-    xdotool key alt+p
-    sleep 0.5
-    xdotool key x
-    deadline=$((SECONDS + STEP_TIMEOUT))
-    while [ "$SECONDS" -lt "$deadline" ] && ! app_ended; do
-        sleep 0.2
+quit_app() {
+    local attempt deadline status=0
+    for attempt in 1 2 3; do
+        focus "$MAIN"
+        xdotool key alt+p
+        sleep 0.5
+        xdotool key x
+        deadline=$((SECONDS + STEP_TIMEOUT))
+        while [ "$SECONDS" -lt "$deadline" ] && ! app_ended; do
+            sleep 0.2
+        done
+        app_ended && break
+        log "Exit had no effect (attempt $attempt)"
+        xdotool key Escape Escape
     done
-    app_ended && break
-    log "Exit had no effect (attempt $attempt)"
-    xdotool key Escape Escape
-done
-app_ended || fail "the application did not end after Exit"
-status=0
-wait "$APP_PID" || status=$?
-APP_PID=""
-[ "$status" -eq 0 ] || fail "the application ended with status $status"
+    app_ended || fail "the application did not end after Exit"
+    wait "$APP_PID" || status=$?
+    APP_PID=""
+    [ "$status" -eq 0 ] || fail "the application ended with status $status"
+}
+quit_app
 log "application ended"
 
 # The stored destination reads 127.0.0.1, as text and as the address in network order.
@@ -258,4 +268,46 @@ print(socket.inet_ntoa(struct.pack("=I", int(sys.argv[1]))))' "$(value_of RTP1 I
 [ "$address" = "127.0.0.1" ] || fail "stored address reads $address"
 stored_is RTP1 Port "$PORT" || fail "stored port is '$(value_of RTP1 Port)'"
 log "stored destination reads 127.0.0.1 : $PORT"
+
+# A window manager on the same display: openbox, with its files in the temporary folder.
+env HOME="$WORK" XDG_CONFIG_HOME="$WORK/wm" XDG_CACHE_HOME="$WORK/wm" \
+    openbox --sm-disable >"$WORK/wm.log" 2>&1 &
+WM_PID=$!
+wait_until "$STEP_TIMEOUT" "the window manager" xdotool get_num_desktops
+
+# geometry: "X Y WIDTH HEIGHT" of the main window as the window manager has placed it, once
+# it has stopped changing.
+geometry() {
+    local id now last=""
+    for _ in $(seq 25); do
+        id="$(window "$MAIN")"
+        now="$( { [ -n "$id" ] && xdotool getwindowgeometry --shell "$id" 2>/dev/null; } |
+            sed -n 's/^\(X\|Y\|WIDTH\|HEIGHT\)=//p' | tr '\n' ' ')"
+        if [ -n "$now" ] && [ "$now" = "$last" ]; then
+            echo "$now"
+            return 0
+        fi
+        last="$now"
+        sleep 0.4
+    done
+    fail "the main window did not settle (last seen at $last)"
+}
+
+start_app
+wait_until "$STEP_TIMEOUT" "the main window under the window manager" has_window "$MAIN"
+id="$(window "$MAIN")"
+xdotool windowsize "$id" 820 600
+xdotool windowmove "$id" 230 170
+sleep 1
+placed="$(geometry)"
+log "under openbox, window left at $placed"
+quit_app
+for restart in 1 2 3; do
+    start_app
+    wait_until "$STEP_TIMEOUT" "the main window after restart $restart" has_window "$MAIN"
+    now="$(geometry)"
+    [ "$now" = "$placed" ] || fail "restart $restart put the window at $now, not $placed"
+    log "restart $restart: window at $now"
+    quit_app
+done
 log "passed"

@@ -7,7 +7,7 @@
 QHBoxLayout* MakeDialogButtonRow(QDialog* dialog, const QString& acceptText) {
     auto* accept = new QPushButton(acceptText, dialog);
     accept->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), dialog);
+    auto* cancel = new QPushButton(QStringLiteral("&Cancel"), dialog);
     // Enter in the dialog's fields must reach the default button, never Cancel.
     cancel->setAutoDefault(false);
     auto* row = new QHBoxLayout;

@@ -56,7 +56,7 @@ CDlgDestination::CDlgDestination(QWidget* parent) : QDialog(parent) {
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(m_form);
-    layout->addLayout(MakeDialogButtonRow(this, QStringLiteral("Add")));
+    layout->addLayout(MakeDialogButtonRow(this, QStringLiteral("&Add")));
 
     for (int i = 0; i < 4; ++i) {
         connect(OctetEdit(i), &QLineEdit::textChanged, this, &CDlgDestination::UpdateMulticastRows);
@@ -72,7 +72,7 @@ void CDlgDestination::SetDestination(const RtpDestination& destination) {
     setWindowTitle(QStringLiteral("Change RTP destination"));
     for (auto* button : findChildren<QPushButton*>()) {
         if (button->isDefault()) {
-            button->setText(QStringLiteral("Change"));
+            button->setText(QStringLiteral("C&hange"));
         }
     }
     m_addressEdit->SetAddress(Text(destination.AddressText()));

@@ -31,7 +31,7 @@ CDlgSource::CDlgSource(QWidget* parent) : QDialog(parent) {
     auto* sourceBox = new QGroupBox(QStringLiteral("Source file"), this);
     m_pathEdit = new QLineEdit(sourceBox);
     m_pathEdit->setMinimumWidth(260);
-    m_browseButton = new QPushButton(QStringLiteral("Browse"), sourceBox);
+    m_browseButton = new QPushButton(QStringLiteral("&Browse"), sourceBox);
     m_browseButton->setAutoDefault(false);
     auto* sourceRow = new QHBoxLayout(sourceBox);
     sourceRow->addWidget(m_pathEdit, 1);
@@ -51,7 +51,7 @@ CDlgSource::CDlgSource(QWidget* parent) : QDialog(parent) {
     optionsRow->addWidget(m_packetizationList);
     optionsRow->addStretch(1);
 
-    QHBoxLayout* buttons = MakeDialogButtonRow(this, QStringLiteral("OK"));
+    QHBoxLayout* buttons = MakeDialogButtonRow(this, QStringLiteral("&OK"));
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(sourceBox);

@@ -94,14 +94,13 @@ static void InitResources() {
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     InitResources();
-    // No maximise box and no resizing border; the minimise box stays.
+    // No maximise box; the minimise box stays and the border resizes it.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setWindowIcon(QIcon(QStringLiteral(":/icons/sonvex32.png")));
     setWindowTitle(uiseam::AppTitle());
-    // The window is exactly as large as its contents ask; the user cannot resize it.
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // The window is at least as large as its contents ask; the lists grow with it.
 
     CreateActions();
     CreateMenus();
@@ -178,6 +177,7 @@ void CMainFrame::CreateActions() {
     Action(cmd::ID_FILE_OPEN)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     Action(cmd::ID_START_STREAMING)->setShortcut(QKeySequence(Qt::Key_F5));
     Action(cmd::ID_STOP)->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5));
+    Action(cmd::ID_HELP_QSV)->setShortcut(QKeySequence(Qt::Key_F1));
     for (const int id : {cmd::ID_LOOP_MODE, cmd::ID_VIEW_TOOLBAR, cmd::ID_VIEW_STATUS_BAR}) {
         Action(id)->setCheckable(true);
     }

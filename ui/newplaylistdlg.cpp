@@ -12,7 +12,7 @@ CNewPlayListDlg::CNewPlayListDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("New playlist"));
     m_nameEdit = new QLineEdit(this);
     m_nameEdit->setMinimumWidth(220);
-    QHBoxLayout* buttons = MakeDialogButtonRow(this, QStringLiteral("Create"));
+    QHBoxLayout* buttons = MakeDialogButtonRow(this, QStringLiteral("C&reate"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_nameEdit);
     layout->addLayout(buttons);

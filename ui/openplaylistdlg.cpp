@@ -16,7 +16,7 @@ COpenPlayListDlg::COpenPlayListDlg(QWidget* parent) : QDialog(parent) {
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_list->setMinimumSize(240, 150);
-    QHBoxLayout* buttons = MakeDialogButtonRow(this, QStringLiteral("OK"));
+    QHBoxLayout* buttons = MakeDialogButtonRow(this, QStringLiteral("&OK"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_list);
     layout->addLayout(buttons);
@@ -52,6 +52,16 @@ void COpenPlayListDlg::OnDoubleClicked(int row) {
     m_list->setCurrentRow(row);
     OnSelectionChanged();
     accept();
+}
+
+void COpenPlayListDlg::Preselect(const QString& name) {
+    for (int row = 0; row < m_list->count(); ++row) {
+        if (m_list->item(row)->text() == name) {
+            m_list->setCurrentRow(row);
+            OnSelectionChanged();
+            return;
+        }
+    }
 }
 
 void COpenPlayListDlg::showEvent(QShowEvent* event) {

@@ -82,6 +82,13 @@ void CSonvexApp::OpenFiles(const QStringList& files) {
 
 void CSonvexApp::RestorePosition() {
     std::string text;
+    // Qt's own record knows where the window manager put the frame around the window: a
+    // bare position is taken as the frame's by some window managers and the window's by
+    // others, and crept by a title bar at every start.
+    if (m_view->Document().ReadSetting(kWindowGeometrySetting, text) &&
+        m_frame->restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(text)))) {
+        return;
+    }
     if (!m_view->Document().ReadSetting(kWindowPositionSetting, text)) {
         return;
     }
@@ -96,10 +103,8 @@ void CSonvexApp::RestorePosition() {
 }
 
 void CSonvexApp::RememberPosition() {
-    const QPoint position = m_frame->pos();
-    m_view->Document().WriteSetting(
-        kWindowPositionSetting,
-        QStringLiteral("%1,%2").arg(position.x()).arg(position.y()).toStdString());
+    m_view->Document().WriteSetting(kWindowGeometrySetting,
+                                 m_frame->saveGeometry().toBase64().toStdString());
 }
 
 int CSonvexApp::Run() {

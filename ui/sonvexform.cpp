@@ -39,8 +39,10 @@ QPlainTextEdit* MakePane(QWidget* parent, const QRect& rect) {
 }  // namespace
 
 SonvexForm BuildSonvexForm(QWidget* view) {
-    view->setFixedSize(static_cast<int>(kFormWidth * kUnitX),
-                       static_cast<int>(kFormHeight * kUnitY));
+    // The form's size is its smallest; it grows with the window (the view's StretchForm).
+    const QSize base(static_cast<int>(kFormWidth * kUnitX), static_cast<int>(kFormHeight * kUnitY));
+    view->setMinimumSize(base);
+    view->resize(base);
     SonvexForm form;
     auto* filesBox = new QGroupBox(QStringLiteral("Playlist files"), view);
     filesBox->setGeometry(Dlu(7, 7, 230, 210));
@@ -64,6 +66,10 @@ SonvexForm BuildSonvexForm(QWidget* view) {
     form.elapsed = new QLineEdit(view);
     form.elapsed->setGeometry(Dlu(287, 224, 43, 14));
     form.elapsed->setReadOnly(true);
+    form.filesBox = filesBox;
+    form.destinationsBox = destinationsBox;
+    form.progressBox = progressBox;
+    form.elapsedLabel = elapsedLabel;
 
     form.fileList->setObjectName(QStringLiteral("fileList"));
     form.destinationList->setObjectName(QStringLiteral("destinationList"));

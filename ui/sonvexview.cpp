@@ -21,6 +21,7 @@
 #include "ui/commandids.h"
 #include "ui/dlgdestination.h"
 #include "ui/dlgsource.h"
+#include "ui/formstretch.h"
 #include "ui/listinput.h"
 #include "ui/newplaylistdlg.h"
 #include "ui/openplaylistdlg.h"
@@ -39,6 +40,8 @@ const QString kNoSuchFileText = QStringLiteral("No such file or unsupported medi
 const QString kNoPlaylistTitle = QStringLiteral("Sonvex - No playlist");
 const QString kStreamFailedText =
     QStringLiteral("Failed to stream, check the file and audio codecs");
+const QString kNoDestinationText =
+    QStringLiteral("Nothing to stream to: add an RTP destination first");
 QString SettingsText(const PlaylistFile& entry) {
     return QStringLiteral("Format: %1\r\nSampleRate(Hz): %2\r\nPacketization(ms): %3")
         .arg(entry.DstFormat == kFormatMuLaw ? QStringLiteral("U-law") : QStringLiteral("A-law"))
@@ -78,6 +81,7 @@ void CSonvexView::BuildForm() {
     m_destinationList = form.destinationList;
     m_progress = form.progress;
     m_elapsedEdit = form.elapsed;
+    StretchForm(form.filesBox, form.destinationsBox, form.progressBox, form.elapsedLabel);
 
     connect(m_fileList, &QListWidget::itemSelectionChanged, this, &CSonvexView::ShowSelection);
     connect(m_destinationList, &QListWidget::itemSelectionChanged, this,
@@ -91,6 +95,25 @@ void CSonvexView::BuildForm() {
          },
          [this] { return CommandEnabled(cmd::ID_ADD_FILE); },
          [this](const QStringList& paths) { AddFilesFromPaths(paths); }});
+}
+
+void CSonvexView::StretchForm(QWidget* filesBox, QWidget* destinationsBox, QWidget* progressBox,
+                              QWidget* elapsedLabel) {
+    // The file list, the description and the destination list share the width gained; the
+    // lists and the description take the height; the rest keeps its place beside or below
+    // them.
+    constexpr double kThird = 1.0 / 3;
+    auto* stretch = new FormStretch(this);
+    stretch->Add(filesBox, {0, 0, 2 * kThird, 1});
+    stretch->Add(m_fileList, {0, 0, kThird, 1});
+    stretch->Add(m_descriptionEdit, {kThird, 0, kThird, 1});
+    stretch->Add(m_settingsEdit, {kThird, 1, kThird, 0});
+    stretch->Add(destinationsBox, {2 * kThird, 0, kThird, 1});
+    stretch->Add(m_destinationList, {2 * kThird, 0, kThird, 1});
+    stretch->Add(progressBox, {0, 1, 1, 0});
+    stretch->Add(m_progress, {0, 1, 1, 0});
+    stretch->Add(elapsedLabel, {1, 1, 0, 0});
+    stretch->Add(m_elapsedEdit, {1, 1, 0, 0});
 }
 
 void CSonvexView::UpdateData() {
@@ -114,7 +137,10 @@ void CSonvexView::OnInitialUpdate() {
         if (frame->layout() != nullptr) {
             frame->layout()->activate();
         }
-        frame->resize(frame->sizeHint());
+        // Fitted to the form unless the last session's size was restored.
+        if (!frame->testAttribute(Qt::WA_Resized)) {
+            frame->resize(frame->sizeHint());
+        }
     }
     // The frame takes the panes into its status bar.
     m_panes.Create(this);
@@ -165,6 +191,20 @@ void CSonvexView::AnnounceSetAsideStore() {
     }
 }
 
+void CSonvexView::ShowPlayingRow(int row) {
+    // The row gets back the mark of its entry (the list may have been filled anew since).
+    const Playlist& playlist = CurrentPlaylist();
+    if (m_nPlayingRow >= 0 && static_cast<size_t>(m_nPlayingRow) < playlist.FileCount()) {
+        rows::MarkFileRow(m_fileList, m_nPlayingRow,
+                          playlist.FileAt(static_cast<size_t>(m_nPlayingRow)).Valid != 0);
+    }
+    m_nPlayingRow = -1;
+    if (QListWidgetItem* item = m_fileList->item(row); item != nullptr) {
+        item->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+        m_nPlayingRow = row;
+    }
+}
+
 bool CSonvexView::CommandEnabled(int id) {
     cmd::CommandState state;
     return OnUpdateCommand(id, state) && state.enabled;
@@ -192,9 +232,10 @@ void CSonvexView::ClearForm() {
     UpdateData();
 }
 
-bool CSonvexView::ChoosePlaylist(const QString& caption, QString& name) {
+bool CSonvexView::ChoosePlaylist(const QString& caption, QString& name, const QString& preselect) {
     COpenPlayListDlg dialog(this);
     dialog.m_strCaption = caption;
+    dialog.Preselect(preselect);
     if (uiseam::RunModal(dialog) != QDialog::Accepted) {
         return false;
     }
@@ -409,11 +450,13 @@ void CSonvexView::OpenLastPlaylist() {
 
 void CSonvexView::OnDeletePlaylist() {
     QString name;
-    if (!ChoosePlaylist(QStringLiteral("Select playlist to delete"), name)) {
+    // Starts on the open playlist, and Enter, Enter keeps it: the question defaults to No.
+    if (!ChoosePlaylist(QStringLiteral("Select playlist to delete"), name, PlaylistName())) {
         return;
     }
     if (uiseam::MessageBox(this, QStringLiteral("Are you sure to delete playlist: %1?").arg(name),
-                           uiseam::AppTitle(), uiseam::MB_YESNO) != uiseam::IDYES) {
+                           uiseam::AppTitle(),
+                           uiseam::MB_YESNO | uiseam::MB_DEFBUTTON2) != uiseam::IDYES) {
         return;
     }
     const bool open = name == PlaylistName();
@@ -589,6 +632,12 @@ void CSonvexView::OnStartStreaming() {
     if (m_fileList->count() == 0) {
         return;
     }
+    // Streaming to nobody would look like streaming.
+    if (m_destinationList->count() == 0) {
+        SetStatusText(kNoDestinationText);
+        m_bFailureShown = true;
+        return;
+    }
     // Refused while the previous worker has not reported its end.
     if (m_document.Start()) {
         m_bStopping = false;
@@ -624,10 +673,12 @@ long CSonvexView::OnStreamingReport(const StreamingStatus& status) {
             OnSecondElapsed(status);
             break;
         case kFileFinished:
+            ShowPlayingRow(-1);
             m_progress->setValue(static_cast<int>(
                 std::clamp<intptr_t>(status.durationSeconds, 0, m_progress->maximum())));
             break;
         case kStreamingEnded:
+            ShowPlayingRow(-1);
             OnStreamingEnded();
             break;
         case kDestinationSkipped:
@@ -650,6 +701,7 @@ void CSonvexView::OnFileStarted(const StreamingStatus& status) {
     const PlaylistFile* entry =
         index < CurrentPlaylist().FileCount() ? &CurrentPlaylist().FileAt(index) : nullptr;
     if (status.openFailed) {
+        ShowPlayingRow(-1);
         SetStatusText(kStreamFailedText);
         m_bFailureShown = true;
         if (entry != nullptr) {
@@ -674,6 +726,7 @@ void CSonvexView::OnFileStarted(const StreamingStatus& status) {
     if (entry != nullptr) {
         rows::SelectRow(m_fileList, static_cast<int>(index));
         ShowSelection();
+        ShowPlayingRow(static_cast<int>(index));
     }
     UpdateData();
 }

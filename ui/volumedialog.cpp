@@ -29,8 +29,8 @@ CVolumeDialog::CVolumeDialog(QWidget* parent) : QDialog(parent) {
     sliderRow->addWidget(new QLabel(QStringLiteral("+9 dB"), this));
     sliderRow->addWidget(m_valueEdit);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* ok = new QPushButton(QStringLiteral("&OK"), this);
+    auto* cancel = new QPushButton(QStringLiteral("&Cancel"), this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &CVolumeDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &CVolumeDialog::reject);

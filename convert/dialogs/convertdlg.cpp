@@ -69,6 +69,10 @@ void CConvertDlg::CreateControls() {
     m_editRate = readOnly("sampleRate");
     m_editChannels = readOnly("channels");
     m_editDuration = readOnly("duration");
+    // What describes the input is read, not typed: Tab passes it by, a click still selects.
+    for (QLineEdit* field : {m_editFormat, m_editRate, m_editChannels, m_editDuration}) {
+        field->setFocusPolicy(Qt::ClickFocus);
+    }
     m_editOutput = new QLineEdit(this);
     m_editOutput->setObjectName(QStringLiteral("outputPath"));
     m_progress = new QProgressBar(this);
@@ -77,13 +81,13 @@ void CConvertDlg::CreateControls() {
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
 
-    m_btnBrowse = new QPushButton(QStringLiteral("Browse"), this);
+    m_btnBrowse = new QPushButton(QStringLiteral("&Browse"), this);
     m_btnBrowse->setObjectName(QStringLiteral("browseButton"));
-    m_btnSaveTo = new QPushButton(QStringLiteral("Save to"), this);
+    m_btnSaveTo = new QPushButton(QStringLiteral("&Save to"), this);
     m_btnSaveTo->setObjectName(QStringLiteral("saveToButton"));
-    m_btnConvert = new QPushButton(QStringLiteral("Convert"), this);
+    m_btnConvert = new QPushButton(QStringLiteral("Con&vert"), this);
     m_btnConvert->setObjectName(QStringLiteral("convertButton"));
-    m_btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_btnCancel = new QPushButton(QStringLiteral("&Cancel"), this);
     m_btnCancel->setObjectName(QStringLiteral("cancelButton"));
 }
 
@@ -128,9 +132,9 @@ void CConvertDlg::BuildControls() {
     CreateControls();
     LayOutControls();
     // Tab follows the controls as the operator reads them: the input and its Browse, the
-    // fields describing it, the output and its Save to, then Convert and Cancel.
-    QWidget* tabOrder[] = {m_editInput,    m_btnBrowse,  m_editFormat, m_editRate,   m_editChannels,
-                           m_editDuration, m_editOutput, m_btnSaveTo,  m_btnConvert, m_btnCancel};
+    // output and its Save to, then Convert and Cancel.
+    QWidget* tabOrder[] = {m_editInput, m_btnBrowse,  m_editOutput,
+                           m_btnSaveTo, m_btnConvert, m_btnCancel};
     for (size_t i = 1; i < std::size(tabOrder); ++i) {
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     }

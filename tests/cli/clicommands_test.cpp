@@ -5,8 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -92,6 +97,7 @@ TEST_F(CliCommandsTest, EditsAreStoredAsTheDesktopStoresThemAndRefusalsChangeNot
              {"add-dest", "Lobby", "255.255.255.255", "5004"},
              {"set", "Lobby"},
              {"set", "Elsewhere", "--rtcp", "on"},
+             {"add-dest", "Lobby", "01.2.3.4", "5004"},  // not read as octal, nor as 1
              {"add-dest", "Elsewhere", "10.0.0.1", "5004"},
              {"remove-file", "Lobby", "3"},
              {"remove-dest", "Lobby", "3"},
@@ -99,6 +105,18 @@ TEST_F(CliCommandsTest, EditsAreStoredAsTheDesktopStoresThemAndRefusalsChangeNot
         const Result r = Run(refused);
         EXPECT_EQ(r.status, 1) << ::testing::PrintToString(refused);
         EXPECT_NE(r.err.find("sonvex-cli: "), std::string::npos) << r.err;
+    }
+    // An index past the end is named as typed.
+    EXPECT_EQ(Run({"remove-file", "Lobby", "12"}).err,
+              "sonvex-cli: the playlist \"Lobby\" has no file 12 (it has 2)\n");
+    // Names that would list as two lines, hide a character or look like another's.
+    for (const std::string name : {"Lobby ", " Lobby", "two\nlines", "cr\r", "tab\tname", "   "}) {
+        const Result r = Run({"create", name});
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_EQ(r.err.rfind("sonvex-cli: A playlist name ", 0) == 0 ||
+                      r.err.rfind("sonvex-cli: Please enter a name", 0) == 0,
+                  true)
+            << r.err;
     }
 
     Playlist stored = Stored("Lobby");
@@ -158,7 +176,7 @@ TEST_F(CliCommandsTest, EditsAreStoredAsTheDesktopStoresThemAndRefusalsChangeNot
     EXPECT_EQ(list[0]["name"], "Lobby");
     EXPECT_EQ(list[0]["files"], 1);
     EXPECT_EQ(Run({"delete", "lobby"}).status, 0);
-    EXPECT_EQ(Run({"list"}).out, "Other\n");
+    EXPECT_EQ(Run({"list"}).out, "Other\n");  // and none of the refused names
     EXPECT_EQ(Run({"show", "Lobby"}).status, 1);
     EXPECT_EQ(Run({"delete", "Lobby"}).status, 1);
 }
@@ -185,6 +203,17 @@ TEST_F(CliCommandsTest, ProbeConvertAndSessionDescriptions) {
         << probed.out;
     EXPECT_NE(probed.out.find("gone.wav: refused: No such file or directory\n"), std::string::npos)
         << probed.out;
+    // What the reader refuses is told for what it is.
+    const std::string fifo = (m_dir / "pipe.wav").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string big = (m_dir / "big.wav").string();
+    WriteBytes(big, std::string());
+    std::filesystem::resize_file(big, 2ULL << 30);  // sparse: no disk used
+    const Result odd = Run({"probe", fifo, big});
+    EXPECT_NE(odd.out.find("pipe.wav: refused: not a regular file\n"), std::string::npos)
+        << odd.out;
+    EXPECT_NE(odd.out.find("big.wav: refused: the file is 2 GiB or larger"), std::string::npos)
+        << odd.out;
     const auto json = nlohmann::json::parse(Run({"probe", "--json", tone}).out);
     EXPECT_EQ(json[0]["supported"], true);
     EXPECT_EQ(json[0]["format"]["sampleRate"], 8000);
@@ -214,12 +243,126 @@ TEST_F(CliCommandsTest, ProbeConvertAndSessionDescriptions) {
     const std::string unicast = ReadBytes((out / "a_b-1.sdp").string());
     const std::string multicast = ReadBytes((out / "a_b-2.sdp").string());
     EXPECT_EQ(unicast.rfind("v=0\r\no=- 25 ", 0), 0u) << unicast;  // the first sender's SSRC
+    // The origin is the address the packets leave from, not a host name.
+    EXPECT_NE(unicast.find(" IN IP4 127.0.0.1\r\ns="), std::string::npos) << unicast;
+    EXPECT_TRUE(written.err.empty()) << written.err;
     EXPECT_NE(unicast.find("\r\ns=a/b\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\nm=audio 5004 RTP/AVP 0\r\n"
                            "a=rtpmap:0 PCMU/8000\r\na=ptime:40\r\n"),
               std::string::npos)
         << unicast;
     EXPECT_NE(multicast.find("\r\nc=IN IP4 239.1.2.3/8\r\n"), std::string::npos) << multicast;
     EXPECT_NE(multicast.find("\r\nm=audio 6000 RTP/AVP 0\r\n"), std::string::npos) << multicast;
+    // Mu-law and A-law in one playlist: receivers differ on the switch, so it is said.
+    ASSERT_EQ(Run({"add-file", "a/b", tone, "--law", "a"}).status, 0);
+    const Result mixed = Run({"sdp", "a/b", "-o", out.string()});
+    EXPECT_EQ(mixed.status, 0);
+    EXPECT_EQ(
+        mixed.err.rfind("sonvex-cli: warning: the playlist \"a/b\" mixes mu-law and A-law", 0), 0u)
+        << mixed.err;
+    EXPECT_EQ(std::count(mixed.err.begin(), mixed.err.end(), '\n'), 1);
+}
+
+// A damaged store is set aside and said so once, with the file it went to; a folder where
+// the store should be is an error, not an empty store; a create that cannot be stored whole
+// leaves nothing behind.
+TEST_F(CliCommandsTest, StoreTroubleIsToldAndAFailedCreateLeavesNothing) {
+    ASSERT_EQ(Run({"create", "Lobby"}).status, 0);
+    WriteBytes(UserFile(), std::string(4096, 'G'));
+    const Result listed = Run({"list"});
+    EXPECT_EQ(listed.status, 0);
+    const std::string said = "sonvex-cli: the playlist store was damaged; it was set aside as " +
+                             UserFile() + ".corrupt-";
+    EXPECT_EQ(listed.err.rfind(said, 0), 0u) << listed.err;
+    EXPECT_EQ(std::count(listed.err.begin(), listed.err.end(), '\n'), 1) << listed.err;
+    ASSERT_EQ(QuarantinedFiles().size(), 1u);
+    EXPECT_NE(listed.err.find(QuarantinedFiles()[0]), std::string::npos);
+    EXPECT_TRUE(Run({"list"}).err.empty());  // told once
+
+    // A stream run for scripts hears it as its first event, before it fails.
+    WriteBytes(UserFile(), std::string(4096, 'G'));
+    const Result streamed = Run({"stream", "Lobby", "--json"});
+    EXPECT_EQ(streamed.status, 1);
+    const auto event = nlohmann::json::parse(streamed.out.substr(0, streamed.out.find('\n')));
+    EXPECT_EQ(event["event"], "store-set-aside");
+    EXPECT_EQ(event["file"].get<std::string>().rfind(UserFile() + ".corrupt-", 0), 0u);
+    EXPECT_EQ(streamed.err.rfind(said, 0), 0u) << streamed.err;
+    EXPECT_NE(streamed.err.find("there is no playlist named \"Lobby\""), std::string::npos);
+
+    std::filesystem::remove(UserFile());
+    std::filesystem::create_directory(UserFile());
+    for (const char* command : {"list", "show", "stream"}) {
+        std::vector<std::string> args = {command};
+        if (std::string(command) != "list") {
+            args.emplace_back("Lobby");
+        }
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, 1) << command;
+        EXPECT_EQ(r.err,
+                  "sonvex-cli: the playlist store " + UserFile() + " is a folder, not a file\n");
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+    std::filesystem::remove(UserFile());
+
+    // The disk fills up while the playlist is created, at every point of its writing: the
+    // create either stores it whole or fails and stores nothing. A reader holding its
+    // snapshot keeps the journal growing, so that the limit meets the writes.
+    ASSERT_EQ(Run({"create", "First"}).status, 0);
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t reader = ::fork();
+    ASSERT_GE(reader, 0);
+    if (reader == 0) {
+        const platform::RegistryHive hive(platform::RegistryRoot::CurrentUser,
+                                          platform::RegistryHive::Mode::OpenExisting);
+        platform::RegistryTransaction snapshot(hive, platform::RegistryTransaction::Kind::Read);
+        platform::RegistryKey base;
+        const char byte = hive.OpenKey(PlaylistStore::kBasePath, base) ? 'y' : 'n';
+        char done = 0;
+        const bool told = ::write(ready[1], &byte, 1) == 1 && ::read(release[0], &done, 1) >= 0;
+        ::_exit(told ? 0 : 1);
+    }
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ASSERT_EQ(byte, 'y');
+    int failures = 0;
+    constexpr off_t kFrameBytes = 24 + 4096;  // a journal frame: its header and one page
+    for (int frames = 0; frames < 12; ++frames) {
+        const off_t journal = static_cast<off_t>(std::filesystem::file_size(UserFile() + "-wal"));
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlim_t bytes = static_cast<rlim_t>(journal + frames * kFrameBytes);
+            const rlimit limit{bytes, bytes};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            const Result r = Run({"create", "Second"});
+            ::_exit(r.status == 0                                         ? 0
+                    : r.err.find("the disk is full") != std::string::npos ? 1
+                                                                          : 2);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_NE(WEXITSTATUS(status), 2) << frames;
+        const bool created = WEXITSTATUS(status) == 0;
+        EXPECT_EQ(Run({"list"}).out, created ? "First\nSecond\n" : "First\n") << frames;
+        if (created) {
+            ASSERT_EQ(Run({"delete", "Second"}).status, 0);
+        } else {
+            ++failures;
+        }
+    }
+    ASSERT_EQ(::write(release[1], &byte, 1), 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(reader, &status, 0), reader);
+    for (const int fd : {ready[0], ready[1], release[0], release[1]}) {
+        ::close(fd);
+    }
+    EXPECT_GT(failures, 0);   // the limit did meet the writes
+    EXPECT_LT(failures, 12);  // and let a whole create through in the end
+    EXPECT_EQ(Run({"list"}).out, "First\n");
 }
 
 // stream runs the playlist through the engine to its destinations and reports as it goes;

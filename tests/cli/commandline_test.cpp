@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -99,9 +100,62 @@ TEST(CommandLineTest, UsageErrorsStopBeforeAnyCommand) {
     for (const auto& args : refused) {
         const Parsed p = Parse(args);
         EXPECT_EQ(p.status, kUsageError) << ::testing::PrintToString(args);
-        EXPECT_FALSE(p.err.empty()) << ::testing::PrintToString(args);
+        // One line, in the words of every other message.
+        EXPECT_EQ(p.err.rfind("sonvex-cli: ", 0), 0u) << p.err;
+        EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << p.err;
         EXPECT_TRUE(p.out.empty()) << ::testing::PrintToString(args);
     }
+    EXPECT_EQ(Parse({"bogus"}).err,
+              "sonvex-cli: unknown command \"bogus\"; sonvex-cli --help lists the commands\n");
+    EXPECT_EQ(Parse({"add-dest", "lobby", "1.2.3.4", "0"}).err,
+              "sonvex-cli: the port must be a whole number from 1 to 65535, not \"0\"\n");
+    EXPECT_EQ(Parse({"stream", "lobby", "--duration", "0"}).err,
+              "sonvex-cli: the duration must be a number of seconds more than 0, at most "
+              "31536000, not \"0\"\n");
+}
+
+// Numbers are decimal as a person writes them: no base prefix, no octal leading zero, no
+// exponent, nothing that is not a number; a duration that would overflow the clock is out
+// of range.
+TEST(CommandLineTest, NumbersAreReadStrictly) {
+    const std::vector<std::vector<std::string>> refused = {
+        {"add-dest", "lobby", "1.2.3.4", "0x10"},
+        {"add-dest", "lobby", "1.2.3.4", "010"},
+        {"add-dest", "lobby", "1.2.3.4", "+5004"},
+        {"add-dest", "lobby", "1.2.3.4", "5004.0"},
+        {"add-dest", "lobby", "1.2.3.4", " 5004"},
+        {"add-dest", "lobby", "239.1.1.1", "5004", "--ttl", "0x4"},
+        {"add-file", "lobby", "a.wav", "--ptime", "020"},
+        {"remove-file", "lobby", "0x1"},
+        {"remove-dest", "lobby", "99999999999999999999"},
+        {"stream", "lobby", "--volume", "-09"},
+        {"stream", "lobby", "--volume", "1e0"},
+        {"stream", "lobby", "--duration", "1e10"},
+        {"stream", "lobby", "--duration", "nan"},
+        {"stream", "lobby", "--duration", "inf"},
+        {"stream", "lobby", "--duration", "0x10"},
+        {"stream", "lobby", "--duration", "31536000.5"},
+        {"stream", "lobby", "--duration", "."},
+    };
+    for (const auto& args : refused) {
+        const Parsed p = Parse(args);
+        EXPECT_EQ(p.status, kUsageError) << ::testing::PrintToString(args);
+        EXPECT_NE(p.err.find("not \"" + args.back() + "\""), std::string::npos) << p.err;
+    }
+    Parsed p = Parse({"add-dest", "lobby", "1.2.3.4", "65535", "--ttl", "255"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.port, 65535);
+    EXPECT_EQ(p.options.ttl, 255);
+    p = Parse({"stream", "lobby", "--volume", "-9", "--duration", "31536000"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.volumeDb, -9);
+    EXPECT_DOUBLE_EQ(p.options.durationSeconds, 31536000);
+    p = Parse({"stream", "lobby", "--duration", ".5"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_DOUBLE_EQ(p.options.durationSeconds, 0.5);
+    p = Parse({"remove-file", "lobby", "10"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.index, 10u);
 }
 
 TEST(CommandLineTest, HelpOfEachCommandAndTheVersionAnswerAlone) {

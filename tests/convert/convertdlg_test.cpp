@@ -16,6 +16,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -198,9 +199,19 @@ TEST_F(ConvertDlgTest, RefusedInputClearsTheOutputAndDisablesConvert) {
     EXPECT_TRUE(Button(dialog, "convertButton")->isEnabled());
     EXPECT_EQ(dialog.OutputPath(), Path("out/tune_convert.wav"));
 
-    // Tab goes from the input path to its Browse, and from the output to its Save to.
+    // Tab goes from the input path to its Browse, from there past the four fields that
+    // describe the input to the output, and from the output to its Save to.
     EXPECT_EQ(NextTabStop(Edit(dialog, "inputPath")), Button(dialog, "browseButton"));
+    EXPECT_EQ(NextTabStop(Button(dialog, "browseButton")), Edit(dialog, "outputPath"));
     EXPECT_EQ(NextTabStop(Edit(dialog, "outputPath")), Button(dialog, "saveToButton"));
+    // Every button answers to Alt and its own letter.
+    std::set<QChar> letters;
+    for (const char* name : {"browseButton", "saveToButton", "convertButton", "cancelButton"}) {
+        const QString text = Button(dialog, name)->text();
+        const qsizetype amp = text.indexOf(QLatin1Char('&'));
+        ASSERT_TRUE(amp >= 0 && amp + 1 < text.size()) << name;
+        EXPECT_TRUE(letters.insert(text[amp + 1].toLower()).second) << name;
+    }
 }
 
 // A single local file dropped on the dialog is taken as if chosen with Browse.

@@ -36,6 +36,9 @@ public:
     // ---- the store -----------------------------------------------------------------------
     // Why the store refuses a name, in the words every program shows; empty when it takes it.
     static std::string NameProblem(const std::string& name);
+    // Whether a stored playlist may carry the name (looser than a new name's rules, so that
+    // names stored before those tightened can still be opened and deleted).
+    static bool IsValidName(const std::string& name);
     // What a failure means ("the disk is full").
     static std::string FailureText(StoreFailure failure);
     // What the operator is told about a damaged store that was set aside, once per move;
@@ -59,6 +62,9 @@ public:
     // open one; nothing is saved until the first edit. False, reported, when the store
     // cannot.
     bool Create(const std::string& name);
+    // Stores an empty playlist of that name whole, in one transaction, and makes it the open
+    // one; false (nothing stored, not reported: LastFailure says why) when the store cannot.
+    bool CreateStored(const std::string& name);
     // Create, after deleting a stored playlist of that name; false, reported, when either
     // fails (the open playlist stays).
     bool New(const std::string& name);

@@ -105,9 +105,9 @@ private:
     void ReleaseEntry();
     // Decodes into the ring until it holds a whole packet or the source is all decoded.
     void TopUp();
-    // Resamples the next packet's samples into the chain's mix buffer from the ring (topped up first) or,
-    // at the end of the source, from what is left and what the rate converter still holds;
-    // false when there is none.
+    // Resamples the next packet's samples into the chain's mix buffer from the ring (topped up
+    // first) or, at the end of the source, from what is left and what the rate converter still
+    // holds; false when there is none.
     bool PrepareSamples();
     // Gain and G.711 of the prepared samples into the chain's encoded buffer, completed with
     // silence.

@@ -18,7 +18,7 @@ class RegistryHive;
 // Why the latest operation of a store failed.
 enum class StoreFailure {
     None,
-    BadName,      // empty, longer than a key name, or holding a backslash
+    BadName,      // a name the store cannot address, or a new name NameProblem refuses
     NoPlaylist,   // nothing created or opened to save into
     ReadOnly,     // the store's file or folder cannot be written
     Full,         // the disk is full
@@ -36,9 +36,11 @@ public:
     PlaylistStore();  // moves legacy playlists
     virtual ~PlaylistStore() = default;
 
-    // A name the store takes: 1 to 255 bytes, no backslash (it would name a key path).
+    // A name the store can address: 1 to 255 bytes, no backslash (it would name a key
+    // path). Playlists stored before the rules below can still be opened and deleted.
     static bool IsValidName(const std::string& name);
-    // Why the store refuses a name, in the words every program shows; empty when it takes it.
+    // Why the store refuses a new name, in the words every program shows; empty when it
+    // takes it. Beyond IsValidName: no control character, no blank at either end.
     static std::string NameProblem(const std::string& name);
     // What a failure means, in the words every program shows ("the disk is full").
     static std::string FailureText(StoreFailure failure);
@@ -48,13 +50,17 @@ public:
     static bool TakeSetAsideFile(std::string& path);
 
     // Appends the playlist names in enumeration order; false (names untouched) when the
-    // base key does not exist.
+    // base key does not exist, or with LastFailure set when the store cannot be read.
     bool ListPlaylists(std::vector<std::string>& names);
     // Whether a playlist of that name (compared without case) is stored.
     bool Exists(const std::string& name);
     // Creates (or opens) the playlist's key and points the paths at it; false (paths
-    // unchanged) when the name is refused or the key cannot be created.
+    // unchanged) when NameProblem refuses the name or the key cannot be created.
     bool Create(const std::string& name);
+    // Create and SavePlaylist in one transaction: true when the playlist is stored; false
+    // (a refused name, a full disk) stores nothing, not even the empty key, and leaves the
+    // paths unchanged.
+    bool CreateWith(const std::string& name, const Playlist& playlist);
     // Points the paths at the playlist and loads it (a name not stored loads empty); on false
     // the paths and the playlist are unchanged, and LastFailure says why (None: the base key
     // does not exist or the name is refused).
@@ -80,7 +86,7 @@ public:
     bool ReadSetting(const std::string& name, std::string& value);
     bool WriteSetting(const std::string& name, const std::string& value);
 
-    // Why the latest Create, Delete, SavePlaylist or Load failed.
+    // Why the latest ListPlaylists, Create, Delete, SavePlaylist or Load failed.
     StoreFailure LastFailure() const { return m_failure; }
 
     // Where the open playlist's "Files" and "RTP" keys are, relative to the current user's

@@ -10,7 +10,7 @@
 #include "playlist/playlist.h"
 
 struct SessionOrigin {
-    std::string host;        // the sending machine, for the o= line
+    std::string host;        // the sending machine's IPv4 address, for the o= line
     uint32_t sessionId = 0;  // this stream's number (the sender's SSRC)
     uint64_t version = 0;    // changes whenever the description is written anew
 };

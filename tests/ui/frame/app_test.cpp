@@ -96,17 +96,26 @@ TEST_F(AppTest, StartsWhereTheLastSessionLeftOffAndAddsTheFilesNamed) {
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Sonvex - demo"));
     EXPECT_EQ(frame->pos(), QPoint(40, 30));
     int rows = -1;
+    QRect placed;
+    QSize size0;
     QTimer::singleShot(100, frame, [&] {
         rows = app.View()->FileList()->count();
         frame->move(60, 50);
+        size0 = frame->size();
+        frame->resize(size0 + QSize(120, 80));  // the size is kept as well
+        placed = frame->geometry();
         frame->Action(cmd::ID_APP_EXIT)->trigger();
     });
     QTimer::singleShot(10000, [] { QCoreApplication::exit(9); });
     EXPECT_EQ(app.Run(), 0);
     EXPECT_EQ(rows, 1);
-    std::string position;
-    ASSERT_TRUE(PlaylistStore().ReadSetting(CSonvexApp::kWindowPositionSetting, position));
-    EXPECT_EQ(position, "60,50");
+    // Stored as Qt's own geometry record, which the next start restores.
+    std::string geometry;
+    ASSERT_TRUE(PlaylistStore().ReadSetting(CSonvexApp::kWindowGeometrySetting, geometry));
+    QWidget next;
+    ASSERT_TRUE(next.restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(geometry))));
+    EXPECT_EQ(next.geometry(), placed);
+    EXPECT_EQ(placed.size(), size0 + QSize(120, 80));
 }
 
 TEST_F(AppTest, AFileNamedWithNoPlaylistOpenGoesToTheConvertTool) {

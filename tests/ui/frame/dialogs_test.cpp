@@ -6,15 +6,19 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "kit/uiseam.h"
 #include "playlist/playliststore.h"
+#include "ui/aboutdlg.h"
+#include "ui/dlgdestination.h"
 #include "ui/dlgsource.h"
 #include "ui/newplaylistdlg.h"
 #include "ui/openplaylistdlg.h"
+#include "ui/volumedialog.h"
 
 namespace {
 
@@ -178,6 +182,11 @@ TEST_F(NewPlaylistDialog, RefusesNamesTheStoreCannotTakeAndStaysOpen) {
         {QString(), QStringLiteral("Please enter a name for the playlist.")},
         {QStringLiteral("A\\B"), backslash},
         {QStringLiteral("trail\\"), backslash},
+        {QStringLiteral("two\nlines"),
+         QStringLiteral("A playlist name cannot contain a line break, a tab or another control "
+                        "character.")},
+        {QStringLiteral("Lobby "),
+         QStringLiteral("A playlist name cannot begin or end with a blank.")},
     };
     for (const auto& [typed, message] : refused) {
         messages.clear();
@@ -190,10 +199,38 @@ TEST_F(NewPlaylistDialog, RefusesNamesTheStoreCannotTakeAndStaysOpen) {
     }
     CNewPlayListDlg dialog;
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("New playlist"));
-    dialog.NameEdit()->setText(QStringLiteral("  spaced / name "));
+    dialog.NameEdit()->setText(QStringLiteral("spaced  / name"));
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.m_strName, QStringLiteral("  spaced / name "));
+    EXPECT_EQ(dialog.m_strName, QStringLiteral("spaced  / name"));
+}
+
+// Alt and a letter press every button; no two buttons of a dialog share the letter.
+TEST_F(SeamTest, EveryDialogButtonHasItsOwnMnemonic) {
+    CNewPlayListDlg newPlaylist;
+    COpenPlayListDlg openPlaylist;
+    CDlgSource source;
+    CDlgDestination add;
+    CDlgDestination change;
+    change.SetDestination(RtpDestination::FromOctets(10, 0, 0, 1, 5004));
+    CVolumeDialog volume;
+    CAboutDlg about;
+    const std::vector<QDialog*> dialogs = {&newPlaylist, &openPlaylist, &source, &add,
+                                           &change,      &volume,       &about};
+    for (QDialog* dialog : dialogs) {
+        const QList<QPushButton*> buttons = dialog->findChildren<QPushButton*>();
+        ASSERT_FALSE(buttons.isEmpty()) << dialog->metaObject()->className();
+        std::set<QChar> letters;
+        for (const QPushButton* button : buttons) {
+            const QString text = button->text();
+            const qsizetype amp = text.indexOf(QLatin1Char('&'));
+            ASSERT_TRUE(amp >= 0 && amp + 1 < text.size())
+                << dialog->metaObject()->className() << ": " << text.toStdString();
+            EXPECT_TRUE(letters.insert(text[amp + 1].toLower()).second)
+                << dialog->metaObject()->className() << ": " << text.toStdString();
+        }
+    }
+    EXPECT_EQ(change.findChildren<QPushButton*>().size(), 2);
 }
 
 // The list dialog reads the real store in this process's scratch configuration.
@@ -233,6 +270,13 @@ TEST_F(OpenPlaylistDialog, ListsTheStoredNamesWithTheFirstSelected) {
     EXPECT_EQ(dialog.m_strSelected.toStdString(), names[0]);
     dialog.accept();
     EXPECT_EQ(dialog.m_strSelected.toStdString(), names[0]);
+    // Delete starts on the open playlist; a name not listed leaves the selection alone.
+    COpenPlayListDlg preselected;
+    preselected.Preselect(QString::fromStdString(names[2]));
+    EXPECT_EQ(preselected.m_list->currentRow(), 2);
+    EXPECT_EQ(preselected.m_strSelected.toStdString(), names[2]);
+    preselected.Preselect(QStringLiteral("not stored"));
+    EXPECT_EQ(preselected.m_list->currentRow(), 2);
 }
 
 TEST_F(OpenPlaylistDialog, SelectionAndDoubleClickTakeTheRow) {

@@ -272,12 +272,56 @@ TEST_F(ViewDestinationTest, AddAndRemoveDestinationsAreSavedAndConfirmed) {
     EXPECT_FALSE(m_view->DestinationSelected());
 }
 
-TEST_F(ViewDestinationTest, AStartWithoutFilesDoesNothing) {
+TEST_F(ViewDestinationTest, AStartWithoutFilesDoesNothingAndWithoutDestinationsSaysSo) {
     NewPlaylist(QStringLiteral("demo"));
     EXPECT_TRUE(Enabled(cmd::ID_START_STREAMING));
     m_view->OnCommand(cmd::ID_START_STREAMING);
     EXPECT_FALSE(m_view->IsStreaming());
     EXPECT_FALSE(m_view->IsWorkerRunning());
+    EXPECT_EQ(m_frame->MessageText(), QStringLiteral("Ready"));
+
+    AddFile(MakeWav("a.wav"));
+    m_view->OnCommand(cmd::ID_START_STREAMING);
+    EXPECT_FALSE(m_view->IsStreaming());
+    EXPECT_FALSE(m_view->IsWorkerRunning());
+    EXPECT_EQ(m_frame->MessageText(),
+              QStringLiteral("Nothing to stream to: add an RTP destination first"));
+    m_ui->AnswerModal([](QDialog&) { return static_cast<int>(QDialog::Rejected); });
+    m_view->OnCommand(cmd::ID_VOLUME);  // the next command clears it
+    EXPECT_EQ(m_frame->MessageText(), QStringLiteral("Ready"));
+}
+
+TEST_F(ViewDestinationTest, TheListsGrowWithTheWindowAndTheRestKeepsItsPlace) {
+    m_frame->show();
+    QApplication::processEvents();
+    const QSize fitted = m_frame->size();
+    const auto geometry = [this](const char* name) {
+        return m_view->findChild<QWidget*>(QString::fromLatin1(name))->geometry();
+    };
+    const QRect files = geometry("fileList");
+    const QRect destinations = geometry("destinationList");
+    const QRect description = geometry("description");
+    const QRect settings = geometry("settings");
+    const QRect elapsed = geometry("elapsed");
+    const QRect formBefore = m_view->geometry();
+
+    m_frame->resize(fitted + QSize(300, 200));
+    QApplication::processEvents();
+    const int dx = m_view->width() - formBefore.width();
+    const int dy = m_view->height() - formBefore.height();
+    ASSERT_EQ(dx, 300);
+    ASSERT_EQ(dy, 200);
+    EXPECT_EQ(geometry("fileList"), files.adjusted(0, 0, 100, 200));
+    EXPECT_EQ(geometry("description"), description.adjusted(100, 0, 200, 200));
+    EXPECT_EQ(geometry("destinationList"), destinations.adjusted(200, 0, 300, 200));
+    EXPECT_EQ(geometry("settings"), settings.translated(100, 200).adjusted(0, 0, 100, 0));
+    EXPECT_EQ(geometry("elapsed"), elapsed.translated(300, 200));
+    // Never smaller than the form.
+    m_frame->resize(100, 100);
+    QApplication::processEvents();
+    EXPECT_GE(m_view->width(), formBefore.width());
+    EXPECT_GE(m_view->height(), formBefore.height());
+    EXPECT_GE(geometry("fileList").height(), files.height());
 }
 
 TEST_F(ViewDestinationTest, VolumeDialogFollowsTheSliderAndSetsTheGain) {
@@ -357,6 +401,9 @@ TEST_F(ViewDestinationTest, StatusReportsDriveProgressElapsedAndStatusText) {
     };
 
     deliver(StreamingStatus::FileStarted(1));
+    // The entry streaming is marked, not only selected.
+    EXPECT_TRUE(m_view->FileList()->item(0)->icon().isNull());
+    EXPECT_FALSE(m_view->FileList()->item(1)->icon().isNull());
     EXPECT_EQ(m_view->Progress()->minimum(), 0);
     EXPECT_EQ(m_view->Progress()->maximum(), 185);
     EXPECT_EQ(m_view->Progress()->value(), 0);
@@ -372,9 +419,12 @@ TEST_F(ViewDestinationTest, StatusReportsDriveProgressElapsedAndStatusText) {
               QStringLiteral("3"));
     deliver(StreamingStatus::FileFinished(185));
     EXPECT_EQ(m_view->Progress()->value(), 185);
+    EXPECT_TRUE(m_view->FileList()->item(1)->icon().isNull());
     deliver({static_cast<StreamingStatusCode>(7), 0, false, 0});  // unknown codes do nothing
     EXPECT_EQ(m_view->Progress()->value(), 185);
-    deliver(StreamingStatus::Ended());
+    deliver(StreamingStatus::FileStarted(0));
+    deliver(StreamingStatus::Ended());  // stopped half-way through the first file
+    EXPECT_TRUE(m_view->FileList()->item(0)->icon().isNull());
     EXPECT_EQ(m_view->Progress()->value(), 0);
     EXPECT_EQ(m_view->ElapsedSeconds(), 0);
     EXPECT_EQ(m_frame->MessageText(), QStringLiteral("Ready"));  // the run ended

@@ -236,9 +236,23 @@ TEST_F(ViewPlaylistTest, DeleteClearsTheViewOnlyForTheOpenPlaylist) {
     };
     Playlist stored;
 
+    // The dialog starts on the open playlist, not on the first one; the question answers
+    // No to Enter.
+    NewPlaylist(QStringLiteral("alpha"));
+    OpenPlaylist(QStringLiteral("keep"));
+    m_ui->AnswerDialog<COpenPlayListDlg>([](COpenPlayListDlg& dialog) {
+        EXPECT_EQ(dialog.m_list->item(0)->text(), QStringLiteral("alpha"));
+        EXPECT_EQ(dialog.m_strSelected, QStringLiteral("keep"));
+        EXPECT_EQ(dialog.m_list->currentRow(), 2);
+        return static_cast<int>(QDialog::Rejected);
+    });
+    m_view->OnCommand(cmd::ID_PLAYLIST_DELETE);
+    OpenPlaylist(QStringLiteral("demo"));
+
     deleteAnswer(QStringLiteral("demo"), uiseam::IDNO);
     EXPECT_EQ(m_ui->Messages().back().text,
               QStringLiteral("Are you sure to delete playlist: demo?"));
+    EXPECT_NE(m_ui->Messages().back().type & uiseam::MB_DEFBUTTON2, 0u);
     EXPECT_TRUE(Stored("demo", stored));
 
     deleteAnswer(QStringLiteral("keep"), uiseam::IDYES);
@@ -295,16 +309,28 @@ TEST_F(ViewPlaylistTest, OpenWithNothingChosenLeavesNoPlaylistOpen) {
 TEST_F(ViewPlaylistTest, APlaylistNameTheStoreCannotTakeIsRefused) {
     NewPlaylist(QStringLiteral("demo"));
     AddFile(MakeWav("a.wav"));
-    for (const QString& name : {QString(), QStringLiteral("demo\\Files"), QStringLiteral("trail\\"),
-                                QString(256, QLatin1Char('x'))}) {
+    // A name that would list as two, hide a character or stand beside "demo" looking the
+    // same is refused as well.
+    for (const QString& name :
+         {QString(), QStringLiteral("demo\\Files"), QStringLiteral("trail\\"),
+          QString(256, QLatin1Char('x')), QStringLiteral("two\nlines"), QStringLiteral("cr\r"),
+          QStringLiteral("tab\there"), QStringLiteral("bell\a"), QStringLiteral("del\x7f"),
+          QStringLiteral("c1\u0085"), QStringLiteral("demo "), QStringLiteral(" demo"),
+          QStringLiteral("   ")}) {
         m_ui->AnswerMessage(uiseam::IDOK);
         NewPlaylist(name);
-        EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("Sonvex - demo"));
+        EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("Sonvex - demo")) << name.toStdString();
     }
-    ASSERT_EQ(m_ui->Messages().size(), 4u);
+    ASSERT_EQ(m_ui->Messages().size(), 13u);
     EXPECT_TRUE(m_ui->Messages()[0].text.contains(QStringLiteral("enter a name")));
     EXPECT_TRUE(m_ui->Messages()[1].text.contains(QStringLiteral("backslash")));
     EXPECT_TRUE(m_ui->Messages()[3].text.contains(QStringLiteral("too long")));
+    for (size_t i = 4; i < 10; ++i) {
+        EXPECT_TRUE(m_ui->Messages()[i].text.contains(QStringLiteral("control character"))) << i;
+    }
+    EXPECT_TRUE(m_ui->Messages()[10].text.contains(QStringLiteral("begin or end with a blank")));
+    EXPECT_TRUE(m_ui->Messages()[11].text.contains(QStringLiteral("begin or end with a blank")));
+    EXPECT_TRUE(m_ui->Messages()[12].text.contains(QStringLiteral("enter a name")));
     EXPECT_EQ(FileRows(), QStringList{QStringLiteral("a.wav")});
     // The longest name a key holds is accepted.
     NewPlaylist(QString(255, QLatin1Char('y')));

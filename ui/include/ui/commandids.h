@@ -6,9 +6,9 @@
 
 namespace cmd {
 
-constexpr int ID_FILE_NEW = 57600;            // "New..."          (view)
-constexpr int ID_FILE_OPEN = 57601;           // "Open..."         (view)
-constexpr int ID_PLAYLIST_DELETE = 32790;     // "Delete..."       (view)
+constexpr int ID_FILE_NEW = 57600;            // "&New..."         (view)
+constexpr int ID_FILE_OPEN = 57601;           // "&Open..."        (view)
+constexpr int ID_PLAYLIST_DELETE = 32790;     // "De&lete..."      (view)
 constexpr int ID_MOVE_DOWN = 32817;           // "Move &down"      (view)
 constexpr int ID_MOVE_UP = 32818;             // "Move &up"        (view)
 constexpr int ID_APP_EXIT = 57665;            // "E&xit"           (frame: close)
@@ -24,7 +24,7 @@ constexpr int ID_LOOP_MODE = 32776;           // "&Loop mode"                 (v
 constexpr int ID_TOOLS_CONVERT = 32815;       // "&Convert..."                (view)
 constexpr int ID_VOLUME = 32822;              // "&Volume adjustment"         (view)
 constexpr int ID_ANNOUNCE = 32830;            // "&Announcements and reports..." (view)
-constexpr int ID_HELP_QSV = 32813;            // "QSV help"                   (frame)
+constexpr int ID_HELP_QSV = 32813;            // "QSV &help", F1                (frame)
 constexpr int ID_APP_ABOUT = 57664;           // "&About Sonvex..."           (application)
 constexpr int ID_TRAY_EXIT = 32814;           // tray menu "E&xit"
 
@@ -37,9 +37,9 @@ struct CommandText {
 
 // The system's own prompts and tooltips ("Remove  file" keeps its two blanks).
 inline constexpr CommandText kCommandTexts[] = {
-    {ID_FILE_NEW, "New...", "New playlist", "New playlist"},
-    {ID_FILE_OPEN, "Open...", "Open playlist", "Open playlist"},
-    {ID_PLAYLIST_DELETE, "Delete...", "Delete playlist", "Delete playlist"},
+    {ID_FILE_NEW, "&New...", "New playlist", "New playlist"},
+    {ID_FILE_OPEN, "&Open...", "Open playlist", "Open playlist"},
+    {ID_PLAYLIST_DELETE, "De&lete...", "Delete playlist", "Delete playlist"},
     {ID_MOVE_DOWN, "Move &down", "Move the file down", "Move the file down"},
     {ID_MOVE_UP, "Move &up", "Move the file up", "Move the file up"},
     {ID_APP_EXIT, "E&xit", "Quit the application", "Exit"},
@@ -57,7 +57,7 @@ inline constexpr CommandText kCommandTexts[] = {
     {ID_ANNOUNCE, "&Announcements and reports...", "SAP announcements and RTCP reports", ""},
     {ID_TOOLS_CONVERT, "&Convert...", "Convert file", "Convert file"},
     {ID_VOLUME, "&Volume adjustment", "Volume adjustment", "Volume adjustment"},
-    {ID_HELP_QSV, "QSV help", "", ""},
+    {ID_HELP_QSV, "QSV &help", "", ""},
     {ID_APP_ABOUT, "&About Sonvex...", "Display program information, version number and copyright",
      "About"},
 };

@@ -18,6 +18,9 @@ public:
     void OnSelectionChanged();
     // Take selection, then close with OK; nothing when no row is under the click.
     void OnDoubleClicked(int row);
+    // Selects the row of that name instead of the first (Delete starts on the open
+    // playlist); nothing when no row has it.
+    void Preselect(const QString& name);
 
     QListWidget* m_list = nullptr;
     QString m_strSelected;

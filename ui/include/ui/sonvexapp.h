@@ -16,8 +16,11 @@ class CSonvexView;
 
 class CSonvexApp : public cmd::CommandTarget {
 public:
-    // The value of the store's base key that holds the frame's position ("x,y").
+    // The value of the store's base key that held the frame's position ("x,y"); read once
+    // when no geometry is stored yet.
     static constexpr const char* kWindowPositionSetting = "WindowPosition";
+    // The frame's place and size as Qt saves them (base64), window manager's frame included.
+    static constexpr const char* kWindowGeometrySetting = "WindowGeometry";
 
     // argc must outlive the application (Qt keeps a reference).
     CSonvexApp(int& argc, char** argv);

@@ -16,7 +16,12 @@ struct SonvexForm {
     QListWidget* destinationList = nullptr;
     QProgressBar* progress = nullptr;
     QLineEdit* elapsed = nullptr;  // "Time elapsed (seconds)"
+    // The frames and the label around them, which move and grow with the form.
+    QWidget* filesBox = nullptr;
+    QWidget* destinationsBox = nullptr;
+    QWidget* progressBox = nullptr;
+    QWidget* elapsedLabel = nullptr;
 };
 
-// Creates the controls as children of `view` and fixes its size to the form's.
+// Creates the controls as children of `view` and gives it the form's size as its smallest.
 SonvexForm BuildSonvexForm(QWidget* view);

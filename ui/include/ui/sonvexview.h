@@ -125,13 +125,19 @@ private:
     bool Dispatch(int id);
     // Members -> controls (the list rows are changed directly by the handlers).
     void UpdateData();
+    // Lets the lists grow with the window; the other controls keep their place.
+    void StretchForm(QWidget* filesBox, QWidget* destinationsBox, QWidget* progressBox,
+                     QWidget* elapsedLabel);
+    // Marks the row being streamed with an icon (-1: none); the mark it replaces goes.
+    void ShowPlayingRow(int row);
     // The frame's status-bar message pane.
     void SetStatusText(const QString& text);
     // Empties both lists (their signals held) and both text panes, drops both selections and
     // shows the result.
     void ClearForm();
     // The playlist the user picks in the playlist dialog under `caption`; false when cancelled.
-    bool ChoosePlaylist(const QString& caption, QString& name);
+    bool ChoosePlaylist(const QString& caption, QString& name,
+                        const QString& preselect = QString());
     // Re-fills both lists from the playlist in memory.
     void FillListsFromPlaylist();
     // Rebuilds the file rows from the playlist, probing each entry, keeps the destination rows
@@ -180,6 +186,7 @@ private:
     StatusPanes m_panes;
     // A failure text is in the status bar; it stays until the next command.
     bool m_bFailureShown = false;
+    int m_nPlayingRow = -1;  // the file list's row marked as streaming
     // Stop was asked of the running worker (by the operator or after a failure): its later
     // start and progress reports belong to a run that is ending and are not shown.
     bool m_bStopping = false;
