@@ -104,7 +104,7 @@ void CSonvexApp::RestorePosition() {
 
 void CSonvexApp::RememberPosition() {
     m_view->Document().WriteSetting(kWindowGeometrySetting,
-                                 m_frame->saveGeometry().toBase64().toStdString());
+                                    m_frame->saveGeometry().toBase64().toStdString());
 }
 
 int CSonvexApp::Run() {
