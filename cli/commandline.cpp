@@ -137,19 +137,10 @@ void AddJson(CLI::App* command, CliOptions& options) {
     command->add_flag("--json", options.json, "Print JSON for scripts instead of text");
 }
 
-}  // namespace
+using CommandMap = std::map<CLI::App*, CliCommand>;
 
-int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::ostream& out,
-                     std::ostream& err) {
-    CLI::App app(
-        "Manages Sonvex playlists, streams them and converts audio files without a "
-        "display. Playlists are shared with the desktop program.",
-        kProgram);
-    app.set_version_flag("--version", std::string(kProgram) + " " + sonvex::kVersion,
-                         "Print the program's name and version and exit");
-    app.require_subcommand(1, 1);
-    std::map<CLI::App*, CliCommand> commands;
-
+// list, show, create, delete.
+void AddPlaylistCommands(CLI::App& app, CliOptions& options, CommandMap& commands) {
     CLI::App* list = AddCommand(app, "list", "List the playlists");
     AddJson(list, options);
     commands[list] = CliCommand::List;
@@ -168,12 +159,16 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     CLI::App* remove = AddCommand(app, "delete", "Delete a playlist");
     AddName(remove, options);
     commands[remove] = CliCommand::Delete;
+}
 
+// add-file, remove-file, add-dest, remove-dest; returns add-dest, whose --ttl the caller
+// asks about. `law` receives add-file's --law and must outlive the parse.
+CLI::App* AddEntryCommands(CLI::App& app, CliOptions& options, CommandMap& commands,
+                           std::string& law) {
     CLI::App* addFile =
         AddCommand(app, "add-file", "Add MP3 or WAV files to the end of a playlist");
     AddName(addFile, options);
     addFile->add_option("path", options.paths, "Audio files")->required();
-    std::string law = "mu";
     addFile->add_option("--law", law, "G.711 law of the output: mu (default) or a")
         ->check(OneOf("the law", {"mu", "a"}));
     addFile
@@ -206,7 +201,11 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     AddName(removeDest, options);
     AddIndex(removeDest, options, "destination");
     commands[removeDest] = CliCommand::RemoveDest;
+    return addDest;
+}
 
+// stream, convert, probe.
+void AddRunCommands(CLI::App& app, CliOptions& options, CommandMap& commands) {
     CLI::App* stream = AddCommand(app, "stream", "Stream a playlist to its destinations");
     AddName(stream, options);
     stream->add_flag("--loop", options.loop, "Start the list over after its last file");
@@ -231,7 +230,10 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     probe->add_option("file", options.paths, "Audio files")->required();
     AddJson(probe, options);
     commands[probe] = CliCommand::Probe;
+}
 
+// sdp, set.
+void AddSettingCommands(CLI::App& app, CliOptions& options, CommandMap& commands) {
     CLI::App* sdp = AddCommand(app, "sdp", "Write one SDP file per destination of a playlist");
     AddName(sdp, options);
     sdp->add_option("-o,--output-dir", options.outputDir,
@@ -249,6 +251,26 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
                     "RTCP sender reports, source description and BYE: on or off")
         ->check(CLI::IsMember({"on", "off"}));
     commands[set] = CliCommand::Set;
+}
+
+}  // namespace
+
+int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::ostream& out,
+                     std::ostream& err) {
+    CLI::App app(
+        "Manages Sonvex playlists, streams them and converts audio files without a "
+        "display. Playlists are shared with the desktop program.",
+        kProgram);
+    app.set_version_flag("--version", std::string(kProgram) + " " + sonvex::kVersion,
+                         "Print the program's name and version and exit");
+    app.require_subcommand(1, 1);
+    CommandMap commands;
+
+    AddPlaylistCommands(app, options, commands);
+    std::string law = "mu";
+    CLI::App* addDest = AddEntryCommands(app, options, commands, law);
+    AddRunCommands(app, options, commands);
+    AddSettingCommands(app, options, commands);
 
     // CLI11 reports through exceptions; they end here, inside the parser.
     try {

@@ -67,6 +67,37 @@ nlohmann::ordered_json DestinationJson(const RtpDestination& destination, size_t
             {"ttl", destination.Ttl},   {"interface", destination.Interface}};
 }
 
+// One file of the JSON listing; the duration only when the file is valid, else the reason.
+nlohmann::ordered_json FileJson(const PlaylistFile& file, size_t number, bool valid,
+                                const std::string& reason) {
+    nlohmann::ordered_json entry = {{"index", number},
+                                    {"name", file.Name},
+                                    {"path", file.Source.path},
+                                    {"law", LawName(file.DstFormat)},
+                                    {"sampleRate", file.DstSampleRate},
+                                    {"ptime", file.DstPacketization},
+                                    {"valid", valid}};
+    if (valid) {
+        entry["durationSeconds"] = file.Source.durationSeconds;
+    } else {
+        entry["reason"] = reason;
+    }
+    return entry;
+}
+
+// One file of the text listing: its settings on one line, its path on the next.
+void PrintFile(CliConsole& console, const PlaylistFile& file, size_t number, bool valid,
+               const std::string& reason) {
+    console.out << "  " << number << ". " << file.Name << " (" << LawText(file.DstFormat) << ", "
+                << file.DstSampleRate << " Hz, " << file.DstPacketization << " ms";
+    if (valid) {
+        console.out << ", " << file.Source.durationSeconds << " s)\n";
+    } else {
+        console.out << ") invalid: " << reason << '\n';
+    }
+    console.out << "     " << file.Source.path << '\n';
+}
+
 }  // namespace
 
 int List(const CliOptions& options, CliConsole& console) {
@@ -109,29 +140,10 @@ int Show(const CliOptions& options, CliConsole& console) {
         std::string reason;
         const bool valid = ProbeFile(file.Source.path, file.Source, description, reason);
         if (options.json) {
-            nlohmann::ordered_json entry = {{"index", number},
-                                            {"name", file.Name},
-                                            {"path", file.Source.path},
-                                            {"law", LawName(file.DstFormat)},
-                                            {"sampleRate", file.DstSampleRate},
-                                            {"ptime", file.DstPacketization},
-                                            {"valid", valid}};
-            if (valid) {
-                entry["durationSeconds"] = file.Source.durationSeconds;
-            } else {
-                entry["reason"] = reason;
-            }
-            files.push_back(entry);
-            continue;
-        }
-        console.out << "  " << number << ". " << file.Name << " (" << LawText(file.DstFormat)
-                    << ", " << file.DstSampleRate << " Hz, " << file.DstPacketization << " ms";
-        if (valid) {
-            console.out << ", " << file.Source.durationSeconds << " s)\n";
+            files.push_back(FileJson(file, number, valid, reason));
         } else {
-            console.out << ") invalid: " << reason << '\n';
+            PrintFile(console, file, number, valid, reason);
         }
-        console.out << "     " << file.Source.path << '\n';
     }
     if (!options.json) {
         console.out << "Destinations:\n";

@@ -47,45 +47,13 @@ void StreamingSession::StreamingWorker() {
             }
             anyOpened = true;
             m_poster.PostStatus(StreamingStatus::FileStarted(index));
-            const size_t senders =
-                std::min(destinations.size(), static_cast<size_t>(WinSonvex::kSenderCount));
-            for (size_t d = 0; d < senders; ++d) {
-                const auto fault = m_engine.DestinationFault(d);
-                if (fault != destinationcheck::SendFault::None) {
-                    m_poster.PostStatus(
-                        StreamingStatus::DestinationSkipped(d, static_cast<uint8_t>(fault)));
-                }
-            }
+            ReportSkippedDestinations(destinations.size());
             // OpenEntry refuses a packetization time of 0 or below. A fresh schedule: no
             // tick of the previous entry stays pending.
             const auto period = static_cast<uint32_t>(entry.DstPacketization);
             ticks.Arm(period);
 
-            uint32_t elapsedMs = 0;
-            if (Streaming()) {
-                // The end of the source is tested before each wait: the tick that found it
-                // sent nothing, and no further tick is waited for.
-                while (!m_engine.EndOfSource()) {
-                    if (ticks.Wait(kTickTimeoutMs) != TickWait::Tick) {
-                        break;
-                    }
-                    const int64_t deadline = ticks.LastDeadlineNs();
-                    m_engine.SetTickDeadlineNs(deadline);
-                    m_engine.ProducePacket();
-                    // After the packet, at the tick's instant on both clocks.
-                    m_rtcp.Tick(m_engine, deadline,
-                                m_ticks->WallNs() - (m_ticks->NowNs() - deadline));
-                    m_sap.Tick(deadline);
-                    elapsedMs += period;
-                    if (elapsedMs >= kReportIntervalMs) {
-                        m_poster.PostStatus(StreamingStatus::SecondElapsed(index));
-                        elapsedMs = 0;  // the excess is dropped
-                    }
-                    if (!Streaming()) {
-                        break;
-                    }
-                }
-            }
+            SendEntry(index, period, ticks);
             m_engine.CloseEntry();
             m_poster.PostStatus(StreamingStatus::FileFinished(entry.Source.durationSeconds));
         }
@@ -100,6 +68,45 @@ void StreamingSession::StreamingWorker() {
     m_rtcp.Stop(m_engine, m_ticks->NowNs(), m_ticks->WallNs());
     m_sap.Stop();
     m_poster.PostStatus(StreamingStatus::Ended());
+}
+
+void StreamingSession::ReportSkippedDestinations(size_t destinationCount) {
+    const size_t senders = std::min(destinationCount, static_cast<size_t>(WinSonvex::kSenderCount));
+    for (size_t d = 0; d < senders; ++d) {
+        const auto fault = m_engine.DestinationFault(d);
+        if (fault != destinationcheck::SendFault::None) {
+            m_poster.PostStatus(
+                StreamingStatus::DestinationSkipped(d, static_cast<uint8_t>(fault)));
+        }
+    }
+}
+
+void StreamingSession::SendEntry(size_t index, uint32_t periodMs, PeriodicTicks& ticks) {
+    if (!Streaming()) {
+        return;
+    }
+    uint32_t elapsedMs = 0;
+    // The end of the source is tested before each wait: the tick that found it sent
+    // nothing, and no further tick is waited for.
+    while (!m_engine.EndOfSource()) {
+        if (ticks.Wait(kTickTimeoutMs) != TickWait::Tick) {
+            break;
+        }
+        const int64_t deadline = ticks.LastDeadlineNs();
+        m_engine.SetTickDeadlineNs(deadline);
+        m_engine.ProducePacket();
+        // After the packet, at the tick's instant on both clocks.
+        m_rtcp.Tick(m_engine, deadline, m_ticks->WallNs() - (m_ticks->NowNs() - deadline));
+        m_sap.Tick(deadline);
+        elapsedMs += periodMs;
+        if (elapsedMs >= kReportIntervalMs) {
+            m_poster.PostStatus(StreamingStatus::SecondElapsed(index));
+            elapsedMs = 0;  // the excess is dropped
+        }
+        if (!Streaming()) {
+            break;
+        }
+    }
 }
 
 void StreamingSession::StartAnnouncing() {

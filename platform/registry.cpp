@@ -321,6 +321,10 @@ private:
     void Close();
     void MoveAside();
     OpenResult Prepare();
+    OpenResult Fail(int rc);
+    OpenResult CheckPages();
+    OpenResult UseWriteAheadLog();
+    OpenResult CreateSchema();
     bool PrepareStatements(int& rc);
     bool BindText(sqlite3_stmt* stmt, int index, std::string_view text) {
         return sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()),
@@ -457,95 +461,115 @@ RegistryConnection::OpenResult RegistryConnection::Open(bool create, Access acce
     return Prepare();
 }
 
-RegistryConnection::OpenResult RegistryConnection::Prepare() {
-    auto fail = [this](int rc) {
-        if (IsCorruption(rc)) {
-            m_corrupt = true;
-            return OpenResult::Corrupt;
+// Marks a damaged file for setting aside; any other failure closes the connection.
+RegistryConnection::OpenResult RegistryConnection::Fail(int rc) {
+    if (IsCorruption(rc)) {
+        m_corrupt = true;
+        return OpenResult::Corrupt;
+    }
+    Close();
+    return OpenResult::Failed;
+}
+
+// Reads every page once, so damage anywhere is found before anything is written.
+RegistryConnection::OpenResult RegistryConnection::CheckPages() {
+    sqlite3_stmt* raw = nullptr;
+    int rc = Note(sqlite3_prepare_v2(m_db.get(), "PRAGMA quick_check(1)", -1, &raw, nullptr));
+    const SqliteStmt quick(raw);
+    if (rc != SQLITE_OK) {
+        return Fail(rc);
+    }
+    rc = Step(quick.get());
+    if (rc != SQLITE_ROW) {
+        return Fail(rc);
+    }
+    const auto* result = reinterpret_cast<const char*>(sqlite3_column_text(quick.get(), 0));
+    if (result == nullptr || std::strcmp(result, "ok") != 0) {
+        m_corrupt = true;
+        return OpenResult::Corrupt;
+    }
+    return OpenResult::Ok;
+}
+
+// Readers then never block the writer, and a writer never blocks readers. Two programs
+// opening a new file at once both ask for the switch, and SQLite refuses the one that finds
+// the other reading at once (busy) without waiting: it looks again until the file is
+// switched, by either, or the busy time-out has passed.
+RegistryConnection::OpenResult RegistryConnection::UseWriteAheadLog() {
+    sqlite3_stmt* raw = nullptr;
+    int rc = Note(sqlite3_prepare_v2(m_db.get(), "PRAGMA journal_mode", -1, &raw, nullptr));
+    const SqliteStmt mode(raw);
+    if (rc != SQLITE_OK) {
+        return Fail(rc);
+    }
+    for (int waitedMs = 0;; waitedMs += kJournalRetryMs) {
+        rc = Step(mode.get());
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0));
+        const bool wal = rc == SQLITE_ROW && text != nullptr && std::strcmp(text, "wal") == 0;
+        sqlite3_reset(mode.get());
+        if (wal) {
+            break;
         }
-        Close();
-        return OpenResult::Failed;
-    };
+        rc = Exec("PRAGMA journal_mode=WAL");
+        if (rc == SQLITE_OK) {
+            break;
+        }
+        if ((rc & 0xFF) != SQLITE_BUSY || waitedMs >= kRegistryBusyTimeoutMs) {
+            return Fail(rc);
+        }
+        sqlite3_sleep(kJournalRetryMs);
+    }
+    rc = Exec("PRAGMA synchronous=NORMAL");
+    return rc == SQLITE_OK ? OpenResult::Ok : Fail(rc);
+}
+
+// No tables yet: a new or empty file.
+RegistryConnection::OpenResult RegistryConnection::CreateSchema() {
+    int rc = Exec("BEGIN IMMEDIATE");
+    if (rc != SQLITE_OK) {
+        return Fail(rc);
+    }
+    rc = Exec(kSchema);
+    if (rc == SQLITE_OK) {
+        rc = Exec("COMMIT");
+    }
+    if (rc != SQLITE_OK) {
+        Exec("ROLLBACK");
+    }
+    if (rc == SQLITE_OK) {
+        PrepareStatements(rc);
+    }
+    if (rc != SQLITE_OK) {
+        // A database made by someone else, with other tables of these names, is not
+        // ours either.
+        return Fail(rc == SQLITE_ERROR ? SQLITE_NOTADB : rc);
+    }
+    return OpenResult::Ok;
+}
+
+RegistryConnection::OpenResult RegistryConnection::Prepare() {
     int rc = Exec("PRAGMA foreign_keys=ON");
     if (rc != SQLITE_OK) {
-        return fail(rc);
+        return Fail(rc);
     }
     if (!IsChecked(m_path, m_stamp)) {
-        // Reads every page once, so damage anywhere is found before anything is written.
-        sqlite3_stmt* raw = nullptr;
-        rc = Note(sqlite3_prepare_v2(m_db.get(), "PRAGMA quick_check(1)", -1, &raw, nullptr));
-        const SqliteStmt quick(raw);
-        if (rc != SQLITE_OK) {
-            return fail(rc);
-        }
-        rc = Step(quick.get());
-        if (rc != SQLITE_ROW) {
-            return fail(rc);
-        }
-        const auto* result = reinterpret_cast<const char*>(sqlite3_column_text(quick.get(), 0));
-        if (result == nullptr || std::strcmp(result, "ok") != 0) {
-            m_corrupt = true;
-            return OpenResult::Corrupt;
+        if (const OpenResult checked = CheckPages(); checked != OpenResult::Ok) {
+            return checked;
         }
     }
     // The machine-wide file keeps whatever journal it was made with; a file opened for
     // reading keeps it too.
     if (m_root == RegistryRoot::CurrentUser && !m_readOnly) {
-        sqlite3_stmt* raw = nullptr;
-        rc = Note(sqlite3_prepare_v2(m_db.get(), "PRAGMA journal_mode", -1, &raw, nullptr));
-        const SqliteStmt mode(raw);
-        if (rc != SQLITE_OK) {
-            return fail(rc);
-        }
-        // Readers then never block the writer, and a writer never blocks readers. Two
-        // programs opening a new file at once both ask for the switch, and SQLite refuses the
-        // one that finds the other reading at once (busy) without waiting: it looks again
-        // until the file is switched, by either, or the busy time-out has passed.
-        for (int waitedMs = 0;; waitedMs += kJournalRetryMs) {
-            rc = Step(mode.get());
-            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0));
-            const bool wal = rc == SQLITE_ROW && text != nullptr && std::strcmp(text, "wal") == 0;
-            sqlite3_reset(mode.get());
-            if (wal) {
-                break;
-            }
-            rc = Exec("PRAGMA journal_mode=WAL");
-            if (rc == SQLITE_OK) {
-                break;
-            }
-            if ((rc & 0xFF) != SQLITE_BUSY || waitedMs >= kRegistryBusyTimeoutMs) {
-                return fail(rc);
-            }
-            sqlite3_sleep(kJournalRetryMs);
-        }
-        rc = Exec("PRAGMA synchronous=NORMAL");
-        if (rc != SQLITE_OK) {
-            return fail(rc);
+        if (const OpenResult journal = UseWriteAheadLog(); journal != OpenResult::Ok) {
+            return journal;
         }
     }
     if (!PrepareStatements(rc)) {
         if (rc != SQLITE_ERROR || m_readOnly) {
-            return fail(rc);
+            return Fail(rc);
         }
-        // No tables yet: a new or empty file.
-        rc = Exec("BEGIN IMMEDIATE");
-        if (rc != SQLITE_OK) {
-            return fail(rc);
-        }
-        rc = Exec(kSchema);
-        if (rc == SQLITE_OK) {
-            rc = Exec("COMMIT");
-        }
-        if (rc != SQLITE_OK) {
-            Exec("ROLLBACK");
-        }
-        if (rc == SQLITE_OK) {
-            PrepareStatements(rc);
-        }
-        if (rc != SQLITE_OK) {
-            // A database made by someone else, with other tables of these names, is not
-            // ours either.
-            return fail(rc == SQLITE_ERROR ? SQLITE_NOTADB : rc);
+        if (const OpenResult created = CreateSchema(); created != OpenResult::Ok) {
+            return created;
         }
     }
     m_verified = true;

@@ -139,6 +139,85 @@ void MoveLegacyPlaylists() {
     }
 }
 
+// The file list under the files key; an entry whose key is missing stays empty.
+void ReadFiles(const RegistryHive& user, const std::string& keyPath, Playlist& playlist) {
+    RegistryKey files;
+    if (!user.OpenKey(keyPath, files)) {
+        return;
+    }
+    char text[kBuf];
+    const size_t count = ReadCount(files, "FileCount");
+    playlist.Files.reserve(count);
+    for (size_t i = 1; i <= count; ++i) {
+        PlaylistFile file;
+        RegistryKey entry;
+        if (files.OpenSubKey("File" + std::to_string(i), entry)) {
+            entry.QueryString("Name", file.Name, sizeof file.Name);
+            entry.QueryString("SrcPath", file.Source.path, sizeof file.Source.path);
+            if (entry.QueryString("DstSampleRate", text, sizeof text)) {
+                file.DstSampleRate = ToInt32(text);
+            }
+            if (entry.QueryString("DstFormat", text, sizeof text)) {
+                file.DstFormat = ToInt32(text);
+            }
+            if (entry.QueryString("DstPacketization", text, sizeof text)) {
+                file.DstPacketization = ToInt32(text);
+            }
+        }
+        playlist.AppendFile(file);
+    }
+}
+
+// The playlist's own settings; a value out of range reads as off.
+void ReadSettings(const RegistryHive& user, const std::string& keyPath, Playlist& playlist) {
+    RegistryKey settings;
+    if (!user.OpenKey(keyPath, settings)) {
+        return;
+    }
+    char text[kBuf];
+    if (settings.QueryString("SapAnnounce", text, sizeof text)) {
+        const int32_t mode = ToInt32(text);
+        playlist.SapAnnounce = mode >= kSapOff && mode <= kSapAll ? mode : kSapOff;
+    }
+    if (settings.QueryString("RtcpReports", text, sizeof text)) {
+        playlist.RtcpReports = ToInt32(text) == 1 ? 1 : 0;
+    }
+}
+
+// The destinations under the RTP key; none when the key is missing.
+void ReadDestinations(const RegistryHive& user, const std::string& keyPath, Playlist& playlist) {
+    RegistryKey rtp;
+    if (!user.OpenKey(keyPath, rtp)) {
+        return;
+    }
+    char text[kBuf];
+    const size_t count = ReadCount(rtp, "RtpCount");
+    playlist.Destinations.reserve(count);
+    for (size_t i = 1; i <= count; ++i) {
+        RtpDestination destination;
+        RegistryKey entry;
+        if (rtp.OpenSubKey("RTP" + std::to_string(i), entry)) {
+            entry.QueryString("IP:PORT", destination.IpPort, sizeof destination.IpPort);
+            if (entry.QueryString("IP", text, sizeof text)) {
+                destination.IP = ToUint32(text);
+            }
+            if (entry.QueryString("Port", text, sizeof text)) {
+                destination.Port = ToUint32(text);
+            }
+            // Written by later versions only; a hop limit out of range keeps the default.
+            if (entry.QueryString("MulticastTTL", text, sizeof text)) {
+                const uint32_t ttl = ToUint32(text);
+                if (ttl >= 1 && ttl <= 255) {
+                    destination.Ttl = ttl;
+                }
+            }
+            entry.QueryString("MulticastInterface", destination.Interface,
+                              sizeof destination.Interface);
+        }
+        playlist.AppendDestination(destination);
+    }
+}
+
 }  // namespace
 
 PlaylistStore::PlaylistStore() {
@@ -447,69 +526,9 @@ bool PlaylistStore::Load(Playlist& playlist) {
 }
 
 void PlaylistStore::ReadAll(const platform::RegistryHive& user, Playlist& playlist) const {
-    char text[kBuf];
-    RegistryKey files;
-    if (user.OpenKey(m_filesKeyPath, files)) {
-        const size_t count = ReadCount(files, "FileCount");
-        playlist.Files.reserve(count);
-        for (size_t i = 1; i <= count; ++i) {
-            PlaylistFile file;
-            RegistryKey entry;
-            if (files.OpenSubKey("File" + std::to_string(i), entry)) {
-                entry.QueryString("Name", file.Name, sizeof file.Name);
-                entry.QueryString("SrcPath", file.Source.path, sizeof file.Source.path);
-                if (entry.QueryString("DstSampleRate", text, sizeof text)) {
-                    file.DstSampleRate = ToInt32(text);
-                }
-                if (entry.QueryString("DstFormat", text, sizeof text)) {
-                    file.DstFormat = ToInt32(text);
-                }
-                if (entry.QueryString("DstPacketization", text, sizeof text)) {
-                    file.DstPacketization = ToInt32(text);
-                }
-            }
-            playlist.AppendFile(file);
-        }
-    }
-    RegistryKey settings;
-    if (user.OpenKey(PlaylistKeyPath(FilesKeyPath()), settings)) {
-        if (settings.QueryString("SapAnnounce", text, sizeof text)) {
-            const int32_t mode = ToInt32(text);
-            playlist.SapAnnounce = mode >= kSapOff && mode <= kSapAll ? mode : kSapOff;
-        }
-        if (settings.QueryString("RtcpReports", text, sizeof text)) {
-            playlist.RtcpReports = ToInt32(text) == 1 ? 1 : 0;
-        }
-    }
-    RegistryKey rtp;
-    if (!user.OpenKey(m_rtpKeyPath, rtp)) {
-        return;  // no destinations
-    }
-    const size_t count = ReadCount(rtp, "RtpCount");
-    playlist.Destinations.reserve(count);
-    for (size_t i = 1; i <= count; ++i) {
-        RtpDestination destination;
-        RegistryKey entry;
-        if (rtp.OpenSubKey("RTP" + std::to_string(i), entry)) {
-            entry.QueryString("IP:PORT", destination.IpPort, sizeof destination.IpPort);
-            if (entry.QueryString("IP", text, sizeof text)) {
-                destination.IP = ToUint32(text);
-            }
-            if (entry.QueryString("Port", text, sizeof text)) {
-                destination.Port = ToUint32(text);
-            }
-            // Written by later versions only; a hop limit out of range keeps the default.
-            if (entry.QueryString("MulticastTTL", text, sizeof text)) {
-                const uint32_t ttl = ToUint32(text);
-                if (ttl >= 1 && ttl <= 255) {
-                    destination.Ttl = ttl;
-                }
-            }
-            entry.QueryString("MulticastInterface", destination.Interface,
-                              sizeof destination.Interface);
-        }
-        playlist.AppendDestination(destination);
-    }
+    ReadFiles(user, m_filesKeyPath, playlist);
+    ReadSettings(user, PlaylistKeyPath(FilesKeyPath()), playlist);
+    ReadDestinations(user, m_rtpKeyPath, playlist);
 }
 
 bool PlaylistStore::ReadSetting(const std::string& name, std::string& value) {

@@ -34,6 +34,8 @@
 #include "platform/threadpriority.h"
 #include "playlist/playlist.h"
 
+class PeriodicTicks;
+
 class StreamingSession {
 public:
     // The playlist, engine and poster must outlive the session. Ticks come from the
@@ -81,6 +83,11 @@ public:
 private:
     // The thread routine (streamingworker.cpp).
     void StreamingWorker();
+    // Reports each destination the opened entry could not prepare (streamingworker.cpp).
+    void ReportSkippedDestinations(size_t destinationCount);
+    // Sends the opened entry a packet a tick until its source ends, a tick fails to come or
+    // the run stops (streamingworker.cpp).
+    void SendEntry(size_t index, uint32_t periodMs, PeriodicTicks& ticks);
     // Prepares the run's sender reports and announcements, as the playlist asks.
     void StartAnnouncing();
     bool Streaming() const { return IsStreaming(); }

@@ -12,6 +12,10 @@
 // Threads: everything here runs on the UI thread except the streaming session's worker,
 // which reads the playlist and drives the engine, and whose reports the view posts to itself
 // as StreamingEvents. The view shuts the session down before it goes away.
+//
+// Its definitions stand in four files: the form and command mapping (sonvexview.cpp), the
+// playlist commands (viewplaylists.cpp), the file list and its commands (viewfiles.cpp), and
+// the streaming commands and reports (viewstreaming.cpp).
 
 #include <QPointer>
 #include <QString>

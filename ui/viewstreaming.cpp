@@ -1,0 +1,167 @@
+// The view's streaming commands (start, stop, loop) and its handling of the worker's
+// reports, which arrive as posted events on the UI thread.
+
+#include "ui/sonvexview.h"
+
+#include <QCoreApplication>
+#include <QListWidget>
+#include <QProgressBar>
+#include <algorithm>
+
+#include "kit/fixedtext.h"
+#include "playlist/destinationcheck.h"
+#include "ui/playlistrows.h"
+#include "ui/streamingevent.h"
+
+namespace {
+
+constexpr int kMaxProgressRange = 65535;  // the bar's range has a 16-bit upper bound
+const QString kStreamFailedText =
+    QStringLiteral("Failed to stream, check the file and audio codecs");
+const QString kNoDestinationText =
+    QStringLiteral("Nothing to stream to: add an RTP destination first");
+
+}  // namespace
+
+void CSonvexView::OnStartStreaming() {
+    if (m_fileList->count() == 0) {
+        return;
+    }
+    // Streaming to nobody would look like streaming.
+    if (m_destinationList->count() == 0) {
+        SetStatusText(kNoDestinationText);
+        m_bFailureShown = true;
+        return;
+    }
+    // Refused while the previous worker has not reported its end.
+    if (m_document.Start()) {
+        m_bStopping = false;
+    }
+}
+
+void CSonvexView::OnStop() {
+    m_bStopping = true;
+    m_document.Stop();
+}
+
+void CSonvexView::OnLoopMode() {
+    m_document.SetLoopMode(!LoopMode());
+    ShowVolumeAndLoop();
+}
+
+void CSonvexView::ShutdownStreaming() {
+    if (!m_document.IsRunning()) {
+        return;
+    }
+    // Bounded: the worker notices the flag after its current tick, one period away.
+    m_document.Shutdown();
+    // Its reports refer to a run that is over; the view may be going away.
+    QCoreApplication::removePostedEvents(this, StreamingEvent::kType);
+}
+
+long CSonvexView::OnStreamingReport(const StreamingStatus& status) {
+    switch (status.code) {
+        case kFileStarted:
+            OnFileStarted(status);
+            break;
+        case kSecondElapsed:
+            OnSecondElapsed(status);
+            break;
+        case kFileFinished:
+            ShowPlayingRow(-1);
+            m_progress->setValue(static_cast<int>(
+                std::clamp<intptr_t>(status.durationSeconds, 0, m_progress->maximum())));
+            break;
+        case kStreamingEnded:
+            ShowPlayingRow(-1);
+            OnStreamingEnded();
+            break;
+        case kDestinationSkipped:
+            // The run goes on to the other destinations; the operator learns which one is
+            // silent and why until the next second's report.
+            if (status.index < m_document.CurrentPlaylist().Destinations.size()) {
+                SetStatusText(QString::fromStdString(destinationcheck::SendFaultText(
+                    m_document.CurrentPlaylist().Destinations[status.index],
+                    static_cast<destinationcheck::SendFault>(status.fault))));
+            }
+            break;
+        default:
+            break;
+    }
+    return 0;
+}
+
+void CSonvexView::OnFileStarted(const StreamingStatus& status) {
+    const size_t index = status.index;
+    const PlaylistFile* entry =
+        index < CurrentPlaylist().FileCount() ? &CurrentPlaylist().FileAt(index) : nullptr;
+    if (status.openFailed) {
+        ShowPlayingRow(-1);
+        SetStatusText(kStreamFailedText);
+        m_bFailureShown = true;
+        if (entry != nullptr) {
+            rows::MarkFileRow(m_fileList, static_cast<int>(index), false);
+        }
+        OnStop();
+        return;
+    }
+    if (m_bStopping) {
+        return;  // the worker moved on before it saw the stop
+    }
+    if (entry != nullptr) {
+        // A zero range would turn the bar into a busy indicator.
+        const int range =
+            std::clamp(static_cast<int>(entry->Source.durationSeconds), 1, kMaxProgressRange);
+        m_progress->setValue(0);
+        m_progress->setRange(0, range);
+        m_progress->setValue(0);
+    }
+    m_nElapsedSeconds = 0;
+    SetStatusText(StreamingText(status.index));
+    if (entry != nullptr) {
+        rows::SelectRow(m_fileList, static_cast<int>(index));
+        ShowSelection();
+        ShowPlayingRow(static_cast<int>(index));
+    }
+    UpdateData();
+}
+
+void CSonvexView::OnSecondElapsed(const StreamingStatus& status) {
+    if (m_bStopping) {
+        return;
+    }
+    SetStatusText(StreamingText(status.index));
+    m_progress->setValue(std::min(m_progress->value() + 1, m_progress->maximum()));
+    m_nElapsedSeconds += 1;
+    UpdateData();
+}
+
+void CSonvexView::OnStreamingEnded() {
+    m_progress->setValue(0);
+    m_nElapsedSeconds = 0;
+    UpdateData();
+    OnStop();
+    // The worker is returning: collect it so that Start can run a new one.
+    m_document.Wait();
+    m_bStopping = false;
+    if (!m_bFailureShown) {
+        SetStatusText(QString());  // "Ready"
+    }
+}
+
+QString CSonvexView::StreamingText(size_t index) const {
+    const Playlist& playlist = CurrentPlaylist();
+    return QStringLiteral("Streaming: ") + (index < playlist.FileCount()
+                                                ? fixedtext::FromFixed(playlist.FileAt(index).Name)
+                                                : QString());
+}
+
+bool CSonvexView::event(QEvent* event) {
+    if (event->type() == StreamingEvent::kType) {
+        OnStreamingReport(static_cast<StreamingEvent*>(event)->Status());
+        // Codes 2 and 3 show no text, yet Start and the editing commands change with them.
+        Q_EMIT commandStatesChanged();
+        return true;
+    }
+    return QWidget::event(event);
+}
