@@ -1,0 +1,61 @@
+#pragma once
+// Live capture from a named ALSA PCM ("default" reaches the desktop's sound server through
+// its ALSA plugin; "hw:1" or "plughw:1" a USB microphone directly). The device's own rate
+// and channel count are taken (16-bit little-endian, 1 or 2 channels as offered); the period
+// is no longer than the one asked for, so a block never waits longer than a packet time.
+// Blocks come with the monotonic time their last frame was captured. Opened, read and closed
+// by one thread (the streaming worker); nothing in Read allocates.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// libasound's handle, declared here so its header stays out of every includer.
+struct _snd_pcm;
+
+namespace platform {
+
+class AlsaCapture {
+public:
+    enum class ReadResult {
+        kBlock,  // `frames` frames were read
+        kEnded,  // the device failed or went away; Reason() says why; the device is closed
+    };
+
+    AlsaCapture() = default;
+    AlsaCapture(const AlsaCapture&) = delete;
+    AlsaCapture& operator=(const AlsaCapture&) = delete;
+    ~AlsaCapture();
+
+    // Opens `device` for capture with a period of at most maxPeriodUs microseconds (and a
+    // buffer of a few periods). False with Reason() set when the device does not exist, is
+    // busy or offers no 16-bit format; nothing is then open.
+    bool Open(const char* device, unsigned maxPeriodUs);
+    bool IsOpen() const { return m_pcm != nullptr; }
+    void Close();
+
+    unsigned Rate() const { return m_rate; }
+    unsigned Channels() const { return m_channels; }
+    // Frames per period: the block a Read waits for.
+    size_t PeriodFrames() const { return m_periodFrames; }
+
+    // Blocks until one period is captured and writes it interleaved to `samples` (room for
+    // PeriodFrames() * Channels() samples). An overrun or a suspended device is recovered
+    // once; a second failure in a row, or a device that has gone (unplugged), ends the
+    // capture. captureNs: the monotonic time of the block's last frame.
+    ReadResult Read(int16_t* samples, size_t& frames, int64_t& captureNs);
+
+    const std::string& Reason() const { return m_reason; }
+
+private:
+    void Fail(const char* what, int err);
+
+    ::_snd_pcm* m_pcm = nullptr;
+    unsigned m_rate = 0;
+    unsigned m_channels = 0;
+    size_t m_periodFrames = 0;
+    std::string m_device;
+    std::string m_reason;
+};
+
+}  // namespace platform
