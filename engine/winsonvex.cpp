@@ -249,6 +249,10 @@ void WinSonvex::FollowTickClock(size_t i) {
 }
 
 void WinSonvex::SendPayload() {
+    SendPayload(m_chain.Encoded());
+}
+
+void WinSonvex::SendPayload(const uint8_t* payload) {
     const size_t count = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
     for (size_t i = 0; i < count; ++i) {
         m_sendMask[i] = m_sendFaults[i] == destinationcheck::SendFault::None ? 1 : 0;
@@ -256,12 +260,98 @@ void WinSonvex::SendPayload() {
             FollowTickClock(i);
         }
     }
-    m_fanOut.Send(m_rtp.data(), m_destinations.data(), count, m_chain.Encoded(), m_payloadBytes,
+    m_fanOut.Send(m_rtp.data(), m_destinations.data(), count, payload, m_payloadBytes,
                   m_payloadType, m_sendMask.data());
 }
 
+bool WinSonvex::OpenPage(uint16_t law, int ptimeMs, uint32_t rate, uint32_t channels,
+                         size_t blockFrames, const std::vector<RtpDestination>& destinations,
+                         int64_t startNs) {
+    CloseEntry();
+    constexpr uint32_t kPageRate = 8000;
+    const int64_t payload = static_cast<int64_t>(ptimeMs) * kPageRate / 1000;
+    if ((law != WAVE_FORMAT_MULAW && law != WAVE_FORMAT_ALAW) || ptimeMs <= 0 || payload <= 0 ||
+        payload > RtpProcessor::kMaxPayloadBytes || rate == 0 || channels == 0 ||
+        channels > kMaxWaveChannels || blockFrames == 0 || blockFrames > kRingBytes) {
+        return false;
+    }
+    m_destinations = destinations;
+    m_sendFaults.fill(destinationcheck::SendFault::None);
+    const size_t senders = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
+    for (size_t i = 0; i < senders; ++i) {
+        m_sendFaults[i] = destinationcheck::CheckSendable(m_destinations[i]);
+        m_rtp[i].SetMulticastOptions(m_destinations[i].Ttl, m_destinations[i].Interface);
+        m_rtp[i].MarkNextPacket();
+    }
+    WAVEFORMATEX pcm{};
+    pcm.wFormatTag = WAVE_FORMAT_PCM;
+    pcm.nChannels = static_cast<uint16_t>(channels);
+    pcm.nSamplesPerSec = rate;
+    pcm.wBitsPerSample = 16;
+    pcm.nBlockAlign = static_cast<uint16_t>(channels * 2);
+    pcm.nAvgBytesPerSec = rate * pcm.nBlockAlign;
+    WAVEFORMATEX g711{};
+    g711.wFormatTag = law;
+    g711.nChannels = 1;
+    g711.nSamplesPerSec = kPageRate;
+    g711.nAvgBytesPerSec = kPageRate;
+    g711.nBlockAlign = 1;
+    g711.wBitsPerSample = 8;
+    std::array<uint8_t, sizeof(WAVEFORMATEX)> pcmBytes{};
+    std::array<uint8_t, sizeof(WAVEFORMATEX)> g711Bytes{};
+    WriteWaveFormat(pcm, pcmBytes.data());
+    WriteWaveFormat(g711, g711Bytes.data());
+    const auto blockBytes = static_cast<uint32_t>(blockFrames * channels * 2);
+    if (!m_chain.OpenStages(pcmBytes.data(), static_cast<uint32_t>(pcmBytes.size()),
+                            g711Bytes.data(), static_cast<uint32_t>(g711Bytes.size())) ||
+        !m_chain.Prepare(m_chain.SizesFromChunk(blockBytes)) ||
+        m_chain.BufferSizes().pcm < blockBytes) {
+        ReleaseEntry();
+        return false;
+    }
+    m_payloadBytes = static_cast<int>(payload);
+    m_payloadType = law == WAVE_FORMAT_ALAW ? kPayloadTypePcma : kPayloadTypePcmu;
+    m_silence = law == WAVE_FORMAT_ALAW ? kSilenceAlaw : kSilenceMulaw;
+    m_clockRate = static_cast<int32_t>(kPageRate);
+    m_pageFrameBytes = channels * 2;
+    // Room for a packet plus what one block encodes to, and the same again.
+    m_pageRing = std::make_unique<BufferCyclic>(
+        2 * (static_cast<uint32_t>(payload) + m_chain.BufferSizes().encoded) + 1);
+    m_pagePacket.assign(static_cast<size_t>(payload), m_silence);
+    m_pagePacketNs = startNs;
+    m_endOfSource = 0;
+    return true;
+}
+
+int WinSonvex::PageBlock(const int16_t* samples, size_t frames) {
+    if (!m_pageRing) {
+        return 0;
+    }
+    const uint32_t bytes =
+        std::min(static_cast<uint32_t>(frames) * m_pageFrameBytes, m_chain.BufferSizes().pcm) /
+        m_pageFrameBytes * m_pageFrameBytes;
+    uint8_t* pcm = m_chain.Pcm();
+    for (uint32_t i = 0; i < bytes / 2; ++i) {
+        platform::StoreLe16s(pcm + 2 * i, samples[i]);
+    }
+    const uint32_t mono = m_chain.Resample(bytes);
+    const uint32_t encoded = mono == 0 ? 0 : m_chain.EncodeMix(mono);
+    m_pageRing->Write(m_chain.Encoded(), encoded);
+    int sent = 0;
+    // The timestamps run on from the first packet's instant, one packet time each: the
+    // capture's own clock paces the page, and its jitter must not open gaps in them.
+    const int64_t packetNs = static_cast<int64_t>(m_payloadBytes) * 1000000000 / m_clockRate;
+    while (m_pageRing->Read(m_pagePacket.data(), static_cast<uint32_t>(m_payloadBytes)) != 0) {
+        m_tickNs = m_pagePacketNs;
+        SendPayload(m_pagePacket.data());
+        m_pagePacketNs += packetNs;
+        ++sent;
+    }
+    return sent;
+}
+
 void WinSonvex::CloseEntry() {
-    if (m_ring) {
+    if (m_ring || m_pageRing) {
         ReleaseEntry();
     }
 }
@@ -269,6 +359,8 @@ void WinSonvex::CloseEntry() {
 void WinSonvex::ReleaseEntry() {
     m_chain.Close();
     m_ring.reset();
+    m_pageRing.reset();
+    m_pageFrameBytes = 0;
     m_decodedMax = 0;
     m_packetPcmBytes = 0;
     m_payloadBytes = 0;

@@ -58,6 +58,8 @@ public:
     // Payload octets sent so far (RFC 3550 6.4.1 sender's octet count), mod 2^32.
     uint32_t Octets() const { return m_octets; }
     bool FirstPacketPending() const { return m_firstPacket != 0; }
+    // The next packet carries the marker bit: a talkspurt starts (a page taking over).
+    void MarkNextPacket() { m_firstPacket = 1; }
     bool SocketReady() const { return m_socketReady != 0; }
     // Packets that could not be handed to the network (refused, unreachable, queue full).
     uint64_t SendErrors() const { return m_sendErrors; }
@@ -74,7 +76,7 @@ private:
     uint32_t m_sequence = 0;         // the wire carries its low 16 bits
     uint32_t m_timestamp = 0;
     uint32_t m_octets = 0;
-    int m_firstPacket = 1;  // marker goes out on the very first packet only
+    int m_firstPacket = 1;  // marker on the first packet, and on a page's first
     int m_socketReady = 0;  // 1 while the socket is open; opened on first send
     platform::UdpSocket m_socket;
     uint64_t m_sendErrors = 0;

@@ -64,6 +64,20 @@ public:
     int64_t TimestampDueNs(int index) const { return m_dueNs[static_cast<size_t>(index)]; }
     int32_t ClockRate() const { return m_clockRate; }
     void CloseEntry();  // no-op when no entry is open
+
+    // A live page on the same senders, in place of an entry (none may be open): captured
+    // 16-bit PCM at `rate` Hz and `channels` through the same stages to G.711 of `law`
+    // (WAVE_FORMAT_MULAW or WAVE_FORMAT_ALAW) in packets of ptimeMs at 8 kHz. Sequence and
+    // timestamp continue; every sender marks the page's first packet. blockFrames: the most
+    // frames one PageBlock gets. startNs: the monotonic time of the first packet, from which
+    // the tick clock advances the timestamps over the pause before it. False when the format
+    // or the packet time cannot be streamed; nothing is then open.
+    bool OpenPage(uint16_t law, int ptimeMs, uint32_t rate, uint32_t channels, size_t blockFrames,
+                  const std::vector<RtpDestination>& destinations, int64_t startNs);
+    // Converts one captured block and sends every whole packet it completes; the packets
+    // sent (0 while a packet fills). Worker thread; allocates nothing.
+    int PageBlock(const int16_t* samples, size_t frames);
+    void ClosePage() { CloseEntry(); }
     bool EndOfSource() const { return m_endOfSource != 0; }
 
     // Opens and closes a temporary reader and checks that a codec decodes the format; on
@@ -114,6 +128,7 @@ private:
     void EncodePayload();
     void ApplyGain(uint32_t monoBytes);
     void SendPayload();
+    void SendPayload(const uint8_t* payload);
     // Moves sender i's timestamp over the instants since its last packet that carried none.
     void FollowTickClock(size_t i);
 
@@ -126,6 +141,11 @@ private:
     RtpFanOut m_fanOut{kSenderCount};
     std::vector<RtpDestination> m_destinations;
     std::unique_ptr<BufferCyclic> m_ring;
+    // A page's encoded bytes waiting to fill a packet, and the packet built from them.
+    std::unique_ptr<BufferCyclic> m_pageRing;
+    std::vector<uint8_t> m_pagePacket;
+    uint32_t m_pageFrameBytes = 0;
+    int64_t m_pagePacketNs = 0;
     // The source and the stages: source format -> 16-bit PCM at the source's rate and
     // channels -> 16-bit mono PCM at the output rate -> G.711, one packet per Encode.
     CodecChain m_chain;
