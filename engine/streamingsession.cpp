@@ -13,11 +13,40 @@ bool StreamingSession::Start() {
     if (m_playlist.Files.empty() || m_worker.joinable() || IsStreaming()) {
         return false;
     }
+    m_pageAlone = false;
     m_bStreaming.store(true, std::memory_order_release);
     try {
         m_worker = std::thread([this] { StreamingWorker(); });
     } catch (const std::system_error&) {
         m_bStreaming.store(false, std::memory_order_release);
+        return false;
+    }
+    return true;
+}
+
+bool StreamingSession::RequestPage(const PageRequest& request) {
+    if (IsPaging()) {
+        return false;
+    }
+    if (IsStreaming()) {
+        // The worker reads the request after it sees the flag.
+        m_page = request;
+        m_bPaging.store(true, std::memory_order_release);
+        return true;
+    }
+    if (m_worker.joinable()) {
+        return false;
+    }
+    m_page = request;
+    m_pageAlone = true;
+    m_bPaging.store(true, std::memory_order_release);
+    m_bStreaming.store(true, std::memory_order_release);
+    try {
+        m_worker = std::thread([this] { StreamingWorker(); });
+    } catch (const std::system_error&) {
+        m_bStreaming.store(false, std::memory_order_release);
+        m_bPaging.store(false, std::memory_order_release);
+        m_pageAlone = false;
         return false;
     }
     return true;

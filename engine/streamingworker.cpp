@@ -10,6 +10,7 @@
 
 #include "engine/periodicticks.h"
 #include "engine/streamingsession.h"
+#include "platform/alsacapture.h"
 
 namespace {
 
@@ -26,6 +27,16 @@ void StreamingSession::StreamingWorker() {
     // Refused everywhere: the worker carries on at normal priority.
     m_workerPriority.store(platform::RaiseCurrentThreadPriority(), std::memory_order_release);
     PeriodicTicks ticks(*m_ticks);
+    if (m_pageAlone) {
+        std::vector<RtpDestination> destinations;
+        {
+            std::lock_guard<std::mutex> lock(m_entryLock);
+            destinations = m_playlist.Destinations;
+        }
+        RunPage(destinations);
+        m_poster.PostStatus(StreamingStatus::Ended());
+        return;
+    }
     StartAnnouncing();
 
     for (;;) {
@@ -53,7 +64,7 @@ void StreamingSession::StreamingWorker() {
             const auto period = static_cast<uint32_t>(entry.DstPacketization);
             ticks.Arm(period);
 
-            SendEntry(index, period, ticks);
+            SendEntry(index, entry, destinations, ticks);
             m_engine.CloseEntry();
             m_poster.PostStatus(StreamingStatus::FileFinished(entry.Source.durationSeconds));
         }
@@ -67,6 +78,8 @@ void StreamingSession::StreamingWorker() {
     // The last report with BYE, and the deletions, once the last packet is out.
     m_rtcp.Stop(m_engine, m_ticks->NowNs(), m_ticks->WallNs());
     m_sap.Stop();
+    // A page asked for too late to find a tick is not left pending.
+    m_bPaging.store(false, std::memory_order_release);
     m_poster.PostStatus(StreamingStatus::Ended());
 }
 
@@ -81,16 +94,30 @@ void StreamingSession::ReportSkippedDestinations(size_t destinationCount) {
     }
 }
 
-void StreamingSession::SendEntry(size_t index, uint32_t periodMs, PeriodicTicks& ticks) {
+void StreamingSession::SendEntry(size_t index, const PlaylistFile& entry,
+                                 const std::vector<RtpDestination>& destinations,
+                                 PeriodicTicks& ticks) {
     if (!Streaming()) {
         return;
     }
+    const auto periodMs = static_cast<uint32_t>(entry.DstPacketization);
     uint32_t elapsedMs = 0;
     // The end of the source is tested before each wait: the tick that found it sent
     // nothing, and no further tick is waited for.
     while (!m_engine.EndOfSource()) {
         if (ticks.Wait(kTickTimeoutMs) != TickWait::Tick) {
             break;
+        }
+        if (m_bPaging.load(std::memory_order_acquire)) {
+            // The page takes this tick; the entry then starts over.
+            m_engine.CloseEntry();
+            RunPage(destinations);
+            if (!Streaming() || !m_engine.OpenEntry(entry, destinations)) {
+                break;
+            }
+            m_poster.PostStatus(StreamingStatus::FileStarted(index));
+            ticks.Arm(periodMs);
+            continue;
         }
         const int64_t deadline = ticks.LastDeadlineNs();
         m_engine.SetTickDeadlineNs(deadline);
@@ -107,6 +134,38 @@ void StreamingSession::SendEntry(size_t index, uint32_t periodMs, PeriodicTicks&
             break;
         }
     }
+}
+
+void StreamingSession::RunPage(const std::vector<RtpDestination>& destinations) {
+    std::string failure;
+    platform::AlsaCapture capture;
+    const PageRequest page = m_page;
+    if (!capture.Open(page.Device, static_cast<unsigned>(std::max(page.PtimeMs, 1)) * 1000u)) {
+        failure = capture.Reason();
+    } else if (!m_engine.OpenPage(page.Law, page.PtimeMs, capture.Rate(), capture.Channels(),
+                                  capture.PeriodFrames(), destinations, m_ticks->NowNs())) {
+        failure = "the packet time " + std::to_string(page.PtimeMs) + " ms cannot be sent";
+    } else {
+        // Paced by the capture: each block is sent as soon as it completes a packet.
+        std::vector<int16_t> block(capture.PeriodFrames() * capture.Channels());
+        const int64_t limit = page.DurationMs * capture.Rate() / 1000;
+        int64_t captured = 0;
+        while (m_bPaging.load(std::memory_order_acquire) && Streaming() &&
+               (page.DurationMs <= 0 || captured < limit)) {
+            size_t frames = 0;
+            int64_t captureNs = 0;
+            if (capture.Read(block.data(), frames, captureNs) !=
+                platform::AlsaCapture::ReadResult::kBlock) {
+                failure = capture.Reason();
+                break;
+            }
+            m_engine.PageBlock(block.data(), frames);
+            captured += static_cast<int64_t>(frames);
+        }
+        m_engine.ClosePage();
+    }
+    m_pageFailure = failure;
+    m_bPaging.store(false, std::memory_order_release);
 }
 
 void StreamingSession::StartAnnouncing() {

@@ -3,18 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
 #include <vector>
 
 #include "codec/waveformat.h"
 #include "engine/winsonvex.h"
+#include "enginetestsupport.h"
 #include "platform/alsacapture.h"
 #include "platform/monotonicclock.h"
 #include "support/loopbackreceiver.h"
 #include "support/mulaw.h"
 #include "support/tempdir.h"
-#include "support/wavefile.h"
 
 namespace {
 
@@ -44,16 +42,7 @@ double SnrAgainstFittedSine(const std::vector<double>& x) {
 TEST(Page, CapturedToneReachesTheDestinationAsMulaw_MarkerOnEachPagesFirstPacket_SequenceRunsOn) {
     testsupport::TempDir dir;
     ASSERT_FALSE(dir.Path().empty());
-    const std::vector<uint8_t> tone = testsupport::SinePcm16(48000, 1, 48000, kToneHz, 12000.0);
-    {
-        std::ofstream raw(dir / "tone.raw", std::ios::binary);
-        raw.write(reinterpret_cast<const char*>(tone.data()),
-                  static_cast<std::streamsize>(tone.size()));
-        std::ofstream rc(dir / ".asoundrc");
-        rc << "pcm.tone { type file; slave.pcm \"null\"; file \"/dev/null\"; infile \""
-           << dir.File("tone.raw") << "\"; format \"raw\" }\n";
-    }
-    ASSERT_EQ(setenv("HOME", dir.Path().c_str(), 1), 0);
+    ASSERT_TRUE(MakeToneDevice(dir.Path(), kToneHz));
     testsupport::LoopbackReceiver receiver;
     ASSERT_TRUE(receiver.Ok());
     const std::vector<RtpDestination> destinations{

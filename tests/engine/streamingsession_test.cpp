@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -384,6 +385,7 @@ TEST_F(SessionTest, ViewClearingTheFlagOnFailureEndsTheRun) {
     const std::vector<Message> expected = {{0, kOpenFailureMark}, {3, 0}};
     EXPECT_EQ(poster.Messages(), expected);
     EXPECT_TRUE(receivers[0]->TakeAll().empty());
+    EXPECT_FALSE(session.IsStreaming());
 }
 
 // With loop mode on and a view that never clears the flag, a pass that opens nothing pauses
@@ -548,4 +550,65 @@ TEST_F(SessionTest, StartStopWaitAndShutdownAreSafeInAnyState) {
     ticks.RunFree();
     session.SetLoopMode(true);
     EXPECT_TRUE(session.Start());
+}
+
+// A page through the real ALSA calls: it takes over the streaming entry at the next tick
+// on the same senders and hands it back from the file's start; alone it streams and ends;
+// a device that does not exist ends it with the reason.
+TEST_F(SessionTest, PageTakesOverTheEntryAndGivesItBackFromTheStart_AloneItEnds) {
+    ASSERT_TRUE(MakeToneDevice(dir.Path(), 1000.0));
+    playlist.AppendFile(Entry(Mulaw("mulaw.wav", 1.0), WAVE_FORMAT_MULAW, 20));
+    StreamingSession::PageRequest page;
+    std::strcpy(page.Device, "tone");
+    page.DurationMs = 400;
+    ticks.At(200 * kMs, [&] { EXPECT_TRUE(session.RequestPage(page)); });
+    Run(false);
+    EXPECT_TRUE(session.PageFailure().empty()) << session.PageFailure();
+    const std::vector<Message> started{{0, 0}, {0, 0}};
+    const auto messages = poster.Messages();
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(std::vector<Message>(messages.begin(), messages.begin() + 2), started);
+
+    const std::vector<RtpPacket> packets = receivers[0]->TakeAll();
+    receivers[1]->TakeAll();
+    std::vector<size_t> marked;
+    for (size_t k = 0; k < packets.size(); ++k) {
+        SCOPED_TRACE(k);
+        if (packets[k].marker) {
+            marked.push_back(k);
+        }
+        if (k > 0) {
+            EXPECT_EQ(packets[k].sequence, static_cast<uint16_t>(packets[k - 1].sequence + 1));
+        }
+    }
+    ASSERT_EQ(marked.size(), 2u);
+    EXPECT_EQ(marked[0], 0u);
+    EXPECT_EQ(marked[1], 9u);  // the ticks at 20..180 ms sent; the one at 200 ms paged
+    // The entry resumes with its first packet after the page's 400 ms (less the converter's
+    // start), then plays the whole second.
+    size_t resumed = marked[1] + 1;
+    while (resumed < packets.size() && packets[resumed].payload != packets[0].payload) {
+        ++resumed;
+    }
+    EXPECT_GE(resumed - marked[1], 16u);
+    EXPECT_LE(resumed - marked[1], 20u);
+    EXPECT_EQ(packets.size() - resumed, 50u);
+
+    // Alone: the page streams on the same senders and the run ends after it.
+    page.DurationMs = 200;
+    ASSERT_TRUE(session.RequestPage(page));
+    session.Wait();
+    receivers[0]->TakeAll();
+    const std::vector<RtpPacket> alone = receivers[1]->TakeAll();
+    ASSERT_FALSE(alone.empty());
+    EXPECT_TRUE(alone[0].marker);
+    EXPECT_LE(alone.size(), 10u);
+    EXPECT_EQ(poster.Messages().back(), Message(3, 0));
+
+    std::strcpy(page.Device, "nosuchdevice");
+    ASSERT_TRUE(session.RequestPage(page));
+    session.Wait();
+    EXPECT_NE(session.PageFailure().find("\"nosuchdevice\""), std::string::npos);
+    EXPECT_TRUE(receivers[0]->TakeAll().empty());
+    EXPECT_FALSE(session.IsStreaming());
 }

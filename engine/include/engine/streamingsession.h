@@ -80,6 +80,27 @@ public:
     // RtcpReports are read at each Start). False while a worker exists.
     bool SetSessionName(const std::string& name);
 
+    // A live page from a capture device: G.711 of `Law` in packets of PtimeMs, for
+    // DurationMs of captured audio (0: until EndPage).
+    struct PageRequest {
+        char Device[kMaxPathChars] = "default";
+        uint16_t Law = 7;  // WAVE_FORMAT_MULAW
+        int PtimeMs = 20;
+        int64_t DurationMs = 0;
+    };
+    // Owner's thread. While the playlist streams, the worker replaces the entry's packets
+    // with the page's at its next tick and, when the page ends, opens that entry again from
+    // its start. While nothing streams, a worker runs the page alone and ends after it
+    // (StreamingEnded). False when a page is already on, or a worker exists that Wait has
+    // not collected and is not streaming.
+    bool RequestPage(const PageRequest& request);
+    // Ends the page; only stores a flag, so a signal handler may call it.
+    void EndPage() { m_bPaging.store(false, std::memory_order_release); }
+    bool IsPaging() const { return m_bPaging.load(std::memory_order_acquire); }
+    // Why the last page ended early (the device could not be opened or went away); empty
+    // when it ran to its end. Read once IsPaging() is false.
+    const std::string& PageFailure() const { return m_pageFailure; }
+
 private:
     // The thread routine (streamingworker.cpp).
     void StreamingWorker();
@@ -87,10 +108,13 @@ private:
     void ReportSkippedDestinations(size_t destinationCount);
     // Sends the opened entry a packet a tick until its source ends, a tick fails to come or
     // the run stops (streamingworker.cpp).
-    void SendEntry(size_t index, uint32_t periodMs, PeriodicTicks& ticks);
+    void SendEntry(size_t index, const PlaylistFile& entry,
+                   const std::vector<RtpDestination>& destinations, PeriodicTicks& ticks);
     // Prepares the run's sender reports and announcements, as the playlist asks.
     void StartAnnouncing();
     bool Streaming() const { return IsStreaming(); }
+    // Runs the requested page on the worker until it ends; the engine's entry is closed.
+    void RunPage(const std::vector<RtpDestination>& destinations);
 
     // Written by the owner's thread (and by Stop from any thread), polled by the worker.
     // Release on set, acquire on read: the worker sees every playlist edit made before
@@ -98,6 +122,13 @@ private:
     std::atomic<bool> m_bStreaming{false};
     // An independent setting sampled once a pass: relaxed order suffices.
     std::atomic<bool> m_bLoopMode{true};
+    // Set by RequestPage after it wrote m_page (release), cleared by EndPage or by the worker
+    // when the page ends, after it wrote m_pageFailure (release); the worker reads m_page, and
+    // the owner m_pageFailure, after an acquire load.
+    std::atomic<bool> m_bPaging{false};
+    PageRequest m_page;
+    std::string m_pageFailure;
+    bool m_pageAlone = false;  // the worker's run is the page alone; set before it starts
     Playlist& m_playlist;
     WinSonvex& m_engine;
     StatusPoster& m_poster;
