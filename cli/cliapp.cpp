@@ -19,7 +19,8 @@ void AnnounceSetAsideStore(const CliOptions& options, CliConsole& console) {
     while (PlaylistStore::TakeSetAsideFile(aside)) {
         clicommands::Fail(console, "the playlist store was damaged; it was set aside as " + aside +
                                        " and an empty store took its place");
-        if (options.json && options.command == CliCommand::Stream) {
+        if (options.json &&
+            (options.command == CliCommand::Stream || options.command == CliCommand::Page)) {
             console.out
                 << nlohmann::ordered_json{{"event", "store-set-aside"}, {"file", aside}}.dump(
                        -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
@@ -66,6 +67,8 @@ int RunCommand(const CliOptions& options, CliConsole& console) {
             return clicommands::RemoveDest(options, console);
         case CliCommand::Stream:
             return clicommands::Stream(options, console);
+        case CliCommand::Page:
+            return clicommands::Page(options, console);
         case CliCommand::Convert:
             return clicommands::Convert(options, console);
         case CliCommand::Probe:

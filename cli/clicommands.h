@@ -22,6 +22,8 @@ int RemoveFile(const CliOptions& options, CliConsole& console);
 int AddDest(const CliOptions& options, CliConsole& console);
 int RemoveDest(const CliOptions& options, CliConsole& console);
 int Stream(const CliOptions& options, CliConsole& console);
+// Pages live from a capture device to the playlist's destinations until a signal or the time.
+int Page(const CliOptions& options, CliConsole& console);
 int Convert(const CliOptions& options, CliConsole& console);
 int Probe(const CliOptions& options, CliConsole& console);
 int Sdp(const CliOptions& options, CliConsole& console);

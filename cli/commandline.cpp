@@ -216,6 +216,20 @@ void AddRunCommands(CLI::App& app, CliOptions& options, CommandMap& commands) {
     AddJson(stream, options);
     commands[stream] = CliCommand::Stream;
 
+    CLI::App* page =
+        AddCommand(app, "page", "Page live from a microphone to a playlist's destinations");
+    AddName(page, options);
+    page->add_option("--device", options.device, "ALSA capture device (default: default)");
+    page->add_option("--law", law, "G.711 law: mu (default) or a")
+        ->check(OneOf("the law", {"mu", "a"}));
+    page->add_option("--ptime", options.packetization,
+                     "Packetization time in ms: 20 (default), 40, 80 or 160")
+        ->check(OneOf("the packetization time", {"20", "40", "80", "160"}));
+    page->add_option("--duration", options.durationSeconds, "Stop after this many seconds")
+        ->check(Seconds());
+    AddJson(page, options);
+    commands[page] = CliCommand::Page;
+
     CLI::App* convert =
         AddCommand(app, "convert", "Convert audio files into mu-law, 8000 Hz, mono WAV files");
     convert->add_option("input", options.paths, "Audio files")->required();

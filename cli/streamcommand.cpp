@@ -1,5 +1,6 @@
 // stream: plays a playlist to its destinations through the desktop's playlist document,
-// until the list ends (or, looping, forever), SIGINT or SIGTERM, or the time given.
+// until the list ends (or, looping, forever), SIGINT or SIGTERM, or the time given. page:
+// a live page to the same destinations, until SIGINT or SIGTERM or the time given.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -292,6 +293,62 @@ int Stream(const CliOptions& options, CliConsole& console) {
         return Fail(console, "no file of the playlist \"" + options.name + "\" could be streamed");
     }
     report.Ended(why);
+    return kSuccess;
+}
+
+int Page(const CliOptions& options, CliConsole& console) {
+    StatusPipe reports;
+    PlaylistDocument document(&reports);
+    if (!OpenPlaylist(document, options.name, console)) {
+        return kFailure;
+    }
+    if (document.CurrentPlaylist().Destinations.empty()) {
+        return Fail(console, "the playlist \"" + options.name + "\" has no destinations");
+    }
+    StreamingSession::PageRequest request;
+    if (options.device.empty() || options.device.size() >= sizeof request.Device) {
+        return Fail(console, "the capture device's name is empty or too long");
+    }
+    std::copy(options.device.begin(), options.device.end(), request.Device);
+    request.Device[options.device.size()] = '\0';
+    request.Law = static_cast<uint16_t>(options.format);
+    request.PtimeMs = options.packetization;
+    request.DurationMs = static_cast<int64_t>(options.durationSeconds * 1000);
+    StopSignals signals;
+    if (!reports.Ok() || signals.WakeFd() < 0) {
+        return Fail(console, "cannot make the pipes the run reports through");
+    }
+    if (!document.RequestPage(request)) {
+        return Fail(console, "cannot start the streaming thread");
+    }
+    const auto json = [&](const nlohmann::ordered_json& event) {
+        if (options.json) {
+            console.out << event.dump(-1, ' ', false,
+                                      nlohmann::ordered_json::error_handler_t::replace)
+                        << '\n'
+                        << std::flush;
+        }
+    };
+    json({{"event", "page-started"}, {"device", options.device}});
+    const char* why = options.durationSeconds > 0 ? "duration" : "end";
+    for (;;) {
+        StreamingStatus status;
+        const int wake = StopSignals::Requested() ? -1 : signals.WakeFd();
+        const bool got = reports.Next(status, wake, -1);
+        if (StopSignals::Requested() && document.IsPaging()) {
+            why = "signal";
+            document.EndPage();
+        }
+        if (got && status.code == kStreamingEnded) {
+            break;
+        }
+    }
+    document.Wait();
+    if (!document.PageFailure().empty()) {
+        json({{"event", "ended"}, {"reason", "failed"}, {"message", document.PageFailure()}});
+        return Fail(console, document.PageFailure());
+    }
+    json({{"event", "ended"}, {"reason", why}});
     return kSuccess;
 }
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -367,7 +368,7 @@ TEST_F(CliCommandsTest, StoreTroubleIsToldAndAFailedCreateLeavesNothing) {
 
 // stream runs the playlist through the engine to its destinations and reports as it goes;
 // it ends on its time or on SIGTERM with success, and fails when no file can be opened.
-TEST_F(CliCommandsTest, StreamEndsOnItsTimeOrASignalAndFailsWhenNothingOpens) {
+TEST_F(CliCommandsTest, StreamEndsOnItsTimeOrASignalAndFailsWhenNothingOpens_PageAlone) {
     testsupport::LoopbackReceiver receiver;
     ASSERT_TRUE(receiver.Ok());
     const std::string port = std::to_string(receiver.Port());
@@ -407,6 +408,34 @@ TEST_F(CliCommandsTest, StreamEndsOnItsTimeOrASignalAndFailsWhenNothingOpens) {
     terminate.join();
     EXPECT_EQ(signalled.status, 0) << signalled.err;
     EXPECT_NE(signalled.out.find("Streamed 1/1 tone.wav: "), std::string::npos) << signalled.out;
+
+    // A page alone from a device that needs no hardware (an ALSA file PCM playing a tone),
+    // and one from a device that does not exist.
+    {
+        const std::vector<uint8_t> pcm = testsupport::SinePcm16(48000, 1, 48000, 1000.0, 12000.0);
+        std::ofstream raw(m_dir / "tone.raw", std::ios::binary);
+        raw.write(reinterpret_cast<const char*>(pcm.data()),
+                  static_cast<std::streamsize>(pcm.size()));
+        std::ofstream rc(m_dir / ".asoundrc");
+        rc << "pcm.tone { type file; slave.pcm \"null\"; file \"/dev/null\"; infile \""
+           << (m_dir / "tone.raw").string() << "\"; format \"raw\" }\n";
+    }
+    ASSERT_EQ(::setenv("HOME", m_dir.c_str(), 1), 0);
+    receiver.Drain();
+    const Result paged =
+        Run({"page", "p", "--device", "tone", "--law", "a", "--duration", "0.2", "--json"});
+    EXPECT_EQ(paged.status, 0) << paged.err << paged.out;
+    EXPECT_NE(paged.out.find(R"({"event":"ended","reason":"duration"})"), std::string::npos)
+        << paged.out;
+    const auto page = receiver.Receive();
+    ASSERT_TRUE(page.has_value());
+    EXPECT_EQ(page->size(), 12u + 160u);
+    EXPECT_EQ((*page)[1], 0x80 | 8);  // marker, PCMA
+    const Result missing = Run({"page", "p", "--device", "nosuchdevice"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("the capture device \"nosuchdevice\": cannot be opened"),
+              std::string::npos)
+        << missing.err;
 
     std::filesystem::remove(tone);
     const Result nothing = Run({"stream", "p", "--loop"});

@@ -94,6 +94,8 @@ TEST(CommandLineTest, UsageErrorsStopBeforeAnyCommand) {
         {"remove-dest", "lobby", "-1"},
         {"stream", "lobby", "--volume", "10"},
         {"stream", "lobby", "--duration", "0"},
+        {"page", "lobby", "--ptime", "30"},
+        {"page", "lobby", "--law", "x"},
         {"convert", "a.mp3", "-o", "/nonexistent-folder/x"},
         {"list", "--version"},
     };

@@ -17,6 +17,7 @@ enum class CliCommand {
     AddDest,
     RemoveDest,
     Stream,
+    Page,
     Convert,
     Probe,
     Sdp,
@@ -27,22 +28,23 @@ struct CliOptions {
     CliCommand command = CliCommand::List;
     std::string name;                // the playlist
     std::vector<std::string> paths;  // add-file, convert, probe
-    int32_t format = 7;              // add-file: 7 mu-law, 6 A-law (the stored tags)
+    int32_t format = 7;              // add-file, page: 7 mu-law, 6 A-law (the stored tags)
     int32_t packetization = 20;      // add-file: ms
     size_t index = 0;                // remove-file, remove-dest: counted from 1
     std::string address;             // add-dest: dotted IPv4
     int port = 0;                    // add-dest
     int ttl = 1;                     // add-dest
     bool ttlGiven = false;
-    std::string interfaceName;   // add-dest; empty: the routing table's choice
-    bool loop = false;           // stream
-    int volumeDb = 0;            // stream, -9..9
-    double durationSeconds = 0;  // stream; 0: until the list ends or a signal
-    std::string outputDir;       // convert, sdp; empty: the default folder
-    bool overwrite = false;      // convert
-    bool json = false;           // list, show, probe, stream
-    std::string sap;             // set: "on", "all", "off"; empty: unchanged
-    std::string rtcp;            // set: "on", "off"; empty: unchanged
+    std::string interfaceName;       // add-dest; empty: the routing table's choice
+    bool loop = false;               // stream
+    int volumeDb = 0;                // stream, -9..9
+    double durationSeconds = 0;      // stream, page; 0: until the list ends or a signal
+    std::string device = "default";  // page: the ALSA capture device
+    std::string outputDir;           // convert, sdp; empty: the default folder
+    bool overwrite = false;          // convert
+    bool json = false;               // list, show, probe, stream
+    std::string sap;                 // set: "on", "all", "off"; empty: unchanged
+    std::string rtcp;                // set: "on", "off"; empty: unchanged
 };
 
 // The status a parse asks the program to exit with, or kRunCommand when `options` hold a

@@ -125,6 +125,14 @@ public:
     void Wait() { m_session.Wait(); }
     void Shutdown() { m_session.Shutdown(); }
     bool IsStreaming() const { return m_session.IsStreaming(); }
+    // A live page (streamingsession.h): over the running list, or alone.
+    bool RequestPage(const StreamingSession::PageRequest& request) {
+        return m_session.RequestPage(request);
+    }
+    // Any thread, a signal handler too.
+    void EndPage() { m_session.EndPage(); }
+    bool IsPaging() const { return m_session.IsPaging(); }
+    const std::string& PageFailure() const { return m_session.PageFailure(); }
     bool IsRunning() const { return m_session.IsRunning(); }
     void SetLoopMode(bool on) { m_session.SetLoopMode(on); }
     bool LoopMode() const { return m_session.LoopMode(); }
