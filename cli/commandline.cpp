@@ -204,8 +204,8 @@ CLI::App* AddEntryCommands(CLI::App& app, CliOptions& options, CommandMap& comma
     return addDest;
 }
 
-// stream, convert, probe.
-void AddRunCommands(CLI::App& app, CliOptions& options, CommandMap& commands) {
+// stream, page, convert, probe. `law` receives page's --law and must outlive the parse.
+void AddRunCommands(CLI::App& app, CliOptions& options, CommandMap& commands, std::string& law) {
     CLI::App* stream = AddCommand(app, "stream", "Stream a playlist to its destinations");
     AddName(stream, options);
     stream->add_flag("--loop", options.loop, "Start the list over after its last file");
@@ -283,7 +283,7 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     AddPlaylistCommands(app, options, commands);
     std::string law = "mu";
     CLI::App* addDest = AddEntryCommands(app, options, commands, law);
-    AddRunCommands(app, options, commands);
+    AddRunCommands(app, options, commands, law);
     AddSettingCommands(app, options, commands);
 
     // CLI11 reports through exceptions; they end here, inside the parser.
