@@ -25,27 +25,28 @@ bool StreamingSession::Start() {
 }
 
 bool StreamingSession::RequestPage(const PageRequest& request) {
-    if (IsPaging()) {
+    if (IsPageActive()) {
         return false;
     }
-    if (IsStreaming()) {
-        // The worker reads the request after it sees the flag.
-        m_page = request;
-        m_bPaging.store(true, std::memory_order_release);
+    const bool alone = !IsStreaming();
+    if (alone && m_worker.joinable()) {
+        return false;
+    }
+    // The worker reads the request after it sees the flag.
+    m_page = request;
+    m_bPageActive.store(true, std::memory_order_release);
+    m_bPaging.store(true, std::memory_order_release);
+    if (!alone) {
         return true;
     }
-    if (m_worker.joinable()) {
-        return false;
-    }
-    m_page = request;
     m_pageAlone = true;
-    m_bPaging.store(true, std::memory_order_release);
     m_bStreaming.store(true, std::memory_order_release);
     try {
         m_worker = std::thread([this] { StreamingWorker(); });
     } catch (const std::system_error&) {
         m_bStreaming.store(false, std::memory_order_release);
         m_bPaging.store(false, std::memory_order_release);
+        m_bPageActive.store(false, std::memory_order_release);
         m_pageAlone = false;
         return false;
     }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "engine/periodicticks.h"
 #include "engine/streamingsession.h"
 #include "platform/alsacapture.h"
+#include "platform/monotonicclock.h"
 
 namespace {
 
@@ -80,6 +82,7 @@ void StreamingSession::StreamingWorker() {
     m_sap.Stop();
     // A page asked for too late to find a tick is not left pending.
     m_bPaging.store(false, std::memory_order_release);
+    m_bPageActive.store(false, std::memory_order_release);
     m_poster.PostStatus(StreamingStatus::Ended());
 }
 
@@ -140,32 +143,48 @@ void StreamingSession::RunPage(const std::vector<RtpDestination>& destinations) 
     std::string failure;
     platform::AlsaCapture capture;
     const PageRequest page = m_page;
+    m_pageLatency.Reset();
     if (!capture.Open(page.Device, static_cast<unsigned>(std::max(page.PtimeMs, 1)) * 1000u)) {
         failure = capture.Reason();
     } else if (!m_engine.OpenPage(page.Law, page.PtimeMs, capture.Rate(), capture.Channels(),
                                   capture.PeriodFrames(), destinations, m_ticks->NowNs())) {
         failure = "the packet time " + std::to_string(page.PtimeMs) + " ms cannot be sent";
     } else {
-        // Paced by the capture: each block is sent as soon as it completes a packet.
-        std::vector<int16_t> block(capture.PeriodFrames() * capture.Channels());
-        const int64_t limit = page.DurationMs * capture.Rate() / 1000;
-        int64_t captured = 0;
-        while (m_bPaging.load(std::memory_order_acquire) && Streaming() &&
-               (page.DurationMs <= 0 || captured < limit)) {
-            size_t frames = 0;
-            int64_t captureNs = 0;
-            if (capture.Read(block.data(), frames, captureNs) !=
-                platform::AlsaCapture::ReadResult::kBlock) {
-                failure = capture.Reason();
-                break;
-            }
-            m_engine.PageBlock(block.data(), frames);
-            captured += static_cast<int64_t>(frames);
-        }
+        m_poster.PostStatus(StreamingStatus::PageStarted());
+        failure = SendPage(page, capture);
         m_engine.ClosePage();
     }
+    m_pageLevel.store(0.0F, std::memory_order_relaxed);
     m_pageFailure = failure;
     m_bPaging.store(false, std::memory_order_release);
+    m_bPageActive.store(false, std::memory_order_release);
+    m_poster.PostStatus(StreamingStatus::PageEnded(!failure.empty()));
+}
+
+std::string StreamingSession::SendPage(const PageRequest& page, platform::AlsaCapture& capture) {
+    // Paced by the capture: each block is sent as soon as it completes a packet.
+    std::vector<int16_t> block(capture.PeriodFrames() * capture.Channels());
+    const int64_t limit = page.DurationMs * capture.Rate() / 1000;
+    int64_t captured = 0;
+    while (m_bPaging.load(std::memory_order_acquire) && Streaming() &&
+           (page.DurationMs <= 0 || captured < limit)) {
+        size_t frames = 0;
+        int64_t captureNs = 0;
+        if (capture.Read(block.data(), frames, captureNs) !=
+            platform::AlsaCapture::ReadResult::kBlock) {
+            return capture.Reason();
+        }
+        int peak = 0;
+        for (size_t i = 0; i < frames * capture.Channels(); ++i) {
+            peak = std::max(peak, std::abs(static_cast<int>(block[i])));
+        }
+        m_pageLevel.store(static_cast<float>(peak) / 32768.0F, std::memory_order_relaxed);
+        if (m_engine.PageBlock(block.data(), frames) > 0) {
+            m_pageLatency.Record(platform::MonotonicNowNs() - captureNs);
+        }
+        captured += static_cast<int64_t>(frames);
+    }
+    return {};
 }
 
 void StreamingSession::StartAnnouncing() {

@@ -335,6 +335,7 @@ int WinSonvex::PageBlock(const int16_t* samples, size_t frames) {
         platform::StoreLe16s(pcm + 2 * i, samples[i]);
     }
     const uint32_t mono = m_chain.Resample(bytes);
+    ApplyGain(mono);  // the live volume, as on the files
     const uint32_t encoded = mono == 0 ? 0 : m_chain.EncodeMix(mono);
     m_pageRing->Write(m_chain.Encoded(), encoded);
     int sent = 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "codec/waveformat.h"
+#include "engine/pagelatency.h"
 #include "engine/winsonvex.h"
 #include "enginetestsupport.h"
 #include "platform/alsacapture.h"
@@ -99,6 +100,26 @@ TEST(Page, CapturedToneReachesTheDestinationAsMulaw_MarkerOnEachPagesFirstPacket
         }
     }
     EXPECT_GT(SnrAgainstFittedSine(audio), 33.0);
+}
+
+TEST(Page, LatencyPercentilesNeverUnderstateAndAnOutlierOnlyMovesTheTail) {
+    PageLatency latency;
+    EXPECT_EQ(latency.Summarise().count, 0u);
+    for (int i = 0; i < 990; ++i) {
+        latency.Record(1234567);  // 1.23 ms: the 1.2-1.3 ms bin
+    }
+    for (int i = 0; i < 10; ++i) {
+        latency.Record(-5);  // a clock read before the capture time counts as none
+    }
+    latency.Record(3000000000);  // 3 s, past the last bin
+    const PageLatency::Summary s = latency.Summarise();
+    EXPECT_EQ(s.count, 1001u);
+    EXPECT_EQ(s.medianUs, 1300);
+    EXPECT_EQ(s.p99Us, 1300);
+    EXPECT_EQ(s.maxUs, 3000000);
+    latency.Reset();
+    latency.Record(40000);
+    EXPECT_EQ(latency.Summarise().medianUs, 40);  // never above the largest seen
 }
 
 }  // namespace

@@ -564,10 +564,11 @@ TEST_F(SessionTest, PageTakesOverTheEntryAndGivesItBackFromTheStart_AloneItEnds)
     ticks.At(200 * kMs, [&] { EXPECT_TRUE(session.RequestPage(page)); });
     Run(false);
     EXPECT_TRUE(session.PageFailure().empty()) << session.PageFailure();
-    const std::vector<Message> started{{0, 0}, {0, 0}};
+    // The entry, the page over it, then the same entry again.
+    const std::vector<Message> started{{0, 0}, {5, 0}, {6, 0}, {0, 0}};
     const auto messages = poster.Messages();
-    ASSERT_GE(messages.size(), 2u);
-    EXPECT_EQ(std::vector<Message>(messages.begin(), messages.begin() + 2), started);
+    ASSERT_GE(messages.size(), 4u);
+    EXPECT_EQ(std::vector<Message>(messages.begin(), messages.begin() + 4), started);
 
     const std::vector<RtpPacket> packets = receivers[0]->TakeAll();
     receivers[1]->TakeAll();
@@ -609,6 +610,10 @@ TEST_F(SessionTest, PageTakesOverTheEntryAndGivesItBackFromTheStart_AloneItEnds)
     ASSERT_TRUE(session.RequestPage(page));
     session.Wait();
     EXPECT_NE(session.PageFailure().find("\"nosuchdevice\""), std::string::npos);
+    const auto failed = poster.Messages();
+    ASSERT_GE(failed.size(), 2u);
+    EXPECT_EQ(failed[failed.size() - 2], Message(6, 0x10000));  // ended early, then the run
+    EXPECT_FALSE(session.IsPageActive());
     EXPECT_TRUE(receivers[0]->TakeAll().empty());
     EXPECT_FALSE(session.IsStreaming());
 }

@@ -132,7 +132,10 @@ public:
     // Any thread, a signal handler too.
     void EndPage() { m_session.EndPage(); }
     bool IsPaging() const { return m_session.IsPaging(); }
+    bool IsPageActive() const { return m_session.IsPageActive(); }
     const std::string& PageFailure() const { return m_session.PageFailure(); }
+    float PageLevel() const { return m_session.PageLevel(); }
+    PageLatency::Summary PageLatencySummary() const { return m_session.PageLatencySummary(); }
     bool IsRunning() const { return m_session.IsRunning(); }
     void SetLoopMode(bool on) { m_session.SetLoopMode(on); }
     bool LoopMode() const { return m_session.LoopMode(); }

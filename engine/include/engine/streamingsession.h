@@ -26,6 +26,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/pagelatency.h"
 #include "engine/rtcpreporter.h"
 #include "engine/sapannouncer.h"
 #include "engine/streamingstatus.h"
@@ -35,6 +36,9 @@
 #include "playlist/playlist.h"
 
 class PeriodicTicks;
+namespace platform {
+class AlsaCapture;
+}
 
 class StreamingSession {
 public:
@@ -91,15 +95,23 @@ public:
     // Owner's thread. While the playlist streams, the worker replaces the entry's packets
     // with the page's at its next tick and, when the page ends, opens that entry again from
     // its start. While nothing streams, a worker runs the page alone and ends after it
-    // (StreamingEnded). False when a page is already on, or a worker exists that Wait has
-    // not collected and is not streaming.
+    // (StreamingEnded). The worker reports PageStarted once the device is open and PageEnded
+    // when the page is over. False when a page is already active, or a worker exists that
+    // Wait has not collected and is not streaming.
     bool RequestPage(const PageRequest& request);
     // Ends the page; only stores a flag, so a signal handler may call it.
     void EndPage() { m_bPaging.store(false, std::memory_order_release); }
+    // The page is wanted: requested and not yet ended by EndPage, its time or its device.
     bool IsPaging() const { return m_bPaging.load(std::memory_order_acquire); }
+    // A page is requested or still running on the worker; RequestPage refuses until it is
+    // over. PageFailure and PageLatencySummary describe the last page once this is false.
+    bool IsPageActive() const { return m_bPageActive.load(std::memory_order_acquire); }
     // Why the last page ended early (the device could not be opened or went away); empty
-    // when it ran to its end. Read once IsPaging() is false.
+    // when it ran to its end.
     const std::string& PageFailure() const { return m_pageFailure; }
+    // The peak of the last captured block, 0 to 1 (0 while no page runs). Any thread.
+    float PageLevel() const { return m_pageLevel.load(std::memory_order_relaxed); }
+    PageLatency::Summary PageLatencySummary() const { return m_pageLatency.Summarise(); }
 
 private:
     // The thread routine (streamingworker.cpp).
@@ -115,6 +127,9 @@ private:
     bool Streaming() const { return IsStreaming(); }
     // Runs the requested page on the worker until it ends; the engine's entry is closed.
     void RunPage(const std::vector<RtpDestination>& destinations);
+    // Captures and sends the page until it is ended, its time is up or the run stops; the
+    // device's reason when it failed, else empty.
+    std::string SendPage(const PageRequest& page, platform::AlsaCapture& capture);
 
     // Written by the owner's thread (and by Stop from any thread), polled by the worker.
     // Release on set, acquire on read: the worker sees every playlist edit made before
@@ -126,6 +141,11 @@ private:
     // when the page ends, after it wrote m_pageFailure (release); the worker reads m_page, and
     // the owner m_pageFailure, after an acquire load.
     std::atomic<bool> m_bPaging{false};
+    // Set by RequestPage, cleared by the worker (release) once the page is over and
+    // m_pageFailure and m_pageLatency are written.
+    std::atomic<bool> m_bPageActive{false};
+    std::atomic<float> m_pageLevel{0.0F};
+    PageLatency m_pageLatency;
     PageRequest m_page;
     std::string m_pageFailure;
     bool m_pageAlone = false;  // the worker's run is the page alone; set before it starts

@@ -1,0 +1,44 @@
+#include "engine/pagelatency.h"
+
+#include <algorithm>
+
+void PageLatency::Reset() {
+    m_bins.fill(0);
+    m_count = 0;
+    m_maxNs = 0;
+}
+
+void PageLatency::Record(int64_t latencyNs) {
+    latencyNs = std::max<int64_t>(latencyNs, 0);
+    const auto bin = std::min(static_cast<size_t>(latencyNs / kBinNs), kBins - 1);
+    ++m_bins[bin];
+    ++m_count;
+    m_maxNs = std::max(m_maxNs, latencyNs);
+}
+
+PageLatency::Summary PageLatency::Summarise() const {
+    Summary summary;
+    summary.count = m_count;
+    summary.maxUs = m_maxNs / 1000;
+    if (m_count == 0) {
+        return summary;
+    }
+    // The smallest bin whose running count reaches the rank (rounded up) of each percentile.
+    const uint64_t medianRank = (m_count + 1) / 2;
+    const uint64_t p99Rank = (m_count * 99 + 99) / 100;
+    uint64_t seen = 0;
+    bool medianFound = false;
+    for (size_t i = 0; i < kBins; ++i) {
+        seen += m_bins[i];
+        const int64_t upperUs = static_cast<int64_t>(i + 1) * kBinNs / 1000;
+        if (!medianFound && seen >= medianRank) {
+            summary.medianUs = std::min(upperUs, summary.maxUs);
+            medianFound = true;
+        }
+        if (seen >= p99Rank) {
+            summary.p99Us = std::min(upperUs, summary.maxUs);
+            break;
+        }
+    }
+    return summary;
+}
