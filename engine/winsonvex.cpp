@@ -43,14 +43,8 @@ WinSonvex::~WinSonvex() {
     CloseEntry();
 }
 
-bool WinSonvex::OpenEntry(const PlaylistFile& entry,
-                          const std::vector<RtpDestination>& destinations,
-                          std::unique_ptr<platform::ByteSource> bytes) {
-    CloseEntry();
-    if (m_mp3CodecCount == 0) {
-        return false;
-    }
-    m_entry = entry;
+void WinSonvex::UseDestinations(const std::vector<RtpDestination>& destinations,
+                                bool markFirstPacket) {
     m_destinations = destinations;
     // A group's hop limit and interface go to its sender before the entry's first packet.
     // A destination that must not be sent to now is left out of this entry: a group whose
@@ -60,7 +54,21 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
     for (size_t i = 0; i < senders; ++i) {
         m_sendFaults[i] = destinationcheck::CheckSendable(m_destinations[i]);
         m_rtp[i].SetMulticastOptions(m_destinations[i].Ttl, m_destinations[i].Interface);
+        if (markFirstPacket) {
+            m_rtp[i].MarkNextPacket();
+        }
     }
+}
+
+bool WinSonvex::OpenEntry(const PlaylistFile& entry,
+                          const std::vector<RtpDestination>& destinations,
+                          std::unique_ptr<platform::ByteSource> bytes) {
+    CloseEntry();
+    if (m_mp3CodecCount == 0) {
+        return false;
+    }
+    m_entry = entry;
+    UseDestinations(destinations, false);
     ChainPlan plan;
     if (!ValidateEntry(plan)) {
         return false;
@@ -275,14 +283,7 @@ bool WinSonvex::OpenPage(uint16_t law, int ptimeMs, uint32_t rate, uint32_t chan
         channels > kMaxWaveChannels || blockFrames == 0 || blockFrames > kRingBytes) {
         return false;
     }
-    m_destinations = destinations;
-    m_sendFaults.fill(destinationcheck::SendFault::None);
-    const size_t senders = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
-    for (size_t i = 0; i < senders; ++i) {
-        m_sendFaults[i] = destinationcheck::CheckSendable(m_destinations[i]);
-        m_rtp[i].SetMulticastOptions(m_destinations[i].Ttl, m_destinations[i].Interface);
-        m_rtp[i].MarkNextPacket();
-    }
+    UseDestinations(destinations, true);
     WAVEFORMATEX pcm{};
     pcm.wFormatTag = WAVE_FORMAT_PCM;
     pcm.nChannels = static_cast<uint16_t>(channels);

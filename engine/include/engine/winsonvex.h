@@ -129,6 +129,9 @@ private:
     void ApplyGain(uint32_t monoBytes);
     void SendPayload();
     void SendPayload(const uint8_t* payload);
+    // Takes the destinations of an entry or a page and readies their senders; a page marks
+    // each sender's next packet.
+    void UseDestinations(const std::vector<RtpDestination>& destinations, bool markFirstPacket);
     // Moves sender i's timestamp over the instants since its last packet that carried none.
     void FollowTickClock(size_t i);
 
