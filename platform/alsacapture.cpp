@@ -38,63 +38,7 @@ bool AlsaCapture::Open(const char* device, unsigned maxPeriodUs) {
         Fail("cannot be opened", err);
         return false;
     }
-    snd_pcm_hw_params_t* hw = nullptr;
-    snd_pcm_hw_params_alloca(&hw);
-    unsigned rate = 0;
-    unsigned channels = 0;
-    snd_pcm_uframes_t period = 0;
-    snd_pcm_uframes_t buffer = 0;
-    int dir = 0;
-    if ((err = snd_pcm_hw_params_any(m_pcm, hw)) < 0 ||
-        (err = snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0) {
-        Fail("offers no interleaved capture", err);
-        Close();
-        return false;
-    }
-    if ((err = snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S16_LE)) < 0) {
-        Fail("offers no 16-bit little-endian samples", err);
-        Close();
-        return false;
-    }
-    // The device's own rate (its maximum is its native one on most hardware and on the sound
-    // servers' plugins); the codec stages convert it.
-    snd_pcm_hw_params_get_rate_max(hw, &rate, &dir);
-    rate = std::min(rate, 48000u);
-    dir = 0;
-    if ((err = snd_pcm_hw_params_set_rate_near(m_pcm, hw, &rate, &dir)) < 0) {
-        Fail("offers no sample rate", err);
-        Close();
-        return false;
-    }
-    snd_pcm_hw_params_get_channels_min(hw, &channels);
-    channels = std::max(1u, std::min(channels, 2u));
-    if ((err = snd_pcm_hw_params_set_channels(m_pcm, hw, channels)) < 0) {
-        Fail("offers neither one nor two channels", err);
-        Close();
-        return false;
-    }
-    // The largest period not longer than asked: a block never waits longer than a packet.
-    period = std::max<snd_pcm_uframes_t>(
-        1, static_cast<snd_pcm_uframes_t>(rate) * maxPeriodUs / 1000000);
-    dir = 0;
-    if ((err = snd_pcm_hw_params_set_period_size_near(m_pcm, hw, &period, &dir)) < 0 ||
-        (static_cast<uint64_t>(period) * 1000000 > static_cast<uint64_t>(rate) * maxPeriodUs &&
-         (err = snd_pcm_hw_params_set_period_size_max(m_pcm, hw, &period, &dir)) < 0)) {
-        Fail("offers no period short enough", err);
-        Close();
-        return false;
-    }
-    buffer = period * kPeriodsPerBuffer;
-    snd_pcm_hw_params_set_buffer_size_near(m_pcm, hw, &buffer);
-    if ((err = snd_pcm_hw_params(m_pcm, hw)) < 0) {
-        Fail("refuses the capture settings", err);
-        Close();
-        return false;
-    }
-    snd_pcm_hw_params_get_period_size(hw, &period, &dir);
-    if (static_cast<uint64_t>(period) * 1000000 >
-        static_cast<uint64_t>(rate) * maxPeriodUs + rate) {
-        Fail("offers no period short enough", -EINVAL);
+    if (!Configure(maxPeriodUs)) {
         Close();
         return false;
     }
@@ -103,9 +47,80 @@ bool AlsaCapture::Open(const char* device, unsigned maxPeriodUs) {
         Close();
         return false;
     }
+    return true;
+}
+
+bool AlsaCapture::Configure(unsigned maxPeriodUs) {
+    snd_pcm_hw_params_t* hw = nullptr;
+    snd_pcm_hw_params_alloca(&hw);
+    int err = 0;
+    if ((err = snd_pcm_hw_params_any(m_pcm, hw)) < 0 ||
+        (err = snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0) {
+        Fail("offers no interleaved capture", err);
+        return false;
+    }
+    // 16-bit samples where offered; else 32-bit ones (many USB microphones' hw devices),
+    // whose top 16 bits Read keeps.
+    m_wide = false;
+    if (snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S16_LE) < 0) {
+        if ((err = snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S32_LE)) < 0) {
+            Fail("offers neither 16-bit nor 32-bit little-endian samples", err);
+            return false;
+        }
+        m_wide = true;
+    }
+    // The device's own rate (its maximum is its native one on most hardware and on the sound
+    // servers' plugins), up to 48 kHz where it offers one; the codec stages convert it.
+    unsigned rate = 0;
+    int dir = 0;
+    snd_pcm_hw_params_get_rate_max(hw, &rate, &dir);
+    rate = std::min(rate, 48000u);
+    dir = 0;
+    if ((err = snd_pcm_hw_params_set_rate_near(m_pcm, hw, &rate, &dir)) < 0) {
+        Fail("offers no sample rate", err);
+        return false;
+    }
+    // The fewest channels it offers; the codec stages mix them to one.
+    unsigned channels = 0;
+    snd_pcm_hw_params_get_channels_min(hw, &channels);
+    channels = std::max(1u, channels);
+    if (channels > kMaxChannels ||
+        (err = snd_pcm_hw_params_set_channels(m_pcm, hw, channels)) < 0) {
+        Fail("offers no channel count up to 8", err < 0 ? err : -EINVAL);
+        return false;
+    }
+    return ConfigurePeriod(hw, rate, channels, maxPeriodUs);
+}
+
+bool AlsaCapture::ConfigurePeriod(snd_pcm_hw_params_t* hw, unsigned rate, unsigned channels,
+                                  unsigned maxPeriodUs) {
+    // The largest period not longer than asked: a block never waits longer than a packet.
+    auto period = std::max<snd_pcm_uframes_t>(
+        1, static_cast<snd_pcm_uframes_t>(rate) * maxPeriodUs / 1000000);
+    int dir = 0;
+    int err = 0;
+    if ((err = snd_pcm_hw_params_set_period_size_near(m_pcm, hw, &period, &dir)) < 0 ||
+        (static_cast<uint64_t>(period) * 1000000 > static_cast<uint64_t>(rate) * maxPeriodUs &&
+         (err = snd_pcm_hw_params_set_period_size_max(m_pcm, hw, &period, &dir)) < 0)) {
+        Fail("offers no period short enough", err);
+        return false;
+    }
+    snd_pcm_uframes_t buffer = period * kPeriodsPerBuffer;
+    snd_pcm_hw_params_set_buffer_size_near(m_pcm, hw, &buffer);
+    if ((err = snd_pcm_hw_params(m_pcm, hw)) < 0) {
+        Fail("refuses the capture settings", err);
+        return false;
+    }
+    snd_pcm_hw_params_get_period_size(hw, &period, &dir);
+    if (static_cast<uint64_t>(period) * 1000000 >
+        static_cast<uint64_t>(rate) * maxPeriodUs + rate) {
+        Fail("offers no period short enough", -EINVAL);
+        return false;
+    }
     m_rate = rate;
     m_channels = channels;
     m_periodFrames = period;
+    m_wideBlock.assign(m_wide ? period * channels : 0, 0);
     return true;
 }
 
@@ -123,9 +138,14 @@ AlsaCapture::ReadResult AlsaCapture::Read(int16_t* samples, size_t& frames, int6
     }
     bool recovered = false;
     for (;;) {
-        const snd_pcm_sframes_t n = snd_pcm_readi(m_pcm, samples, m_periodFrames);
+        const snd_pcm_sframes_t n = m_wide
+                                        ? snd_pcm_readi(m_pcm, m_wideBlock.data(), m_periodFrames)
+                                        : snd_pcm_readi(m_pcm, samples, m_periodFrames);
         if (n > 0) {
             frames = static_cast<size_t>(n);
+            for (size_t i = 0; m_wide && i < frames * m_channels; ++i) {
+                samples[i] = static_cast<int16_t>(m_wideBlock[i] >> 16);
+            }
             // Frames still waiting in the buffer were captured after this block's last one.
             const snd_pcm_sframes_t waiting = std::max<snd_pcm_sframes_t>(0, snd_pcm_avail(m_pcm));
             captureNs = MonotonicNowNs() - static_cast<int64_t>(waiting) * 1000000000 / m_rate;

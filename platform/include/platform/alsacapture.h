@@ -1,7 +1,8 @@
 #pragma once
 // Live capture from a named ALSA PCM ("default" reaches the desktop's sound server through
 // its ALSA plugin; "hw:1" or "plughw:1" a USB microphone directly). The device's own rate
-// and channel count are taken (16-bit little-endian, 1 or 2 channels as offered); the period
+// and channel count are taken (16-bit little-endian samples, or 32-bit ones reduced to 16
+// bits; the fewest channels it offers, up to 8); the period
 // is no longer than the one asked for, so a block never waits longer than a packet time.
 // Blocks come with the monotonic time their last frame was captured. Opened, read and closed
 // by one thread (the streaming worker); nothing in Read allocates.
@@ -9,9 +10,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // libasound's handle, declared here so its header stays out of every includer.
 struct _snd_pcm;
+struct _snd_pcm_hw_params;
 
 namespace platform {
 
@@ -47,13 +50,22 @@ public:
 
     const std::string& Reason() const { return m_reason; }
 
+    // The most channels a device may deliver: the codec stages mix up to this many.
+    static constexpr unsigned kMaxChannels = 8;
+
 private:
     void Fail(const char* what, int err);
+    // Negotiates format, rate, channels and period on the opened device; false with Reason().
+    bool Configure(unsigned maxPeriodUs);
+    bool ConfigurePeriod(::_snd_pcm_hw_params* hw, unsigned rate, unsigned channels,
+                         unsigned maxPeriodUs);
 
     ::_snd_pcm* m_pcm = nullptr;
     unsigned m_rate = 0;
     unsigned m_channels = 0;
     size_t m_periodFrames = 0;
+    bool m_wide = false;               // the device delivers 32-bit samples
+    std::vector<int32_t> m_wideBlock;  // one period of them, kept across reads
     std::string m_device;
     std::string m_reason;
 };
