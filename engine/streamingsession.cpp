@@ -34,8 +34,10 @@ bool StreamingSession::RequestPage(const PageRequest& request) {
     }
     // The worker reads the request after it sees the flag.
     m_page = request;
-    m_bPageActive.store(true, std::memory_order_release);
+    // Wanted before active: a worker that sees the page active and not wanted knows it was
+    // ended before it began.
     m_bPaging.store(true, std::memory_order_release);
+    m_bPageActive.store(true, std::memory_order_release);
     if (!alone) {
         return true;
     }

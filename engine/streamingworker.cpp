@@ -111,7 +111,12 @@ void StreamingSession::SendEntry(size_t index, const PlaylistFile& entry,
         if (ticks.Wait(kTickTimeoutMs) != TickWait::Tick) {
             break;
         }
-        if (m_bPaging.load(std::memory_order_acquire)) {
+        if (m_bPageActive.load(std::memory_order_acquire) &&
+            !m_bPaging.load(std::memory_order_acquire)) {
+            // Ended before it began: nothing to take over.
+            m_bPageActive.store(false, std::memory_order_release);
+            m_poster.PostStatus(StreamingStatus::PageEnded(false));
+        } else if (m_bPageActive.load(std::memory_order_acquire)) {
             // The page takes this tick; the entry then starts over.
             m_engine.CloseEntry();
             RunPage(destinations);

@@ -304,7 +304,7 @@ bool WinSonvex::OpenPage(uint16_t law, int ptimeMs, uint32_t rate, uint32_t chan
     WriteWaveFormat(g711, g711Bytes.data());
     const auto blockBytes = static_cast<uint32_t>(blockFrames * channels * 2);
     if (!m_chain.OpenStages(pcmBytes.data(), static_cast<uint32_t>(pcmBytes.size()),
-                            g711Bytes.data(), static_cast<uint32_t>(g711Bytes.size())) ||
+                            g711Bytes.data(), static_cast<uint32_t>(g711Bytes.size()), true) ||
         !m_chain.Prepare(m_chain.SizesFromChunk(blockBytes)) ||
         m_chain.BufferSizes().pcm < blockBytes) {
         ReleaseEntry();

@@ -28,7 +28,7 @@ bool CodecChain::OpenSource(std::unique_ptr<platform::ByteSource> bytes, const c
 }
 
 bool CodecChain::OpenStages(const uint8_t* sourceFormat, uint32_t sourceBytes,
-                            const uint8_t* outputFormat, uint32_t outputBytes) {
+                            const uint8_t* outputFormat, uint32_t outputBytes, bool live) {
     WAVEFORMATEX source{};
     WAVEFORMATEX output{};
     if (!ReadWaveFormat(sourceFormat, sourceBytes, source) ||
@@ -40,7 +40,7 @@ bool CodecChain::OpenStages(const uint8_t* sourceFormat, uint32_t sourceBytes,
     WriteWaveFormat(Pcm16WaveFormat(source.nChannels, source.nSamplesPerSec), decoded);
     WriteWaveFormat(Pcm16WaveFormat(output.nChannels, output.nSamplesPerSec), mixed);
     return m_decode.Open(sourceFormat, sourceBytes, decoded, kPcmRecordBytes) &&
-           m_resample.Open(decoded, kPcmRecordBytes, mixed, kPcmRecordBytes) &&
+           m_resample.Open(decoded, kPcmRecordBytes, mixed, kPcmRecordBytes, live) &&
            m_encode.Open(mixed, kPcmRecordBytes, outputFormat, outputBytes);
 }
 

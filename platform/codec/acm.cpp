@@ -170,7 +170,7 @@ MMRESULT acmStreamOpen(HACMSTREAM* stream, HACMDRIVER driver, const void* srcFor
     if (driver != nullptr && driver->magic != kDriverMagic) {
         return MMSYSERR_INVALHANDLE;
     }
-    if (flags != 0) {
+    if ((flags & ~ACM_STREAMOPENF_LOWLATENCY) != 0) {
         return MMSYSERR_INVALFLAG;
     }
     AudioFormat src;
@@ -184,7 +184,8 @@ MMRESULT acmStreamOpen(HACMSTREAM* stream, HACMDRIVER driver, const void* srcFor
     }
     int chosen = -1;
     std::unique_ptr<CodecStream> codec =
-        AcmCreateCodec(src, dst, driver != nullptr ? driver->index : -1, chosen);
+        AcmCreateCodec(src, dst, driver != nullptr ? driver->index : -1, chosen,
+                       (flags & ACM_STREAMOPENF_LOWLATENCY) != 0);
     if (codec == nullptr) {
         return ACMERR_NOTPOSSIBLE;
     }

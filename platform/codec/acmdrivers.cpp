@@ -168,7 +168,7 @@ uint32_t AcmMaxFormatSize() {
 }
 
 std::unique_ptr<CodecStream> AcmCreateCodec(const AudioFormat& src, const AudioFormat& dst,
-                                            int onlyDriver, int& driver) {
+                                            int onlyDriver, int& driver, bool lowLatency) {
     driver = -1;
     std::unique_ptr<CodecStream> codec;
     if ((dst.tag == WAVE_FORMAT_MULAW || dst.tag == WAVE_FORMAT_ALAW) && dst.bits == 8) {
@@ -182,8 +182,8 @@ std::unique_ptr<CodecStream> AcmCreateCodec(const AudioFormat& src, const AudioF
     } else if (dst.IsPcm16()) {
         codec = MakeDecoder(src, driver);
         if (codec != nullptr && (src.channels != dst.channels || src.rate != dst.rate)) {
-            auto resampler =
-                std::make_unique<PcmResampler>(src.channels, src.rate, dst.channels, dst.rate);
+            auto resampler = std::make_unique<PcmResampler>(src.channels, src.rate, dst.channels,
+                                                            dst.rate, lowLatency);
             if (!resampler->IsOpen()) {
                 return nullptr;
             }

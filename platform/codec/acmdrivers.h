@@ -33,6 +33,6 @@ uint32_t AcmMaxFormatSize();
 
 // Builds the conversion from src to dst. Returns null when no driver converts between
 // them (or when `onlyDriver` >= 0 and that driver does not); sets `driver` to the driver
-// that does.
+// that does. lowLatency: a rate conversion for live audio (PcmResampler).
 std::unique_ptr<CodecStream> AcmCreateCodec(const AudioFormat& src, const AudioFormat& dst,
-                                            int onlyDriver, int& driver);
+                                            int onlyDriver, int& driver, bool lowLatency = false);

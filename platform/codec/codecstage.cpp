@@ -3,10 +3,10 @@
 #include <algorithm>
 
 bool CodecStage::Open(const void* srcFormat, uint32_t srcFormatBytes, const void* dstFormat,
-                      uint32_t dstFormatBytes) {
+                      uint32_t dstFormatBytes, bool live) {
     Release();
     if (acmStreamOpen(&m_stream, nullptr, srcFormat, srcFormatBytes, dstFormat, dstFormatBytes,
-                      0) != MMSYSERR_NOERROR) {
+                      live ? ACM_STREAMOPENF_LOWLATENCY : 0) != MMSYSERR_NOERROR) {
         m_stream = nullptr;
         return false;
     }

@@ -561,14 +561,19 @@ TEST_F(SessionTest, PageTakesOverTheEntryAndGivesItBackFromTheStart_AloneItEnds)
     StreamingSession::PageRequest page;
     std::strcpy(page.Device, "tone");
     page.DurationMs = 400;
+    // A page ended before a tick takes it leaves no trace but its end.
+    ticks.At(100 * kMs, [&] {
+        EXPECT_TRUE(session.RequestPage(page));
+        session.EndPage();
+    });
     ticks.At(200 * kMs, [&] { EXPECT_TRUE(session.RequestPage(page)); });
     Run(false);
     EXPECT_TRUE(session.PageFailure().empty()) << session.PageFailure();
-    // The entry, the page over it, then the same entry again.
-    const std::vector<Message> started{{0, 0}, {5, 0}, {6, 0}, {0, 0}};
+    // The entry, the withdrawn page, the page over the entry, then the same entry again.
+    const std::vector<Message> started{{0, 0}, {6, 0}, {5, 0}, {6, 0}, {0, 0}};
     const auto messages = poster.Messages();
-    ASSERT_GE(messages.size(), 4u);
-    EXPECT_EQ(std::vector<Message>(messages.begin(), messages.begin() + 4), started);
+    ASSERT_GE(messages.size(), 5u);
+    EXPECT_EQ(std::vector<Message>(messages.begin(), messages.begin() + 5), started);
 
     const std::vector<RtpPacket> packets = receivers[0]->TakeAll();
     receivers[1]->TakeAll();

@@ -41,9 +41,10 @@ public:
     bool OpenSource(std::unique_ptr<platform::ByteSource> bytes, const char* name,
                     SourceFormatInfo& info, std::string& description);
     // Opens the three stages from the source format to outputFormat; false when a stage has
-    // no codec (for instance none decodes the source format).
+    // no codec (for instance none decodes the source format). live: the source is captured
+    // audio, converted in small steps as it comes (CodecStage::Open).
     bool OpenStages(const uint8_t* sourceFormat, uint32_t sourceBytes, const uint8_t* outputFormat,
-                    uint32_t outputBytes);
+                    uint32_t outputBytes, bool live = false);
     // Sizes working forward from a chunk: each stage takes the most the one before it gives.
     Sizes SizesFromChunk(uint32_t chunkBytes) const;
     // Sizes working back from one packet of `encodedBytes`, the PCM in whole frames.

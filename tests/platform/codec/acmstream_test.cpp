@@ -302,6 +302,47 @@ TEST(AcmStream, RateConverterKeepsTonesAboveTheBandOut) {
     }
 }
 
+TEST(AcmStream, LiveRateConverterYieldsEveryBlockSoonWithTheSameFilter) {
+    // A microphone at 48 kHz in 5 ms periods: the output must follow the input closely (a
+    // file's converter yields 60 ms bursts, which would send a page's packets in clumps),
+    // and tones above the band stay out as they do for files.
+    HACMSTREAM s = nullptr;
+    const std::vector<uint8_t> in48 = Pcm16Format(1, 48000);
+    const std::vector<uint8_t> out8 = Pcm16Format(1, 8000);
+    ASSERT_EQ(acmStreamOpen(&s, nullptr, in48.data(), uint32_t(in48.size()), out8.data(),
+                            uint32_t(out8.size()), ACM_STREAMOPENF_LOWLATENCY),
+              MMSYSERR_NOERROR);
+    std::vector<int16_t> tone = Tone(48000, 1, 2.0, 1000, -6);
+    const std::vector<int16_t> alias = Tone(48000, 1, 2.0, 4300, -6);
+    for (size_t i = 0; i < tone.size(); ++i) {
+        tone[i] = static_cast<int16_t>(tone[i] / 2 + alias[i] / 2);
+    }
+    constexpr uint32_t kPeriodBytes = 240 * 2;
+    std::vector<uint8_t> src(kPeriodBytes);
+    std::vector<uint8_t> dst(8192);
+    ACMSTREAMHEADER h{};
+    h.cbStruct = ACMSTREAMHEADER_SIZE;
+    h.pbSrc = src.data();
+    h.cbSrcLength = kPeriodBytes;
+    h.pbDst = dst.data();
+    h.cbDstLength = uint32_t(dst.size());
+    ASSERT_EQ(acmStreamPrepareHeader(s, &h, 0), MMSYSERR_NOERROR);
+    std::vector<int16_t> out;
+    size_t calls = 0;
+    for (size_t pos = 0; pos + 240 <= tone.size(); pos += 240, ++calls) {
+        std::memcpy(src.data(), tone.data() + pos, kPeriodBytes);
+        ASSERT_EQ(acmStreamConvert(s, &h, ACM_STREAMCONVERTF_BLOCKALIGN), MMSYSERR_NOERROR);
+        // Never more than 10 ms of output behind the input (a file's converter: 60 ms).
+        EXPECT_GE(out.size() + h.cbDstLengthUsed / 2 + 80, (calls + 1) * 40) << calls;
+        const auto* got = reinterpret_cast<const int16_t*>(dst.data());
+        out.insert(out.end(), got, got + h.cbDstLengthUsed / 2);
+    }
+    acmStreamUnprepareHeader(s, &h, 0);
+    acmStreamClose(s, 0);
+    EXPECT_GT(ToDbfs(FitTone(out, 8000, 1000, 800).amplitude), -13.0);
+    EXPECT_LT(ToDbfs(FitTone(out, 8000, 3700, 800).amplitude), -80.0);
+}
+
 // Mono is the average of all channels, for every channel count: full-scale channels never
 // clip, and stereo matches halving each channel before summing to within one step.
 TEST(AcmStream, MixDownAveragesEveryChannelCount) {

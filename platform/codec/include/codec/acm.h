@@ -121,8 +121,14 @@ constexpr uint32_t ACM_METRIC_MAX_SIZE_FORMAT = 50;
 // record (WAVEFORMATEX plus extra bytes) of any driver.
 MMRESULT acmMetrics(void* object, uint32_t metric, void* value);
 
+// This library's own open flag: a stream for live audio, which yields its output soon after
+// its input comes (a rate converter then runs a short minimum-phase filter) instead of in the
+// larger blocks that serve files best.
+constexpr uint32_t ACM_STREAMOPENF_LOWLATENCY = 0x00010000;
+
 // Opens a synchronous stream from one format record to another; ACMERR_NOTPOSSIBLE when no
-// driver converts between them. driver may be null (any driver); flags must be 0. Records
+// driver converts between them. driver may be null (any driver); flags must be 0 or
+// ACM_STREAMOPENF_LOWLATENCY. Records
 // with more than kMaxWaveChannels channels are refused. A stream to fewer channels mixes
 // each output sample as the average of the input channels (mono: all of them).
 MMRESULT acmStreamOpen(HACMSTREAM* stream, HACMDRIVER driver, const void* srcFormat,

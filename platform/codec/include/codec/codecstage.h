@@ -19,9 +19,10 @@ public:
     ~CodecStage() { Release(); }
 
     // Releases what the stage held, then opens a synchronous stream; false when no codec
-    // converts between the two records.
+    // converts between the two records. live: the stream carries live audio and yields its
+    // output as its input comes (ACM_STREAMOPENF_LOWLATENCY).
     bool Open(const void* srcFormat, uint32_t srcFormatBytes, const void* dstFormat,
-              uint32_t dstFormatBytes);
+              uint32_t dstFormatBytes, bool live = false);
     // The destination bytes that `srcBytes` source bytes can produce at most; 0 when the
     // stage is not open or cannot say.
     uint32_t DestinationBound(uint32_t srcBytes) const;
