@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <ostream>
 #include <utility>
 
@@ -59,6 +60,24 @@ std::string DescriptionLines(const std::string& description) {
         }
         from = at + 4;
     }
+}
+
+nlohmann::ordered_json LatencyJson(const PageLatency::Summary& latency) {
+    return {{"packets", latency.count},
+            {"median_ms", static_cast<double>(latency.medianUs) / 1000.0},
+            {"p99_ms", static_cast<double>(latency.p99Us) / 1000.0},
+            {"max_ms", static_cast<double>(latency.maxUs) / 1000.0}};
+}
+
+std::string LatencyText(const PageLatency::Summary& latency) {
+    if (latency.count == 0) {
+        return "no packet was sent";
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "capture to send: median %.1f ms, p99 %.1f ms",
+                  static_cast<double>(latency.medianUs) / 1000.0,
+                  static_cast<double>(latency.p99Us) / 1000.0);
+    return text;
 }
 
 void PrintJson(CliConsole& console, const nlohmann::ordered_json& value) {

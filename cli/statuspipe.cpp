@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -40,10 +41,20 @@ void StatusPipe::OnStreamingStatus(const StreamingStatus& status) {
 }
 
 bool StatusPipe::Next(StreamingStatus& status, int wake, int timeoutMs) {
-    pollfd fds[2] = {{m_read, POLLIN, 0}, {wake, POLLIN, 0}};
-    const int ready = ::poll(fds, 2, timeoutMs);
+    pollfd other = {wake, POLLIN, 0};
+    return Next(status, &other, 1, timeoutMs);
+}
+
+bool StatusPipe::Next(StreamingStatus& status, pollfd* others, size_t count, int timeoutMs) {
+    count = std::min(count, kMaxOthers);
+    pollfd fds[1 + kMaxOthers] = {{m_read, POLLIN, 0}};
+    std::copy(others, others + count, fds + 1);
+    const int ready = ::poll(fds, 1 + count, timeoutMs);
+    for (size_t i = 0; i < count; ++i) {
+        others[i].revents = ready > 0 ? fds[1 + i].revents : 0;
+    }
     if (ready <= 0 || (fds[0].revents & POLLIN) == 0) {
-        return false;  // time up, a signal, or the wake-up
+        return false;  // time up, a signal, or another descriptor
     }
     unsigned char record[kRecordBytes];
     if (::read(m_read, record, sizeof record) != static_cast<ssize_t>(sizeof record)) {

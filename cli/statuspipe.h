@@ -4,6 +4,10 @@
 // waits on the read end together with its signals. Also the wake-up a signal handler
 // writes. Private to the library.
 
+#include <poll.h>
+
+#include <cstddef>
+
 #include "document/documentobserver.h"
 
 class StatusPipe : public DocumentObserver {
@@ -20,6 +24,10 @@ public:
     // returning early, false, when `wake` becomes readable (a signal arrived) or the time is
     // up.
     bool Next(StreamingStatus& status, int wake, int timeoutMs);
+    // The same, waiting on `others` too (at most kMaxOthers; negative descriptors are left
+    // out) and filling in their revents: a report may come with them, or not.
+    static constexpr size_t kMaxOthers = 4;
+    bool Next(StreamingStatus& status, pollfd* others, size_t count, int timeoutMs);
 
 private:
     int m_read = -1;

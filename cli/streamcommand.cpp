@@ -1,83 +1,24 @@
 // stream: plays a playlist to its destinations through the desktop's playlist document,
-// until the list ends (or, looping, forever), SIGINT or SIGTERM, or the time given. page:
-// a live page to the same destinations, until SIGINT or SIGTERM or the time given.
-
-#include <fcntl.h>
-#include <unistd.h>
+// until the list ends (or, looping, forever), SIGINT or SIGTERM, or the time given. A page
+// from another process (pagehost.h) takes the stream over while it lasts.
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <ostream>
 #include <vector>
 
 #include "clicommands.h"
+#include "pagehost.h"
 #include "statuspipe.h"
+#include "stopsignals.h"
 
 namespace clicommands {
 namespace {
 
-// Set by the signal handler; read by the command between reports. Lock-free, so the
-// handler may store it.
-std::atomic<bool> g_stopRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-std::atomic<int> g_wakeFd{-1};
-
-extern "C" void OnStopSignal(int) {
-    const int saved = errno;
-    g_stopRequested.store(true, std::memory_order_relaxed);
-    const int fd = g_wakeFd.load(std::memory_order_relaxed);
-    if (fd >= 0) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t ignored = ::write(fd, &byte, 1);
-    }
-    errno = saved;
-}
-
-// SIGINT and SIGTERM end the run cleanly while it lasts; the former handlers come back after.
-class StopSignals {
-public:
-    StopSignals() {
-        int ends[2];
-        if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) == 0) {
-            m_wakeRead = ends[0];
-            m_wakeWrite = ends[1];
-        }
-        g_stopRequested.store(false);
-        g_wakeFd.store(m_wakeWrite);
-        struct sigaction action {};
-        action.sa_handler = OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &m_oldInt);
-        sigaction(SIGTERM, &action, &m_oldTerm);
-    }
-    ~StopSignals() {
-        sigaction(SIGINT, &m_oldInt, nullptr);
-        sigaction(SIGTERM, &m_oldTerm, nullptr);
-        g_wakeFd.store(-1);
-        if (m_wakeRead >= 0) {
-            ::close(m_wakeRead);
-            ::close(m_wakeWrite);
-        }
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    int WakeFd() const { return m_wakeRead; }
-    static bool Requested() { return g_stopRequested.load(std::memory_order_relaxed); }
-
-private:
-    int m_wakeRead = -1;
-    int m_wakeWrite = -1;
-    struct sigaction m_oldInt {};
-    struct sigaction m_oldTerm {};
-};
-
 // Turns the worker's reports into the command's output: per file one line (redrawn each
-// second on a terminal), or one JSON object per report.
-class StreamReport {
+// second on a terminal), or one JSON object per report; a page over the stream on standard
+// error, or as JSON.
+class StreamReport : public PageHost::Events {
 public:
     StreamReport(const Playlist& playlist, const std::vector<std::string>& reasons,
                  const CliOptions& options, CliConsole& console)
@@ -117,6 +58,31 @@ public:
         if (m_json) {
             Json({{"event", "ended"}, {"reason", why}});
         }
+    }
+    void PageStarted(const std::string& device) override {
+        if (m_json) {
+            Json({{"event", "page-started"}, {"device", device}});
+            return;
+        }
+        ClearLive();
+        Fail(m_console, "a page from \"" + device + "\" took the stream over");
+    }
+    void PageEnded(const std::string& device, const std::string& failure,
+                   const PageLatency::Summary& latency) override {
+        if (m_json) {
+            nlohmann::ordered_json event = {
+                {"event", "page-ended"}, {"device", device}, {"failed", !failure.empty()}};
+            if (!failure.empty()) {
+                event["message"] = failure;
+            }
+            event["latency"] = LatencyJson(latency);
+            Json(event);
+            return;
+        }
+        ClearLive();
+        Fail(m_console, "the page from \"" + device + "\" ended" +
+                            (failure.empty() ? "" : " early: " + failure) + "; " +
+                            LatencyText(latency));
     }
 
 private:
@@ -185,10 +151,14 @@ private:
                   {"destination", status.index + 1},
                   {"address", destination.IpPort},
                   {"reason", text}});
-        } else if (m_console.terminal) {
+        }
+        ClearLive();
+        Fail(m_console, text);
+    }
+    void ClearLive() {
+        if (!m_json && m_console.terminal) {
             m_console.out << "\r\x1b[K" << std::flush;
         }
-        Fail(m_console, text);
     }
     void Live() {
         m_console.out << "\r\x1b[KStreaming " << Label(m_current) << ": " << m_seconds << " of "
@@ -204,11 +174,25 @@ private:
     bool m_openedThisPass = false;
 };
 
-// Follows a started run to its end, reporting each step; stops it on a signal, when the
-// time given is up, or when a whole pass opened nothing (`nothingOpened`). Returns why it
-// ended.
+// The next report (true), or a signal, a page's socket or the time ended the wait; the page's
+// socket is served either way.
+bool NextReport(StatusPipe& reports, const StopSignals& signals, PageHost& host, int timeoutMs,
+                StreamingStatus& status) {
+    pollfd fds[1 + PageHost::kMaxPollFds];
+    // Once a stop is asked for, the wake-up has done its work and is not watched again.
+    fds[0] = {StopSignals::Requested() ? -1 : signals.WakeFd(), POLLIN, 0};
+    const size_t count = 1 + host.PollFds(fds + 1);
+    const bool got = reports.Next(status, fds, count, timeoutMs);
+    host.Serve(fds + 1, count - 1);
+    return got;
+}
+
+// Follows a started run to its end, reporting each step and serving pages from other
+// processes; stops it on a signal, when the time given is up, or when a whole pass opened
+// nothing (`nothingOpened`). Returns why it ended.
 const char* FollowRun(PlaylistDocument& document, StatusPipe& reports, const StopSignals& signals,
-                      StreamReport& report, const CliOptions& options, bool& nothingOpened) {
+                      PageHost& host, StreamReport& report, const CliOptions& options,
+                      bool& nothingOpened) {
     using Clock = std::chrono::steady_clock;
     const bool timed = options.durationSeconds > 0;
     const auto deadline =
@@ -217,15 +201,13 @@ const char* FollowRun(PlaylistDocument& document, StatusPipe& reports, const Sto
     const char* why = "end";
     for (;;) {
         int timeoutMs = -1;
-        if (timed) {
+        if (timed && document.IsStreaming()) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             timeoutMs = static_cast<int>(std::max<int64_t>(left.count(), 0));
         }
         StreamingStatus status;
-        // Once a stop is asked for, the wake-up has done its work and is not watched again.
-        const int wake = StopSignals::Requested() ? -1 : signals.WakeFd();
-        const bool got = reports.Next(status, wake, document.IsStreaming() ? timeoutMs : -1);
+        const bool got = NextReport(reports, signals, host, timeoutMs, status);
         if (StopSignals::Requested() && document.IsStreaming()) {
             why = "signal";
             document.Stop();
@@ -234,12 +216,17 @@ const char* FollowRun(PlaylistDocument& document, StatusPipe& reports, const Sto
             why = "duration";
             document.Stop();
         }
+        if (!document.IsStreaming()) {
+            host.StopListening();
+        }
         if (!got) {
             continue;
         }
         if (status.code == kStreamingEnded) {
+            host.StreamEnded();
             return why;
         }
+        host.OnReport(status);
         if (!report.Handle(status) && document.IsStreaming()) {
             nothingOpened = true;
             document.Stop();
@@ -285,70 +272,19 @@ int Stream(const CliOptions& options, CliConsole& console) {
         return Fail(console, "cannot start the streaming thread");
     }
     StreamReport report(playlist, reasons, options, console);
+    PageHost host(document, options.name, report);
+    std::string problem;
+    if (!host.Listen(problem)) {
+        Fail(console, problem + "; no page can take this stream over");
+    }
     bool nothingOpened = false;
-    const char* why = FollowRun(document, reports, signals, report, options, nothingOpened);
+    const char* why = FollowRun(document, reports, signals, host, report, options, nothingOpened);
     document.Wait();
     if (nothingOpened) {
         report.Ended("nothing-opened");
         return Fail(console, "no file of the playlist \"" + options.name + "\" could be streamed");
     }
     report.Ended(why);
-    return kSuccess;
-}
-
-int Page(const CliOptions& options, CliConsole& console) {
-    StatusPipe reports;
-    PlaylistDocument document(&reports);
-    if (!OpenPlaylist(document, options.name, console)) {
-        return kFailure;
-    }
-    if (document.CurrentPlaylist().Destinations.empty()) {
-        return Fail(console, "the playlist \"" + options.name + "\" has no destinations");
-    }
-    StreamingSession::PageRequest request;
-    if (options.device.empty() || options.device.size() >= sizeof request.Device) {
-        return Fail(console, "the capture device's name is empty or too long");
-    }
-    std::copy(options.device.begin(), options.device.end(), request.Device);
-    request.Device[options.device.size()] = '\0';
-    request.Law = static_cast<uint16_t>(options.format);
-    request.PtimeMs = options.packetization;
-    request.DurationMs = static_cast<int64_t>(options.durationSeconds * 1000);
-    StopSignals signals;
-    if (!reports.Ok() || signals.WakeFd() < 0) {
-        return Fail(console, "cannot make the pipes the run reports through");
-    }
-    if (!document.RequestPage(request)) {
-        return Fail(console, "cannot start the streaming thread");
-    }
-    const auto json = [&](const nlohmann::ordered_json& event) {
-        if (options.json) {
-            console.out << event.dump(-1, ' ', false,
-                                      nlohmann::ordered_json::error_handler_t::replace)
-                        << '\n'
-                        << std::flush;
-        }
-    };
-    json({{"event", "page-started"}, {"device", options.device}});
-    const char* why = options.durationSeconds > 0 ? "duration" : "end";
-    for (;;) {
-        StreamingStatus status;
-        const int wake = StopSignals::Requested() ? -1 : signals.WakeFd();
-        const bool got = reports.Next(status, wake, -1);
-        if (StopSignals::Requested() && document.IsPaging()) {
-            why = "signal";
-            document.EndPage();
-        }
-        if (got && status.code == kStreamingEnded) {
-            break;
-        }
-    }
-    document.Wait();
-    if (!document.PageFailure().empty()) {
-        json({{"event", "ended"}, {"reason", "failed"}, {"message", document.PageFailure()}});
-        return Fail(console, document.PageFailure());
-    }
-    json({{"event", "ended"}, {"reason", why}});
     return kSuccess;
 }
 

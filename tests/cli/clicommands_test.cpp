@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -60,6 +63,86 @@ protected:
         EXPECT_TRUE(WriteWave(path, 1, 1, 8000, 16, SinePcm16(8000 * seconds, 1, 8000, 440, 8000)));
         return path;
     }
+
+    // sonvex-cli run as a process of its own, its standard output read line by line (each a
+    // JSON event) and its standard error kept in a file of the test's folder.
+    struct Child {
+        pid_t pid = -1;
+        int out = -1;
+        std::string pending;
+        std::vector<nlohmann::json> events;
+    };
+    Child Spawn(const std::vector<std::string>& args, const std::string& errName) {
+        Child child;
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
+            return child;
+        }
+        std::vector<std::string> all = {SONVEX_CLI_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : all) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        const std::string err = (m_dir / errName).string();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+            child.pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(ends[1]);
+        child.out = ends[0];
+        if (child.pid > 0) {
+            m_children.push_back(child.pid);
+        }
+        return child;
+    }
+    // A test that stopped half-way leaves no program running.
+    void TearDown() override {
+        for (const pid_t pid : m_children) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    // The child's events up to its first `name`, which is returned; null when it ends or
+    // says nothing for 20 s first (or for waitMs).
+    static nlohmann::json WaitFor(Child& child, const std::string& name, int waitMs = 20000) {
+        for (;;) {
+            const size_t newline = child.pending.find('\n');
+            if (newline != std::string::npos) {
+                auto event =
+                    nlohmann::json::parse(child.pending.substr(0, newline), nullptr, false);
+                child.pending.erase(0, newline + 1);
+                child.events.push_back(event);
+                if (event.is_object() && event.value("event", "") == name) {
+                    return event;
+                }
+                continue;
+            }
+            pollfd ready{child.out, POLLIN, 0};
+            char bytes[4096];
+            const ssize_t got = ::poll(&ready, 1, waitMs) == 1 ? ::read(child.out, bytes, 4096) : 0;
+            if (got <= 0) {
+                return nullptr;
+            }
+            child.pending.append(bytes, static_cast<size_t>(got));
+        }
+    }
+    int Reap(Child& child) {
+        int status = -1;
+        ::waitpid(child.pid, &status, 0);
+        ::close(child.out);
+        m_children.erase(std::remove(m_children.begin(), m_children.end(), child.pid),
+                         m_children.end());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::vector<pid_t> m_children;
 
     static Playlist Stored(const std::string& name) {
         PlaylistStore store;
@@ -425,7 +508,7 @@ TEST_F(CliCommandsTest, StreamEndsOnItsTimeOrASignalAndFailsWhenNothingOpens_Pag
     const Result paged =
         Run({"page", "p", "--device", "tone", "--law", "a", "--duration", "0.2", "--json"});
     EXPECT_EQ(paged.status, 0) << paged.err << paged.out;
-    EXPECT_NE(paged.out.find(R"({"event":"ended","reason":"duration"})"), std::string::npos)
+    EXPECT_NE(paged.out.find(R"({"event":"ended","reason":"duration",)"), std::string::npos)
         << paged.out;
     const auto page = receiver.Receive();
     ASSERT_TRUE(page.has_value());
@@ -446,6 +529,133 @@ TEST_F(CliCommandsTest, StreamEndsOnItsTimeOrASignalAndFailsWhenNothingOpens_Pag
     EXPECT_NE(nothing.err.find("no file of the playlist \"p\" could be streamed"),
               std::string::npos)
         << nothing.err;
+}
+
+// A page from another process takes a running stream over: the stream's senders carry it,
+// sequence numbers running on, the marker on its first packet, and the file starts over
+// when it ends. One page at a time; one whose process is killed ends; a page whose stream
+// ends is told so. The pages' device is an ALSA file PCM reading a tone (read in a burst),
+// or a FIFO the test feeds (a page that lasts until the test lets it end).
+TEST_F(CliCommandsTest, APageFromAnotherProcessTakesTheStreamOverAndTheFileResumes) {
+    testsupport::LoopbackReceiver receiver;
+    ASSERT_TRUE(receiver.Ok());
+    // The page socket is one per user and playlist: a name no other test run shares.
+    const std::string name = "Hall-" + std::to_string(::getpid());
+    const std::string file = (m_dir / "file.wav").string();
+    ASSERT_TRUE(WriteWave(file, 1, 1, 8000, 16, SinePcm16(8000 * 60, 1, 8000, 997, 8000)));
+    ASSERT_EQ(Run({"create", name}).status, 0);
+    ASSERT_EQ(Run({"add-file", name, file}).status, 0);
+    ASSERT_EQ(Run({"add-dest", name, "127.0.0.1", std::to_string(receiver.Port())}).status, 0);
+    const std::filesystem::path live = m_dir / "live.raw";
+    ASSERT_EQ(::mkfifo(live.c_str(), 0600), 0);
+    {
+        const std::vector<uint8_t> pcm = SinePcm16(48000, 1, 48000, 1000.0, 12000.0);
+        std::ofstream(m_dir / "tone.raw", std::ios::binary)
+            .write(reinterpret_cast<const char*>(pcm.data()),
+                   static_cast<std::streamsize>(pcm.size()));
+        std::ofstream rc(m_dir / ".asoundrc");
+        for (const auto& [device, in] : {std::pair{"tone", m_dir / "tone.raw"}, {"live", live}}) {
+            rc << "pcm." << device << " { type file; slave.pcm \"null\"; file \"/dev/null\"; "
+               << "infile \"" << in.string() << "\"; format \"raw\" }\n";
+        }
+    }
+    ASSERT_EQ(::setenv("HOME", m_dir.c_str(), 1), 0);
+    // Never blocks, and keeps the FIFO open for writing whoever reads it.
+    const int feed = ::open(live.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(feed, 0);
+    const std::vector<uint8_t> block = SinePcm16(960, 1, 48000, 1000.0, 12000.0);  // 20 ms
+    const auto feedOnce = [&] { return ::write(feed, block.data(), block.size()) > 0; };
+
+    Child stream = Spawn({"stream", name, "--json"}, "stream.err");
+    ASSERT_GT(stream.pid, 0);
+    ASSERT_TRUE(WaitFor(stream, "started").is_object()) << ReadBytes((m_dir / "stream.err"));
+    const auto first = receiver.Receive(5000);
+    ASSERT_TRUE(first.has_value());
+
+    // The playlist's name as the store compares it: without case.
+    const Result paged = Run({"page", "hall-" + std::to_string(::getpid()), "--device", "tone",
+                              "--duration", "0.5", "--json"});
+    EXPECT_EQ(paged.status, 0) << paged.err;
+    std::vector<nlohmann::json> said;
+    std::istringstream lines(paged.out);
+    for (std::string line; std::getline(lines, line);) {
+        said.push_back(nlohmann::json::parse(line));
+    }
+    ASSERT_EQ(said.size(), 2u) << paged.out;
+    EXPECT_EQ(said[0],
+              (nlohmann::json{{"event", "page-started"}, {"device", "tone"}, {"takeover", true}}));
+    EXPECT_EQ(said[1]["reason"], "duration") << paged.out;
+    EXPECT_GT(said[1]["latency"]["packets"].get<int>(), 0) << paged.out;
+    EXPECT_TRUE(said[1]["latency"].contains("p99_ms"));
+    EXPECT_EQ(WaitFor(stream, "page-started")["device"], "tone");
+    EXPECT_EQ(WaitFor(stream, "page-ended")["failed"], false);
+    EXPECT_EQ(WaitFor(stream, "started")["index"], 1);
+
+    // What the receiver got: one run of sequence numbers through the file, the page and the
+    // file again from its first packet; the page's first packet alone carries the marker.
+    std::vector<std::vector<uint8_t>> packets = {*first};
+    size_t marked = 0;
+    size_t resumed = 0;
+    const std::vector<uint8_t> firstPayload(first->begin() + 12, first->end());
+    while (resumed == 0 && packets.size() < 2000) {
+        const auto packet = receiver.Receive(5000);
+        ASSERT_TRUE(packet.has_value()) << packets.size() << " packets";
+        ASSERT_EQ(packet->size(), 172u);
+        const uint16_t last = static_cast<uint16_t>(packets.back()[2] << 8 | packets.back()[3]);
+        EXPECT_EQ(static_cast<uint16_t>((*packet)[2] << 8 | (*packet)[3]),
+                  static_cast<uint16_t>(last + 1));
+        if (((*packet)[1] & 0x80) != 0) {
+            EXPECT_EQ(marked, 0u) << "a second marker";
+            marked = packets.size();
+        } else if (marked > 0 &&
+                   std::equal(firstPayload.begin(), firstPayload.end(), packet->begin() + 12)) {
+            resumed = packets.size();
+        }
+        packets.push_back(*packet);
+    }
+    ASSERT_GT(marked, 0u);
+    EXPECT_GE(resumed - marked, 20u);  // the page: 0.5 s in 20 ms packets
+    EXPECT_LE(resumed - marked, 26u);
+
+    // A page that lasts, fed through the FIFO; a second is refused while it runs.
+    Child pager = Spawn({"page", name, "--device", "live", "--json"}, "pager.err");
+    ASSERT_GT(pager.pid, 0);
+    ASSERT_TRUE(feedOnce());
+    ASSERT_TRUE(WaitFor(pager, "page-started").is_object()) << ReadBytes((m_dir / "pager.err"));
+    const Result second = Run({"page", name, "--device", "tone", "--duration", "0.2"});
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.err, "sonvex-cli: the stream of \"" + name +
+                              "\" refused the page: another page is running on it\n");
+    // Killed, its page ends in the stream's process (once the device gives a block).
+    ASSERT_EQ(::kill(pager.pid, SIGKILL), 0);
+    EXPECT_EQ(Reap(pager), -1);
+    EXPECT_EQ(WaitFor(stream, "page-started")["device"], "live");
+    nlohmann::json ended;
+    for (int fed = 0; fed < 400 && !ended.is_object(); ++fed) {
+        feedOnce();
+        ended = WaitFor(stream, "page-ended", 50);
+    }
+    ASSERT_TRUE(ended.is_object()) << "the killed page went on";
+    EXPECT_EQ(ended["failed"], false);
+
+    // The stream ends under a page: the paging process is told and fails.
+    Child under = Spawn({"page", name, "--device", "live", "--json"}, "under.err");
+    ASSERT_GT(under.pid, 0);
+    ASSERT_TRUE(feedOnce());
+    ASSERT_TRUE(WaitFor(under, "page-started").is_object()) << ReadBytes((m_dir / "under.err"));
+    ASSERT_EQ(::kill(stream.pid, SIGTERM), 0);
+    nlohmann::json told;
+    for (int fed = 0; fed < 400 && !told.is_object(); ++fed) {
+        feedOnce();
+        told = WaitFor(under, "ended", 50);
+    }
+    EXPECT_EQ(told["reason"], "stream-ended") << told;
+    EXPECT_EQ(Reap(under), 1);
+    EXPECT_EQ(ReadBytes((m_dir / "under.err")),
+              "sonvex-cli: the stream of \"" + name + "\" ended, and the page with it\n");
+    EXPECT_EQ(WaitFor(stream, "ended")["reason"], "signal");
+    EXPECT_EQ(Reap(stream), 0) << ReadBytes((m_dir / "stream.err"));
+    ::close(feed);
 }
 
 }  // namespace
