@@ -138,8 +138,10 @@ done
   tee "$work/unpaced.txt" || status=1
 
 echo
-echo "capture to send (the session's figure: each block at the packet it completed last), the"
-echo "budget one packet time + 5 ms on p99; spacing and hold measured at the receiver"
+echo "capture to send: the session's figure, each block at the packet it completed last; the"
+echo "budget, one packet time + 5 ms, on its p99. At the receiver: the spacing of the packets and"
+echo "held99, how much longer than the freshest packet a packet took to leave after its audio"
+echo "(arrival against RTP time): what waited in the converter for later blocks."
 printf '%-9s %-12s %5s %7s %8s %8s %8s %7s %5s %8s %8s %9s %9s\n' device mode ptime blocks \
   med_ms p99_ms max_ms budget p99ok received gap50_ms gap99_ms held99_ms
 awk '$1 == "row" {printf "%-9s %-12s %5s %7s %8s %8s %8s %7s %5s %8s %8s %9s %9s\n",
