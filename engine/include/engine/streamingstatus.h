@@ -3,7 +3,8 @@
 // through StatusPoster, never calling the owner directly. On the wire (the WM_STREAMING_STATUS
 // messages the main view receives) a report is a (wParam, lParam) pair: wParam the code,
 // lParam the entry index in its low 16 bits, or the entry's duration for code 2, with the
-// open-failure mark in bit 16 of code 0 (and the early-end mark there for code 6). StreamingStatus is that report decoded.
+// open-failure mark in bit 16 of code 0 (and the early-end mark there for code 6). StreamingStatus
+// is that report decoded.
 
 #include <cstddef>
 #include <cstdint>
@@ -51,9 +52,7 @@ struct StreamingStatus {
     }
     static constexpr StreamingStatus Ended() { return {kStreamingEnded, 0, false, 0}; }
     static constexpr StreamingStatus PageStarted() { return {kPageStarted, 0, false, 0}; }
-    static constexpr StreamingStatus PageEnded(bool failed) {
-        return {kPageEnded, 0, failed, 0};
-    }
+    static constexpr StreamingStatus PageEnded(bool failed) { return {kPageEnded, 0, failed, 0}; }
     static constexpr StreamingStatus DestinationSkipped(size_t destination, uint8_t why) {
         return {kDestinationSkipped, destination, false, 0, why};
     }
@@ -81,8 +80,8 @@ struct StreamingStatus {
         status.code = static_cast<StreamingStatusCode>(wParam);
         const bool aboutAnEntry = wParam == kFileStarted || wParam == kSecondElapsed;
         status.index = aboutAnEntry ? static_cast<size_t>(lParam & 0xFFFF) : 0;
-        status.openFailed = (wParam == kFileStarted || wParam == kPageEnded) &&
-                            ((lParam >> 16) & 0xFFFF) != 0;
+        status.openFailed =
+            (wParam == kFileStarted || wParam == kPageEnded) && ((lParam >> 16) & 0xFFFF) != 0;
         status.durationSeconds = wParam == kFileFinished ? lParam : 0;
         if (wParam == kDestinationSkipped) {
             status.index = static_cast<size_t>(lParam & 0xFFFF);

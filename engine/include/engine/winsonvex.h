@@ -74,8 +74,8 @@ public:
     // or the packet time cannot be streamed; nothing is then open.
     bool OpenPage(uint16_t law, int ptimeMs, uint32_t rate, uint32_t channels, size_t blockFrames,
                   const std::vector<RtpDestination>& destinations, int64_t startNs);
-    // Converts one captured block, at the live gain, and sends every whole packet it completes; the packets
-    // sent (0 while a packet fills). Worker thread; allocates nothing.
+    // Converts one captured block, at the live gain, and sends every whole packet it completes; the
+    // packets sent (0 while a packet fills). Worker thread; allocates nothing.
     int PageBlock(const int16_t* samples, size_t frames);
     void ClosePage() { CloseEntry(); }
     bool EndOfSource() const { return m_endOfSource != 0; }
