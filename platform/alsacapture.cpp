@@ -45,58 +45,7 @@ bool AlsaCapture::Open(const char* device, unsigned maxPeriodUs) {
     unsigned rate = 0;
     unsigned channels = 0;
     snd_pcm_uframes_t period = 0;
-    snd_pcm_uframes_t buffer = 0;
-    int dir = 0;
-    if ((err = snd_pcm_hw_params_any(m_pcm, hw)) < 0 ||
-        (err = snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0) {
-        Fail("offers no interleaved capture", err);
-        Close();
-        return false;
-    }
-    if ((err = snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S16_LE)) < 0) {
-        Fail("offers no 16-bit little-endian samples", err);
-        Close();
-        return false;
-    }
-    // The device's own rate (its maximum is its native one on most hardware and on the sound
-    // servers' plugins); the codec stages convert it.
-    snd_pcm_hw_params_get_rate_max(hw, &rate, &dir);
-    rate = std::min(rate, 48000u);
-    dir = 0;
-    if ((err = snd_pcm_hw_params_set_rate_near(m_pcm, hw, &rate, &dir)) < 0) {
-        Fail("offers no sample rate", err);
-        Close();
-        return false;
-    }
-    snd_pcm_hw_params_get_channels_min(hw, &channels);
-    channels = std::max(1u, std::min(channels, 2u));
-    if ((err = snd_pcm_hw_params_set_channels(m_pcm, hw, channels)) < 0) {
-        Fail("offers neither one nor two channels", err);
-        Close();
-        return false;
-    }
-    // The largest period not longer than asked: a block never waits longer than a packet.
-    period = std::max<snd_pcm_uframes_t>(
-        1, static_cast<snd_pcm_uframes_t>(rate) * maxPeriodUs / 1000000);
-    dir = 0;
-    if ((err = snd_pcm_hw_params_set_period_size_near(m_pcm, hw, &period, &dir)) < 0 ||
-        (static_cast<uint64_t>(period) * 1000000 > static_cast<uint64_t>(rate) * maxPeriodUs &&
-         (err = snd_pcm_hw_params_set_period_size_max(m_pcm, hw, &period, &dir)) < 0)) {
-        Fail("offers no period short enough", err);
-        Close();
-        return false;
-    }
-    buffer = period * kPeriodsPerBuffer;
-    snd_pcm_hw_params_set_buffer_size_near(m_pcm, hw, &buffer);
-    if ((err = snd_pcm_hw_params(m_pcm, hw)) < 0) {
-        Fail("refuses the capture settings", err);
-        Close();
-        return false;
-    }
-    snd_pcm_hw_params_get_period_size(hw, &period, &dir);
-    if (static_cast<uint64_t>(period) * 1000000 >
-        static_cast<uint64_t>(rate) * maxPeriodUs + rate) {
-        Fail("offers no period short enough", -EINVAL);
+    if (!SetFormat(hw, rate, channels) || !SetPeriod(hw, rate, maxPeriodUs, period)) {
         Close();
         return false;
     }
@@ -108,6 +57,64 @@ bool AlsaCapture::Open(const char* device, unsigned maxPeriodUs) {
     m_rate = rate;
     m_channels = channels;
     m_periodFrames = period;
+    return true;
+}
+
+bool AlsaCapture::SetFormat(snd_pcm_hw_params_t* hw, unsigned& rate, unsigned& channels) {
+    int err = 0;
+    int dir = 0;
+    if ((err = snd_pcm_hw_params_any(m_pcm, hw)) < 0 ||
+        (err = snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0) {
+        Fail("offers no interleaved capture", err);
+        return false;
+    }
+    if ((err = snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S16_LE)) < 0) {
+        Fail("offers no 16-bit little-endian samples", err);
+        return false;
+    }
+    // The device's own rate (its maximum is its native one on most hardware and on the sound
+    // servers' plugins); the codec stages convert it.
+    snd_pcm_hw_params_get_rate_max(hw, &rate, &dir);
+    rate = std::min(rate, 48000u);
+    dir = 0;
+    if ((err = snd_pcm_hw_params_set_rate_near(m_pcm, hw, &rate, &dir)) < 0) {
+        Fail("offers no sample rate", err);
+        return false;
+    }
+    snd_pcm_hw_params_get_channels_min(hw, &channels);
+    channels = std::max(1u, std::min(channels, 2u));
+    if ((err = snd_pcm_hw_params_set_channels(m_pcm, hw, channels)) < 0) {
+        Fail("offers neither one nor two channels", err);
+        return false;
+    }
+    return true;
+}
+
+bool AlsaCapture::SetPeriod(snd_pcm_hw_params_t* hw, unsigned rate, unsigned maxPeriodUs,
+                            snd_pcm_uframes_t& period) {
+    // The largest period not longer than asked: a block never waits longer than a packet.
+    period = std::max<snd_pcm_uframes_t>(
+        1, static_cast<snd_pcm_uframes_t>(rate) * maxPeriodUs / 1000000);
+    int err = 0;
+    int dir = 0;
+    if ((err = snd_pcm_hw_params_set_period_size_near(m_pcm, hw, &period, &dir)) < 0 ||
+        (static_cast<uint64_t>(period) * 1000000 > static_cast<uint64_t>(rate) * maxPeriodUs &&
+         (err = snd_pcm_hw_params_set_period_size_max(m_pcm, hw, &period, &dir)) < 0)) {
+        Fail("offers no period short enough", err);
+        return false;
+    }
+    snd_pcm_uframes_t buffer = period * kPeriodsPerBuffer;
+    snd_pcm_hw_params_set_buffer_size_near(m_pcm, hw, &buffer);
+    if ((err = snd_pcm_hw_params(m_pcm, hw)) < 0) {
+        Fail("refuses the capture settings", err);
+        return false;
+    }
+    snd_pcm_hw_params_get_period_size(hw, &period, &dir);
+    if (static_cast<uint64_t>(period) * 1000000 >
+        static_cast<uint64_t>(rate) * maxPeriodUs + rate) {
+        Fail("offers no period short enough", -EINVAL);
+        return false;
+    }
     return true;
 }
 

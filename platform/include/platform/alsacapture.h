@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-// libasound's handle, declared here so its header stays out of every includer.
+// libasound's handles, declared here so its header stays out of every includer.
 struct _snd_pcm;
+struct _snd_pcm_hw_params;
 
 namespace platform {
 
@@ -50,6 +51,12 @@ public:
 
 private:
     void Fail(const char* what, int err);
+    // Open's steps on the open device; false with Reason() set. Interleaved 16-bit samples,
+    // the device's rate (at most 48 kHz) and one or two channels:
+    bool SetFormat(::_snd_pcm_hw_params* hw, unsigned& rate, unsigned& channels);
+    // the largest period not longer than maxPeriodUs, a buffer of a few, and the settings made.
+    bool SetPeriod(::_snd_pcm_hw_params* hw, unsigned rate, unsigned maxPeriodUs,
+                   unsigned long& period);
 
     ::_snd_pcm* m_pcm = nullptr;
     unsigned m_rate = 0;
