@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/monotonicclock.h"
 
@@ -161,6 +163,28 @@ AlsaCapture::ReadResult AlsaCapture::Read(int16_t* samples, size_t& frames, int6
         }
         recovered = true;
     }
+}
+
+std::vector<std::string> CaptureDeviceNames() {
+    std::vector<std::string> names{"default"};
+    snd_lib_error_set_handler(&QuietAlsa);
+    void** hints = nullptr;
+    if (snd_device_name_hint(-1, "pcm", &hints) < 0) {
+        return names;
+    }
+    for (void** hint = hints; *hint != nullptr; ++hint) {
+        // Both strings are the caller's to free; a missing IOID means either direction.
+        char* name = snd_device_name_get_hint(*hint, "NAME");
+        char* ioid = snd_device_name_get_hint(*hint, "IOID");
+        if (name != nullptr && (ioid == nullptr || std::strcmp(ioid, "Input") == 0) &&
+            std::find(names.begin(), names.end(), name) == names.end()) {
+            names.emplace_back(name);
+        }
+        std::free(name);
+        std::free(ioid);
+    }
+    snd_device_name_free_hint(hints);
+    return names;
 }
 
 }  // namespace platform

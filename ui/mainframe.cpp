@@ -12,6 +12,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QWindowStateChangeEvent>
 
 #include "kit/uiseam.h"
@@ -46,6 +47,7 @@ constexpr ToolbarIcon kToolbar[] = {
     {0, nullptr},
     {cmd::ID_START_STREAMING, ":/icons/start.png"},
     {cmd::ID_STOP, ":/icons/stop.png"},
+    {cmd::ID_PAGE, ":/icons/page.png"},
     {0, nullptr},
     {cmd::ID_TOOLS_CONVERT, ":/icons/convert.png"},
     {cmd::ID_VOLUME, ":/icons/volume.png"},
@@ -64,7 +66,8 @@ const MenuPopup kMenus[] = {
     {"&View", {cmd::ID_VIEW_TOOLBAR, cmd::ID_VIEW_STATUS_BAR}},
     {"&Streaming",
      {cmd::ID_ADD_FILE, cmd::ID_REMOVE_FILE, 0, cmd::ID_ADD_DESTINATION, cmd::ID_REMOVE_DESTINATION,
-      0, cmd::ID_START_STREAMING, cmd::ID_STOP, 0, cmd::ID_LOOP_MODE, cmd::ID_ANNOUNCE}},
+      0, cmd::ID_START_STREAMING, cmd::ID_STOP, 0, cmd::ID_PAGE, cmd::ID_PAGE_SETTINGS, 0,
+      cmd::ID_LOOP_MODE, cmd::ID_ANNOUNCE}},
     {"&Tools", {cmd::ID_TOOLS_CONVERT, cmd::ID_VOLUME}},
     {"&Help", {cmd::ID_HELP_QSV, 0, cmd::ID_APP_ABOUT}},
 };
@@ -154,6 +157,13 @@ void CMainFrame::SetView(QWidget* view, cmd::CommandTarget* target) {
         connect(main, &CSonvexView::statusTextChanged, this, &CMainFrame::SetMessageText);
         connect(main, &CSonvexView::statusPaneAdded, this, &CMainFrame::AddStatusPane);
         connect(main, &CSonvexView::commandStatesChanged, this, &CMainFrame::UpdateCommands);
+        using Gesture = CSonvexView::PageGesture;
+        connect(m_pageButton, &QToolButton::pressed, main,
+                [main] { main->OnPageButton(Gesture::Press); });
+        connect(m_pageButton, &QToolButton::released, main,
+                [main] { main->OnPageButton(Gesture::Release); });
+        connect(m_pageButton, &QToolButton::clicked, main,
+                [main] { main->OnPageButton(Gesture::Click); });
     }
     UpdateCommands();
 }
@@ -178,7 +188,8 @@ void CMainFrame::CreateActions() {
     Action(cmd::ID_START_STREAMING)->setShortcut(QKeySequence(Qt::Key_F5));
     Action(cmd::ID_STOP)->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5));
     Action(cmd::ID_HELP_QSV)->setShortcut(QKeySequence(Qt::Key_F1));
-    for (const int id : {cmd::ID_LOOP_MODE, cmd::ID_VIEW_TOOLBAR, cmd::ID_VIEW_STATUS_BAR}) {
+    for (const int id :
+         {cmd::ID_LOOP_MODE, cmd::ID_PAGE, cmd::ID_VIEW_TOOLBAR, cmd::ID_VIEW_STATUS_BAR}) {
         Action(id)->setCheckable(true);
     }
     for (const ToolbarIcon& icon : kToolbar) {
@@ -215,11 +226,35 @@ void CMainFrame::CreateToolBar() {
     for (const ToolbarIcon& icon : kToolbar) {
         if (icon.id == 0) {
             m_toolBar->addSeparator();
+        } else if (icon.id == cmd::ID_PAGE) {
+            AddPageButton();
         } else {
             m_toolBar->addAction(Action(icon.id));
         }
     }
     addToolBar(Qt::TopToolBarArea, m_toolBar);
+}
+
+void CMainFrame::AddPageButton() {
+    // Held down to talk, the button must tell its press from its release, which an action
+    // cannot: it is a button of its own that looks like the others and follows the Page
+    // action's state; the view makes a press, a release or a click mean what the operator
+    // chose.
+    const QAction* action = Action(cmd::ID_PAGE);
+    m_pageButton = new QToolButton(m_toolBar);
+    m_pageButton->setObjectName(QStringLiteral("pageButton"));
+    m_pageButton->setIcon(action->icon());
+    m_pageButton->setToolTip(action->toolTip());
+    m_pageButton->setStatusTip(action->statusTip());
+    m_pageButton->setCheckable(true);
+    m_pageButton->setAutoRaise(true);
+    m_pageButton->setFocusPolicy(Qt::NoFocus);
+    m_pageButton->setIconSize(m_toolBar->iconSize());
+    m_pageButton->setToolButtonStyle(m_toolBar->toolButtonStyle());
+    connect(m_toolBar, &QToolBar::iconSizeChanged, m_pageButton, &QToolButton::setIconSize);
+    connect(m_toolBar, &QToolBar::toolButtonStyleChanged, m_pageButton,
+            &QToolButton::setToolButtonStyle);
+    m_toolBar->addWidget(m_pageButton)->setData(cmd::ID_PAGE);
 }
 
 void CMainFrame::CreateStatusBar() {
@@ -335,6 +370,10 @@ void CMainFrame::UpdateCommands() {
             action->setChecked(state.checked);
         }
     }
+    // A click toggles the button by itself; the action's state is what counts.
+    const QAction* page = Action(cmd::ID_PAGE);
+    m_pageButton->setEnabled(page->isEnabled());
+    m_pageButton->setChecked(page->isChecked());
     m_bUpdating = false;
 }
 

@@ -109,6 +109,11 @@ void CSonvexView::SetStatusText(const QString& text) {
     Q_EMIT statusTextChanged(text);
 }
 
+void CSonvexView::ShowFailureText(const QString& text) {
+    SetStatusText(text);
+    m_bFailureShown = true;
+}
+
 void CSonvexView::OnInitialUpdate() {
     if (m_bInitialUpdateDone) {
         return;
@@ -126,6 +131,7 @@ void CSonvexView::OnInitialUpdate() {
     }
     // The frame takes the panes into its status bar.
     m_panes.Create(this);
+    Q_EMIT statusPaneAdded(m_panes.Meter());
     Q_EMIT statusPaneAdded(m_panes.Volume());
     Q_EMIT statusPaneAdded(m_panes.Loop());
     ShowVolumeAndLoop();
@@ -262,6 +268,8 @@ bool CSonvexView::Dispatch(int id) {
         {cmd::ID_LOOP_MODE, &CSonvexView::OnLoopMode},
         {cmd::ID_VOLUME, &CSonvexView::OnVolume},
         {cmd::ID_ANNOUNCE, &CSonvexView::OnAnnounce},
+        {cmd::ID_PAGE, &CSonvexView::OnPage},
+        {cmd::ID_PAGE_SETTINGS, &CSonvexView::OnPageSettings},
         {cmd::ID_TOOLS_CONVERT, &CSonvexView::OnConvertCommand},
     };
     for (const auto& [command, handler] : kHandlers) {
@@ -316,7 +324,7 @@ bool CSonvexView::OnUpdateCommand(int id, cmd::CommandState& state) {
             state.enabled = true;
             return true;
         default:
-            return false;
+            return OnUpdatePageCommand(id, state);
     }
 }
 

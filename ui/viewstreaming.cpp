@@ -29,8 +29,7 @@ void CSonvexView::OnStartStreaming() {
     }
     // Streaming to nobody would look like streaming.
     if (m_destinationList->count() == 0) {
-        SetStatusText(kNoDestinationText);
-        m_bFailureShown = true;
+        ShowFailureText(kNoDestinationText);
         return;
     }
     // Refused while the previous worker has not reported its end.
@@ -55,6 +54,7 @@ void CSonvexView::ShutdownStreaming() {
     }
     // Bounded: the worker notices the flag after its current tick, one period away.
     m_document.Shutdown();
+    ShowPageMeter(false);
     // Its reports refer to a run that is over; the view may be going away.
     QCoreApplication::removePostedEvents(this, StreamingEvent::kType);
 }
@@ -74,7 +74,17 @@ long CSonvexView::OnStreamingReport(const StreamingStatus& status) {
             break;
         case kStreamingEnded:
             ShowPlayingRow(-1);
+            // A page still pending ends with the run.
+            ShowPageMeter(false);
+            m_bPageStarted = false;
+            m_bEndPageOnStart = false;
             OnStreamingEnded();
+            break;
+        case kPageStarted:
+            OnPageStarted();
+            break;
+        case kPageEnded:
+            OnPageEnded(status);
             break;
         case kDestinationSkipped:
             // The run goes on to the other destinations; the operator learns which one is
@@ -97,8 +107,7 @@ void CSonvexView::OnFileStarted(const StreamingStatus& status) {
         index < CurrentPlaylist().FileCount() ? &CurrentPlaylist().FileAt(index) : nullptr;
     if (status.openFailed) {
         ShowPlayingRow(-1);
-        SetStatusText(kStreamFailedText);
-        m_bFailureShown = true;
+        ShowFailureText(kStreamFailedText);
         if (entry != nullptr) {
             rows::MarkFileRow(m_fileList, static_cast<int>(index), false);
         }
@@ -117,7 +126,10 @@ void CSonvexView::OnFileStarted(const StreamingStatus& status) {
         m_progress->setValue(0);
     }
     m_nElapsedSeconds = 0;
-    SetStatusText(StreamingText(status.index));
+    // A page that failed over the list keeps its reason in view when the entry resumes.
+    if (!m_bFailureShown) {
+        SetStatusText(StreamingText(status.index));
+    }
     if (entry != nullptr) {
         rows::SelectRow(m_fileList, static_cast<int>(index));
         ShowSelection();
@@ -130,7 +142,9 @@ void CSonvexView::OnSecondElapsed(const StreamingStatus& status) {
     if (m_bStopping) {
         return;
     }
-    SetStatusText(StreamingText(status.index));
+    if (!m_bFailureShown) {
+        SetStatusText(StreamingText(status.index));
+    }
     m_progress->setValue(std::min(m_progress->value() + 1, m_progress->maximum()));
     m_nElapsedSeconds += 1;
     UpdateData();

@@ -227,6 +227,19 @@ def icon_volume(c):
     c.ring(8, 8, 5.6, 6.8, -50, 50, BLUE)
 
 
+def icon_page(c):
+    # A microphone on its stand.
+    c.rect(4.5, 1, 11.5, 10, DARK)
+    c.circle(8, 4.5, 3.5, DARK)
+    c.circle(8, 7, 3.5, DARK)
+    c.circle(8, 4.5, 2.5, GREY)
+    c.circle(8, 7, 2.5, GREY)
+    c.rect(5.5, 4.5, 10.5, 7, GREY)
+    c.ring(8, 7, 4.3, 5.4, -180, 0, BLUE)
+    c.rect(7.4, 12, 8.6, 14.5, BLUE)
+    c.rect(4.5, 14, 11.5, 15.3, BLUE)
+
+
 def icon_app(c):
     # A broadcast mast: a dot with waves on both sides, on a blue disc.
     s = c.size / 16.0
@@ -252,6 +265,7 @@ ICONS = {
     "stop.png": icon_stop,
     "convert.png": icon_convert,
     "volume.png": icon_volume,
+    "page.png": icon_page,
 }
 
 

@@ -1,7 +1,5 @@
 #include "enginetestsupport.h"
 
-#include <alsa/asoundlib.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -103,17 +101,4 @@ bool MakeEntry(WinSonvex& engine, const std::string& path, int dstFormat, int pa
     entry.DstPacketization = packetizationMs;
     entry.Valid = 1;
     return true;
-}
-
-bool MakeToneDevice(const std::filesystem::path& dir, double hz) {
-    const std::vector<uint8_t> tone = testsupport::SinePcm16(48000, 1, 48000, hz, 12000.0);
-    std::ofstream raw(dir / "tone.raw", std::ios::binary);
-    raw.write(reinterpret_cast<const char*>(tone.data()),
-              static_cast<std::streamsize>(tone.size()));
-    std::ofstream rc(dir / ".asoundrc");
-    rc << "pcm.tone { type file; slave.pcm \"null\"; file \"/dev/null\"; infile \""
-       << (dir / "tone.raw").string() << "\"; format \"raw\" }\n";
-    // The library keeps the configuration it read first; an earlier test's HOME is gone.
-    snd_config_update_free_global();
-    return raw.good() && rc.good() && setenv("HOME", dir.c_str(), 1) == 0;
 }

@@ -12,6 +12,7 @@
 #include "support/loopbackreceiver.h"
 #include "support/mulaw.h"
 #include "support/tempdir.h"
+#include "support/tonedevice.h"
 
 using testsupport::MulawEncode;
 using testsupport::TempDir;
@@ -31,10 +32,7 @@ bool WriteImaAdpcmWav(const std::string& path, double seconds);
 // A 22.05 kHz mono 32 kbit/s MP3 of the tone made by lame; false when lame is not available.
 bool WriteMp3(const std::string& path, double seconds);
 
-// A capture device "tone" that needs no hardware: an ALSA `file` PCM whose infile is a second
-// of a sine of `hz` at 48 kHz mono this writes into `dir`, with an .asoundrc there that HOME
-// now points at. False when a file cannot be written.
-bool MakeToneDevice(const std::filesystem::path& dir, double hz);
+using testsupport::MakeToneDevice;
 
 inline int16_t MulawDecode(uint8_t code) {
     return static_cast<int16_t>(testsupport::MulawToLinear(code));

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <string>
 #include <vector>
 
 #include "platform/monotonicclock.h"
@@ -24,9 +26,16 @@ TEST(AlsaCapture, ReadsTheToneInPeriodsNoLongerThanAsked_RefusesAMissingDevice) 
                   static_cast<std::streamsize>(tone.size()));
         std::ofstream rc(dir / ".asoundrc");
         rc << "pcm.tone { type file; slave.pcm \"null\"; file \"/dev/null\"; infile \""
-           << dir.File("tone.raw") << "\"; format \"raw\" }\n";
+           << dir.File("tone.raw") << "\"; format \"raw\"; hint.description \"Tone\" }\n";
     }
     ASSERT_EQ(setenv("HOME", dir.Path().c_str(), 1), 0);
+
+    // The names offered to the operator: "default" first and once, a described PCM among them.
+    const std::vector<std::string> names = platform::CaptureDeviceNames();
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(names[0], "default");
+    EXPECT_EQ(std::count(names.begin(), names.end(), "default"), 1);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "tone"), 1);
 
     platform::AlsaCapture missing;
     EXPECT_FALSE(missing.Open("nosuchdevice", 20000));

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-// libasound's handle, declared here so its header stays out of every includer.
+// libasound's handles, declared here so its header stays out of every includer.
 struct _snd_pcm;
 struct _snd_pcm_hw_params;
 
@@ -69,5 +69,10 @@ private:
     std::string m_device;
     std::string m_reason;
 };
+
+// The PCM names ALSA's configuration and the sound cards offer for capture ("default"
+// first, each name once), for the operator to choose from. A PCM that declares itself
+// output-only is left out; one without a direction is kept. Any thread.
+std::vector<std::string> CaptureDeviceNames();
 
 }  // namespace platform

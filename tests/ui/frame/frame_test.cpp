@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <map>
 #include <set>
 #include <vector>
@@ -90,7 +91,7 @@ TEST_F(FrameTest, MenusHaveTheirItemsInOrder) {
         {QStringLiteral("&View"), {ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR}},
         {QStringLiteral("&Streaming"),
          {ID_ADD_FILE, ID_REMOVE_FILE, 0, ID_ADD_DESTINATION, ID_REMOVE_DESTINATION, 0,
-          ID_START_STREAMING, ID_STOP, 0, ID_LOOP_MODE, ID_ANNOUNCE}},
+          ID_START_STREAMING, ID_STOP, 0, ID_PAGE, ID_PAGE_SETTINGS, 0, ID_LOOP_MODE, ID_ANNOUNCE}},
         {QStringLiteral("&Tools"), {ID_TOOLS_CONVERT, ID_VOLUME}},
         {QStringLiteral("&Help"), {ID_HELP_QSV, 0, ID_APP_ABOUT}},
     };
@@ -138,19 +139,32 @@ TEST_F(FrameTest, EveryMenuItemHasItsOwnMnemonicAndF1OpensTheHelp) {
     EXPECT_EQ(frame.Action(cmd::ID_HELP_QSV)->shortcut(), QKeySequence(Qt::Key_F1));
 }
 
-TEST_F(FrameTest, ToolbarHasThirteenButtonsAndFiveSeparators) {
+TEST_F(FrameTest, ToolbarHasFourteenButtonsAndFiveSeparators) {
     using namespace cmd;
-    const std::vector<int> expected = {ID_FILE_NEW, ID_FILE_OPEN,       ID_PLAYLIST_DELETE,
-                                       0,           ID_MOVE_DOWN,       ID_MOVE_UP,
-                                       0,           ID_ADD_FILE,        ID_REMOVE_FILE,
-                                       0,           ID_ADD_DESTINATION, ID_REMOVE_DESTINATION,
-                                       0,           ID_START_STREAMING, ID_STOP,
-                                       0,           ID_TOOLS_CONVERT,   ID_VOLUME};
+    // The buttons in their groups; a separator stands between two groups.
+    const std::vector<std::vector<int>> groups = {{ID_FILE_NEW, ID_FILE_OPEN, ID_PLAYLIST_DELETE},
+                                                  {ID_MOVE_DOWN, ID_MOVE_UP},
+                                                  {ID_ADD_FILE, ID_REMOVE_FILE},
+                                                  {ID_ADD_DESTINATION, ID_REMOVE_DESTINATION},
+                                                  {ID_START_STREAMING, ID_STOP, ID_PAGE},
+                                                  {ID_TOOLS_CONVERT, ID_VOLUME}};
+    std::vector<int> expected;
+    for (const std::vector<int>& group : groups) {
+        if (!expected.empty()) {
+            expected.push_back(0);
+        }
+        expected.insert(expected.end(), group.begin(), group.end());
+    }
     const QList<QAction*> actions = frame.ToolBar()->actions();
     EXPECT_EQ(Ids(actions), expected);
     EXPECT_EQ(frame.ToolBar()->iconSize(), QSize(16, 16));
+    // Page is a button of its own (it tells a press from a release) with the action's face.
+    ASSERT_NE(frame.PageButton(), nullptr);
+    EXPECT_FALSE(frame.PageButton()->icon().pixmap(16, 16).isNull());
+    EXPECT_EQ(frame.PageButton()->statusTip(), frame.Action(ID_PAGE)->statusTip());
+    EXPECT_TRUE(frame.Action(ID_PAGE)->isCheckable());
     for (const QAction* action : actions) {
-        if (!action->isSeparator()) {
+        if (!action->isSeparator() && action->data().toInt() != ID_PAGE) {
             // An icon that cannot draw at 16 x 16 leaves an empty button.
             EXPECT_FALSE(action->icon().pixmap(16, 16).isNull()) << action->data().toInt();
             // Menu and toolbar share the one action of each command.
@@ -258,6 +272,23 @@ TEST_F(FrameTest, StatesFollowTheViewAfterHandlersAndStatusMessages) {
     view->states[cmd::ID_REMOVE_FILE] = {false, false};
     frame.statusBar()->showMessage(QStringLiteral("x"));
     EXPECT_FALSE(frame.Action(cmd::ID_REMOVE_FILE)->isEnabled());
+
+    // The Page button shows the action's state, not what a click made of it.
+    QToolButton* page = frame.PageButton();
+    view->states[cmd::ID_PAGE] = {true, false};
+    frame.UpdateCommands();
+    EXPECT_TRUE(page->isEnabled());
+    page->click();
+    EXPECT_TRUE(page->isChecked());  // by itself
+    frame.UpdateCommands();
+    EXPECT_FALSE(page->isChecked());
+    view->states[cmd::ID_PAGE] = {true, true};
+    frame.UpdateCommands();
+    EXPECT_TRUE(page->isChecked());
+    view->states[cmd::ID_PAGE] = {false, false};
+    frame.UpdateCommands();
+    EXPECT_FALSE(page->isEnabled());
+    EXPECT_FALSE(page->isChecked());
 }
 
 TEST_F(FrameTest, MessagePaneKeepsItsTextUnderFlyByPrompts) {

@@ -1,6 +1,7 @@
 // Real streaming runs driven through the main view: a worker thread, RTP datagrams on
-// 127.0.0.1, progress reports, volume changes mid-run, failure reports and shutdown. The
-// worker's ticks come from a clock the test releases tick by tick.
+// 127.0.0.1, progress reports, volume changes mid-run, failure reports and shutdown, and
+// live pages from a capture device made of a tone file. The worker's ticks come from a
+// clock the test releases tick by tick.
 
 #include <unistd.h>
 
@@ -10,10 +11,15 @@
 #include <QProgressBar>
 #include <QSlider>
 #include <QTimer>
+#include <QToolButton>
+#include <cstdlib>
 
 #include "support/faketicksource.h"
+#include "support/tonedevice.h"
 #include "ui/announcedlg.h"
 #include "ui/dlgdestination.h"
+#include "ui/pagesettingsdlg.h"
+#include "ui/statuspanes.h"
 #include "ui/volumedialog.h"
 #include "viewfixture.h"
 
@@ -274,6 +280,181 @@ TEST_F(ViewStreamingTest, ClosingTheWindowWhileStreamingStopsBeforeTheViewGoes) 
     m_receiver.Drain();
     EXPECT_TRUE(m_receiver.TakeAll().empty());
     QCoreApplication::processEvents();  // nothing of the run may be left to deliver
+}
+
+// A page needs a capture device: "tone" plays a second of a sine, unpaced, then silence.
+class ViewPagingTest : public ViewStreamingTest {
+protected:
+    void SetUp() override {
+        const char* home = std::getenv("HOME");
+        m_home = home == nullptr ? std::string() : home;
+        ViewStreamingTest::SetUp();
+        ASSERT_TRUE(testsupport::MakeToneDevice(m_tone.Path(), 1000.0));
+    }
+    // After the view's worker is gone: nothing reads ALSA's configuration any more.
+    void TearDown() override {
+        ViewStreamingTest::TearDown();
+        testsupport::RestoreHome(m_home);
+    }
+
+    QString MessageText() const { return m_frame->MessageText(); }
+    QProgressBar* Meter() const { return m_view->PageMeter(); }
+
+    TempDir m_tone;
+    std::string m_home;
+};
+
+// The settings go through their dialog to the application key and back; a toggled page on
+// the toolbar streams alone to the destination, with its marker, its law and packet time,
+// its meter and its status, keeps Start away while it runs, and ends at the second click.
+TEST_F(ViewPagingTest, SettingsAreRemembered_AToggledPageStreamsAloneWithItsMeter) {
+    NewPlaylist(QStringLiteral("paging"));
+    EXPECT_FALSE(Enabled(cmd::ID_PAGE));  // nowhere to page to yet
+    AddLoopbackDestination();
+    EXPECT_TRUE(Enabled(cmd::ID_PAGE));
+
+    m_ui->AnswerDialog<CPageSettingsDlg>([this](CPageSettingsDlg& dialog) {
+        dialog.InitDialog();
+        EXPECT_EQ(dialog.DeviceBox()->itemText(0), QStringLiteral("default"));
+        EXPECT_EQ(dialog.DeviceBox()->currentText(), QStringLiteral("default"));
+        EXPECT_EQ(dialog.ModeBox()->currentIndex(), 0);  // held down to talk
+        EXPECT_EQ(dialog.LawBox()->currentIndex(), 0);   // mu-law
+        EXPECT_EQ(dialog.PtimeBox()->currentText(), QStringLiteral("20 ms"));
+        // A name the request cannot hold is refused; the dialog stays.
+        dialog.DeviceBox()->setCurrentText(QString(300, QLatin1Char('x')));
+        m_ui->AnswerMessage(uiseam::IDOK);
+        dialog.accept();
+        EXPECT_NE(dialog.result(), static_cast<int>(QDialog::Accepted));
+        dialog.DeviceBox()->setCurrentText(QStringLiteral("tone"));
+        dialog.ModeBox()->setCurrentIndex(1);
+        dialog.LawBox()->setCurrentIndex(1);
+        dialog.PtimeBox()->setCurrentIndex(1);
+        dialog.accept();
+        return dialog.result();
+    });
+    m_frame->OnCommand(cmd::ID_PAGE_SETTINGS);
+    ASSERT_EQ(m_ui->Messages().size(), 1u);
+    EXPECT_TRUE(m_ui->Messages()[0].text.contains(QStringLiteral("too long")));
+    const std::vector<std::pair<std::string, std::string>> stored = {
+        {"PageDevice", "tone"}, {"PageMode", "toggle"}, {"PageLaw", "a"}, {"PagePtime", "40"}};
+    for (const auto& [name, value] : stored) {
+        std::string read;
+        EXPECT_TRUE(m_view->Document().ReadSetting(name, read)) << name;
+        EXPECT_EQ(read, value) << name;
+    }
+    m_ui->AnswerDialog<CPageSettingsDlg>([](CPageSettingsDlg& dialog) {
+        dialog.InitDialog();
+        EXPECT_EQ(dialog.DeviceBox()->currentText(), QStringLiteral("tone"));
+        EXPECT_EQ(dialog.ModeBox()->currentIndex(), 1);
+        EXPECT_EQ(dialog.LawBox()->currentIndex(), 1);
+        EXPECT_EQ(dialog.PtimeBox()->currentText(), QStringLiteral("40 ms"));
+        return static_cast<int>(QDialog::Rejected);
+    });
+    m_frame->OnCommand(cmd::ID_PAGE_SETTINGS);
+
+    QToolButton* button = m_frame->PageButton();
+    ASSERT_TRUE(button->isEnabled());
+    button->click();  // toggle mode: a click starts the page
+    EXPECT_TRUE(m_view->IsPaging());
+    EXPECT_TRUE(button->isChecked());
+    EXPECT_FALSE(Enabled(cmd::ID_START_STREAMING));  // the page is the run
+    EXPECT_TRUE(Enabled(cmd::ID_STOP));
+    std::vector<std::vector<uint8_t>> packets;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            for (auto& datagram : m_receiver.TakeAll()) {
+                if (packets.size() < 5) {
+                    packets.push_back(std::move(datagram));
+                }
+            }
+            return packets.size() == 5 && !Meter()->isHidden();
+        },
+        10000));
+    EXPECT_EQ(packets[0].size(), 12u + 320u);  // 40 ms of A-law
+    EXPECT_EQ(packets[0][1], 0x80 | 8);        // marker on the first, PCMA
+    EXPECT_EQ(packets[1][1], 8);
+    EXPECT_EQ(MessageText(), QStringLiteral("Paging to 1 destination"));
+    EXPECT_EQ(StatusPanes::LevelDb(0.0F), -60);
+    EXPECT_EQ(StatusPanes::LevelDb(0.5F), -6);
+    EXPECT_EQ(StatusPanes::LevelDb(1.0F), 0);
+    EXPECT_EQ(StatusPanes::LevelDb(1e-5F), -60);
+
+    button->click();  // and the next one ends it
+    EXPECT_FALSE(m_view->IsPaging());
+    ASSERT_TRUE(WaitForIdle(10000));
+    EXPECT_TRUE(Meter()->isHidden());
+    EXPECT_FALSE(button->isChecked());
+    EXPECT_EQ(MessageText(), QStringLiteral("Ready"));
+    EXPECT_TRUE(Enabled(cmd::ID_START_STREAMING));
+    EXPECT_TRUE(Enabled(cmd::ID_PAGE));
+
+    // Values another hand wrote that mean nothing read as the defaults.
+    for (const char* name : {"PageMode", "PageLaw", "PagePtime"}) {
+        ASSERT_TRUE(m_view->Document().WriteSetting(name, "33"));
+    }
+    const PageSettings fallback = PageSettings::Load(m_view->Document());
+    EXPECT_FALSE(fallback.toggle);
+    EXPECT_EQ(fallback.law, PageSettings::kMuLaw);
+    EXPECT_EQ(fallback.ptimeMs, 20);
+}
+
+// Over a streaming list, held down: a click shorter than a tick still pages (ended at its
+// start, it would stay pending for the rest of the run); a device that cannot be opened is
+// reported and its reason stays while the list goes on from its entry. Alone, the run ends
+// with the reason and all is as before.
+TEST_F(ViewPagingTest, AShortClickAndADeviceThatCannotBeOpened_TheStreamingListGoesOn) {
+    NewPlaylist(QStringLiteral("failing"));
+    AddFile(MakeWav("tone.wav", 3.0));
+    AddLoopbackDestination();
+    ASSERT_TRUE(m_view->Document().WriteSetting("PageDevice", "tone"));
+    m_frame->OnCommand(cmd::ID_START_STREAMING);
+    ASSERT_EQ(Tick(3, 3).size(), 3u);
+
+    QToolButton* button = m_frame->PageButton();
+    Q_EMIT button->pressed();
+    Q_EMIT button->released();
+    EXPECT_TRUE(m_view->IsPaging());  // until the worker has taken it
+    ASSERT_TRUE(m_ticks.ReleaseSleeps(1));
+    ASSERT_TRUE(WaitFor(
+        [this] {
+            return !m_view->IsPaging() && Enabled(cmd::ID_PAGE) &&
+                   MessageText() == QStringLiteral("Streaming: tone.wav");
+        },
+        10000))
+        << MessageText().toStdString();
+    m_receiver.Drain();
+
+    ASSERT_TRUE(m_view->Document().WriteSetting("PageDevice", "nosuchdevice"));
+    Q_EMIT button->pressed();
+    EXPECT_TRUE(m_view->IsPaging());
+    ASSERT_TRUE(m_ticks.ReleaseSleeps(1));  // the page's tick: the device fails
+    const QString failure =
+        QStringLiteral("The page ended: the capture device \"nosuchdevice\": cannot be opened");
+    ASSERT_TRUE(WaitFor([&] { return MessageText().startsWith(failure); }, 10000))
+        << MessageText().toStdString();
+    Q_EMIT button->released();  // nothing left to end
+    EXPECT_TRUE(m_view->IsStreaming());
+    EXPECT_TRUE(Meter()->isHidden());
+    EXPECT_EQ(Tick(5, 5).size(), 5u);
+    QCoreApplication::processEvents();  // the entry's new start was posted before its packets
+    EXPECT_TRUE(MessageText().startsWith(failure));
+    m_frame->OnCommand(cmd::ID_STOP);
+    Tick(1, 1);
+    ASSERT_TRUE(WaitForIdle(10000));
+
+    Q_EMIT button->pressed();  // alone
+    ASSERT_TRUE(WaitFor([&] { return MessageText().startsWith(failure); }, 10000));
+    ASSERT_TRUE(WaitForIdle(10000));
+    Q_EMIT button->released();
+    EXPECT_TRUE(MessageText().startsWith(failure));
+    EXPECT_TRUE(m_receiver.TakeAll().empty());
+    EXPECT_TRUE(Enabled(cmd::ID_START_STREAMING));
+    EXPECT_TRUE(Enabled(cmd::ID_PAGE));
+    m_frame->OnCommand(cmd::ID_START_STREAMING);
+    EXPECT_EQ(Tick(2, 2).size(), 2u);
+    m_frame->OnCommand(cmd::ID_STOP);
+    Tick(1, 1);
+    ASSERT_TRUE(WaitForIdle(10000));
 }
 
 }  // namespace

@@ -24,6 +24,8 @@ constexpr int ID_LOOP_MODE = 32776;           // "&Loop mode"                 (v
 constexpr int ID_TOOLS_CONVERT = 32815;       // "&Convert..."                (view)
 constexpr int ID_VOLUME = 32822;              // "&Volume adjustment"         (view)
 constexpr int ID_ANNOUNCE = 32830;            // "&Announcements and reports..." (view)
+constexpr int ID_PAGE = 32831;                // "&Page"                      (view, checkable)
+constexpr int ID_PAGE_SETTINGS = 32832;       // "Page settin&gs..."          (view)
 constexpr int ID_HELP_QSV = 32813;            // "QSV &help", F1                (frame)
 constexpr int ID_APP_ABOUT = 57664;           // "&About Sonvex..."           (application)
 constexpr int ID_TRAY_EXIT = 32814;           // tray menu "E&xit"
@@ -53,6 +55,9 @@ inline constexpr CommandText kCommandTexts[] = {
      "Remove RTP destination"},
     {ID_START_STREAMING, "&Start streaming", "Start streaming", "Start streaming"},
     {ID_STOP, "S&top", "Stop streaming", "Stop streaming"},
+    {ID_PAGE, "&Page", "Page live from the capture device to the playlist's destinations", "Page"},
+    {ID_PAGE_SETTINGS, "Page settin&gs...",
+     "Capture device, hold or toggle, encoding and packet time of a page", ""},
     {ID_LOOP_MODE, "&Loop mode", "", ""},
     {ID_ANNOUNCE, "&Announcements and reports...", "SAP announcements and RTCP reports", ""},
     {ID_TOOLS_CONVERT, "&Convert...", "Convert file", "Convert file"},

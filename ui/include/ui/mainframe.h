@@ -19,6 +19,7 @@ class HelpLauncher;
 class QAction;
 class QLabel;
 class QToolBar;
+class QToolButton;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -36,6 +37,9 @@ public:
     // The action of a command id; null when the frame has none.
     QAction* Action(int id) const;
     QToolBar* ToolBar() const { return m_toolBar; }
+    // The toolbar's Page button: it mirrors the Page action and hands the main view its
+    // presses, releases and clicks.
+    QToolButton* PageButton() const { return m_pageButton; }
     QMenu& TrayMenu() { return m_trayMenu; }
     // The tray icon, or null where the desktop has no notification area.
     QSystemTrayIcon* TrayIcon() const { return m_tray; }
@@ -83,6 +87,7 @@ private:
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
+    void AddPageButton();
     void CreateStatusBar();
     // Creates the tray icon where the desktop has a notification area and none exists yet;
     // true when the icon is there.
@@ -94,6 +99,7 @@ private:
     void ShowFromTray();
 
     QToolBar* m_toolBar = nullptr;
+    QToolButton* m_pageButton = nullptr;
     QLabel* m_messagePane = nullptr;
     QLabel* m_capsPane = nullptr;
     QLabel* m_numPane = nullptr;

@@ -13,9 +13,10 @@
 // which reads the playlist and drives the engine, and whose reports the view posts to itself
 // as StreamingEvents. The view shuts the session down before it goes away.
 //
-// Its definitions stand in four files: the form and command mapping (sonvexview.cpp), the
-// playlist commands (viewplaylists.cpp), the file list and its commands (viewfiles.cpp), and
-// the streaming commands and reports (viewstreaming.cpp).
+// Its definitions stand in five files: the form and command mapping (sonvexview.cpp), the
+// playlist commands (viewplaylists.cpp), the file list and its commands (viewfiles.cpp), the
+// streaming commands and reports (viewstreaming.cpp), and live paging with its level meter
+// (viewpaging.cpp).
 
 #include <QPointer>
 #include <QString>
@@ -33,6 +34,7 @@ class QListWidget;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
+class QTimer;
 
 class CSonvexView : public QWidget, public cmd::CommandTarget, private DocumentObserver {
     Q_OBJECT
@@ -85,6 +87,14 @@ public:
     void OnLoopMode();
     void OnVolume();
     void OnAnnounce();
+    // Page: ends the page that runs, or starts one with the remembered page settings, over
+    // the running list or alone; a refusal is shown in the status bar.
+    void OnPage();
+    void OnPageSettings();
+    // The toolbar's Page button. Hold mode: a press starts a page and the release ends it;
+    // toggle mode: a click is the Page command. Any other gesture does nothing.
+    enum class PageGesture { Press, Release, Click };
+    void OnPageButton(PageGesture gesture);
     // The Convert dialog, describing `input` first when one is given.
     void OnConvert(const QString& input = QString());
     // The WM_STREAMING_STATUS handler, for a report as the worker gave it; returns 0.
@@ -96,6 +106,7 @@ public:
     bool IsStreaming() const { return m_document.IsStreaming(); }
     bool IsWorkerRunning() const { return m_document.IsRunning(); }
     bool LoopMode() const { return m_document.LoopMode(); }
+    bool IsPaging() const { return m_document.IsPaging(); }
     bool FileSelected() const { return m_bFileSelected; }
     bool DestinationSelected() const { return m_bDestinationSelected; }
     int VolumeDb() const { return m_nVolumeDb; }
@@ -105,6 +116,8 @@ public:
     QListWidget* FileList() const { return m_fileList; }
     QListWidget* DestinationList() const { return m_destinationList; }
     QProgressBar* Progress() const { return m_progress; }
+    // The status bar's level meter, shown while a page runs; null before the first show.
+    QProgressBar* PageMeter() const { return m_panes.Meter(); }
     PlaylistDocument& Document() { return m_document; }
 
 Q_SIGNALS:
@@ -136,6 +149,8 @@ private:
     void ShowPlayingRow(int row);
     // The frame's status-bar message pane.
     void SetStatusText(const QString& text);
+    // A failure's text, kept until the operator's next command.
+    void ShowFailureText(const QString& text);
     // Empties both lists (their signals held) and both text panes, drops both selections and
     // shows the result.
     void ClearForm();
@@ -169,11 +184,18 @@ private:
     void OnFileStarted(const StreamingStatus& status);
     void OnSecondElapsed(const StreamingStatus& status);
     void OnStreamingEnded();
+    void OnPageStarted();
+    void OnPageEnded(const StreamingStatus& status);
+    // Page's enabled and checked states.
+    bool OnUpdatePageCommand(int id, cmd::CommandState& state);
+    // The meter follows the page's level while it runs (kPageMeterMs) and is hidden after.
+    void ShowPageMeter(bool on);
     // "Streaming: " and the name of the entry at `index`.
     QString StreamingText(size_t index) const;
     void OnConvertCommand() { OnConvert(); }
 
     QProgressBar* m_progress = nullptr;
+    QTimer* m_pageMeterTimer = nullptr;
     QString m_strDescription;
     int m_nElapsedSeconds = 0;
     bool m_bFileSelected = false;
@@ -194,6 +216,10 @@ private:
     // Stop was asked of the running worker (by the operator or after a failure): its later
     // start and progress reports belong to a run that is ending and are not shown.
     bool m_bStopping = false;
+    // The worker reported the requested page's start (and not yet its end).
+    bool m_bPageStarted = false;
+    // The operator ended the page before it started: it ends when it starts.
+    bool m_bEndPageOnStart = false;
 
     // The open playlist, its name, the store, the engine and the streaming session
     // (m_bStreaming, m_bLoopMode, the entry lock and the one worker). Its worker is collected
