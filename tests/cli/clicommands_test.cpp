@@ -25,6 +25,7 @@
 #include "cli/cliapp.h"
 #include "playlist/playliststore.h"
 #include "support/loopbackreceiver.h"
+#include "support/tonedevice.h"
 #include "support/wavefile.h"
 #include "support/xdgsandbox.h"
 
@@ -494,16 +495,7 @@ TEST_F(CliCommandsTest, StreamEndsOnItsTimeOrASignalAndFailsWhenNothingOpens_Pag
 
     // A page alone from a device that needs no hardware (an ALSA file PCM playing a tone),
     // and one from a device that does not exist.
-    {
-        const std::vector<uint8_t> pcm = testsupport::SinePcm16(48000, 1, 48000, 1000.0, 12000.0);
-        std::ofstream raw(m_dir / "tone.raw", std::ios::binary);
-        raw.write(reinterpret_cast<const char*>(pcm.data()),
-                  static_cast<std::streamsize>(pcm.size()));
-        std::ofstream rc(m_dir / ".asoundrc");
-        rc << "pcm.tone { type file; slave.pcm \"null\"; file \"/dev/null\"; infile \""
-           << (m_dir / "tone.raw").string() << "\"; format \"raw\" }\n";
-    }
-    ASSERT_EQ(::setenv("HOME", m_dir.c_str(), 1), 0);
+    ASSERT_TRUE(testsupport::MakeToneDevice(m_dir, 1000.0));
     receiver.Drain();
     const Result paged =
         Run({"page", "p", "--device", "tone", "--law", "a", "--duration", "0.2", "--json"});
@@ -548,18 +540,9 @@ TEST_F(CliCommandsTest, APageFromAnotherProcessTakesTheStreamOverAndTheFileResum
     ASSERT_EQ(Run({"add-dest", name, "127.0.0.1", std::to_string(receiver.Port())}).status, 0);
     const std::filesystem::path live = m_dir / "live.raw";
     ASSERT_EQ(::mkfifo(live.c_str(), 0600), 0);
-    {
-        const std::vector<uint8_t> pcm = SinePcm16(48000, 1, 48000, 1000.0, 12000.0);
-        std::ofstream(m_dir / "tone.raw", std::ios::binary)
-            .write(reinterpret_cast<const char*>(pcm.data()),
-                   static_cast<std::streamsize>(pcm.size()));
-        std::ofstream rc(m_dir / ".asoundrc");
-        for (const auto& [device, in] : {std::pair{"tone", m_dir / "tone.raw"}, {"live", live}}) {
-            rc << "pcm." << device << " { type file; slave.pcm \"null\"; file \"/dev/null\"; "
-               << "infile \"" << in.string() << "\"; format \"raw\" }\n";
-        }
-    }
-    ASSERT_EQ(::setenv("HOME", m_dir.c_str(), 1), 0);
+    ASSERT_TRUE(testsupport::MakeToneDevice(m_dir, 1000.0));
+    ASSERT_TRUE(
+        testsupport::DeclareFilePcms(m_dir, {{"tone", m_dir / "tone.raw"}, {"live", live}}));
     // Never blocks, and keeps the FIFO open for writing whoever reads it.
     const int feed = ::open(live.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(feed, 0);

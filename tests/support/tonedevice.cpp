@@ -15,12 +15,21 @@ bool MakeToneDevice(const std::filesystem::path& dir, double hz) {
     std::ofstream raw(dir / "tone.raw", std::ios::binary);
     raw.write(reinterpret_cast<const char*>(tone.data()),
               static_cast<std::streamsize>(tone.size()));
+    raw.close();
+    return raw.good() && DeclareFilePcms(dir, {{"tone", dir / "tone.raw"}});
+}
+
+bool DeclareFilePcms(const std::filesystem::path& dir,
+                     const std::vector<std::pair<std::string, std::filesystem::path>>& devices) {
     std::ofstream rc(dir / ".asoundrc");
-    rc << "pcm.tone { type file; slave.pcm \"null\"; file \"/dev/null\"; infile \""
-       << (dir / "tone.raw").string() << "\"; format \"raw\" }\n";
+    for (const auto& [name, infile] : devices) {
+        rc << "pcm." << name << " { type file; slave.pcm \"null\"; file \"/dev/null\"; infile \""
+           << infile.string() << "\"; format \"raw\" }\n";
+    }
+    rc.close();
     // The library keeps the configuration it read first; an earlier test's HOME is gone.
     snd_config_update_free_global();
-    return raw.good() && rc.good() && setenv("HOME", dir.c_str(), 1) == 0;
+    return rc.good() && setenv("HOME", dir.c_str(), 1) == 0;
 }
 
 void RestoreHome(const std::string& home) {

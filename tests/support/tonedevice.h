@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace testsupport {
 
@@ -12,6 +14,10 @@ namespace testsupport {
 // over the "null" slave, which is not paced: the second is read as fast as it is asked for.
 // False when a file cannot be written.
 bool MakeToneDevice(const std::filesystem::path& dir, double hz);
+// The same for any file PCMs: each name reads its infile (a FIFO makes a device the test
+// feeds at its own pace); the .asoundrc in `dir` declares them all and HOME points there.
+bool DeclareFilePcms(const std::filesystem::path& dir,
+                     const std::vector<std::pair<std::string, std::filesystem::path>>& devices);
 // Points HOME back at `home` (unset when empty) and drops the configuration read under the
 // tone's; for a process whose later tests must not find the tone's folder gone.
 void RestoreHome(const std::string& home);
