@@ -88,7 +88,7 @@ std::string Quoted(const std::string& name) {
 
 // The page alone, on this process's own document and worker.
 PageOutcome PageAlone(PlaylistDocument& document, StatusPipe& reports, const StopSignals& signals,
-                      const StreamingSession::PageRequest& request, const CliOptions& options,
+                      const PlaylistDocument::PageRequest& request, const CliOptions& options,
                       PageReport& report) {
     PageOutcome outcome;
     if (!document.RequestPage(request)) {
@@ -178,7 +178,7 @@ bool Handle(const nlohmann::json& message, const CliOptions& options, bool signa
 // The page over another process's stream through `peer`; false when that stream went away
 // before it answered (the page then goes out alone).
 bool PageOverStream(pagechannel::Peer& peer, const StopSignals& signals,
-                    const StreamingSession::PageRequest& request, const CliOptions& options,
+                    const PlaylistDocument::PageRequest& request, const CliOptions& options,
                     PageReport& report, PageOutcome& outcome) {
     // A refused send still leaves the stream's answer, if any, to be read.
     peer.Send({{"request", "page"},
@@ -219,7 +219,7 @@ bool PageOverStream(pagechannel::Peer& peer, const StopSignals& signals,
 }
 
 // The request from the options; false, reported, when the device's name does not fit.
-bool MakeRequest(const CliOptions& options, StreamingSession::PageRequest& request,
+bool MakeRequest(const CliOptions& options, PlaylistDocument::PageRequest& request,
                  CliConsole& console) {
     if (options.device.empty() || options.device.size() >= sizeof request.Device) {
         Fail(console, "the capture device's name is empty or too long");
@@ -244,7 +244,7 @@ int Page(const CliOptions& options, CliConsole& console) {
     if (document.CurrentPlaylist().Destinations.empty()) {
         return Fail(console, "the playlist " + Quoted(options.name) + " has no destinations");
     }
-    StreamingSession::PageRequest request;
+    PlaylistDocument::PageRequest request;
     if (!MakeRequest(options, request, console)) {
         return kFailure;
     }

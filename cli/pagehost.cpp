@@ -88,7 +88,7 @@ void PageHost::ReadPeer() {
 }
 
 void PageHost::StartPage(const nlohmann::json& message) {
-    StreamingSession::PageRequest request;
+    PlaylistDocument::PageRequest request;
     const nlohmann::json device = Field(message, "device");
     const nlohmann::json law = Field(message, "law");
     const nlohmann::json ptime = Field(message, "ptime");

@@ -34,7 +34,7 @@ int PtimeRow(int ptimeMs) {
 PageSettings PageSettings::Load(PlaylistDocument& document) {
     PageSettings settings;
     std::string value;
-    StreamingSession::PageRequest fits;
+    PlaylistDocument::PageRequest fits;
     if (document.ReadSetting(kDeviceSetting, value) && !value.empty() &&
         fixedtext::ToFixed(QString::fromStdString(value), fits.Device)) {
         settings.device = QString::fromStdString(value);
@@ -61,8 +61,8 @@ bool PageSettings::Save(PlaylistDocument& document) const {
     return document.WriteSetting(kPtimeSetting, std::to_string(ptimeMs)) && stored;
 }
 
-bool PageSettings::ToRequest(StreamingSession::PageRequest& request) const {
-    request = StreamingSession::PageRequest{};
+bool PageSettings::ToRequest(PlaylistDocument::PageRequest& request) const {
+    request = PlaylistDocument::PageRequest{};
     request.Law = law;
     request.PtimeMs = ptimeMs;
     request.DurationMs = 0;  // until the operator ends it
@@ -113,7 +113,7 @@ void CPageSettingsDlg::showEvent(QShowEvent* event) {
 
 void CPageSettingsDlg::accept() {
     const QString device = m_deviceBox->currentText().trimmed();
-    StreamingSession::PageRequest fits;
+    PlaylistDocument::PageRequest fits;
     QString problem;
     if (device.isEmpty()) {
         problem = QStringLiteral("Enter the name of a capture device, such as default.");

@@ -54,7 +54,7 @@ void CSonvexView::OnPage() {
         }
         return;
     }
-    StreamingSession::PageRequest request;
+    PlaylistDocument::PageRequest request;
     if (!PageSettings::Load(m_document).ToRequest(request)) {
         ShowFailureText(kDeviceTooLongText);
         return;

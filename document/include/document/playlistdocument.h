@@ -126,7 +126,8 @@ public:
     void Shutdown() { m_session.Shutdown(); }
     bool IsStreaming() const { return m_session.IsStreaming(); }
     // A live page (streamingsession.h): over the running list, or alone.
-    bool RequestPage(const StreamingSession::PageRequest& request) {
+    using PageRequest = StreamingSession::PageRequest;
+    bool RequestPage(const PageRequest& request) {
         return m_session.RequestPage(request);
     }
     // Any thread, a signal handler too.

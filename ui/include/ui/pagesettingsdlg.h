@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "codec/waveformat.h"
-#include "engine/streamingsession.h"
+#include "document/playlistdocument.h"
 
 class PlaylistDocument;
 class QComboBox;
@@ -32,7 +32,7 @@ struct PageSettings {
     // Writes all four values; false when the store cannot take them.
     bool Save(PlaylistDocument& document) const;
     // The engine's request (until EndPage); false when the device name does not fit.
-    bool ToRequest(StreamingSession::PageRequest& request) const;
+    bool ToRequest(PlaylistDocument::PageRequest& request) const;
 };
 
 class CPageSettingsDlg : public QDialog {
