@@ -127,9 +127,7 @@ public:
     bool IsStreaming() const { return m_session.IsStreaming(); }
     // A live page (streamingsession.h): over the running list, or alone.
     using PageRequest = StreamingSession::PageRequest;
-    bool RequestPage(const PageRequest& request) {
-        return m_session.RequestPage(request);
-    }
+    bool RequestPage(const PageRequest& request) { return m_session.RequestPage(request); }
     // Any thread, a signal handler too.
     void EndPage() { m_session.EndPage(); }
     bool IsPaging() const { return m_session.IsPaging(); }
