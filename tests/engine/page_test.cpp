@@ -19,8 +19,14 @@ namespace {
 
 constexpr double kToneHz = 1000.0;
 
-// Signal to noise of 8 kHz samples against the sine of kToneHz that fits them best, in dB.
-double SnrAgainstFittedSine(const std::vector<double>& x) {
+struct SineFit {
+    double amplitude = 0;
+    double snrDb = 0;
+};
+
+// 8 kHz samples against the sine of kToneHz that fits them best: its amplitude, and the
+// signal to noise in dB.
+SineFit FitSine(const std::vector<double>& x) {
     double c = 0;
     double s = 0;
     for (size_t n = 0; n < x.size(); ++n) {
@@ -37,7 +43,7 @@ double SnrAgainstFittedSine(const std::vector<double>& x) {
         signal += fit * fit;
         noise += (x[n] - fit) * (x[n] - fit);
     }
-    return 10 * std::log10(signal / std::max(noise, 1e-9));
+    return {std::hypot(c, s), 10 * std::log10(signal / std::max(noise, 1e-9))};
 }
 
 TEST(Page, CapturedToneReachesTheDestinationAsMulaw_MarkerOnEachPagesFirstPacket_SequenceRunsOn) {
@@ -52,6 +58,8 @@ TEST(Page, CapturedToneReachesTheDestinationAsMulaw_MarkerOnEachPagesFirstPacket
     WinSonvex engine;
     std::vector<std::vector<uint8_t>> packets;
     for (int page = 0; page < 2; ++page) {
+        // The second at the live volume of -6 dB: a page keeps the operator's gain.
+        engine.SetVolumeDb(page == 0 ? 0 : -6);
         platform::AlsaCapture capture;
         ASSERT_TRUE(capture.Open("tone", 20000)) << capture.Reason();
         ASSERT_TRUE(engine.OpenPage(WAVE_FORMAT_MULAW, 20, capture.Rate(), capture.Channels(),
@@ -92,14 +100,21 @@ TEST(Page, CapturedToneReachesTheDestinationAsMulaw_MarkerOnEachPagesFirstPacket
             EXPECT_EQ(stamp(i) - stamp(i - 1), 160u) << i;
         }
     }
-    // The first page's audio, past the rate converter's start, against the tone.
-    std::vector<double> audio;
-    for (size_t i = 5; i < 25; ++i) {
-        for (size_t b = 12; b < packets[i].size(); ++b) {
-            audio.push_back(testsupport::MulawToLinear(packets[i][b]));
+    // Each page's audio, past the rate converter's start, against the tone.
+    const auto pageAudio = [&](size_t first) {
+        std::vector<double> audio;
+        for (size_t i = first + 5; i < first + 25; ++i) {
+            for (size_t b = 12; b < packets[i].size(); ++b) {
+                audio.push_back(testsupport::MulawToLinear(packets[i][b]));
+            }
         }
-    }
-    EXPECT_GT(SnrAgainstFittedSine(audio), 33.0);
+        return FitSine(audio);
+    };
+    const SineFit full = pageAudio(0);
+    const SineFit lowered = pageAudio(25);
+    EXPECT_GT(full.snrDb, 33.0);
+    EXPECT_GT(lowered.snrDb, 30.0);
+    EXPECT_NEAR(lowered.amplitude / full.amplitude, 0.501, 0.03);
 }
 
 TEST(Page, LatencyPercentilesNeverUnderstateAndAnOutlierOnlyMovesTheTail) {
