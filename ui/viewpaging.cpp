@@ -44,9 +44,9 @@ bool CSonvexView::OnUpdatePageCommand(int id, cmd::CommandState& state) {
 
 void CSonvexView::OnPage() {
     if (IsPaging()) {
-        // The worker notices within a captured block and reports the page's end. Over a
-        // streaming list a page ended before the worker's next tick took it would stay
-        // pending for the rest of the run: such a page ends as soon as it has started.
+        // The worker notices within a captured block and reports the page's end. A press
+        // shorter than the worker's next tick would otherwise page nothing at all: such a
+        // page ends as soon as it has started.
         if (m_bPageStarted) {
             m_document.EndPage();
         } else {
