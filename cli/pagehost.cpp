@@ -112,8 +112,6 @@ void PageHost::StartPage(const nlohmann::json& message) {
         return;
     }
     m_requested = true;
-    m_started = false;
-    m_endWanted = false;
     m_peer.Send({{"reply", "accepted"}});
 }
 
@@ -121,13 +119,8 @@ void PageHost::EndWanted() {
     if (!m_requested) {
         return;
     }
-    // A page the worker has not yet taken is not ended by the flag alone: it would stay
-    // pending, so it is ended as soon as it has started.
-    if (m_started) {
-        m_document.EndPage();
-    } else {
-        m_endWanted = true;
-    }
+    // A page the worker has not yet taken is dropped, and reported ended all the same.
+    m_document.EndPage();
 }
 
 void PageHost::OnReport(const StreamingStatus& status) {
@@ -135,10 +128,6 @@ void PageHost::OnReport(const StreamingStatus& status) {
         return;
     }
     if (status.code == kPageStarted) {
-        m_started = true;
-        if (m_endWanted) {
-            m_document.EndPage();
-        }
         m_events.PageStarted(m_device);
         m_peer.Send({{"event", "page-started"}});
     } else if (status.code == kPageEnded) {

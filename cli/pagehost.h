@@ -60,6 +60,4 @@ private:
     pagechannel::Peer m_peer;
     std::string m_device;
     bool m_requested = false;  // the peer's page is in the document, until PageEnded
-    bool m_started = false;    // and its PageStarted came
-    bool m_endWanted = false;  // ended before it started: EndPage once it has
 };
