@@ -35,7 +35,10 @@ void StreamingSession::StreamingWorker() {
             std::lock_guard<std::mutex> lock(m_entryLock);
             destinations = m_playlist.Destinations;
         }
-        RunPage(destinations);
+        platform::AlsaCapture capture;
+        if (OpenPageCapture(capture)) {
+            RunPage(capture, destinations);
+        }
         m_poster.PostStatus(StreamingStatus::Ended());
         return;
     }
@@ -111,20 +114,11 @@ void StreamingSession::SendEntry(size_t index, const PlaylistFile& entry,
         if (ticks.Wait(kTickTimeoutMs) != TickWait::Tick) {
             break;
         }
-        if (m_bPageActive.load(std::memory_order_acquire) &&
-            !m_bPaging.load(std::memory_order_acquire)) {
-            // Ended before it began: nothing to take over.
-            m_bPageActive.store(false, std::memory_order_release);
-            m_poster.PostStatus(StreamingStatus::PageEnded(false));
-        } else if (m_bPageActive.load(std::memory_order_acquire)) {
-            // The page takes this tick; the entry then starts over.
-            m_engine.CloseEntry();
-            RunPage(destinations);
-            if (!Streaming() || !m_engine.OpenEntry(entry, destinations)) {
-                break;
-            }
-            m_poster.PostStatus(StreamingStatus::FileStarted(index));
-            ticks.Arm(periodMs);
+        const PageTurn turn = PageAtTick(index, entry, destinations, ticks);
+        if (turn == PageTurn::kStop) {
+            break;
+        }
+        if (turn == PageTurn::kPaged) {
             continue;
         }
         const int64_t deadline = ticks.LastDeadlineNs();
@@ -144,21 +138,58 @@ void StreamingSession::SendEntry(size_t index, const PlaylistFile& entry,
     }
 }
 
-void StreamingSession::RunPage(const std::vector<RtpDestination>& destinations) {
-    std::string failure;
+StreamingSession::PageTurn StreamingSession::PageAtTick(
+    size_t index, const PlaylistFile& entry, const std::vector<RtpDestination>& destinations,
+    PeriodicTicks& ticks) {
+    if (!m_bPageActive.load(std::memory_order_acquire)) {
+        return PageTurn::kNone;
+    }
+    if (!m_bPaging.load(std::memory_order_acquire)) {
+        // Ended before it began: nothing to take over.
+        m_bPageActive.store(false, std::memory_order_release);
+        m_poster.PostStatus(StreamingStatus::PageEnded(false));
+        return PageTurn::kNone;
+    }
+    // The device first: one that cannot be opened leaves the entry playing on.
     platform::AlsaCapture capture;
-    const PageRequest page = m_page;
+    if (!OpenPageCapture(capture)) {
+        return PageTurn::kNone;
+    }
+    m_engine.CloseEntry();
+    RunPage(capture, destinations);
+    if (!Streaming() || !m_engine.OpenEntry(entry, destinations)) {
+        return PageTurn::kStop;
+    }
+    m_poster.PostStatus(StreamingStatus::FileStarted(index));
+    ticks.Arm(static_cast<uint32_t>(entry.DstPacketization));
+    return PageTurn::kPaged;
+}
+
+bool StreamingSession::OpenPageCapture(platform::AlsaCapture& capture) {
     m_pageLatency.Reset();
-    if (!capture.Open(page.Device, static_cast<unsigned>(std::max(page.PtimeMs, 1)) * 1000u)) {
-        failure = capture.Reason();
-    } else if (!m_engine.OpenPage(page.Law, page.PtimeMs, capture.Rate(), capture.Channels(),
-                                  capture.PeriodFrames(), destinations, m_ticks->NowNs())) {
-        failure = "the packet time " + std::to_string(page.PtimeMs) + " ms cannot be sent";
+    const auto periodUs = static_cast<unsigned>(std::max(m_page.PtimeMs, 1)) * 1000u;
+    if (capture.Open(m_page.Device, periodUs)) {
+        return true;
+    }
+    EndPageRun(capture.Reason());
+    return false;
+}
+
+void StreamingSession::RunPage(platform::AlsaCapture& capture,
+                               const std::vector<RtpDestination>& destinations) {
+    std::string failure;
+    if (!m_engine.OpenPage(m_page.Law, m_page.PtimeMs, capture.Rate(), capture.Channels(),
+                           capture.PeriodFrames(), destinations, m_ticks->NowNs())) {
+        failure = "the packet time " + std::to_string(m_page.PtimeMs) + " ms cannot be sent";
     } else {
         m_poster.PostStatus(StreamingStatus::PageStarted());
-        failure = SendPage(page, capture);
+        failure = SendPage(m_page, capture);
         m_engine.ClosePage();
     }
+    EndPageRun(failure);
+}
+
+void StreamingSession::EndPageRun(const std::string& failure) {
     m_pageLevel.store(0.0F, std::memory_order_relaxed);
     m_pageFailure = failure;
     m_bPaging.store(false, std::memory_order_release);

@@ -567,13 +567,20 @@ TEST_F(SessionTest, PageTakesOverTheEntryAndGivesItBackFromTheStart_AloneItEnds)
         session.EndPage();
     });
     ticks.At(200 * kMs, [&] { EXPECT_TRUE(session.RequestPage(page)); });
+    // A device that cannot be opened ends its page, and the entry plays on undisturbed.
+    poster.m_stopOnFailure = false;
+    StreamingSession::PageRequest broken = page;
+    std::strcpy(broken.Device, "nosuchdevice");
+    ticks.At(800 * kMs, [&] { EXPECT_TRUE(session.RequestPage(broken)); });
     Run(false);
-    EXPECT_TRUE(session.PageFailure().empty()) << session.PageFailure();
+    EXPECT_NE(session.PageFailure().find("\"nosuchdevice\""), std::string::npos);
     // The entry, the withdrawn page, the page over the entry, then the same entry again.
     const std::vector<Message> started{{0, 0}, {6, 0}, {5, 0}, {6, 0}, {0, 0}};
     const auto messages = poster.Messages();
     ASSERT_GE(messages.size(), 5u);
     EXPECT_EQ(std::vector<Message>(messages.begin(), messages.begin() + 5), started);
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), Message(6, 0x10000)), 1);
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), Message(0, 0)), 2);
 
     const std::vector<RtpPacket> packets = receivers[0]->TakeAll();
     receivers[1]->TakeAll();

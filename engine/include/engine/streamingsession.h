@@ -125,8 +125,20 @@ private:
     // Prepares the run's sender reports and announcements, as the playlist asks.
     void StartAnnouncing();
     bool Streaming() const { return IsStreaming(); }
+    // At a tick of an entry: a page ended before it began is dropped; a requested one whose
+    // device opens replaces the entry's packets until it ends, and the entry then opens again
+    // from its start (kPaged, or kStop when the run ended or it cannot). kNone: the tick is
+    // the entry's, also when the page's device could not be opened.
+    enum class PageTurn { kNone, kPaged, kStop };
+    PageTurn PageAtTick(size_t index, const PlaylistFile& entry,
+                        const std::vector<RtpDestination>& destinations, PeriodicTicks& ticks);
+    // Opens the requested page's device; false when it cannot, the page then over with the
+    // device's reason.
+    bool OpenPageCapture(platform::AlsaCapture& capture);
     // Runs the requested page on the worker until it ends; the engine's entry is closed.
-    void RunPage(const std::vector<RtpDestination>& destinations);
+    void RunPage(platform::AlsaCapture& capture, const std::vector<RtpDestination>& destinations);
+    // The page is over: its failure (empty when none) kept, the flags cleared, PageEnded.
+    void EndPageRun(const std::string& failure);
     // Captures and sends the page until it is ended, its time is up or the run stops; the
     // device's reason when it failed, else empty.
     std::string SendPage(const PageRequest& page, platform::AlsaCapture& capture);
