@@ -30,16 +30,7 @@ void StreamingSession::StreamingWorker() {
     m_workerPriority.store(platform::RaiseCurrentThreadPriority(), std::memory_order_release);
     PeriodicTicks ticks(*m_ticks);
     if (m_pageAlone) {
-        std::vector<RtpDestination> destinations;
-        {
-            std::lock_guard<std::mutex> lock(m_entryLock);
-            destinations = m_playlist.Destinations;
-        }
-        platform::AlsaCapture capture;
-        if (OpenPageCapture(capture)) {
-            RunPage(capture, destinations);
-        }
-        m_poster.PostStatus(StreamingStatus::Ended());
+        RunPageAlone();
         return;
     }
     StartAnnouncing();
@@ -136,6 +127,19 @@ void StreamingSession::SendEntry(size_t index, const PlaylistFile& entry,
             break;
         }
     }
+}
+
+void StreamingSession::RunPageAlone() {
+    std::vector<RtpDestination> destinations;
+    {
+        std::lock_guard<std::mutex> lock(m_entryLock);
+        destinations = m_playlist.Destinations;
+    }
+    platform::AlsaCapture capture;
+    if (OpenPageCapture(capture)) {
+        RunPage(capture, destinations);
+    }
+    m_poster.PostStatus(StreamingStatus::Ended());
 }
 
 StreamingSession::PageTurn StreamingSession::PageAtTick(

@@ -125,6 +125,8 @@ private:
     // Prepares the run's sender reports and announcements, as the playlist asks.
     void StartAnnouncing();
     bool Streaming() const { return IsStreaming(); }
+    // The worker's run when it is a page alone: the page, then StreamingEnded.
+    void RunPageAlone();
     // At a tick of an entry: a page ended before it began is dropped; a requested one whose
     // device opens replaces the entry's packets until it ends, and the entry then opens again
     // from its start (kPaged, or kStop when the run ended or it cannot). kNone: the tick is
