@@ -398,9 +398,8 @@ TEST_F(ViewPagingTest, SettingsAreRemembered_AToggledPageStreamsAloneWithItsMete
     EXPECT_EQ(fallback.ptimeMs, 20);
 }
 
-// Over a streaming list, held down: a click shorter than a tick still pages (ended at its
-// start, it would stay pending for the rest of the run); a device that cannot be opened is
-// reported and its reason stays while the list goes on from its entry. Alone, the run ends
+// Over a streaming list, held down: a click shorter than a tick still pages; a device that
+// cannot be opened is reported and its reason stays while the entry plays on. Alone, the run ends
 // with the reason and all is as before.
 TEST_F(ViewPagingTest, AShortClickAndADeviceThatCannotBeOpened_TheStreamingListGoesOn) {
     NewPlaylist(QStringLiteral("failing"));
@@ -435,8 +434,9 @@ TEST_F(ViewPagingTest, AShortClickAndADeviceThatCannotBeOpened_TheStreamingListG
     Q_EMIT button->released();  // nothing left to end
     EXPECT_TRUE(m_view->IsStreaming());
     EXPECT_TRUE(Meter()->isHidden());
-    EXPECT_EQ(Tick(5, 5).size(), 5u);
-    QCoreApplication::processEvents();  // the entry's new start was posted before its packets
+    // The failed page's tick was the entry's all the same: its packet, then five more.
+    EXPECT_EQ(Tick(5, 6).size(), 6u);
+    QCoreApplication::processEvents();  // the entry's reports since the failure
     EXPECT_TRUE(MessageText().startsWith(failure));
     m_frame->OnCommand(cmd::ID_STOP);
     Tick(1, 1);
