@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "udpsend.h"
+
 namespace platform {
 
 struct UdpBatch::State {
@@ -15,29 +17,21 @@ struct UdpBatch::State {
     std::vector<msghdr> messages;
     std::vector<iovec> pieces;  // two per message
     std::vector<int> fds;       // -1: nothing to send, the result is -1
-    std::vector<int> results;
+    std::vector<int> results;   // the bytes sent or minus the errno
+    std::vector<size_t> round;  // the slots a round sends
     size_t count = 0;
 
-    void SendLoop() {
-        for (size_t i = 0; i < count; ++i) {
-            if (fds[i] < 0) {
-                continue;
-            }
-            ssize_t sent;
-            do {
-                sent = ::sendmsg(fds[i], &messages[i], MSG_NOSIGNAL | MSG_DONTWAIT);
-            } while (sent < 0 && errno == EINTR);
-            results[i] = sent < 0 ? -1 : static_cast<int>(sent);
+    void SendLoop(size_t slots) {
+        for (size_t k = 0; k < slots; ++k) {
+            const size_t i = round[k];
+            results[i] = SendConnected(fds[i], messages[i]);
         }
     }
 
     // False when the ring refused the submission; nothing was sent then.
-    bool SendRing() {
-        unsigned queued = 0;
-        for (size_t i = 0; i < count; ++i) {
-            if (fds[i] < 0) {
-                continue;
-            }
+    bool SendRing(size_t slots) {
+        for (size_t k = 0; k < slots; ++k) {
+            const size_t i = round[k];
             io_uring_sqe* sqe = io_uring_get_sqe(&ring);
             if (sqe == nullptr) {
                 return false;  // cannot happen with the ring sized to the capacity
@@ -45,11 +39,8 @@ struct UdpBatch::State {
             // Non-blocking: a full send queue fails the datagram at once, as a plain send does.
             io_uring_prep_sendmsg(sqe, fds[i], &messages[i], MSG_NOSIGNAL | MSG_DONTWAIT);
             io_uring_sqe_set_data64(sqe, i);
-            ++queued;
         }
-        if (queued == 0) {
-            return true;
-        }
+        const auto queued = static_cast<unsigned>(slots);
         int submitted;
         do {
             submitted = io_uring_submit_and_wait(&ring, queued);
@@ -67,12 +58,40 @@ struct UdpBatch::State {
             }
             const uint64_t index = io_uring_cqe_get_data64(cqe);
             if (index < count) {
-                results[index] = cqe->res < 0 ? -1 : cqe->res;
+                results[index] = cqe->res;
             }
             io_uring_cqe_seen(&ring, cqe);
             ++seen;
         }
         return true;
+    }
+
+    // Sends the first `slots` of the round, through the ring while the kernel takes it.
+    void Send(size_t slots) {
+        if (slots == 0) {
+            return;
+        }
+        if (ringOpen && !SendRing(slots)) {
+            // The kernel took the ring but refuses its submissions: the loop from now on.
+            io_uring_queue_exit(&ring);
+            ringOpen = false;
+        }
+        if (!ringOpen) {
+            SendLoop(slots);
+        }
+    }
+
+    // Keeps in the round the slots whose send may have failed on an earlier datagram's error
+    // only (see udpsend.h); returns their count.
+    size_t KeepRetries(size_t slots) {
+        size_t kept = 0;
+        for (size_t k = 0; k < slots; ++k) {
+            const size_t i = round[k];
+            if (results[i] < 0 && MayBeEarlierDatagramsError(-results[i])) {
+                round[kept++] = i;
+            }
+        }
+        return kept;
     }
 };
 
@@ -83,6 +102,7 @@ UdpBatch::UdpBatch(size_t capacity, Mode mode) : m_state(std::make_unique<State>
     s.pieces.assign(2 * n, iovec{});
     s.fds.assign(n, -1);
     s.results.assign(n, -1);
+    s.round.assign(n, 0);
     for (size_t i = 0; i < n; ++i) {
         s.messages[i].msg_iov = &s.pieces[2 * i];
     }
@@ -119,21 +139,23 @@ bool UdpBatch::Add(const UdpSocket& socket, const void* head, size_t headLength,
 
 size_t UdpBatch::Submit() {
     State& s = *m_state;
-    if (s.ringOpen && !s.SendRing()) {
-        // The kernel took the ring but refuses its submissions: the loop from now on.
-        io_uring_queue_exit(&s.ring);
-        s.ringOpen = false;
+    size_t slots = 0;
+    for (size_t i = 0; i < s.count; ++i) {
+        if (s.fds[i] >= 0) {
+            s.round[slots++] = i;
+        }
     }
-    if (!s.ringOpen) {
-        s.SendLoop();
-    }
+    s.Send(slots);
+    // A second round, in one submission again, for the datagrams an earlier one's error took.
+    s.Send(s.KeepRetries(slots));
     const size_t sent = s.count;
     s.count = 0;
     return sent;
 }
 
 int UdpBatch::Result(size_t index) const {
-    return index < m_state->results.size() ? m_state->results[index] : -1;
+    const std::vector<int>& results = m_state->results;
+    return index < results.size() && results[index] >= 0 ? results[index] : -1;
 }
 
 }  // namespace platform

@@ -7,7 +7,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include "udpsend.h"
 
 namespace platform {
 
@@ -89,14 +89,7 @@ uint32_t UdpSocket::LocalAddress() const {
 }
 
 int UdpSocket::Send(const void* data, size_t length) {
-    if (m_fd < 0 || !m_connected) {
-        return -1;
-    }
-    ssize_t sent;
-    do {
-        sent = ::send(m_fd, data, length, MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    return sent < 0 ? -1 : static_cast<int>(sent);
+    return Send(data, length, nullptr, 0);
 }
 
 int UdpSocket::Send(const void* head, size_t headLength, const void* body, size_t bodyLength) {
@@ -108,11 +101,11 @@ int UdpSocket::Send(const void* head, size_t headLength, const void* body, size_
     msghdr message{};
     message.msg_iov = pieces;
     message.msg_iovlen = bodyLength > 0 ? 2 : 1;
-    ssize_t sent;
-    do {
-        sent = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    return sent < 0 ? -1 : static_cast<int>(sent);
+    int sent = SendConnected(m_fd, message);
+    if (sent < 0 && MayBeEarlierDatagramsError(-sent)) {
+        sent = SendConnected(m_fd, message);
+    }
+    return sent < 0 ? -1 : sent;
 }
 
 void UdpSocket::Close() {

@@ -253,8 +253,8 @@ TEST_P(AnnouncementTest, TsharkDissectsReportsAndAnnouncementsAndFfmpegPlaysTheA
         tone, 1, 1, kRate, 16,
         testsupport::SinePcm16(kRate * (kRecordSeconds + 6), 1, kRate, kToneHz, kPeak)));
     const std::string cli = Quoted(SONVEX_CLI_PATH);
-    // Receivers hold the unicast ports while the capture runs (a closed port refuses every
-    // other datagram); ffmpeg takes the RTP port afterwards.
+    // Receivers hold the unicast ports while the capture runs (a closed port would answer
+    // every datagram with ICMP); ffmpeg takes the RTP port afterwards.
     auto rtpSink = std::make_unique<testsupport::LoopbackReceiver>();
     std::unique_ptr<testsupport::LoopbackReceiver> rtcpSink;
     for (int tries = 0; tries < 20 && !(rtcpSink && rtcpSink->Ok()); ++tries) {

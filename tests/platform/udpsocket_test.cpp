@@ -1,9 +1,13 @@
 #include "platform/udpsocket.h"
 
+#include "platform/udpbatch.h"
+
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 #include "support/udpreceiver.h"
 
@@ -105,5 +109,82 @@ TEST(UdpSocket, MarksDatagramsExpeditedForwardingAndTakesMulticastOptions) {
     ASSERT_EQ(later.Send(kData, 1), 1);
     EXPECT_EQ(ReceivedTos(fd), 0x28);
 }
+
+// A port of 127.0.0.1 nothing listens on (0 when none could be had).
+uint16_t ClosedPort() {
+    const UdpReceiver gone;
+    return gone.Port();
+}
+
+// A closed port answers each datagram with ICMP "port unreachable", which the system reports
+// on the socket's next send, failing it with nothing sent. Every send still succeeds, and
+// once a listener binds the port all the datagrams that follow arrive, the first included
+// (it meets the error the last unheard one drew).
+TEST(UdpSocket, AClosedPortCostsNoDatagram) {
+    const uint16_t port = ClosedPort();
+    ASSERT_NE(port, 0);
+    platform::UdpSocket socket;
+    ASSERT_TRUE(socket.Open());
+    ASSERT_TRUE(socket.Connect(UdpReceiver::LoopbackIp(), port));
+    for (int k = 0; k < 50; ++k) {
+        ASSERT_EQ(socket.Send(kData, sizeof kData), 3) << "send " << k;
+    }
+    UdpReceiver listener(port);
+    ASSERT_TRUE(listener.Ok()) << "port " << port << " taken since";
+    for (uint8_t k = 0; k < 3; ++k) {
+        ASSERT_EQ(socket.Send(&k, 1, kData, 1), 2);
+    }
+    for (uint8_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(listener.Receive().value_or(std::vector<uint8_t>{}),
+                  (std::vector<uint8_t>{k, 1}));
+    }
+}
+
+// The same through a batch, whether it goes through io_uring or one send per socket: the
+// closed port's datagrams all go, the other socket's arrive once each (the second round sends
+// no datagram twice), and a datagram too long still fails after its second try.
+class UdpBatchModes : public ::testing::TestWithParam<platform::UdpBatch::Mode> {};
+
+TEST_P(UdpBatchModes, AClosedPortCostsNoDatagramAndRealFailuresStay) {
+    const uint16_t port = ClosedPort();
+    ASSERT_NE(port, 0);
+    UdpReceiver other;
+    ASSERT_TRUE(other.Ok());
+    const uint32_t ip = UdpReceiver::LoopbackIp();
+    platform::UdpSocket refused;
+    platform::UdpSocket heard;
+    platform::UdpSocket unconnected;
+    ASSERT_TRUE(refused.Open() && heard.Open() && unconnected.Open());
+    ASSERT_TRUE(refused.Connect(ip, port) && heard.Connect(ip, other.Port()));
+    const std::vector<uint8_t> huge(70000);
+    platform::UdpBatch batch(4, GetParam());
+    for (uint8_t k = 0; k < 50; ++k) {
+        ASSERT_TRUE(batch.Add(refused, &k, 1, kData, 2));
+        ASSERT_TRUE(batch.Add(heard, &k, 1, kData, 2));
+        ASSERT_TRUE(batch.Add(heard, huge.data(), huge.size(), nullptr, 0));
+        ASSERT_TRUE(batch.Add(unconnected, &k, 1, nullptr, 0));
+        ASSERT_EQ(batch.Submit(), 4u);
+        ASSERT_EQ(batch.Result(0), 3) << "round " << int{k};
+        EXPECT_EQ(batch.Result(1), 3);
+        EXPECT_EQ(batch.Result(2), -1) << "too long";
+        EXPECT_EQ(batch.Result(3), -1) << "not connected";
+        EXPECT_EQ(other.Receive().value_or(std::vector<uint8_t>{}),
+                  (std::vector<uint8_t>{k, 1, 2}));
+    }
+    EXPECT_TRUE(other.TakeAll().empty());
+
+    UdpReceiver listener(port);
+    ASSERT_TRUE(listener.Ok()) << "port " << port << " taken since";
+    for (uint8_t k = 0; k < 3; ++k) {
+        ASSERT_TRUE(batch.Add(refused, &k, 1, nullptr, 0));
+        ASSERT_EQ(batch.Submit(), 1u);
+        EXPECT_EQ(batch.Result(0), 1);
+        EXPECT_EQ(listener.Receive().value_or(std::vector<uint8_t>{}), (std::vector<uint8_t>{k}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, UdpBatchModes,
+                         ::testing::Values(platform::UdpBatch::Mode::Ring,
+                                           platform::UdpBatch::Mode::Loop));
 
 }  // namespace

@@ -30,7 +30,9 @@ public:
     bool Add(const UdpSocket& socket, const void* head, size_t headLength, const void* body,
              size_t bodyLength);
     // Sends what was queued, then empties the batch; returns the count queued. Result(i) is
-    // then the bytes sent for the i-th Add, or -1 (refused, unreachable, queue full).
+    // then the bytes sent for the i-th Add, or -1 (queue full, no route, too long). As with
+    // UdpSocket::Send, a datagram failed by an error an earlier one drew is sent again, all
+    // of those in a second submission.
     size_t Submit();
     int Result(size_t index) const;
 

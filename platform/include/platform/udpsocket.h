@@ -1,8 +1,10 @@
 #pragma once
 // A send-only IPv4 UDP socket for one destination at a time, closed on destruction. It is
 // connected to its destination: a send then needs no route lookup, and an ICMP error from
-// that destination (a closed port answers "port unreachable") comes back as a failed send
-// of this socket only. Datagrams are marked DSCP EF by default. Used by one thread at a time.
+// that destination (a closed port answers "port unreachable") reaches this socket only. The
+// system reports such an error on the socket's next send, failing it with nothing sent; that
+// datagram is sent again at once, so a destination with no listener loses no datagram.
+// Datagrams are marked DSCP EF by default. Used by one thread at a time.
 
 #include <cstddef>
 #include <cstdint>
@@ -44,8 +46,10 @@ public:
         return m_connected && m_ip == ip && m_port == port;
     }
     // One datagram to the connected destination. Returns the bytes sent or -1. Never blocks
-    // for long: the socket is non-blocking and a full send queue drops the datagram. A
-    // destination that refused an earlier datagram makes one send fail (ECONNREFUSED).
+    // for long: the socket is non-blocking and a full send queue drops the datagram. An error
+    // an earlier datagram drew (ECONNREFUSED from a closed port) does not fail this one: it is
+    // sent a second time, and -1 means that this datagram itself could not go (queue full, no
+    // route, too long).
     int Send(const void* data, size_t length);
     // One datagram gathered from two pieces (a header and a body), with no copy in between.
     int Send(const void* head, size_t headLength, const void* body, size_t bodyLength);
