@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 namespace platform {
 
@@ -47,22 +49,74 @@ InterfaceState NetworkInterfaceState(const std::string& name) {
 }
 
 std::vector<uint32_t> BroadcastAddresses() {
-    std::vector<uint32_t> addresses;
+    return InterfaceSnapshot::Take().Broadcasts();
+}
+
+namespace {
+
+// The interface a name stands for: the system reads "eth0:1", an alias label of eth0's
+// addresses, as eth0 (no interface name holds a colon).
+std::string_view DeviceName(std::string_view name) {
+    return name.substr(0, name.find(':'));
+}
+
+}  // namespace
+
+InterfaceSnapshot InterfaceSnapshot::Take() {
+    InterfaceSnapshot snapshot;
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) {
-        return addresses;
+        return snapshot;
     }
+    // An interface without addresses is listed once still, with its link's flags, which its
+    // address entries repeat.
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_name != nullptr) {
+            snapshot.Note(entry->ifa_name, entry->ifa_flags);
+        }
+        // ifa_broadaddr is the peer's address on a point-to-point link: only IFF_BROADCAST
+        // makes it a broadcast address.
         if ((entry->ifa_flags & IFF_BROADCAST) == 0 || entry->ifa_broadaddr == nullptr ||
             entry->ifa_broadaddr->sa_family != AF_INET) {
             continue;
         }
         sockaddr_in address{};
         std::memcpy(&address, entry->ifa_broadaddr, sizeof address);
-        addresses.push_back(address.sin_addr.s_addr);
+        if (!snapshot.IsBroadcast(address.sin_addr.s_addr)) {
+            snapshot.m_broadcasts.push_back(address.sin_addr.s_addr);
+        }
     }
     ::freeifaddrs(list);
-    return addresses;
+    return snapshot;
+}
+
+void InterfaceSnapshot::Note(const char* name, unsigned flags) {
+    const std::string_view device = DeviceName(name);
+    for (const Interface& known : m_interfaces) {
+        if (known.name == device) {
+            return;
+        }
+    }
+    if (!device.empty()) {
+        m_interfaces.push_back(Interface{std::string(device), (flags & IFF_UP) != 0});
+    }
+}
+
+InterfaceState InterfaceSnapshot::State(const std::string& name) const {
+    if (name.size() >= IF_NAMESIZE) {
+        return InterfaceState::Missing;  // what the system would not look up
+    }
+    const std::string_view device = DeviceName(name);
+    for (const Interface& known : m_interfaces) {
+        if (known.name == device) {
+            return known.up ? InterfaceState::Up : InterfaceState::Down;
+        }
+    }
+    return InterfaceState::Missing;
+}
+
+bool InterfaceSnapshot::IsBroadcast(uint32_t ip) const {
+    return std::find(m_broadcasts.begin(), m_broadcasts.end(), ip) != m_broadcasts.end();
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 // The machine's network interfaces by name, for choosing the one multicast datagrams leave
-// by. A snapshot: interfaces come and go.
+// by, and their IPv4 broadcast addresses, which are no destination. Interfaces come and go:
+// every answer is as of its call, or of its snapshot.
 
 #include <cstdint>
 #include <string>
@@ -14,9 +15,34 @@ bool NetworkInterfaceExists(const std::string& name);
 
 enum class InterfaceState { Missing, Down, Up };
 // Whether the named interface exists now and is switched on (IFF_UP); Missing for an empty
-// or unknown name.
+// or unknown name. An alias label ("eth0:1") answers for its interface, as the system does.
 InterfaceState NetworkInterfaceState(const std::string& name);
 // The broadcast addresses of the machine's IPv4 interfaces now, in network byte order.
 std::vector<uint32_t> BroadcastAddresses();
+
+// Every interface's state and the IPv4 broadcast addresses, read in one exchange with the
+// system, for checking many destinations at the cost of one. A value: it does not follow
+// later changes.
+class InterfaceSnapshot {
+public:
+    // The machine now; when the system cannot say, a snapshot of no interface.
+    static InterfaceSnapshot Take();
+
+    // As NetworkInterfaceState, when the snapshot was taken.
+    InterfaceState State(const std::string& name) const;
+    // Whether ip (network byte order) was the broadcast address of an interface.
+    bool IsBroadcast(uint32_t ip) const;
+    const std::vector<uint32_t>& Broadcasts() const { return m_broadcasts; }
+
+private:
+    struct Interface {
+        std::string name;
+        bool up = false;
+    };
+    void Note(const char* name, unsigned flags);
+
+    std::vector<Interface> m_interfaces;
+    std::vector<uint32_t> m_broadcasts;
+};
 
 }  // namespace platform
