@@ -1,6 +1,8 @@
 #include "platform/netinterfaces.h"
 
 #include <ifaddrs.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -8,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -117,6 +120,48 @@ InterfaceState InterfaceSnapshot::State(const std::string& name) const {
 
 bool InterfaceSnapshot::IsBroadcast(uint32_t ip) const {
     return std::find(m_broadcasts.begin(), m_broadcasts.end(), ip) != m_broadcasts.end();
+}
+
+InterfaceWatch::InterfaceWatch() {
+    // Non-blocking so that Changed() never waits; close-on-exec so that no child inherits it.
+    m_fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (m_fd < 0) {
+        return;
+    }
+    sockaddr_nl address{};
+    address.nl_family = AF_NETLINK;
+    address.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR;
+    if (::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+InterfaceWatch::~InterfaceWatch() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+bool InterfaceWatch::Changed() {
+    bool changed = m_first || m_fd < 0;
+    m_first = false;
+    // Any message is a change: only the subscribed ones come. Their content does not matter,
+    // so a short buffer does (a longer message is cut, and still counts). Bounded, for a
+    // thread with a deadline: what is left makes the next call true as well.
+    constexpr int kMaxReads = 64;
+    char buffer[256];
+    for (int i = 0; m_fd >= 0 && i < kMaxReads; ++i) {
+        const ssize_t got = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got >= 0) {
+            changed = true;
+        } else if (errno == ENOBUFS) {
+            changed = true;  // reports were dropped: whatever they said is unknown
+        } else if (errno != EINTR) {
+            break;  // nothing more pending
+        }
+    }
+    return changed;
 }
 
 }  // namespace platform

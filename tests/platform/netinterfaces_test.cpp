@@ -3,14 +3,22 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
+#include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "support/udpreceiver.h"
 
 namespace {
 
@@ -51,6 +59,155 @@ TEST(InterfaceSnapshot, AgreesWithTheQueriesByName) {
     const uint32_t loopbackNetwork = htonl(0x7FFFFFFFu);
     EXPECT_EQ(snapshot.IsBroadcast(loopbackNetwork), BroadcastOf("lo") == loopbackNetwork);
     EXPECT_FALSE(snapshot.IsBroadcast(htonl(INADDR_LOOPBACK)));
+}
+
+TEST(InterfaceWatch, ReportsAChangeFirstThenNoneAndClosesItsSocket) {
+    const int before = OpenDescriptorCount();
+    {
+        platform::InterfaceWatch watch;
+        ASSERT_TRUE(watch.IsWatching());
+        EXPECT_EQ(OpenDescriptorCount(), before + 1);
+        EXPECT_TRUE(watch.Changed()) << "the first snapshot is always taken";
+        EXPECT_FALSE(watch.Changed());
+        EXPECT_FALSE(watch.Changed());
+    }
+    EXPECT_EQ(OpenDescriptorCount(), before);
+}
+
+// Runs body in a child process; its exit status, or -1 when it did not exit.
+int InChild(int (*body)()) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(body());
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// Without a descriptor to spare, the watch cannot be made and says "changed" every time, and
+// a snapshot knows no interface, as the queries by name do not either.
+TEST(InterfaceWatch, WithoutASocketEveryCallReportsAChange) {
+    const int status = InChild([] {
+        const rlimit none{0, 0};
+        if (::setrlimit(RLIMIT_NOFILE, &none) != 0) {
+            return 77;
+        }
+        platform::InterfaceWatch watch;
+        const bool changed = !watch.IsWatching() && watch.Changed() && watch.Changed();
+        const platform::InterfaceSnapshot snapshot = platform::InterfaceSnapshot::Take();
+        const bool empty =
+            snapshot.State("lo") == InterfaceState::Missing && snapshot.Broadcasts().empty();
+        return (changed ? 0 : 1) | (empty ? 0 : 2);
+    });
+    if (status == 77) {
+        GTEST_SKIP() << "the descriptor limit cannot be lowered";
+    }
+    EXPECT_EQ(status & 1, 0) << "no socket, yet a call reported no change";
+    EXPECT_EQ(status & 2, 0) << "a snapshot without a socket found interfaces";
+}
+
+bool WriteText(const char* path, const std::string& text) {
+    std::ofstream out(path);
+    out << text;
+    return static_cast<bool>(out.flush());
+}
+
+// A network namespace of this process's own (within a user namespace of its own where that
+// takes privilege): its interfaces are loopback alone, down.
+bool EnterOwnNetworkNamespace() {
+    if (::unshare(CLONE_NEWNET) == 0) {
+        return true;
+    }
+    const std::string uid = std::to_string(::getuid());
+    const std::string gid = std::to_string(::getgid());
+    return ::unshare(CLONE_NEWUSER | CLONE_NEWNET) == 0 &&
+           WriteText("/proc/self/setgroups", "deny") &&
+           WriteText("/proc/self/uid_map", "0 " + uid + " 1") &&
+           WriteText("/proc/self/gid_map", "0 " + gid + " 1");
+}
+
+bool SwitchOn(const char* name) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request{};
+    std::strncpy(request.ifr_name, name, IF_NAMESIZE - 1);
+    bool on = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    on = on && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return on;
+}
+
+// The steps of the namespace child; its exit status names the first that failed.
+const char* const kNamespaceSteps[] = {
+    "",
+    "the watch has no socket",
+    "the first call reported no change",
+    "a second call reported a change that did not happen",
+    "the fresh namespace's loopback is not down, or a broadcast is listed",
+    "loopback cannot be switched on",
+    "switching loopback on was not reported, or reported twice",
+    "a new snapshot does not see loopback up",
+    "adding an address was not reported",
+    "the new address's broadcast is not listed, or the bridge or its label not known",
+};
+
+int WatchChangesInANamespace() {
+    if (!EnterOwnNetworkNamespace()) {
+        return 77;
+    }
+    platform::InterfaceWatch watch;
+    if (!watch.IsWatching()) {
+        return 1;
+    }
+    if (!watch.Changed()) {
+        return 2;
+    }
+    if (watch.Changed()) {
+        return 3;
+    }
+    const platform::InterfaceSnapshot before = platform::InterfaceSnapshot::Take();
+    if (before.State("lo") != InterfaceState::Down || !before.Broadcasts().empty()) {
+        return 4;
+    }
+    if (!SwitchOn("lo")) {
+        return 5;
+    }
+    if (!watch.Changed() || watch.Changed()) {
+        return 6;
+    }
+    if (platform::InterfaceSnapshot::Take().State("lo") != InterfaceState::Up) {
+        return 7;
+    }
+    // A broadcast address needs an interface that has broadcast: a bridge, where the system
+    // makes one (the tool may be missing, or the kind refused).
+    if (std::system("ip link add sonvexbr0 type bridge 2>/dev/null && ip addr add "
+                    "10.11.12.13/24 brd + dev sonvexbr0 label sonvexbr0:a 2>/dev/null") != 0) {
+        return 0;
+    }
+    if (!watch.Changed()) {
+        return 8;
+    }
+    const platform::InterfaceSnapshot after = platform::InterfaceSnapshot::Take();
+    const bool listed = after.IsBroadcast(htonl(0x0A0B0CFFu));
+    const bool known = after.State("sonvexbr0") == InterfaceState::Down &&
+                       after.State("sonvexbr0:a") == platform::NetworkInterfaceState("sonvexbr0:a");
+    return listed && known ? 0 : 9;
+}
+
+// Real changes, made only inside a network namespace the test creates.
+TEST(InterfaceWatch, ReportsLinkAndAddressChangesInANamespaceOfItsOwn) {
+    const int status = InChild(WatchChangesInANamespace);
+    if (status == 77) {
+        GTEST_SKIP() << "no network namespace permitted";
+    }
+    ASSERT_GE(status, 0) << "the child did not exit";
+    ASSERT_LT(static_cast<size_t>(status), std::size(kNamespaceSteps));
+    EXPECT_EQ(status, 0) << kNamespaceSteps[status];
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ std::vector<uint32_t> BroadcastAddresses();
 
 // Every interface's state and the IPv4 broadcast addresses, read in one exchange with the
 // system, for checking many destinations at the cost of one. A value: it does not follow
-// later changes.
+// later changes (see InterfaceWatch).
 class InterfaceSnapshot {
 public:
     // The machine now; when the system cannot say, a snapshot of no interface.
@@ -43,6 +43,30 @@ private:
 
     std::vector<Interface> m_interfaces;
     std::vector<uint32_t> m_broadcasts;
+};
+
+// Says when the machine's links or IPv4 addresses may have changed, so that the thread that
+// checks destinations takes a new InterfaceSnapshot only then, not at every check: a routing
+// netlink socket subscribed to those changes, read without blocking. Used by that one
+// thread, which calls Changed() before each check and, when it is true, takes a new snapshot
+// (after the call: a change from then on makes the next call true).
+class InterfaceWatch {
+public:
+    InterfaceWatch();
+    ~InterfaceWatch();
+    InterfaceWatch(const InterfaceWatch&) = delete;
+    InterfaceWatch& operator=(const InterfaceWatch&) = delete;
+
+    // True on the first call and when a change was reported since the last; reads what is
+    // pending, never waits. True every time when the system refused the socket, and after
+    // reports were lost (its queue overflowed): the caller then reads the interfaces again.
+    bool Changed();
+    // False when the system refused the socket.
+    bool IsWatching() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+    bool m_first = true;
 };
 
 }  // namespace platform
