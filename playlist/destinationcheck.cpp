@@ -1,10 +1,6 @@
 #include "playlist/destinationcheck.h"
 
-#include <algorithm>
 #include <charconv>
-#include <vector>
-
-#include "platform/netinterfaces.h"
 
 namespace destinationcheck {
 
@@ -71,31 +67,32 @@ std::string MulticastProblem(const RtpDestination& destination) {
 
 namespace {
 
-bool IsUnusableAddress(uint32_t ip) {
-    if (ip == 0 || ip == 0xFFFFFFFFu) {
-        return true;
-    }
-    const std::vector<uint32_t> broadcasts = platform::BroadcastAddresses();
-    return std::find(broadcasts.begin(), broadcasts.end(), ip) != broadcasts.end();
+bool IsUnusableAddress(uint32_t ip, const platform::InterfaceSnapshot& interfaces) {
+    return ip == 0 || ip == 0xFFFFFFFFu || interfaces.IsBroadcast(ip);
 }
 
 }  // namespace
 
 std::string AddressProblem(const RtpDestination& destination) {
-    if (!IsUnusableAddress(destination.IP)) {
+    if (!IsUnusableAddress(destination.IP, platform::InterfaceSnapshot::Take())) {
         return std::string();
     }
     return destination.AddressText() + " is a broadcast or unspecified address, not a destination";
 }
 
 SendFault CheckSendable(const RtpDestination& destination) {
-    if (IsUnusableAddress(destination.IP)) {
+    return CheckSendable(destination, platform::InterfaceSnapshot::Take());
+}
+
+SendFault CheckSendable(const RtpDestination& destination,
+                        const platform::InterfaceSnapshot& interfaces) {
+    if (IsUnusableAddress(destination.IP, interfaces)) {
         return SendFault::UnusableAddress;
     }
     if (!destination.IsMulticast() || destination.Interface[0] == '\0') {
         return SendFault::None;
     }
-    switch (platform::NetworkInterfaceState(destination.Interface)) {
+    switch (interfaces.State(destination.Interface)) {
         case platform::InterfaceState::Missing:
             return SendFault::NoInterface;
         case platform::InterfaceState::Down:

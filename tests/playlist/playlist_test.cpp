@@ -242,6 +242,14 @@ TEST(RtpDestination, CopiesAreByteForByte) {
     EXPECT_EQ(std::memcmp(&copy, &d, sizeof d), 0);
 }
 
+// The check on its own and against a snapshot of the interfaces give the same answer.
+void ExpectSendFault(const RtpDestination& destination, destinationcheck::SendFault fault) {
+    EXPECT_EQ(destinationcheck::CheckSendable(destination), fault) << destination.IpPort;
+    EXPECT_EQ(destinationcheck::CheckSendable(destination, platform::InterfaceSnapshot::Take()),
+              fault)
+        << destination.IpPort << " against a snapshot";
+}
+
 }  // namespace
 
 // Destinations that must never be sent to: refused when added, left out (with the reason)
@@ -253,26 +261,28 @@ TEST(DestinationCheck, BroadcastAndMissingOrDownInterfacesAreRefused) {
     const RtpDestination all = RtpDestination::FromOctets(255, 255, 255, 255, 5004);
     EXPECT_NE(destinationcheck::AddressProblem(any), "");
     EXPECT_NE(destinationcheck::AddressProblem(all), "");
-    EXPECT_EQ(destinationcheck::CheckSendable(all), SendFault::UnusableAddress);
+    ExpectSendFault(any, SendFault::UnusableAddress);
+    ExpectSendFault(all, SendFault::UnusableAddress);
     for (const uint32_t ip : platform::BroadcastAddresses()) {
         RtpDestination subnet = any;
         subnet.IP = ip;
         EXPECT_NE(destinationcheck::AddressProblem(subnet), "") << subnet.AddressText();
+        ExpectSendFault(subnet, SendFault::UnusableAddress);
     }
     const RtpDestination loopback = RtpDestination::FromOctets(127, 0, 0, 1, 5004);
     EXPECT_EQ(destinationcheck::AddressProblem(loopback), "");
-    EXPECT_EQ(destinationcheck::CheckSendable(loopback), SendFault::None);
+    ExpectSendFault(loopback, SendFault::None);
 
     RtpDestination group = RtpDestination::FromOctets(239, 1, 2, 3, 5004);
     EXPECT_EQ(destinationcheck::AddressProblem(group), "");
-    EXPECT_EQ(destinationcheck::CheckSendable(group), SendFault::None);  // routing table's
+    ExpectSendFault(group, SendFault::None);  // the routing table's interface
     ASSERT_TRUE(group.SetInterface("sonvexnone0"));
-    EXPECT_EQ(destinationcheck::CheckSendable(group), SendFault::NoInterface);
+    ExpectSendFault(group, SendFault::NoInterface);
     EXPECT_EQ(destinationcheck::SendFaultText(group, SendFault::NoInterface),
               "239.1.2.3 : 5004 not sent to: there is no network interface named "
               "\"sonvexnone0\"");
     ASSERT_TRUE(group.SetInterface("lo"));
-    EXPECT_EQ(destinationcheck::CheckSendable(group), SendFault::None);
+    ExpectSendFault(group, SendFault::None);
 
     // The down case in a child that has a network namespace of its own (needs privilege).
     const pid_t child = ::fork();
@@ -281,9 +291,12 @@ TEST(DestinationCheck, BroadcastAndMissingOrDownInterfacesAreRefused) {
         if (::unshare(CLONE_NEWNET) != 0) {
             ::_exit(77);
         }
-        const bool down = destinationcheck::CheckSendable(group) == SendFault::InterfaceDown &&
-                          destinationcheck::SendFaultText(group, SendFault::InterfaceDown) ==
-                              "239.1.2.3 : 5004 not sent to: the network interface \"lo\" is down";
+        const bool down =
+            destinationcheck::CheckSendable(group) == SendFault::InterfaceDown &&
+            destinationcheck::CheckSendable(group, platform::InterfaceSnapshot::Take()) ==
+                SendFault::InterfaceDown &&
+            destinationcheck::SendFaultText(group, SendFault::InterfaceDown) ==
+                "239.1.2.3 : 5004 not sent to: the network interface \"lo\" is down";
         ::_exit(down ? 0 : 1);
     }
     int status = 0;

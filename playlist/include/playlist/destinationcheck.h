@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/netinterfaces.h"
 #include "playlist/playlist.h"
 
 namespace destinationcheck {
@@ -43,6 +44,9 @@ enum class SendFault : uint8_t {
     InterfaceDown,    // a group's interface exists but is down
 };
 SendFault CheckSendable(const RtpDestination& destination);
+// The same against interfaces read once for many destinations; as of when they were read.
+SendFault CheckSendable(const RtpDestination& destination,
+                        const platform::InterfaceSnapshot& interfaces);
 // The operator's message for a destination left out, e.g.
 // "239.1.1.1 : 5004 not sent to: there is no network interface named "eth9"".
 std::string SendFaultText(const RtpDestination& destination, SendFault fault);
