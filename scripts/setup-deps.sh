@@ -6,8 +6,8 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libmpg123-dev libsoxr-dev libgsm1-dev liburing-dev libsqlite3-dev libsystemd-dev
-  libasound2-dev
+  qt6-base-dev libmpg123-dev libsoxr-dev libspeexdsp-dev libgsm1-dev liburing-dev libsqlite3-dev
+  libsystemd-dev libasound2-dev
   libcli11-dev nlohmann-json3-dev
   fp-utils
   xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev clang-format-14 clang-tidy-14
