@@ -1,0 +1,727 @@
+// Mouth-to-wire latency of live pages, side by side: clicks played into a sound server against
+// the RTP packets that carry them, from any number of senders paging the same clicks at once,
+// each to its own loopback port here.
+//
+// A click track (a 10 ms 1 kHz burst at 0.8 of full scale every 300 to 400 ms, the spacing
+// varied so that clicks fall anywhere in a packet) goes out through an ALSA playback PCM in
+// short periods. Before each period is written the PCM's delay says when its first frame will
+// be played: the click's play instant on CLOCK_MONOTONIC is that moment plus the delay plus
+// the click's offset in the period. Each receiver keeps every datagram's kernel arrival time
+// (CLOCK_REALTIME, turned into CLOCK_MONOTONIC by the offset read beside it), decodes the
+// G.711 payload and finds each click's onset: the first sample past a quarter of full scale
+// after 100 ms of quiet. The onset's packet arrival less the nearest earlier play instant is
+// the click's mouth to wire; a match must also agree with the others on the sender's media
+// clock (RTP time less play instant, within 10 ms), which a click put on a neighbour's instant
+// mostly does not, the spacing being uneven. Also given: how long after its last sample was played
+// the onset's packet arrived, which takes the click's place in the packet out.
+//
+//   mouthwire_bench --peer LABEL/PTIME [--peer ...] [--device NAME] [--seconds N]
+//                   [--shift-ms D] [--warmup S] [--drain S]
+// --shift-ms plays every second click D ms later than its recorded instant: the figures of
+// those clicks must be D ms larger, which checks the whole chain. Prints "ready LABEL/PTIME=PORT
+// ..." once the click track plays and the receivers are bound (the senders start then), waits
+// for packets on every port, then clicks for N seconds. Each peer ends with a line for scripts:
+//   row LABEL PTIME PACKET_MS PLAYED MATCHED MEDIAN_MS P95_MS MAX_MS END_MEDIAN_MS END_P95_MS STRAY
+//       INCONSISTENT [SHIFT_DELTA_MS END_SHIFT_DELTA_MS]
+
+#include <alsa/asoundlib.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "stampedreceive.h"
+
+namespace {
+
+constexpr unsigned kRate = 48000;
+constexpr unsigned kPeriodFrames = 192;  // 4 ms: the sink renders no more than this at a time
+constexpr unsigned kBufferPeriods = 16;  // slack for a late wake-up; the sink asks for a period
+constexpr int64_t kGapMs = 300;          // between clicks, plus up to kGapSpreadMs
+constexpr int64_t kGapSpreadMs = 100;
+constexpr int64_t kBurstMs = 10;
+constexpr double kBurstHz = 1000.0;
+constexpr double kBurstLevel = 0.8;
+constexpr int kMediaRate = 8000;                // G.711's RTP clock
+constexpr int kThreshold = 8192;                // a quarter of full scale
+constexpr int kQuietSamples = kMediaRate / 10;  // 100 ms below it before an onset
+constexpr int64_t kEarlyNs = 10 * 1000000;      // an arrival this much before an instant
+// A match's media clock against the others': wider than a sender that stamps RTP time from
+// the wall clock strays, narrower than most differences between two clicks' spacings.
+constexpr int64_t kMediaToleranceNs = 10000000;
+constexpr int64_t kNs = 1000000000;
+
+int64_t ClockNs(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return int64_t{t.tv_sec} * kNs + t.tv_nsec;
+}
+
+// CLOCK_REALTIME less CLOCK_MONOTONIC, from the tightest of a few monotonic pairs around a
+// realtime read (well under a microsecond off).
+int64_t RealLessMonotonicNs() {
+    int64_t best = 0;
+    int64_t width = INT64_MAX;
+    for (int i = 0; i < 3; ++i) {
+        const int64_t before = ClockNs(CLOCK_MONOTONIC);
+        const int64_t real = ClockNs(CLOCK_REALTIME);
+        const int64_t after = ClockNs(CLOCK_MONOTONIC);
+        if (after - before < width) {
+            width = after - before;
+            best = real - (before + after) / 2;
+        }
+    }
+    return best;
+}
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) {
+        return NAN;
+    }
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1,
+                      static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5))];
+}
+
+int16_t DecodeMuLaw(uint8_t code) {
+    code = static_cast<uint8_t>(~code);
+    const int magnitude = (((code & 0x0F) << 3) + 0x84) << ((code >> 4) & 0x07);
+    return static_cast<int16_t>((code & 0x80) != 0 ? 0x84 - magnitude : magnitude - 0x84);
+}
+
+int16_t DecodeALaw(uint8_t code) {
+    code ^= 0x55;
+    const int exponent = (code >> 4) & 0x07;
+    int magnitude = (code & 0x0F) << 4;
+    magnitude = exponent == 0 ? magnitude + 8 : (magnitude + 0x108) << (exponent - 1);
+    return static_cast<int16_t>((code & 0x80) != 0 ? magnitude : -magnitude);
+}
+
+struct Click {
+    int64_t nominalFrame = 0;  // where its instant is taken
+    int64_t audioFrame = 0;    // where it sounds: later by the shift for every second click
+    int64_t instantNs = -1;    // CLOCK_MONOTONIC; -1 while not yet written
+    bool shifted = false;
+};
+
+// Plays silence from Open() on (so that the sink renders in short periods before the senders
+// connect) and, once asked, the clicks, noting each one's play instant.
+class ClickPlayer {
+public:
+    ~ClickPlayer() {
+        m_stop.store(true);
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        if (m_pcm != nullptr) {
+            snd_pcm_close(m_pcm);
+        }
+    }
+
+    bool Open(const std::string& device) {
+        int err = snd_pcm_open(&m_pcm, device.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
+        if (err < 0) {
+            m_reason = std::string("cannot open: ") + snd_strerror(err);
+            return false;
+        }
+        snd_pcm_hw_params_t* hw = nullptr;
+        snd_pcm_hw_params_alloca(&hw);
+        unsigned rate = kRate;
+        snd_pcm_uframes_t period = kPeriodFrames;
+        snd_pcm_uframes_t buffer = kPeriodFrames * kBufferPeriods;
+        int dir = 0;
+        if ((err = snd_pcm_hw_params_any(m_pcm, hw)) < 0 ||
+            (err = snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED)) < 0 ||
+            (err = snd_pcm_hw_params_set_format(m_pcm, hw, SND_PCM_FORMAT_S16_LE)) < 0 ||
+            (err = snd_pcm_hw_params_set_channels(m_pcm, hw, 1)) < 0 ||
+            (err = snd_pcm_hw_params_set_rate(m_pcm, hw, rate, 0)) < 0 ||
+            (err = snd_pcm_hw_params_set_period_size_near(m_pcm, hw, &period, &dir)) < 0 ||
+            (err = snd_pcm_hw_params_set_buffer_size_near(m_pcm, hw, &buffer)) < 0 ||
+            (err = snd_pcm_hw_params(m_pcm, hw)) < 0) {
+            m_reason =
+                std::string("cannot set 48 kHz mono S16 in short periods: ") + snd_strerror(err);
+            return false;
+        }
+        snd_pcm_hw_params_get_period_size(hw, &period, &dir);
+        snd_pcm_hw_params_get_buffer_size(hw, &buffer);
+        m_period = period;
+        m_buffer = buffer;
+        m_thread = std::thread([this] { Run(); });
+        return true;
+    }
+
+    // Clicks for `seconds` from a little after now; every second one shifted by shiftMs.
+    void Begin(int seconds, int shiftMs) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        int64_t frame = m_written + kRate / 4;
+        const int64_t end = frame + int64_t{seconds} * kRate;
+        uint32_t seed = 12345;
+        for (int k = 0; frame < end; ++k) {
+            Click c;
+            c.nominalFrame = frame;
+            c.shifted = shiftMs > 0 && k % 2 == 1;
+            c.audioFrame = frame + (c.shifted ? int64_t{shiftMs} * kRate / 1000 : 0);
+            m_clicks.push_back(c);
+            seed = seed * 1103515245u + 12345u;
+            const int64_t spreadFrames = kGapSpreadMs * kRate / 1000;
+            frame += kGapMs * kRate / 1000 + static_cast<int64_t>((seed >> 8) % spreadFrames);
+        }
+        m_endFrame = m_clicks.back().audioFrame + kRate / 2;
+    }
+
+    // True once the last click and half a second after it were written.
+    bool Finished() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_endFrame > 0 && m_written >= m_endFrame;
+    }
+
+    std::vector<Click> Clicks() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_clicks;
+    }
+    // Each write's estimate of when frame 0 played, in the clicking phase: a steady stream
+    // gives the same value at every write, so their spread is the instants' own error.
+    std::vector<int64_t> Origins() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_origins;
+    }
+    int Xruns() const { return m_xruns.load(); }
+    int ClickingXruns() const { return m_clickingXruns.load(); }
+
+    // Waits until the stream has played for a while, so that the sink renders in short periods
+    // before anyone captures its monitor.
+    bool WaitPlaying(double seconds) {
+        for (int i = 0; i < 200 && !m_failed.load(); ++i) {
+            {
+                std::lock_guard<std::mutex> lock(m_lock);
+                if (m_runningSince > 0 &&
+                    m_written - m_runningSince >= static_cast<int64_t>(seconds * kRate)) {
+                    return true;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+    bool Failed() const { return m_failed.load(); }
+    const std::string& Reason() const { return m_reason; }
+    size_t Period() const { return m_period; }
+    size_t Buffer() const { return m_buffer; }
+
+private:
+    void Fill(std::vector<int16_t>& block, int64_t from) {
+        std::fill(block.begin(), block.end(), 0);
+        const int64_t burst = kBurstMs * kRate / 1000;
+        for (const Click& c : m_clicks) {
+            const int64_t begin = std::max(from, c.audioFrame);
+            const int64_t end =
+                std::min(from + static_cast<int64_t>(block.size()), c.audioFrame + burst);
+            for (int64_t f = begin; f < end; ++f) {
+                const double phase = 2.0 * M_PI * kBurstHz * static_cast<double>(f - c.audioFrame) /
+                                     static_cast<double>(kRate);
+                block[static_cast<size_t>(f - from)] =
+                    static_cast<int16_t>(std::lround(kBurstLevel * 32767.0 * std::sin(phase)));
+            }
+        }
+    }
+
+    void Run() {
+        std::vector<int16_t> block(m_period);
+        while (!m_stop.load()) {
+            int64_t from = 0;
+            {
+                std::lock_guard<std::mutex> lock(m_lock);
+                from = m_written;
+                Fill(block, from);
+            }
+            // The next frame written plays at now + delay, wherever the write then waits.
+            const int64_t before = ClockNs(CLOCK_MONOTONIC);
+            snd_pcm_sframes_t delay = 0;
+            const bool running =
+                snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING && snd_pcm_delay(m_pcm, &delay) == 0;
+            const int64_t at = (before + ClockNs(CLOCK_MONOTONIC)) / 2;
+            const snd_pcm_sframes_t wrote = snd_pcm_writei(m_pcm, block.data(), block.size());
+            if (wrote < 0) {
+                if (snd_pcm_recover(m_pcm, static_cast<int>(wrote), 1) < 0) {
+                    m_failed.store(true);
+                    return;
+                }
+                m_xruns.fetch_add(1);
+                std::lock_guard<std::mutex> lock(m_lock);
+                if (m_endFrame > 0 && from < m_endFrame) {
+                    m_clickingXruns.fetch_add(1);
+                }
+                continue;
+            }
+            std::lock_guard<std::mutex> lock(m_lock);
+            const int64_t firstNs = at + delay * kNs / kRate;
+            if (running && m_endFrame > 0 && from < m_endFrame) {
+                m_origins.push_back(firstNs - from * kNs / kRate);
+            }
+            for (Click& c : m_clicks) {
+                if (c.nominalFrame >= from && c.nominalFrame < from + wrote) {
+                    c.instantNs = running ? firstNs + (c.nominalFrame - from) * kNs / kRate : -1;
+                }
+            }
+            m_written = from + wrote;
+            if (running && m_runningSince == 0) {
+                m_runningSince = m_written;
+            }
+        }
+    }
+
+    snd_pcm_t* m_pcm = nullptr;
+    size_t m_period = 0;
+    size_t m_buffer = 0;
+    std::string m_reason;
+    std::thread m_thread;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_failed{false};
+    std::atomic<int> m_xruns{0};
+    std::atomic<int> m_clickingXruns{0};
+    std::mutex m_lock;
+    int64_t m_written = 0;
+    int64_t m_endFrame = 0;
+    int64_t m_runningSince = 0;
+    std::vector<Click> m_clicks;
+    std::vector<int64_t> m_origins;
+};
+
+struct Packet {
+    int64_t arrivalNs = 0;  // CLOCK_MONOTONIC
+    uint16_t sequence = 0;
+    uint32_t timestamp = 0;
+    std::vector<int16_t> samples;
+};
+
+struct Peer {
+    std::string label;
+    int ptimeMs = 0;
+    int fd = -1;
+    uint16_t port = 0;
+    std::vector<Packet> packets;
+    int64_t firstNs = 0;
+    size_t undecoded = 0;  // not PCMU or PCMA
+};
+
+// Every peer's datagrams, on one thread.
+class Receivers {
+public:
+    explicit Receivers(std::vector<Peer>& peers) : m_peers(peers) {}
+    ~Receivers() { Stop(); }
+
+    bool Open() {
+        for (Peer& p : m_peers) {
+            p.fd = OpenStampedReceiver(0, 4 << 20, &p.port);
+            if (p.fd < 0) {
+                return false;
+            }
+        }
+        m_thread = std::thread([this] { Run(); });
+        return true;
+    }
+    void Stop() {
+        m_stop.store(true);
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+        for (Peer& p : m_peers) {
+            if (p.fd >= 0) {
+                ::close(p.fd);
+                p.fd = -1;
+            }
+        }
+    }
+    // The earliest first arrival over the peers once all have sent, else 0.
+    int64_t AllSendingSinceNs() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        int64_t latest = 0;
+        for (const Peer& p : m_peers) {
+            if (p.firstNs == 0) {
+                return 0;
+            }
+            latest = std::max(latest, p.firstNs);
+        }
+        return latest;
+    }
+    std::mutex& Lock() { return m_lock; }
+
+private:
+    void Run() {
+        std::vector<pollfd> fds;
+        for (const Peer& p : m_peers) {
+            fds.push_back({p.fd, POLLIN, 0});
+        }
+        uint8_t data[2048];
+        while (!m_stop.load()) {
+            if (::poll(fds.data(), fds.size(), 50) <= 0) {
+                continue;
+            }
+            const int64_t offset = RealLessMonotonicNs();
+            std::lock_guard<std::mutex> lock(m_lock);
+            for (Peer& p : m_peers) {
+                for (;;) {
+                    int64_t realNs = 0;
+                    const ssize_t got =
+                        ReceiveStamped(p.fd, data, sizeof data, MSG_DONTWAIT, &realNs);
+                    if (got < 0) {
+                        break;
+                    }
+                    Take(p, data, static_cast<size_t>(got),
+                         realNs != 0 ? realNs - offset : ClockNs(CLOCK_MONOTONIC));
+                }
+            }
+        }
+    }
+
+    static void Take(Peer& p, const uint8_t* data, size_t size, int64_t arrivalNs) {
+        if (size < 12 || (data[0] >> 6) != 2) {
+            return;
+        }
+        size_t header = 12 + 4 * static_cast<size_t>(data[0] & 0x0F);
+        if ((data[0] & 0x10) != 0 && size >= header + 4) {
+            header += 4 + 4 * static_cast<size_t>(data[header + 2] << 8 | data[header + 3]);
+        }
+        size_t end = size;
+        if ((data[0] & 0x20) != 0 && size > header) {
+            end -= std::min<size_t>(data[size - 1], size - header);
+        }
+        const int type = data[1] & 0x7F;
+        if (header > end || (type != 0 && type != 8)) {
+            ++p.undecoded;
+            return;
+        }
+        Packet packet;
+        packet.arrivalNs = arrivalNs;
+        packet.sequence = static_cast<uint16_t>(data[2] << 8 | data[3]);
+        packet.timestamp = static_cast<uint32_t>(data[4]) << 24 |
+                           static_cast<uint32_t>(data[5]) << 16 |
+                           static_cast<uint32_t>(data[6]) << 8 | data[7];
+        for (size_t i = header; i < end; ++i) {
+            packet.samples.push_back(type == 0 ? DecodeMuLaw(data[i]) : DecodeALaw(data[i]));
+        }
+        if (p.firstNs == 0) {
+            p.firstNs = arrivalNs;
+        }
+        p.packets.push_back(std::move(packet));
+    }
+
+    std::vector<Peer>& m_peers;
+    std::mutex m_lock;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+struct Onset {
+    int64_t arrivalNs = 0;    // of its packet
+    int64_t mediaSample = 0;  // RTP time since the peer's first packet
+    size_t offset = 0;        // in its packet
+    size_t packetSamples = 0;
+};
+
+// The clicks' onsets in a peer's audio, in RTP order.
+std::vector<Onset> FindOnsets(const std::vector<Packet>& packets) {
+    std::vector<Onset> onsets;
+    if (packets.empty()) {
+        return onsets;
+    }
+    // Sequence and RTP time unwrapped from the first packet; a duplicate is dropped.
+    std::vector<std::pair<int64_t, size_t>> order;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        order.emplace_back(static_cast<int16_t>(packets[i].sequence - packets[0].sequence), i);
+    }
+    std::sort(order.begin(), order.end());
+    order.erase(std::unique(order.begin(), order.end(),
+                            [](const auto& a, const auto& b) { return a.first == b.first; }),
+                order.end());
+    const uint32_t firstTimestamp = packets[order[0].second].timestamp;
+    int quiet = 0;
+    for (const auto& [sequence, index] : order) {
+        const Packet& p = packets[index];
+        const int64_t media = static_cast<int32_t>(p.timestamp - firstTimestamp);
+        for (size_t j = 0; j < p.samples.size(); ++j) {
+            if (std::abs(int{p.samples[j]}) < kThreshold) {
+                ++quiet;
+                continue;
+            }
+            if (quiet >= kQuietSamples) {
+                onsets.push_back(
+                    {p.arrivalNs, media + static_cast<int64_t>(j), j, p.samples.size()});
+            }
+            quiet = 0;
+        }
+    }
+    return onsets;
+}
+
+struct Result {
+    size_t played = 0;
+    size_t matched = 0;
+    size_t stray = 0;         // onsets with no instant before them within a click's spacing
+    size_t inconsistent = 0;  // matched by time but off the others on the media clock
+    std::vector<double> wireMs, endMs;                // clicks as recorded
+    std::vector<double> shiftedWireMs, shiftedEndMs;  // clicks played later than recorded
+    double mediaSpreadMs = NAN;  // p5 to p95 of the media clock less the instants
+};
+
+Result Match(const std::vector<Click>& clicks, const std::vector<Onset>& onsets) {
+    Result r;
+    std::vector<const Click*> valid;
+    for (const Click& c : clicks) {
+        if (c.instantNs >= 0) {
+            valid.push_back(&c);
+        }
+    }
+    r.played = valid.size();
+    struct Pair {
+        const Onset* onset;
+        const Click* click;
+        int64_t mediaLessInstantNs;
+    };
+    std::vector<Pair> pairs;
+    std::vector<bool> taken(valid.size(), false);
+    for (const Onset& o : onsets) {
+        // The latest instant not after the arrival (with a little slack: the monitor of a
+        // sink has what it renders a little before it plays it).
+        const auto next =
+            std::upper_bound(valid.begin(), valid.end(), o.arrivalNs + kEarlyNs,
+                             [](int64_t t, const Click* c) { return t < c->instantNs; });
+        if (next == valid.begin()) {
+            ++r.stray;
+            continue;
+        }
+        const auto k = static_cast<size_t>(next - valid.begin()) - 1;
+        if (taken[k] || o.arrivalNs - valid[k]->instantNs >= (kGapMs * 1000000) - kEarlyNs) {
+            ++r.stray;
+            continue;
+        }
+        taken[k] = true;
+        pairs.push_back({&o, valid[k], o.mediaSample * kNs / kMediaRate - valid[k]->instantNs});
+    }
+    // Each match's media clock less its click's sounding instant: one value for a sender
+    // whose RTP time runs with the audio.
+    std::vector<double> media;
+    for (const Pair& p : pairs) {
+        const int64_t shiftNs = (p.click->audioFrame - p.click->nominalFrame) * kNs / kRate;
+        media.push_back(
+            static_cast<double>(p.mediaLessInstantNs - shiftNs - pairs[0].mediaLessInstantNs));
+    }
+    const double median = Percentile(media, 0.5);
+    r.mediaSpreadMs = (Percentile(media, 0.95) - Percentile(media, 0.05)) / 1e6;
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        if (std::abs(media[i] - median) > kMediaToleranceNs) {
+            ++r.inconsistent;
+            continue;
+        }
+        const Onset& o = *pairs[i].onset;
+        const double wire = static_cast<double>(o.arrivalNs - pairs[i].click->instantNs) / 1e6;
+        const double rest = 1000.0 * static_cast<double>(o.packetSamples - o.offset) / kMediaRate;
+        (pairs[i].click->shifted ? r.shiftedWireMs : r.wireMs).push_back(wire);
+        (pairs[i].click->shifted ? r.shiftedEndMs : r.endMs).push_back(wire - rest);
+        ++r.matched;
+    }
+    return r;
+}
+
+struct Options {
+    std::vector<std::pair<std::string, int>> peers;
+    std::string device = "clicks";
+    int seconds = 20;
+    int shiftMs = 0;
+    double warmupSeconds = 2.0;
+    double drainSeconds = 1.5;
+    double waitSeconds = 20.0;
+};
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--peer" && hasValue) {
+            const std::string v = argv[++i];
+            const size_t slash = v.find('/');
+            if (slash == std::string::npos || std::atoi(v.c_str() + slash + 1) <= 0) {
+                return false;
+            }
+            o.peers.emplace_back(v.substr(0, slash), std::atoi(v.c_str() + slash + 1));
+        } else if (arg == "--device" && hasValue) {
+            o.device = argv[++i];
+        } else if (arg == "--seconds" && hasValue) {
+            o.seconds = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--shift-ms" && hasValue) {
+            o.shiftMs = std::max(0, std::atoi(argv[++i]));
+        } else if (arg == "--warmup" && hasValue) {
+            o.warmupSeconds = std::atof(argv[++i]);
+        } else if (arg == "--drain" && hasValue) {
+            o.drainSeconds = std::atof(argv[++i]);
+        } else {
+            return false;
+        }
+    }
+    return !o.peers.empty();
+}
+
+void Sleep(double seconds) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+double Mean(const std::vector<double>& v) {
+    double sum = 0;
+    for (double x : v) {
+        sum += x;
+    }
+    return v.empty() ? NAN : sum / static_cast<double>(v.size());
+}
+
+// The median packet's audio, in ms.
+double PacketMs(const Peer& p) {
+    std::vector<double> ms;
+    for (const Packet& packet : p.packets) {
+        ms.push_back(1000.0 * static_cast<double>(packet.samples.size()) / kMediaRate);
+    }
+    return Percentile(ms, 0.5);
+}
+
+void Print(const Peer& p, const Result& r, const Options& o) {
+    std::printf(
+        "%s, %d ms: %zu packets of %.1f ms (median), %zu clicks played, %zu matched, %zu stray "
+        "onsets, %zu off the media clock (its p5 to p95 %.1f ms)%s\n",
+        p.label.c_str(), p.ptimeMs, p.packets.size(), PacketMs(p), r.played, r.matched, r.stray,
+        r.inconsistent, r.mediaSpreadMs,
+        p.undecoded > 0 ? ", some packets neither PCMU nor PCMA" : "");
+    std::printf(
+        "  mouth to wire median %.1f ms, p95 %.1f ms, max %.1f ms; after the packet's "
+        "last sample median %.1f ms, p95 %.1f ms\n",
+        Percentile(r.wireMs, 0.5), Percentile(r.wireMs, 0.95),
+        r.wireMs.empty() ? NAN : *std::max_element(r.wireMs.begin(), r.wireMs.end()),
+        Percentile(r.endMs, 0.5), Percentile(r.endMs, 0.95));
+    double delta = NAN, endDelta = NAN;
+    if (o.shiftMs > 0) {
+        delta = Mean(r.shiftedWireMs) - Mean(r.wireMs);
+        endDelta = Percentile(r.shiftedEndMs, 0.5) - Percentile(r.endMs, 0.5);
+        std::printf(
+            "  clicks played %d ms late (%zu): mouth to wire later by %.1f ms on the "
+            "mean, after the last sample by %.1f ms on the median\n",
+            o.shiftMs, r.shiftedWireMs.size(), delta, endDelta);
+    }
+    std::printf("row %s %d %.1f %zu %zu %.1f %.1f %.1f %.1f %.1f %zu %zu", p.label.c_str(),
+                p.ptimeMs, PacketMs(p), r.played, r.matched, Percentile(r.wireMs, 0.5),
+                Percentile(r.wireMs, 0.95),
+                r.wireMs.empty() ? NAN : *std::max_element(r.wireMs.begin(), r.wireMs.end()),
+                Percentile(r.endMs, 0.5), Percentile(r.endMs, 0.95), r.stray, r.inconsistent);
+    if (o.shiftMs > 0) {
+        std::printf(" %.1f %.1f", delta, endDelta);
+    }
+    std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!ParseOptions(argc, argv, o)) {
+        std::fprintf(stderr,
+                     "usage: mouthwire_bench --peer LABEL/PTIME [--peer ...] [--device NAME] "
+                     "[--seconds N] [--shift-ms D] [--warmup S] [--drain S]\n");
+        return 2;
+    }
+    std::vector<Peer> peers;
+    for (const auto& [label, ptime] : o.peers) {
+        Peer p;
+        p.label = label;
+        p.ptimeMs = ptime;
+        peers.push_back(std::move(p));
+    }
+    ClickPlayer player;
+    if (!player.Open(o.device)) {
+        std::fprintf(stderr, "click device \"%s\": %s\n", o.device.c_str(),
+                     player.Reason().c_str());
+        return 1;
+    }
+    Receivers receivers(peers);
+    if (!receivers.Open()) {
+        std::fprintf(stderr, "cannot bind the loopback receivers\n");
+        return 1;
+    }
+    std::printf("clicks through \"%s\": %u Hz, period %zu frames (%.1f ms), buffer %zu frames\n",
+                o.device.c_str(), kRate, player.Period(),
+                1000.0 * static_cast<double>(player.Period()) / kRate, player.Buffer());
+    if (!player.WaitPlaying(0.5)) {
+        std::fprintf(stderr, "the click track does not play\n");
+        return 1;
+    }
+    std::printf("ready");
+    for (const Peer& p : peers) {
+        std::printf(" %s/%d=%u", p.label.c_str(), p.ptimeMs, p.port);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+
+    // Every sender connected and past its start before the first click.
+    const auto give_up =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(o.waitSeconds);
+    int64_t since = 0;
+    while ((since = receivers.AllSendingSinceNs()) == 0 &&
+           std::chrono::steady_clock::now() < give_up && !player.Failed()) {
+        Sleep(0.05);
+    }
+    if (since == 0) {
+        std::printf("not every peer sent within %.0f s; clicking anyway\n", o.waitSeconds);
+    }
+    Sleep(o.warmupSeconds);
+    std::printf("clicking for %d s", o.seconds);
+    if (o.shiftMs > 0) {
+        std::printf(", every second click %d ms after its instant", o.shiftMs);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+    player.Begin(o.seconds, o.shiftMs);
+    // A server that stops taking the track leaves the write blocked: not waited for forever.
+    const auto overdue = std::chrono::steady_clock::now() + std::chrono::seconds(o.seconds + 10);
+    while (!player.Finished() && !player.Failed() && std::chrono::steady_clock::now() < overdue) {
+        Sleep(0.05);
+    }
+    Sleep(o.drainSeconds);
+    receivers.Stop();
+    if (!player.Finished()) {
+        std::printf("the click device %s\n", player.Failed() ? "failed" : "stopped taking audio");
+        std::fflush(stdout);
+        std::_Exit(1);
+    }
+
+    const std::vector<Click> clicks = player.Clicks();
+    const std::vector<int64_t> raw = player.Origins();
+    std::vector<double> origins;
+    for (const int64_t origin : raw) {
+        origins.push_back(static_cast<double>(origin - raw.front()) / 1e6);
+    }
+    if (origins.empty()) {
+        std::printf("the click track never ran\n");
+        return 1;
+    }
+    const double mid = Percentile(origins, 0.5);
+    std::printf(
+        "play instants from %zu writes: spread about their median p1 %+.2f ms, p99 "
+        "%+.2f ms, min %+.2f ms, max %+.2f ms; %d underruns while clicking, %d in all\n",
+        origins.size(), Percentile(origins, 0.01) - mid, Percentile(origins, 0.99) - mid,
+        *std::min_element(origins.begin(), origins.end()) - mid,
+        *std::max_element(origins.begin(), origins.end()) - mid, player.ClickingXruns(),
+        player.Xruns());
+    for (const Peer& p : peers) {
+        Print(p, Match(clicks, FindOnsets(p.packets)), o);
+    }
+    return 0;
+}
