@@ -14,22 +14,27 @@
 #
 # mouth: mouth to wire, side by side. mouthwire_bench plays clicks (a 10 ms 1 kHz burst at 0.8
 # of full scale every 300 to 400 ms) into pagesink through the ALSA PCM "clicks", in 4 ms
-# periods, and takes each click's play instant on CLOCK_MONOTONIC as the moment before the
-# write of its period plus the PCM's delay (the server's own account of when the next frame
-# written plays, which for a null sink is its clock: the same monotonic clock) plus the click's
-# offset in the period. Meanwhile `sonvex-cli page` (ALSA "paged"), gst-launch-1.0 (pulsesrc)
-# and ffmpeg (-f pulse), all capturing pagesink's monitor at once, each send to their own port
-# of the same program, which keeps each datagram's kernel arrival time (CLOCK_REALTIME, turned
-# into CLOCK_MONOTONIC by an offset read at each wake-up), decodes it and finds each click's
-# onset; mouth to wire is the onset's packet arrival less the click's play instant. Its error:
-# the spread of the delay-based instants about a steady stream (printed; a fraction of a
-# millisecond), the onset's first sample past the threshold (under 0.25 ms at 8 kHz), and that
-# the null sink hands what it renders to its monitor when it renders it, up to one render
-# period (the sink's configured latency, printed) before the instant it plays it: a capture may
-# thus see a click up to that much early, equally for every peer. The play stream's short
-# period makes the sink render that little at a time, for every peer alike, as a sound card's
-# period would; no other recording is kept open to pace it. SHIFT_MS=D plays every second
-# click D ms after its recorded instant, as a check: those clicks' figures must be D ms larger.
+# periods. Before each write the PCM's delay (the server's own account of when the next frame
+# written plays, which for a null sink is its clock: CLOCK_MONOTONIC) gives when frame 0
+# played; the null sink takes frames at exactly its rate, so a click's play instant is its
+# frame's time from the median of those origins over its stretch of steady playing (split at
+# underruns), which irons out the estimate's wander of a millisecond or so. Meanwhile
+# `sonvex-cli page` (ALSA "paged"), gst-launch-1.0 (pulsesrc) and ffmpeg (-f pulse), all
+# capturing pagesink's monitor at once, each send to their own port of the same program, which
+# keeps each datagram's kernel arrival time (CLOCK_REALTIME, turned into CLOCK_MONOTONIC by an
+# offset read at each wake-up), decodes it and finds each click's onset; mouth to wire is the
+# onset's packet arrival less the click's play instant. Its error: the instants' own, printed
+# as how far they stray from the senders' media clocks (sample counts of the same monitor;
+# about 0.1 ms in a steady run) and bounded by the estimate's wander (printed), the onset's
+# first sample past the threshold (under 0.25 ms at 8 kHz), and that the null sink hands what
+# it renders to its monitor when it renders it, up to one render period (the sink's configured
+# latency, printed: 4 ms) before the instant it plays it, so a capture may see a click up to
+# that much early, equally for every peer. The play stream's short period makes the sink
+# render that little at a time, for every peer alike, as a sound card's period would; no other
+# recording is kept open to pace it. The track plays before any peer starts: a page from a
+# sink that renders seconds at a time is not what is measured here. SHIFT_MS=D plays every
+# second click D ms after its recorded instant, as a check: those clicks' figures must be D ms
+# larger.
 #
 # Usage: bash bench/page.sh [BUILD_DIR]   (a Release build with benches; default build/bench,
 #        configured and the benches and sonvex-cli built when missing)
@@ -37,7 +42,7 @@
 # "20 40"), OVER_STREAM (default 1: the capture part also pages over a running stream),
 # KEEPER_MS (how much the null sink renders at a time in the capture part; default the packet
 # time, as a sound card's period), SHIFT_MS (default 0), MOUTH_PEERS (default "sonvex gst
-# ffmpeg", those installed).
+# ffmpeg", those installed), MOUTH_DUMP (a file for mouthwire_bench's per-click lines).
 # Installs pulseaudio with apt-get when it is missing (as root). The machine's own sound
 # setup is not touched: HOME, the runtime folders and the server socket are temporary.
 set -euo pipefail
@@ -223,6 +228,7 @@ mouth_part() {
       ffmpeg) command -v ffmpeg >/dev/null && args+=(--peer ffmpeg/1) ;;
     esac
   done
+  [[ -n ${MOUTH_DUMP:-} ]] && args+=(--dump "$MOUTH_DUMP")
   "$mouth" "${args[@]}" --seconds "$seconds" --shift-ms "$shift_ms" >"$work/mouth.txt" &
   mouth_pid=$!
   peer_pids+=("$mouth_pid")

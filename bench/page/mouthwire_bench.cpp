@@ -5,24 +5,29 @@
 // A click track (a 10 ms 1 kHz burst at 0.8 of full scale every 300 to 400 ms, the spacing
 // varied so that clicks fall anywhere in a packet) goes out through an ALSA playback PCM in
 // short periods. Before each period is written the PCM's delay says when its first frame will
-// be played: the click's play instant on CLOCK_MONOTONIC is that moment plus the delay plus
-// the click's offset in the period. Each receiver keeps every datagram's kernel arrival time
-// (CLOCK_REALTIME, turned into CLOCK_MONOTONIC by the offset read beside it), decodes the
-// G.711 payload and finds each click's onset: the first sample past a quarter of full scale
-// after 100 ms of quiet. The onset's packet arrival less the nearest earlier play instant is
-// the click's mouth to wire; a match must also agree with the others on the sender's media
-// clock (RTP time less play instant, within 10 ms), which a click put on a neighbour's instant
-// mostly does not, the spacing being uneven. Also given: how long after its last sample was played
-// the onset's packet arrived, which takes the click's place in the packet out.
+// be played, on CLOCK_MONOTONIC. The delay is the server's interpolated estimate and wanders
+// by a millisecond or so over seconds, while a null sink takes exactly a rate's worth of
+// frames a second of that clock: a click's play instant is its frame's time from the median
+// origin of its stretch of steady playing (see SteadyInstants). Each receiver keeps every
+// datagram's kernel arrival time (CLOCK_REALTIME, turned into CLOCK_MONOTONIC by the offset
+// read beside it), decodes the G.711 payload and finds each click's onset: the first sample
+// past a quarter of full scale after 100 ms of quiet. The onset's packet arrival less the
+// nearest earlier play instant is the click's mouth to wire; a match must also agree with the
+// others on the sender's media clock (RTP time less play instant, within 10 ms), which a click
+// put on a neighbour's instant mostly does not, the spacing being uneven. Also given: how long
+// after its last sample was played the onset's packet arrived, which takes the click's place
+// in the packet out; and, as a check of the instants, how far they stray from the senders'
+// media clocks, which count samples of the same monitor.
 //
 //   mouthwire_bench --peer LABEL/PTIME [--peer ...] [--device NAME] [--seconds N]
-//                   [--shift-ms D] [--warmup S] [--drain S]
+//                   [--shift-ms D] [--warmup S] [--drain S] [--dump FILE]
 // --shift-ms plays every second click D ms later than its recorded instant: the figures of
-// those clicks must be D ms larger, which checks the whole chain. Prints "ready LABEL/PTIME=PORT
-// ..." once the click track plays and the receivers are bound (the senders start then), waits
-// for packets on every port, then clicks for N seconds. Each peer ends with a line for scripts:
-//   row LABEL PTIME PACKET_MS PLAYED MATCHED MEDIAN_MS P95_MS MAX_MS END_MEDIAN_MS END_P95_MS STRAY
-//       INCONSISTENT [SHIFT_DELTA_MS END_SHIFT_DELTA_MS]
+// those clicks must be D ms larger, which checks the whole chain. --dump writes each write's
+// origin, each click and each match for a closer look. Prints "ready LABEL/PTIME=PORT ..." once
+// the click track plays and the receivers are bound (the senders start then), waits for
+// packets on every port, then clicks for N seconds. Each peer ends with a line for scripts:
+//   row LABEL PTIME PACKET_MS PLAYED MATCHED MEDIAN_MS P95_MS MAX_MS END_MEDIAN_MS END_P95_MS
+//       STRAY INCONSISTENT [SHIFT_DELTA_MS END_SHIFT_DELTA_MS]
 
 #include <alsa/asoundlib.h>
 #include <poll.h>
@@ -49,8 +54,9 @@ namespace {
 
 constexpr unsigned kRate = 48000;
 constexpr unsigned kPeriodFrames = 192;  // 4 ms: the sink renders no more than this at a time
-constexpr unsigned kBufferPeriods = 16;  // slack for a late wake-up; the sink asks for a period
-constexpr int64_t kGapMs = 300;          // between clicks, plus up to kGapSpreadMs
+// 200 ms of slack for a late wake-up under load; the sink still renders a period at a time.
+constexpr unsigned kBufferPeriods = 50;
+constexpr int64_t kGapMs = 300;  // between clicks, plus up to kGapSpreadMs
 constexpr int64_t kGapSpreadMs = 100;
 constexpr int64_t kBurstMs = 10;
 constexpr double kBurstHz = 1000.0;
@@ -111,11 +117,100 @@ int16_t DecodeALaw(uint8_t code) {
 }
 
 struct Click {
-    int64_t nominalFrame = 0;  // where its instant is taken
-    int64_t audioFrame = 0;    // where it sounds: later by the shift for every second click
-    int64_t instantNs = -1;    // CLOCK_MONOTONIC; -1 while not yet written
+    int64_t nominalFrame = 0;   // where its instant is taken
+    int64_t audioFrame = 0;     // where it sounds: later by the shift for every second click
+    int64_t rawInstantNs = -1;  // CLOCK_MONOTONIC, from the delay at its write; -1: none
+    int64_t instantNs = -1;     // the same from its stretch's steady origin
     bool shifted = false;
 };
+
+// A write while clicking: its first frame, and when frame 0 would have played by the delay.
+struct Write {
+    int64_t frame = 0;
+    int64_t originNs = 0;
+};
+
+// How the delay's estimates behaved about the steady origins.
+struct Steadiness {
+    size_t stretches = 0;
+    double wanderP1Ms = NAN, wanderP99Ms = NAN, wanderMaxMs = NAN;  // each write's estimate
+    double rawOffMaxMs = NAN;  // the largest a click's own estimate was off its stretch's
+};
+
+double Median(std::vector<int64_t> v) {
+    if (v.empty()) {
+        return NAN;
+    }
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+    return static_cast<double>(v[v.size() / 2]);
+}
+
+// A stream that plays on, frame after frame, plays frame n at one origin + n / rate: the null
+// sink takes exactly a rate's worth of frames a second of its clock. The delay each write
+// reads is the server's interpolated estimate, which wanders by a millisecond or two from
+// that over seconds. So each click's instant is taken from the median origin of its stretch:
+// the writes between two breaks, a recovered underrun or an estimate that jumped and stayed
+// (the server ran out of the stream and resumed it later).
+Steadiness SteadyInstants(std::vector<Click>& clicks, const std::vector<Write>& writes,
+                          const std::vector<int64_t>& breaks) {
+    constexpr size_t kSide = 50;              // writes each side of a jump, 200 ms
+    constexpr int64_t kJumpNs = 2 * 1000000;  // well past the estimate's wander
+    Steadiness st;
+    std::vector<size_t> starts = {0};
+    for (size_t i = 1; i < writes.size(); ++i) {
+        const bool recovered = std::any_of(breaks.begin(), breaks.end(), [&](int64_t b) {
+            return b > writes[i - 1].frame && b <= writes[i].frame;
+        });
+        bool jumped = false;
+        if (!recovered && std::abs(writes[i].originNs - writes[i - 1].originNs) > kJumpNs &&
+            i >= kSide && i + kSide <= writes.size()) {
+            std::vector<int64_t> before, after;
+            for (size_t j = i - kSide; j < i; ++j) {
+                before.push_back(writes[j].originNs);
+            }
+            for (size_t j = i; j < i + kSide; ++j) {
+                after.push_back(writes[j].originNs);
+            }
+            jumped = std::abs(Median(after) - Median(before)) > kJumpNs;
+        }
+        if (recovered || jumped) {
+            starts.push_back(i);
+        }
+    }
+    starts.push_back(writes.size());
+    std::vector<double> wander;
+    for (size_t s = 0; s + 1 < starts.size(); ++s) {
+        std::vector<int64_t> origins;
+        for (size_t i = starts[s]; i < starts[s + 1]; ++i) {
+            origins.push_back(writes[i].originNs);
+        }
+        if (origins.empty()) {
+            continue;
+        }
+        ++st.stretches;
+        const double origin = Median(origins);
+        for (const int64_t o : origins) {
+            wander.push_back((static_cast<double>(o) - origin) / 1e6);
+        }
+        const int64_t from = writes[starts[s]].frame;
+        const int64_t to = starts[s + 1] < writes.size() ? writes[starts[s + 1]].frame : INT64_MAX;
+        for (Click& c : clicks) {
+            if (c.rawInstantNs >= 0 && c.nominalFrame >= from && c.nominalFrame < to) {
+                c.instantNs = static_cast<int64_t>(origin) + c.nominalFrame * kNs / kRate;
+                const double off =
+                    std::abs(static_cast<double>(c.rawInstantNs - c.instantNs)) / 1e6;
+                st.rawOffMaxMs = std::isnan(st.rawOffMaxMs) ? off : std::max(st.rawOffMaxMs, off);
+            }
+        }
+    }
+    st.wanderP1Ms = Percentile(wander, 0.01);
+    st.wanderP99Ms = Percentile(wander, 0.99);
+    for (const double w : wander) {
+        st.wanderMaxMs =
+            std::isnan(st.wanderMaxMs) ? std::abs(w) : std::max(st.wanderMaxMs, std::abs(w));
+    }
+    return st;
+}
 
 // Plays silence from Open() on (so that the sink renders in short periods before the senders
 // connect) and, once asked, the clicks, noting each one's play instant.
@@ -192,11 +287,15 @@ public:
         std::lock_guard<std::mutex> lock(m_lock);
         return m_clicks;
     }
-    // Each write's estimate of when frame 0 played, in the clicking phase: a steady stream
-    // gives the same value at every write, so their spread is the instants' own error.
-    std::vector<int64_t> Origins() {
+    // Each write's estimate of when frame 0 played, while clicking.
+    std::vector<Write> Writes() {
         std::lock_guard<std::mutex> lock(m_lock);
-        return m_origins;
+        return m_writes;
+    }
+    // The frames at which the stream went on after an underrun.
+    std::vector<int64_t> Breaks() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_breaks;
     }
     int Xruns() const { return m_xruns.load(); }
     int ClickingXruns() const { return m_clickingXruns.load(); }
@@ -264,16 +363,17 @@ private:
                 if (m_endFrame > 0 && from < m_endFrame) {
                     m_clickingXruns.fetch_add(1);
                 }
+                m_breaks.push_back(from);
                 continue;
             }
             std::lock_guard<std::mutex> lock(m_lock);
             const int64_t firstNs = at + delay * kNs / kRate;
             if (running && m_endFrame > 0 && from < m_endFrame) {
-                m_origins.push_back(firstNs - from * kNs / kRate);
+                m_writes.push_back({from, firstNs - from * kNs / kRate});
             }
             for (Click& c : m_clicks) {
                 if (c.nominalFrame >= from && c.nominalFrame < from + wrote) {
-                    c.instantNs = running ? firstNs + (c.nominalFrame - from) * kNs / kRate : -1;
+                    c.rawInstantNs = running ? firstNs + (c.nominalFrame - from) * kNs / kRate : -1;
                 }
             }
             m_written = from + wrote;
@@ -297,7 +397,8 @@ private:
     int64_t m_endFrame = 0;
     int64_t m_runningSince = 0;
     std::vector<Click> m_clicks;
-    std::vector<int64_t> m_origins;
+    std::vector<Write> m_writes;
+    std::vector<int64_t> m_breaks;
 };
 
 struct Packet {
@@ -475,9 +576,13 @@ struct Result {
     std::vector<double> wireMs, endMs;                // clicks as recorded
     std::vector<double> shiftedWireMs, shiftedEndMs;  // clicks played later than recorded
     double mediaSpreadMs = NAN;  // p5 to p95 of the media clock less the instants
+    std::vector<std::pair<size_t, double>> mediaOff;  // click, its media clock off the median
 };
 
-Result Match(const std::vector<Click>& clicks, const std::vector<Onset>& onsets) {
+// dump, when given, gets a line per match: "match LABEL CLICK ARRIVAL_NS MEDIA_LESS_INSTANT_NS
+// MOUTH_TO_WIRE_MS END_MS CONSISTENT".
+Result Match(const std::vector<Click>& clicks, const std::vector<Onset>& onsets, FILE* dump,
+             const std::string& label) {
     Result r;
     std::vector<const Click*> valid;
     for (const Click& c : clicks) {
@@ -522,13 +627,21 @@ Result Match(const std::vector<Click>& clicks, const std::vector<Onset>& onsets)
     const double median = Percentile(media, 0.5);
     r.mediaSpreadMs = (Percentile(media, 0.95) - Percentile(media, 0.05)) / 1e6;
     for (size_t i = 0; i < pairs.size(); ++i) {
-        if (std::abs(media[i] - median) > kMediaToleranceNs) {
-            ++r.inconsistent;
-            continue;
-        }
         const Onset& o = *pairs[i].onset;
         const double wire = static_cast<double>(o.arrivalNs - pairs[i].click->instantNs) / 1e6;
         const double rest = 1000.0 * static_cast<double>(o.packetSamples - o.offset) / kMediaRate;
+        const bool consistent = std::abs(media[i] - median) <= kMediaToleranceNs;
+        if (dump != nullptr) {
+            std::fprintf(dump, "match %s %td %lld %.0f %.3f %.3f %d\n", label.c_str(),
+                         pairs[i].click - clicks.data(), static_cast<long long>(o.arrivalNs),
+                         media[i], wire, wire - rest, consistent ? 1 : 0);
+        }
+        if (!consistent) {
+            ++r.inconsistent;
+            continue;
+        }
+        r.mediaOff.emplace_back(static_cast<size_t>(pairs[i].click - clicks.data()),
+                                media[i] - median);
         (pairs[i].click->shifted ? r.shiftedWireMs : r.wireMs).push_back(wire);
         (pairs[i].click->shifted ? r.shiftedEndMs : r.endMs).push_back(wire - rest);
         ++r.matched;
@@ -544,6 +657,7 @@ struct Options {
     double warmupSeconds = 2.0;
     double drainSeconds = 1.5;
     double waitSeconds = 20.0;
+    std::string dump;
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -567,6 +681,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.warmupSeconds = std::atof(argv[++i]);
         } else if (arg == "--drain" && hasValue) {
             o.drainSeconds = std::atof(argv[++i]);
+        } else if (arg == "--dump" && hasValue) {
+            o.dump = argv[++i];
         } else {
             return false;
         }
@@ -702,26 +818,56 @@ int main(int argc, char** argv) {
         std::_Exit(1);
     }
 
-    const std::vector<Click> clicks = player.Clicks();
-    const std::vector<int64_t> raw = player.Origins();
-    std::vector<double> origins;
-    for (const int64_t origin : raw) {
-        origins.push_back(static_cast<double>(origin - raw.front()) / 1e6);
-    }
-    if (origins.empty()) {
+    std::vector<Click> clicks = player.Clicks();
+    const std::vector<Write> writes = player.Writes();
+    if (writes.empty()) {
         std::printf("the click track never ran\n");
         return 1;
     }
-    const double mid = Percentile(origins, 0.5);
+    const Steadiness st = SteadyInstants(clicks, writes, player.Breaks());
     std::printf(
-        "play instants from %zu writes: spread about their median p1 %+.2f ms, p99 "
-        "%+.2f ms, min %+.2f ms, max %+.2f ms; %d underruns while clicking, %d in all\n",
-        origins.size(), Percentile(origins, 0.01) - mid, Percentile(origins, 0.99) - mid,
-        *std::min_element(origins.begin(), origins.end()) - mid,
-        *std::max_element(origins.begin(), origins.end()) - mid, player.ClickingXruns(),
-        player.Xruns());
+        "play instants: %zu stretch(es) of steady playing over %zu writes, %d underrun(s) while "
+        "clicking (%d in all); the delay's own estimates about their stretch's origin: p1 "
+        "%+.2f ms, p99 %+.2f ms, farthest %.2f ms; a click's own %.2f ms at most\n",
+        st.stretches, writes.size(), player.ClickingXruns(), player.Xruns(), st.wanderP1Ms,
+        st.wanderP99Ms, st.wanderMaxMs, st.rawOffMaxMs);
+    FILE* dump = o.dump.empty() ? nullptr : std::fopen(o.dump.c_str(), "w");
+    if (dump != nullptr) {
+        for (const Write& w : writes) {
+            std::fprintf(dump, "write %lld %lld\n", static_cast<long long>(w.frame),
+                         static_cast<long long>(w.originNs));
+        }
+        for (size_t k = 0; k < clicks.size(); ++k) {
+            std::fprintf(dump, "click %zu %lld %lld %lld %d\n", k,
+                         static_cast<long long>(clicks[k].nominalFrame),
+                         static_cast<long long>(clicks[k].instantNs),
+                         static_cast<long long>(clicks[k].rawInstantNs), clicks[k].shifted ? 1 : 0);
+        }
+    }
+    // What the instants share against every sender's media clock: a sender's own wander is
+    // its own, the instants' is everybody's.
+    std::vector<std::vector<double>> offClock(clicks.size());
     for (const Peer& p : peers) {
-        Print(p, Match(clicks, FindOnsets(p.packets)), o);
+        const Result r =
+            Match(clicks, FindOnsets(p.packets), dump, p.label + "/" + std::to_string(p.ptimeMs));
+        for (const auto& [k, off] : r.mediaOff) {
+            offClock[k].push_back(off);
+        }
+        Print(p, r, o);
+    }
+    std::vector<double> common;
+    for (const auto& offs : offClock) {
+        if (!offs.empty()) {
+            common.push_back(Percentile(offs, 0.5) / 1e6);
+        }
+    }
+    std::printf(
+        "the instants against the senders' media clocks (the median over the senders, per "
+        "click): p5 %+.2f ms, p95 %+.2f ms, min %+.2f ms, max %+.2f ms\n",
+        Percentile(common, 0.05), Percentile(common, 0.95), Percentile(common, 0.0),
+        Percentile(common, 1.0));
+    if (dump != nullptr) {
+        std::fclose(dump);
     }
     return 0;
 }
