@@ -728,10 +728,17 @@ void Print(const Peer& p, const Result& r, const Options& o) {
     if (o.shiftMs > 0) {
         delta = Mean(r.shiftedWireMs) - Mean(r.wireMs);
         endDelta = Percentile(r.shiftedEndMs, 0.5) - Percentile(r.endMs, 0.5);
+        // Where the clicks fall in their packets differs between the two sets: a uniform
+        // place in a packet of P ms has a standard deviation of P / sqrt(12).
+        const double noise =
+            PacketMs(p) / std::sqrt(12.0) *
+            std::sqrt(1.0 / static_cast<double>(std::max<size_t>(r.shiftedWireMs.size(), 1)) +
+                      1.0 / static_cast<double>(std::max<size_t>(r.wireMs.size(), 1)));
         std::printf(
             "  clicks played %d ms late (%zu): mouth to wire later by %.1f ms on the "
-            "mean, after the last sample by %.1f ms on the median\n",
-            o.shiftMs, r.shiftedWireMs.size(), delta, endDelta);
+            "mean (+-%.1f ms from where they fall in packets), after the last sample by %.1f ms "
+            "on the median\n",
+            o.shiftMs, r.shiftedWireMs.size(), delta, noise, endDelta);
     }
     std::printf("row %s %d %.1f %zu %zu %.1f %.1f %.1f %.1f %.1f %zu %zu", p.label.c_str(),
                 p.ptimeMs, PacketMs(p), r.played, r.matched, Percentile(r.wireMs, 0.5),
