@@ -40,9 +40,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -446,7 +444,7 @@ public:
             }
         }
     }
-    // The earliest first arrival over the peers once all have sent, else 0.
+    // When the last of the peers began sending; 0 until all have.
     int64_t AllSendingSinceNs() {
         std::lock_guard<std::mutex> lock(m_lock);
         int64_t latest = 0;
@@ -458,7 +456,6 @@ public:
         }
         return latest;
     }
-    std::mutex& Lock() { return m_lock; }
 
 private:
     void Run() {
@@ -758,7 +755,7 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, o)) {
         std::fprintf(stderr,
                      "usage: mouthwire_bench --peer LABEL/PTIME [--peer ...] [--device NAME] "
-                     "[--seconds N] [--shift-ms D] [--warmup S] [--drain S]\n");
+                     "[--seconds N] [--shift-ms D] [--warmup S] [--drain S] [--dump FILE]\n");
         return 2;
     }
     std::vector<Peer> peers;
@@ -783,8 +780,9 @@ int main(int argc, char** argv) {
                 o.device.c_str(), kRate, player.Period(),
                 1000.0 * static_cast<double>(player.Period()) / kRate, player.Buffer());
     if (!player.WaitPlaying(0.5)) {
+        // Its write may never return: not joined.
         std::fprintf(stderr, "the click track does not play\n");
-        return 1;
+        std::_Exit(1);
     }
     std::printf("ready");
     for (const Peer& p : peers) {
@@ -794,11 +792,11 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     // Every sender connected and past its start before the first click.
-    const auto give_up =
+    const auto giveUp =
         std::chrono::steady_clock::now() + std::chrono::duration<double>(o.waitSeconds);
     int64_t since = 0;
     while ((since = receivers.AllSendingSinceNs()) == 0 &&
-           std::chrono::steady_clock::now() < give_up && !player.Failed()) {
+           std::chrono::steady_clock::now() < giveUp && !player.Failed()) {
         Sleep(0.05);
     }
     if (since == 0) {
