@@ -16,8 +16,11 @@ namespace {
 // ALSA reports its own diagnostics on standard error; the reason we keep says it once.
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
-// A buffer of this many periods rides out a late wake-up of the reader without an overrun.
+// A buffer of at least this many periods, and this long, rides out a late wake-up of the
+// reader without an overrun. A capture buffer costs no latency: a block is read as soon as
+// its period is in.
 constexpr unsigned kPeriodsPerBuffer = 4;
+constexpr unsigned kMinBufferMs = 80;
 
 }  // namespace
 
@@ -107,7 +110,8 @@ bool AlsaCapture::ConfigurePeriod(snd_pcm_hw_params_t* hw, unsigned rate, unsign
         Fail("offers no period short enough", err);
         return false;
     }
-    snd_pcm_uframes_t buffer = period * kPeriodsPerBuffer;
+    snd_pcm_uframes_t buffer = std::max<snd_pcm_uframes_t>(
+        period * kPeriodsPerBuffer, static_cast<snd_pcm_uframes_t>(rate) * kMinBufferMs / 1000);
     snd_pcm_hw_params_set_buffer_size_near(m_pcm, hw, &buffer);
     if ((err = snd_pcm_hw_params(m_pcm, hw)) < 0) {
         Fail("refuses the capture settings", err);

@@ -31,8 +31,8 @@ public:
     ~AlsaCapture();
 
     // Opens `device` for capture with a period of at most maxPeriodUs microseconds (and a
-    // buffer of a few periods). False with Reason() set when the device does not exist, is
-    // busy or offers no 16-bit format; nothing is then open.
+    // buffer of several periods, at least 80 ms). False with Reason() set when the device does not
+    // exist, is busy or offers no 16-bit format; nothing is then open.
     bool Open(const char* device, unsigned maxPeriodUs);
     bool IsOpen() const { return m_pcm != nullptr; }
     void Close();
