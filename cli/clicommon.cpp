@@ -65,6 +65,7 @@ std::string DescriptionLines(const std::string& description) {
 nlohmann::ordered_json LatencyJson(const PageLatency::Summary& latency) {
     return {{"packets", latency.count},
             {"median_ms", static_cast<double>(latency.medianUs) / 1000.0},
+            {"p95_ms", static_cast<double>(latency.p95Us) / 1000.0},
             {"p99_ms", static_cast<double>(latency.p99Us) / 1000.0},
             {"max_ms", static_cast<double>(latency.maxUs) / 1000.0}};
 }
@@ -74,8 +75,9 @@ std::string LatencyText(const PageLatency::Summary& latency) {
         return "no packet was sent";
     }
     char text[96];
-    std::snprintf(text, sizeof text, "capture to send: median %.1f ms, p99 %.1f ms",
+    std::snprintf(text, sizeof text, "capture to send: median %.1f ms, p95 %.1f ms, p99 %.1f ms",
                   static_cast<double>(latency.medianUs) / 1000.0,
+                  static_cast<double>(latency.p95Us) / 1000.0,
                   static_cast<double>(latency.p99Us) / 1000.0);
     return text;
 }

@@ -129,6 +129,7 @@ void ReadPageEnded(const nlohmann::json& message, const CliOptions& options, boo
     };
     outcome.latency.count = static_cast<uint64_t>(std::max<int64_t>(number("packets"), 0));
     outcome.latency.medianUs = number("median_us");
+    outcome.latency.p95Us = number("p95_us");
     outcome.latency.p99Us = number("p99_us");
     outcome.latency.maxUs = number("max_us");
     const auto failed = message.find("failed");

@@ -97,7 +97,8 @@ void PageHost::StartPage(const nlohmann::json& message) {
         device.get<std::string>().size() >= sizeof request.Device || !law.is_number_integer() ||
         !ptime.is_number_integer() || !duration.is_number_integer() ||
         (law.get<int64_t>() != 6 && law.get<int64_t>() != 7) || ptime.get<int64_t>() <= 0 ||
-        ptime.get<int64_t>() > 1000 || duration.get<int64_t>() < 0) {
+        ptime.get<int64_t>() > 1000 || duration.get<int64_t>() < 0 ||
+        duration.get<int64_t>() > PageControl::kMaxDurationMs) {
         Refuse(m_peer, "the page's request was not understood");
         return;
     }
@@ -151,6 +152,7 @@ void PageHost::Ended() {
                  {"latency",
                   {{"packets", latency.count},
                    {"median_us", latency.medianUs},
+                   {"p95_us", latency.p95Us},
                    {"p99_us", latency.p99Us},
                    {"max_us", latency.maxUs}}}});
     m_peer.Close();

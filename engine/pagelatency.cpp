@@ -1,6 +1,7 @@
 #include "engine/pagelatency.h"
 
 #include <algorithm>
+#include <iterator>
 
 void PageLatency::Reset() {
     m_bins.fill(0);
@@ -24,20 +25,20 @@ PageLatency::Summary PageLatency::Summarise() const {
         return summary;
     }
     // The smallest bin whose running count reaches the rank (rounded up) of each percentile.
-    const uint64_t medianRank = (m_count + 1) / 2;
-    const uint64_t p99Rank = (m_count * 99 + 99) / 100;
+    struct Wanted {
+        uint64_t rank;
+        int64_t* into;
+    };
+    const Wanted wanted[] = {{(m_count + 1) / 2, &summary.medianUs},
+                             {(m_count * 95 + 99) / 100, &summary.p95Us},
+                             {(m_count * 99 + 99) / 100, &summary.p99Us}};
+    size_t next = 0;
     uint64_t seen = 0;
-    bool medianFound = false;
-    for (size_t i = 0; i < kBins; ++i) {
+    for (size_t i = 0; i < kBins && next < std::size(wanted); ++i) {
         seen += m_bins[i];
         const int64_t upperUs = static_cast<int64_t>(i + 1) * kBinNs / 1000;
-        if (!medianFound && seen >= medianRank) {
-            summary.medianUs = std::min(upperUs, summary.maxUs);
-            medianFound = true;
-        }
-        if (seen >= p99Rank) {
-            summary.p99Us = std::min(upperUs, summary.maxUs);
-            break;
+        while (next < std::size(wanted) && seen >= wanted[next].rank) {
+            *wanted[next++].into = std::min(upperUs, summary.maxUs);
         }
     }
     return summary;

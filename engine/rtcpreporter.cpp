@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/rtcppackets.h"
+#include "engine/transmitter.h"
 
 namespace {
 constexpr int64_t kNsPerSecond = 1000000000;
@@ -13,7 +14,7 @@ void RtcpReporter::Start(const std::vector<RtpDestination>& destinations, const 
     m_cname = cname.substr(0, rtcp::kMaxCnameBytes);
     m_random.seed(static_cast<uint32_t>(nowNs ^ (nowNs >> 32)));
     const size_t count =
-        std::min(destinations.size(), static_cast<size_t>(WinSonvex::kSenderCount));
+        std::min(destinations.size(), static_cast<size_t>(Transmitter::kSenderCount));
     m_targets = std::vector<Target>(count);
     for (size_t i = 0; i < count; ++i) {
         Target& target = m_targets[i];
@@ -37,37 +38,36 @@ int64_t RtcpReporter::NextInterval() {
     return spread(m_random);
 }
 
-void RtcpReporter::Tick(const WinSonvex& engine, int64_t tickNs, int64_t wallNs) {
+void RtcpReporter::Tick(const Transmitter& transmitter, int64_t tickNs, int64_t wallNs) {
     if (!m_active) {
         return;
     }
     for (size_t i = 0; i < m_targets.size(); ++i) {
         if (tickNs >= m_targets[i].dueNs) {
-            Report(engine, i, tickNs, wallNs, false);
+            Report(transmitter, i, tickNs, wallNs, false);
             m_targets[i].dueNs = tickNs + NextInterval();
         }
     }
 }
 
-void RtcpReporter::Stop(const WinSonvex& engine, int64_t tickNs, int64_t wallNs) {
+void RtcpReporter::Stop(const Transmitter& transmitter, int64_t tickNs, int64_t wallNs) {
     if (!m_active) {
         return;
     }
     for (size_t i = 0; i < m_targets.size(); ++i) {
-        Report(engine, i, tickNs, wallNs, true);
+        Report(transmitter, i, tickNs, wallNs, true);
     }
     m_targets.clear();
     m_active = false;
 }
 
-void RtcpReporter::Report(const WinSonvex& engine, size_t i, int64_t tickNs, int64_t wallNs,
+void RtcpReporter::Report(const Transmitter& transmitter, size_t i, int64_t tickNs, int64_t wallNs,
                           bool bye) {
     Target& target = m_targets[i];
-    const int sender = static_cast<int>(i);
-    const RtpProcessor& rtp = engine.Sender(sender);
-    const int64_t dueNs = engine.TimestampDueNs(sender);
-    if (!target.socket.IsOpen() || dueNs == WinSonvex::kNoClock || rtp.Sequence() == 0 ||
-        engine.DestinationFault(i) != destinationcheck::SendFault::None) {
+    const RtpProcessor& rtp = transmitter.Sender(i);
+    const int64_t dueNs = transmitter.TimestampDueNs(i);
+    if (!target.socket.IsOpen() || dueNs == Transmitter::kNoClock || rtp.Sequence() == 0 ||
+        transmitter.Fault(i) != destinationcheck::SendFault::None) {
         return;
     }
     if (!target.bound) {
@@ -82,7 +82,7 @@ void RtcpReporter::Report(const WinSonvex& engine, size_t i, int64_t tickNs, int
         target.bound = true;
     }
     // The sender's next timestamp falls due at dueNs; the report's instant is tickNs.
-    const int64_t rate = std::max<int32_t>(engine.ClockRate(), 1);
+    const int64_t rate = std::max<int32_t>(transmitter.ClockRate(), 1);
     const int64_t offsetNs = tickNs - dueNs;
     const int64_t samples =
         offsetNs / kNsPerSecond * rate + offsetNs % kNsPerSecond * rate / kNsPerSecond;
@@ -90,7 +90,7 @@ void RtcpReporter::Report(const WinSonvex& engine, size_t i, int64_t tickNs, int
     info.ssrc = rtp.Ssrc();
     info.ntp = rtcp::NtpFromUnixNs(wallNs);
     info.rtpTimestamp = rtp.Timestamp() + static_cast<uint32_t>(samples);
-    info.packets = rtp.Sequence();
+    info.packets = rtp.PacketsSent();
     info.octets = rtp.Octets();
     uint8_t* out = m_packet.data();
     size_t size = rtcp::WriteSenderReport(info, out, m_packet.size());

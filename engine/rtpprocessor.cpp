@@ -32,6 +32,16 @@ int RtpProcessor::SendPacket(const uint8_t* payload, int length, uint32_t ip, in
     return sent;
 }
 
+bool RtpProcessor::Connect(uint32_t ip, int port) {
+    if (!m_socket.IsOpen()) {
+        m_socket.Open();
+    }
+    m_socketReady = m_socket.IsOpen() ? 1 : 0;
+    const auto port16 = static_cast<uint16_t>(port & 0xFFFF);
+    return m_socketReady != 0 &&
+           (m_socket.IsConnectedTo(ip, port16) || m_socket.Connect(ip, port16));
+}
+
 bool RtpProcessor::PreparePacket(const uint8_t* payload, int length, uint32_t ip, int port,
                                  int payloadType) {
     // A payload too long for one datagram is refused before anything moves.
@@ -54,21 +64,35 @@ bool RtpProcessor::PreparePacket(const uint8_t* payload, int length, uint32_t ip
     header[1] = static_cast<uint8_t>(((m_firstPacket & 1) != 0 ? kMarkerBit : 0) |
                                      (static_cast<uint32_t>(payloadType) & kPayloadTypeMask));
     ++m_sequence;
-    platform::StoreBe16(header + 2, static_cast<uint16_t>(m_sequence & 0xFFFF));
+    platform::StoreBe16(header + 2, static_cast<uint16_t>((m_sequence + m_sequenceBase) & 0xFFFF));
     // The timestamp counts payload bytes sent before this packet (one byte per sample of
     // 8-bit mono G.711, so a sample clock at the output rate, RFC 3551 4.5.14) and the
     // instants the engine skipped while nothing was sent.
     platform::StoreBe32(header + 4, m_timestamp);
     m_timestamp += static_cast<uint32_t>(length);
-    m_octets += static_cast<uint32_t>(length);
+    m_lastLength = length;
     platform::StoreBe32(header + 8, m_ssrc);
     m_firstPacket = 0;
     return true;
 }
 
 void RtpProcessor::CountSend(int sent) {
-    // Counters have advanced even when the send fails: the packet counts as gone.
+    // The sequence and timestamp have advanced either way; the reports count what left.
     if (sent < 0) {
         ++m_sendErrors;
+        return;
     }
+    ++m_packetsSent;
+    m_octets += static_cast<uint32_t>(m_lastLength);
+}
+
+void RtpProcessor::Restart(uint32_t ssrc, uint16_t sequence, uint32_t timestamp) {
+    m_ssrc = ssrc;
+    m_sequence = 0;
+    // The first packet after this carries `sequence`: the count is incremented before use.
+    m_sequenceBase = static_cast<uint16_t>(sequence - 1);
+    m_timestamp = timestamp;
+    m_packetsSent = 0;
+    m_octets = 0;
+    m_firstPacket = 1;
 }

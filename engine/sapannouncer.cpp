@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "engine/sappackets.h"
-#include "engine/winsonvex.h"
 #include "playlist/sessiondescription.h"
 
 namespace {
@@ -53,20 +52,20 @@ std::string Dotted(uint32_t networkOrder) {
 
 }  // namespace
 
-void SapAnnouncer::Start(const std::string& name, const Playlist& playlist, uint64_t version) {
+void SapAnnouncer::Start(const std::string& name, const Playlist& playlist, uint64_t version,
+                         const uint32_t* sessionIds, const destinationcheck::SendFault* faults) {
     m_announcements.clear();
     m_first = true;
     if (playlist.SapAnnounce == kSapOff || playlist.Files.empty()) {
         return;
     }
-    const size_t count =
-        std::min(playlist.Destinations.size(), static_cast<size_t>(WinSonvex::kSenderCount));
+    const size_t count = std::min(playlist.Destinations.size(), static_cast<size_t>(kMaxAnnounced));
     m_announcements.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         const RtpDestination& destination = playlist.Destinations[i];
         const bool group = destination.IsMulticast();
         if ((!group && playlist.SapAnnounce != kSapAll) ||
-            destinationcheck::CheckSendable(destination) != destinationcheck::SendFault::None) {
+            faults[i] != destinationcheck::SendFault::None) {
             continue;
         }
         auto made = std::make_unique<Announcement>();
@@ -91,8 +90,7 @@ void SapAnnouncer::Start(const std::string& name, const Playlist& playlist, uint
         }
         SessionOrigin sessionOrigin;
         sessionOrigin.host = Dotted(origin);
-        const auto sender = static_cast<uint32_t>(i + 5);  // the sender's SSRC, (i + 5)^2
-        sessionOrigin.sessionId = sender * sender;
+        sessionOrigin.sessionId = sessionIds[i];
         sessionOrigin.version = version;
         announcement.sdp = SessionDescription(name, playlist, destination, sessionOrigin);
         const uint16_t hash = sap::MessageIdHash(announcement.sdp);

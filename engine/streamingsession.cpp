@@ -25,19 +25,14 @@ bool StreamingSession::Start() {
 }
 
 bool StreamingSession::RequestPage(const PageRequest& request) {
-    if (IsPageActive()) {
-        return false;
-    }
     const bool alone = !IsStreaming();
-    if (alone && m_worker.joinable()) {
+    if (IsPageActive() || (alone && m_worker.joinable())) {
         return false;
     }
-    // The worker reads the request after it sees the flag.
-    m_page = request;
-    // Wanted before active: a worker that sees the page active and not wanted knows it was
-    // ended before it began.
-    m_bPaging.store(true, std::memory_order_release);
-    m_bPageActive.store(true, std::memory_order_release);
+    if (!m_pageControl.Request(request)) {
+        return false;
+    }
+    m_wake->Signal();
     if (!alone) {
         return true;
     }
@@ -47,16 +42,21 @@ bool StreamingSession::RequestPage(const PageRequest& request) {
         m_worker = std::thread([this] { StreamingWorker(); });
     } catch (const std::system_error&) {
         m_bStreaming.store(false, std::memory_order_release);
-        m_bPaging.store(false, std::memory_order_release);
-        m_bPageActive.store(false, std::memory_order_release);
+        m_pageControl.Finish("cannot start the streaming thread");
         m_pageAlone = false;
         return false;
     }
     return true;
 }
 
+void StreamingSession::EndPage() {
+    m_pageControl.End();
+    m_wake->Signal();
+}
+
 void StreamingSession::Stop() {
     m_bStreaming.store(false, std::memory_order_release);
+    m_wake->Signal();
 }
 
 void StreamingSession::Wait() {

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "platform/monotonicclock.h"
+#include "platform/wakeevent.h"
 
 namespace {
 
@@ -10,6 +11,9 @@ class MonotonicTicks final : public TickSource {
 public:
     int64_t NowNs() override { return platform::MonotonicNowNs(); }
     bool SleepUntilNs(int64_t deadlineNs) override { return platform::SleepUntilNs(deadlineNs); }
+    SleepEnd SleepUntilNs(int64_t deadlineNs, const platform::WakeEvent& wake) override {
+        return wake.WaitUntilNs(deadlineNs) ? SleepEnd::kWoken : SleepEnd::kReached;
+    }
 };
 
 }  // namespace

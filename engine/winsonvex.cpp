@@ -24,7 +24,6 @@ constexpr uint8_t kSilenceAlaw = 0xD5;
 }  // namespace
 
 WinSonvex::WinSonvex() {
-    m_dueNs.fill(kNoClock);
     for (const ACMFORMATTAGDETAILSA& tag : EnumerateFormatTags()) {
         if (tag.dwFormatTag == WAVE_FORMAT_MPEGLAYER3) {
             ++m_mp3CodecCount;
@@ -32,32 +31,11 @@ WinSonvex::WinSonvex() {
     }
     if (m_mp3CodecCount > 0) {
         acmMetrics(nullptr, ACM_METRIC_MAX_SIZE_FORMAT, &m_maxFormatSize);
-        for (int i = 0; i < kSenderCount; ++i) {
-            const auto n = static_cast<uint32_t>(i + 5);
-            m_rtp[static_cast<size_t>(i)].SetSsrc(n * n);
-        }
     }
 }
 
 WinSonvex::~WinSonvex() {
     CloseEntry();
-}
-
-void WinSonvex::UseDestinations(const std::vector<RtpDestination>& destinations,
-                                bool markFirstPacket) {
-    m_destinations = destinations;
-    // A group's hop limit and interface go to its sender before the entry's first packet.
-    // A destination that must not be sent to now is left out of this entry: a group whose
-    // interface is missing would otherwise leave by the routing table's choice.
-    m_sendFaults.fill(destinationcheck::SendFault::None);
-    const size_t senders = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
-    for (size_t i = 0; i < senders; ++i) {
-        m_sendFaults[i] = destinationcheck::CheckSendable(m_destinations[i]);
-        m_rtp[i].SetMulticastOptions(m_destinations[i].Ttl, m_destinations[i].Interface);
-        if (markFirstPacket) {
-            m_rtp[i].MarkNextPacket();
-        }
-    }
 }
 
 bool WinSonvex::OpenEntry(const PlaylistFile& entry,
@@ -68,7 +46,10 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
         return false;
     }
     m_entry = entry;
-    UseDestinations(destinations, false);
+    m_destinations = destinations;
+    if (m_transmitter != nullptr) {
+        m_transmitter->UseDestinations(m_destinations);
+    }
     ChainPlan plan;
     if (!ValidateEntry(plan)) {
         return false;
@@ -81,7 +62,6 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
     m_silence = m_entry.DstFormat == WAVE_FORMAT_ALAW ? kSilenceAlaw : kSilenceMulaw;
     m_endOfSource = 0;
     m_payloadReady = false;
-    m_clockRate = m_entry.DstSampleRate;
     return true;
 }
 
@@ -170,8 +150,23 @@ void WinSonvex::TopUp() {
 }
 
 bool WinSonvex::ProducePacket() {
-    if (!m_ring || m_endOfSource != 0) {
+    const uint8_t* payload = NextPayload();
+    if (payload == nullptr) {
         return false;
+    }
+    if (m_transmitter != nullptr) {
+        m_transmitter->Send(payload, m_payloadBytes, m_payloadType, m_tickNs,
+                            m_entry.DstSampleRate);
+    }
+    // The next packet's samples, and the chunk they need decoded, wait until the datagrams
+    // are out.
+    PrepareNext();
+    return true;
+}
+
+const uint8_t* WinSonvex::NextPayload() {
+    if (!m_ring || m_endOfSource != 0) {
+        return nullptr;
     }
     // The previous tick left this packet's samples resampled; only the first tick of an
     // entry prepares them before it sends.
@@ -179,14 +174,17 @@ bool WinSonvex::ProducePacket() {
         if (m_chain.AllDecoded()) {
             m_endOfSource = 1;  // everything has been sent
         }
-        return false;
+        return nullptr;
     }
     EncodePayload();
-    SendPayload();
-    // The next packet's samples, and the chunk they need decoded, wait until the datagrams
-    // are out.
-    m_payloadReady = PrepareSamples();
-    return true;
+    m_payloadReady = false;
+    return m_chain.Encoded();
+}
+
+void WinSonvex::PrepareNext() {
+    if (m_ring && m_endOfSource == 0 && !m_payloadReady) {
+        m_payloadReady = PrepareSamples();
+    }
 }
 
 bool WinSonvex::PrepareSamples() {
@@ -236,124 +234,8 @@ void WinSonvex::ApplyGain(uint32_t monoBytes) {
     }
 }
 
-void WinSonvex::FollowTickClock(size_t i) {
-    constexpr int64_t kNsPerSecond = 1000000000;
-    const int64_t rate = std::max<int32_t>(m_clockRate, 1);
-    int64_t& due = m_dueNs[i];
-    if (due == kNoClock) {
-        due = m_tickNs;
-    } else if (m_tickNs > due) {
-        // Whole sampling instants only; the fraction stays in `due` for the next pause. In
-        // two parts, so that a pause of weeks does not overflow.
-        const int64_t gap = m_tickNs - due;
-        const int64_t skipped =
-            gap / kNsPerSecond * rate + gap % kNsPerSecond * rate / kNsPerSecond;
-        m_rtp[i].AdvanceTimestamp(static_cast<uint32_t>(skipped));
-        due += skipped / rate * kNsPerSecond + skipped % rate * kNsPerSecond / rate;
-    } else if (m_tickNs < due - kNsPerSecond) {
-        due = m_tickNs;  // another clock than the last packets' (a test's): start afresh
-    }
-    due += static_cast<int64_t>(m_payloadBytes) * kNsPerSecond / rate;
-}
-
-void WinSonvex::SendPayload() {
-    SendPayload(m_chain.Encoded());
-}
-
-void WinSonvex::SendPayload(const uint8_t* payload) {
-    const size_t count = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
-    for (size_t i = 0; i < count; ++i) {
-        m_sendMask[i] = m_sendFaults[i] == destinationcheck::SendFault::None ? 1 : 0;
-        if (m_sendMask[i] != 0) {
-            FollowTickClock(i);
-        }
-    }
-    m_fanOut.Send(m_rtp.data(), m_destinations.data(), count, payload, m_payloadBytes,
-                  m_payloadType, m_sendMask.data());
-}
-
-bool WinSonvex::OpenPage(uint16_t law, int ptimeMs, uint32_t rate, uint32_t channels,
-                         size_t blockFrames, const std::vector<RtpDestination>& destinations,
-                         int64_t startNs) {
-    CloseEntry();
-    constexpr uint32_t kPageRate = 8000;
-    const int64_t payload = static_cast<int64_t>(ptimeMs) * kPageRate / 1000;
-    if ((law != WAVE_FORMAT_MULAW && law != WAVE_FORMAT_ALAW) || ptimeMs <= 0 || payload <= 0 ||
-        payload > RtpProcessor::kMaxPayloadBytes || rate == 0 || channels == 0 ||
-        channels > kMaxWaveChannels || blockFrames == 0 || blockFrames > kRingBytes) {
-        return false;
-    }
-    UseDestinations(destinations, true);
-    WAVEFORMATEX pcm{};
-    pcm.wFormatTag = WAVE_FORMAT_PCM;
-    pcm.nChannels = static_cast<uint16_t>(channels);
-    pcm.nSamplesPerSec = rate;
-    pcm.wBitsPerSample = 16;
-    pcm.nBlockAlign = static_cast<uint16_t>(channels * 2);
-    pcm.nAvgBytesPerSec = rate * pcm.nBlockAlign;
-    WAVEFORMATEX g711{};
-    g711.wFormatTag = law;
-    g711.nChannels = 1;
-    g711.nSamplesPerSec = kPageRate;
-    g711.nAvgBytesPerSec = kPageRate;
-    g711.nBlockAlign = 1;
-    g711.wBitsPerSample = 8;
-    std::array<uint8_t, sizeof(WAVEFORMATEX)> pcmBytes{};
-    std::array<uint8_t, sizeof(WAVEFORMATEX)> g711Bytes{};
-    WriteWaveFormat(pcm, pcmBytes.data());
-    WriteWaveFormat(g711, g711Bytes.data());
-    const auto blockBytes = static_cast<uint32_t>(blockFrames * channels * 2);
-    if (!m_chain.OpenStages(pcmBytes.data(), static_cast<uint32_t>(pcmBytes.size()),
-                            g711Bytes.data(), static_cast<uint32_t>(g711Bytes.size()), true) ||
-        !m_chain.Prepare(m_chain.SizesFromChunk(blockBytes)) ||
-        m_chain.BufferSizes().pcm < blockBytes) {
-        ReleaseEntry();
-        return false;
-    }
-    m_payloadBytes = static_cast<int>(payload);
-    m_payloadType = law == WAVE_FORMAT_ALAW ? kPayloadTypePcma : kPayloadTypePcmu;
-    m_silence = law == WAVE_FORMAT_ALAW ? kSilenceAlaw : kSilenceMulaw;
-    m_clockRate = static_cast<int32_t>(kPageRate);
-    m_pageFrameBytes = channels * 2;
-    // Room for a packet plus what one block encodes to, and the same again.
-    m_pageRing = std::make_unique<BufferCyclic>(
-        2 * (static_cast<uint32_t>(payload) + m_chain.BufferSizes().encoded) + 1);
-    m_pagePacket.assign(static_cast<size_t>(payload), m_silence);
-    m_pagePacketNs = startNs;
-    m_endOfSource = 0;
-    return true;
-}
-
-int WinSonvex::PageBlock(const int16_t* samples, size_t frames) {
-    if (!m_pageRing) {
-        return 0;
-    }
-    const uint32_t bytes =
-        std::min(static_cast<uint32_t>(frames) * m_pageFrameBytes, m_chain.BufferSizes().pcm) /
-        m_pageFrameBytes * m_pageFrameBytes;
-    uint8_t* pcm = m_chain.Pcm();
-    for (uint32_t i = 0; i < bytes / 2; ++i) {
-        platform::StoreLe16s(pcm + 2 * i, samples[i]);
-    }
-    const uint32_t mono = m_chain.Resample(bytes);
-    ApplyGain(mono);  // the live volume, as on the files
-    const uint32_t encoded = mono == 0 ? 0 : m_chain.EncodeMix(mono);
-    m_pageRing->Write(m_chain.Encoded(), encoded);
-    int sent = 0;
-    // The timestamps run on from the first packet's instant, one packet time each: the
-    // capture's own clock paces the page, and its jitter must not open gaps in them.
-    const int64_t packetNs = static_cast<int64_t>(m_payloadBytes) * 1000000000 / m_clockRate;
-    while (m_pageRing->Read(m_pagePacket.data(), static_cast<uint32_t>(m_payloadBytes)) != 0) {
-        m_tickNs = m_pagePacketNs;
-        SendPayload(m_pagePacket.data());
-        m_pagePacketNs += packetNs;
-        ++sent;
-    }
-    return sent;
-}
-
 void WinSonvex::CloseEntry() {
-    if (m_ring || m_pageRing) {
+    if (m_ring) {
         ReleaseEntry();
     }
 }
@@ -361,8 +243,6 @@ void WinSonvex::CloseEntry() {
 void WinSonvex::ReleaseEntry() {
     m_chain.Close();
     m_ring.reset();
-    m_pageRing.reset();
-    m_pageFrameBytes = 0;
     m_decodedMax = 0;
     m_packetPcmBytes = 0;
     m_payloadBytes = 0;

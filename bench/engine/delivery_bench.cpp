@@ -91,9 +91,8 @@ private:
 // started and finished: the packets in between are that file's.
 class BoundaryPoster : public StatusPoster {
 public:
-    explicit BoundaryPoster(const WinSonvex& engine) : m_engine(engine) {}
     void PostStatus(const StreamingStatus& status) override {
-        const uint32_t sent = m_engine.Sender(0).Sequence();
+        const uint32_t sent = m_session->Wire().Sender(0).Sequence();
         if (status.code == kFileStarted && !status.openFailed) {
             m_starts.push_back(sent);
         } else if (status.code == kFileFinished) {
@@ -106,9 +105,7 @@ public:
     std::vector<uint32_t> m_starts;
     std::vector<uint32_t> m_ends;
     bool m_failed = false;
-
-private:
-    const WinSonvex& m_engine;
+    const StreamingSession* m_session = nullptr;
 };
 
 struct FileFigures {
@@ -154,8 +151,9 @@ int main() {
         kinds.push_back(kind);
     }
 
-    BoundaryPoster poster(engine);
+    BoundaryPoster poster;
     StreamingSession session(playlist, engine, poster);
+    poster.m_session = &session;
     session.SetLoopMode(false);
     if (!session.Start()) {
         std::fprintf(stderr, "the streaming session did not start\n");

@@ -387,22 +387,35 @@ public:
     }
     int64_t NowNs() override { return MonotonicTickSource().NowNs(); }
     bool SleepUntilNs(int64_t deadlineNs) override {
+        return Traced(deadlineNs, [deadlineNs] {
+                   return MonotonicTickSource().SleepUntilNs(deadlineNs) ? SleepEnd::kReached
+                                                                         : SleepEnd::kFailed;
+               }) == SleepEnd::kReached;
+    }
+    SleepEnd SleepUntilNs(int64_t deadlineNs, const platform::WakeEvent& wake) override {
+        return Traced(deadlineNs, [deadlineNs, &wake] {
+            return MonotonicTickSource().SleepUntilNs(deadlineNs, wake);
+        });
+    }
+    const SendTrace& Trace() const { return m_trace; }
+
+private:
+    template <typename Sleep>
+    SleepEnd Traced(int64_t deadlineNs, Sleep sleep) {
         t_trace = &m_trace;
         const int64_t before = ThreadCpuNs();
         if (m_trace.cpuMark >= 0) {
             m_trace.awakeCpuNs += static_cast<double>(before - m_trace.cpuMark);
         }
-        const bool ok = MonotonicTickSource().SleepUntilNs(deadlineNs);
+        const SleepEnd end = sleep();
         m_trace.wakeNs = ::NowNs();
         m_trace.cpuMark = ThreadCpuNs();
         m_trace.sleepCpuNs += static_cast<double>(m_trace.cpuMark - before);
         m_trace.deadlineNs = deadlineNs;
-        m_trace.pending = true;
-        return ok;
+        m_trace.pending = end == SleepEnd::kReached;
+        return end;
     }
-    const SendTrace& Trace() const { return m_trace; }
 
-private:
     SendTrace m_trace;
 };
 
@@ -410,10 +423,9 @@ private:
 // the run on a failure, at the end, or after a number of files.
 class BenchPoster : public StatusPoster {
 public:
-    explicit BenchPoster(WinSonvex& engine) : m_engine(engine) {}
     void PostStatus(const StreamingStatus& status) override {
         if (status.code == kFileStarted && !status.openFailed) {
-            m_starts.push_back(m_engine.Sender(0).Sequence() + 1);  // worker thread
+            m_starts.push_back(m_session->Wire().Sender(0).NextWireSequence());  // worker thread
         }
         if (status.code == kStreamingEnded || status.openFailed) {
             m_session->Stop();
@@ -427,7 +439,6 @@ public:
     int m_stopAfter = 1 << 30;
 
 private:
-    WinSonvex& m_engine;
     int m_finished = 0;
 };
 
@@ -452,7 +463,7 @@ struct RunResult {
 // runs on this thread meanwhile.
 RunResult Stream(WinSonvex& engine, Playlist& playlist, bool loop, int stopAfterFiles,
                  TickSource& ticks, const std::function<void()>& beside = {}) {
-    BenchPoster poster(engine);
+    BenchPoster poster;
     poster.m_stopAfter = stopAfterFiles;
     StreamingSession session(playlist, engine, poster);
     poster.m_session = &session;

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -497,20 +498,41 @@ TEST_F(CliCommandsTest, StreamEndsOnItsTimeOrASignalAndFailsWhenNothingOpens_Pag
     // and one from a device that does not exist.
     ASSERT_TRUE(testsupport::MakeToneDevice(m_dir, 1000.0));
     receiver.Drain();
+    // The device has no clock (it reads a second of tone as fast as asked); its packets are
+    // held to real time all the same.
+    const auto before = std::chrono::steady_clock::now();
     const Result paged =
-        Run({"page", "p", "--device", "tone", "--law", "a", "--duration", "0.2", "--json"});
+        Run({"page", "p", "--device", "tone", "--law", "a", "--duration", "0.8", "--json"});
+    const auto took = std::chrono::steady_clock::now() - before;
     EXPECT_EQ(paged.status, 0) << paged.err << paged.out;
     EXPECT_NE(paged.out.find(R"({"event":"ended","reason":"duration",)"), std::string::npos)
         << paged.out;
     const auto page = receiver.Receive();
     ASSERT_TRUE(page.has_value());
     EXPECT_EQ(page->size(), 12u + 160u);
-    EXPECT_EQ((*page)[1], 0x80 | 8);  // marker, PCMA
+    EXPECT_EQ((*page)[1], 0x80 | 8);                // marker, PCMA
+    EXPECT_EQ(receiver.TakeAll().size() + 1, 40u);  // 0.8 s of 20 ms packets
+    EXPECT_GE(took, std::chrono::milliseconds(700)) << "not held to real time";
     const Result missing = Run({"page", "p", "--device", "nosuchdevice"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("the capture device \"nosuchdevice\": cannot be opened"),
               std::string::npos)
         << missing.err;
+    // A device whose open never ends (a FIFO nobody writes): a signal ends the page at once,
+    // and without one it is given up after a bounded wait.
+    const std::filesystem::path hung = m_dir / "hung.raw";
+    ASSERT_EQ(::mkfifo(hung.c_str(), 0600), 0);
+    ASSERT_TRUE(testsupport::DeclareFilePcms(m_dir, {{"hung", hung}}));
+    Child waiting = Spawn({"page", "p", "--device", "hung", "--json"}, "hung.err");
+    ASSERT_GT(waiting.pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(::kill(waiting.pid, SIGTERM), 0);
+    EXPECT_EQ(Reap(waiting), 0) << ReadBytes(m_dir / "hung.err");
+    const Result given = Run({"page", "p", "--device", "hung"});
+    EXPECT_EQ(given.status, 1);
+    EXPECT_NE(given.err.find("the capture device \"hung\" did not open within 3 s"),
+              std::string::npos)
+        << given.err;
 
     std::filesystem::remove(tone);
     const Result nothing = Run({"stream", "p", "--loop"});
@@ -548,6 +570,8 @@ TEST_F(CliCommandsTest, APageFromAnotherProcessTakesTheStreamOverAndTheFileResum
     ASSERT_GE(feed, 0);
     const std::vector<uint8_t> block = SinePcm16(960, 1, 48000, 1000.0, 12000.0);  // 20 ms
     const auto feedOnce = [&] { return ::write(feed, block.data(), block.size()) > 0; };
+    // A page's first packet needs its 20 ms and the rate converter's few beyond them.
+    const auto feedFirst = [&] { return feedOnce() && feedOnce(); };
 
     Child stream = Spawn({"stream", name, "--json"}, "stream.err");
     ASSERT_GT(stream.pid, 0);
@@ -587,12 +611,15 @@ TEST_F(CliCommandsTest, APageFromAnotherProcessTakesTheStreamOverAndTheFileResum
         const uint16_t last = static_cast<uint16_t>(packets.back()[2] << 8 | packets.back()[3]);
         EXPECT_EQ(static_cast<uint16_t>((*packet)[2] << 8 | (*packet)[3]),
                   static_cast<uint16_t>(last + 1));
-        if (((*packet)[1] & 0x80) != 0) {
-            EXPECT_EQ(marked, 0u) << "a second marker";
+        const bool marker = ((*packet)[1] & 0x80) != 0;
+        if (marker && marked == 0) {
             marked = packets.size();
         } else if (marked > 0 &&
                    std::equal(firstPayload.begin(), firstPayload.end(), packet->begin() + 12)) {
+            EXPECT_TRUE(marker) << "the file's return is a change of source";
             resumed = packets.size();
+        } else {
+            EXPECT_FALSE(marker) << "a marker within a source";
         }
         packets.push_back(*packet);
     }
@@ -603,7 +630,7 @@ TEST_F(CliCommandsTest, APageFromAnotherProcessTakesTheStreamOverAndTheFileResum
     // A page that lasts, fed through the FIFO; a second is refused while it runs.
     Child pager = Spawn({"page", name, "--device", "live", "--json"}, "pager.err");
     ASSERT_GT(pager.pid, 0);
-    ASSERT_TRUE(feedOnce());
+    ASSERT_TRUE(feedFirst());
     ASSERT_TRUE(WaitFor(pager, "page-started").is_object()) << ReadBytes((m_dir / "pager.err"));
     const Result second = Run({"page", name, "--device", "tone", "--duration", "0.2"});
     EXPECT_EQ(second.status, 1);
@@ -624,7 +651,7 @@ TEST_F(CliCommandsTest, APageFromAnotherProcessTakesTheStreamOverAndTheFileResum
     // The stream ends under a page: the paging process is told and fails.
     Child under = Spawn({"page", name, "--device", "live", "--json"}, "under.err");
     ASSERT_GT(under.pid, 0);
-    ASSERT_TRUE(feedOnce());
+    ASSERT_TRUE(feedFirst());
     ASSERT_TRUE(WaitFor(under, "page-started").is_object()) << ReadBytes((m_dir / "under.err"));
     ASSERT_EQ(::kill(stream.pid, SIGTERM), 0);
     nlohmann::json told;

@@ -127,6 +127,8 @@ TEST(AudioStart, ResampledSourcesStartOnTimeAndKeepTheirLength) {
 
         // The stream: the first packet starts with the first sample; the last is padded.
         WinSonvex engine;
+        Transmitter transmitter;
+        engine.Feed(&transmitter);
         PlaylistFile entry;
         ASSERT_TRUE(MakeEntry(engine, source, WAVE_FORMAT_MULAW, 20, entry));
         RtpReceiver receiver;

@@ -63,27 +63,46 @@ RtpDestination RtpReceiver::Destination() const {
     return RtpDestination::FromOctets(127, 0, 0, 1, m_socket.Port());
 }
 
+namespace {
+
+RtpPacket ParseRtp(const std::vector<uint8_t>& d) {
+    RtpPacket p;
+    p.marker = (d[1] & 0x80) != 0;
+    p.payloadType = d[1] & 0x7F;
+    p.sequence = static_cast<uint16_t>(d[2] << 8 | d[3]);
+    p.timestamp = static_cast<uint32_t>(d[4]) << 24 | static_cast<uint32_t>(d[5]) << 16 |
+                  static_cast<uint32_t>(d[6]) << 8 | d[7];
+    p.ssrc = static_cast<uint32_t>(d[8]) << 24 | static_cast<uint32_t>(d[9]) << 16 |
+             static_cast<uint32_t>(d[10]) << 8 | d[11];
+    p.payload.assign(d.begin() + 12, d.end());
+    if (d[0] != 0x80) {
+        p.payloadType = -1;  // not a plain RTP version 2 header
+    }
+    return p;
+}
+
+}  // namespace
+
 std::vector<RtpPacket> RtpReceiver::TakeAll() {
     std::vector<RtpPacket> packets;
     for (const std::vector<uint8_t>& d : m_socket.TakeAll()) {
-        if (d.size() < 12) {
-            continue;
+        if (d.size() >= 12) {
+            packets.push_back(ParseRtp(d));
         }
-        RtpPacket p;
-        p.marker = (d[1] & 0x80) != 0;
-        p.payloadType = d[1] & 0x7F;
-        p.sequence = static_cast<uint16_t>(d[2] << 8 | d[3]);
-        p.timestamp = static_cast<uint32_t>(d[4]) << 24 | static_cast<uint32_t>(d[5]) << 16 |
-                      static_cast<uint32_t>(d[6]) << 8 | d[7];
-        p.ssrc = static_cast<uint32_t>(d[8]) << 24 | static_cast<uint32_t>(d[9]) << 16 |
-                 static_cast<uint32_t>(d[10]) << 8 | d[11];
-        p.payload.assign(d.begin() + 12, d.end());
-        if (d[0] != 0x80) {
-            p.payloadType = -1;  // not a plain RTP version 2 header
-        }
-        packets.push_back(std::move(p));
     }
     return packets;
+}
+
+std::optional<RtpPacket> RtpReceiver::Receive(int timeoutMs) {
+    for (;;) {
+        const auto d = m_socket.Receive(timeoutMs);
+        if (!d) {
+            return std::nullopt;
+        }
+        if (d->size() >= 12) {
+            return ParseRtp(*d);
+        }
+    }
 }
 
 bool MakeEntry(WinSonvex& engine, const std::string& path, int dstFormat, int packetizationMs,

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,8 @@ public:
     // Everything queued now, without waiting; datagrams too short for an RTP header are
     // dropped.
     std::vector<RtpPacket> TakeAll();
+    // The next packet, or nothing when none arrives within timeoutMs.
+    std::optional<RtpPacket> Receive(int timeoutMs = 2000);
 
 private:
     testsupport::LoopbackReceiver m_socket;

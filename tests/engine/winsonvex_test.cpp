@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <set>
 
 #include "enginetestsupport.h"
 #include "support/sourcekinds.h"
@@ -29,6 +30,7 @@ protected:
         if (engine->Mp3CodecCount() == 0) {
             GTEST_SKIP() << "no MPEG Layer-3 codec installed";
         }
+        engine->Feed(&transmitter);
     }
     // Ticks until the source is exhausted; the number of packets produced. Each tick leaves
     // the next one's payload built (nothing but the send comes between a tick and its
@@ -48,6 +50,7 @@ protected:
     }
 
     TempDir dir;
+    Transmitter transmitter;
     std::unique_ptr<WinSonvex> engine;
 };
 
@@ -273,6 +276,7 @@ TEST_F(EngineTest, FansOutToTheFirstHundredDestinations) {
 
     const auto first = receivers[0]->TakeAll();
     ASSERT_EQ(first.size(), 3u);
+    std::set<uint32_t> ssrcs;
     for (int i = 0; i < 100; ++i) {
         SCOPED_TRACE(i);
         const auto packets = i == 0 ? first : receivers[static_cast<size_t>(i)]->TakeAll();
@@ -281,8 +285,10 @@ TEST_F(EngineTest, FansOutToTheFirstHundredDestinations) {
             EXPECT_EQ(packets[k].payloadType, 8);
             EXPECT_EQ(packets[k].payload, first[k].payload);
             EXPECT_EQ(packets[k].payload.size(), 160u);
-            EXPECT_EQ(packets[k].ssrc, static_cast<uint32_t>((i + 5) * (i + 5)));
+            EXPECT_EQ(packets[k].ssrc, packets[0].ssrc);
         }
+        ssrcs.insert(packets[0].ssrc);
     }
+    EXPECT_EQ(ssrcs.size(), 100u) << "each destination has its own SSRC";
     EXPECT_TRUE(receivers[100]->TakeAll().empty());
 }

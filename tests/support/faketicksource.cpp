@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "platform/wakeevent.h"
+
 namespace testsupport {
 
 int64_t FakeTickSource::NowNs() {
@@ -11,17 +13,31 @@ int64_t FakeTickSource::NowNs() {
 }
 
 bool FakeTickSource::SleepUntilNs(int64_t deadlineNs) {
+    return Sleep(deadlineNs, nullptr) == SleepEnd::kReached;
+}
+
+SleepEnd FakeTickSource::SleepUntilNs(int64_t deadlineNs, const platform::WakeEvent& wake) {
+    return Sleep(deadlineNs, &wake);
+}
+
+SleepEnd FakeTickSource::Sleep(int64_t deadlineNs, const platform::WakeEvent* wake) {
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_failSleeps) {
-        return false;
+        return SleepEnd::kFailed;
     }
-    m_deadlines.push_back(deadlineNs);
+    // A sleep woken early and taken up again to the same deadline is the one sleep.
+    if (m_deadlines.empty() || m_deadlines.back() != deadlineNs) {
+        m_deadlines.push_back(deadlineNs);
+    }
     for (;;) {
+        if (wake != nullptr && wake->Consume()) {
+            return SleepEnd::kWoken;
+        }
         if (RunDueEvent(lock, deadlineNs)) {
             continue;  // the action may have moved the clock or added events
         }
         if (m_nowNs >= deadlineNs) {
-            return true;
+            return SleepEnd::kReached;
         }
         if (!m_held) {
             m_nowNs = deadlineNs;
@@ -30,7 +46,11 @@ bool FakeTickSource::SleepUntilNs(int64_t deadlineNs) {
         m_waiting = true;
         m_waitingFor = deadlineNs;
         m_cv.notify_all();
-        m_cv.wait(lock);
+        if (wake != nullptr) {
+            m_cv.wait_for(lock, std::chrono::milliseconds(1));
+        } else {
+            m_cv.wait(lock);
+        }
         m_waiting = false;
     }
 }

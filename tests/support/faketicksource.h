@@ -21,6 +21,9 @@ public:
 
     int64_t NowNs() override;
     bool SleepUntilNs(int64_t deadlineNs) override;
+    // A woken sleep leaves the clock where it was; a held one looks for the signal every
+    // millisecond of real time.
+    SleepEnd SleepUntilNs(int64_t deadlineNs, const platform::WakeEvent& wake) override;
     // The fake clock read as a wall clock: 2026-01-01 00:00 UTC at time 0.
     static constexpr int64_t kWallAtZeroNs = 1767225600LL * 1000000000;
     int64_t WallNs() override { return NowNs() + kWallAtZeroNs; }
@@ -38,7 +41,8 @@ public:
     // Sleeps fail at once (false) from now on.
     void FailSleeps() { m_failSleeps = true; }
 
-    // Every deadline slept to, in order.
+    // Every deadline slept to, in order; one slept to again at once (after a wake) counts
+    // once.
     std::vector<int64_t> Deadlines();
     // Waits (real time, at most timeoutMs) until a held sleep is waiting; false on time-out.
     bool WaitForSleeper(int timeoutMs = 10000);
@@ -47,6 +51,9 @@ public:
     bool ReleaseSleeps(int n, int timeoutMs = 10000);
 
 private:
+    // The sleep both overloads share; `wake` may be null.
+    SleepEnd Sleep(int64_t deadlineNs, const platform::WakeEvent* wake);
+
     struct Event {
         int64_t timeNs;
         std::function<void()> action;

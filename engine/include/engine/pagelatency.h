@@ -1,7 +1,7 @@
 #pragma once
-// Capture-to-send latency of a live page: for each block that completed a packet, the time
-// from the block's last captured frame to the packet leaving. Kept as a histogram of 0.1 ms
-// bins up to 1 s, so recording allocates nothing and a page of any length fits.
+// Capture-to-send latency of a live page: for each packet, the time from the capture of the
+// sound of its first sample (the rate converter's delay included) to the packet leaving. Kept as a
+// histogram of 0.1 ms bins up to 1 s, so recording allocates nothing and a page of any length fits.
 
 #include <array>
 #include <cstddef>
@@ -12,6 +12,7 @@ public:
     struct Summary {
         uint64_t count = 0;
         int64_t medianUs = 0;
+        int64_t p95Us = 0;
         int64_t p99Us = 0;
         int64_t maxUs = 0;
     };

@@ -7,7 +7,8 @@
 // network. Each announcement leaves with the destination's TTL and interface; its origin is
 // the address of the interface it leaves by.
 //
-// Streaming worker only. Start prepares sockets and packets; Tick and Stop only send.
+// The transmitter's, on the streaming worker only. Start prepares sockets and packets; Tick and
+// Stop only send.
 
 #include <cstdint>
 #include <memory>
@@ -15,15 +16,21 @@
 #include <vector>
 
 #include "platform/udpsocket.h"
+#include "playlist/destinationcheck.h"
 #include "playlist/playlist.h"
 
 class SapAnnouncer {
 public:
     static constexpr int64_t kIntervalNs = 5000000000;
+    // The destinations that have a sender, and so a stream to announce.
+    static constexpr size_t kMaxAnnounced = 100;
 
     // Prepares the announcements the playlist's SapAnnounce asks for; the first ones go out
-    // at the first Tick. `name` is the playlist's, `version` the SDP's o= version.
-    void Start(const std::string& name, const Playlist& playlist, uint64_t version);
+    // at the first Tick. `name` is the playlist's, `version` the SDP's o= version; the o=
+    // session of destination i is sessionIds[i] (its sender's SSRC); a destination whose
+    // fault is not None is not sent to, and so not announced.
+    void Start(const std::string& name, const Playlist& playlist, uint64_t version,
+               const uint32_t* sessionIds, const destinationcheck::SendFault* faults);
     void Tick(int64_t nowNs);
     // Deletions of everything announced; idle afterwards.
     void Stop();

@@ -2,15 +2,16 @@
 // The transcoding engine of the main view. For one playlist entry at a time it opens the
 // source, builds the three-stage codec chain (source -> 16-bit PCM -> 16-bit mono PCM at the
 // output rate -> G.711), sizes every buffer from the packetization time, and on each tick
-// produces one packet and hands it to up to 100 RTP senders.
+// produces one packet and hands it to the transmitter it feeds, which sends it to up to 100
+// destinations. The file pipeline and nothing else: what reaches the wire, and when another
+// source takes the wire over, is the transmitter's and the streaming session's.
 //
-// Threads: construction, SetVolumeDb and ProbeSource run on the UI thread; OpenEntry,
+// Threads: construction, SetVolumeDb and ProbeSource run on the UI thread; Feed, OpenEntry,
 // ProducePacket and CloseEntry on the streaming worker. m_gain is the only member the UI
 // thread writes while the worker runs.
 
 #include <array>
 #include <atomic>
-#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,66 +19,54 @@
 
 #include "codec/waveformat.h"
 #include "engine/buffercyclic.h"
-#include "engine/rtpfanout.h"
-#include "engine/rtpprocessor.h"
+#include "engine/transmitter.h"
 #include "media/audiosourcefile.h"
 #include "media/codecchain.h"
-#include "playlist/destinationcheck.h"
 #include "playlist/playlist.h"
 
 class WinSonvex {
 public:
-    static constexpr int kSenderCount = 100;
+    static constexpr int kSenderCount = Transmitter::kSenderCount;
 
     WinSonvex();  // discovers the installed codecs once
     WinSonvex(const WinSonvex&) = delete;
     WinSonvex& operator=(const WinSonvex&) = delete;
     virtual ~WinSonvex();  // closes an entry left open
 
-    // Opens the entry's source and codec chain; true on success. A failure releases what it
-    // acquired; CloseEntry must not follow it. `bytes`, when given, are the source's bytes
-    // already at hand (memory, for the fuzzer) in place of the entry's file.
+    // The transmitter ProducePacket hands its packets to (it must outlive its use); null
+    // drops them, as an entry with no destinations would.
+    void Feed(Transmitter* transmitter) { m_transmitter = transmitter; }
+    // Opens the entry's source and codec chain; true on success. The destinations are
+    // copied and handed to the transmitter. A failure releases what it acquired; CloseEntry
+    // must not follow it. `bytes`, when given, are the source's bytes already at hand
+    // (memory, for the fuzzer) in place of the entry's file.
     bool OpenEntry(const PlaylistFile& entry, const std::vector<RtpDestination>& destinations,
                    std::unique_ptr<platform::ByteSource> bytes = nullptr);
-    // One packet per call: true when a packet was produced and sent, false when the source
-    // is exhausted (EndOfSource() is then set). The packet's samples were decoded, taken
-    // from the ring and resampled by the previous call, after its send; this call only
-    // applies the gain to them and encodes them (one packet of 8-bit samples, microseconds)
-    // before it sends, so a volume change reaches the next packet and decoding never delays
-    // a send (except on the first call of an entry, which has nothing prepared yet). At the
-    // end of the source its last partial chunk, what the decoder and the rate converter hold
-    // back and what the ring holds back all go out; the last packet is completed with G.711
-    // silence, so every packet has the entry's size.
+    // One packet per call: true when a packet was produced and handed to the transmitter,
+    // false when the source is exhausted (EndOfSource() is then set). NextPayload and the
+    // transmitter's Send.
     bool ProducePacket();
-    // The deadline (monotonic ns) of the tick whose packet the next ProducePacket sends. The
-    // RTP timestamps follow these deadlines: sampling instants that pass without a packet
-    // (the pause between entries, ticks missed) advance them (RFC 3550 5.1).
+    // The first half of ProducePacket, for a caller that sends the payload itself: the next
+    // packet's PayloadBytes() bytes of PayloadType(), or null when the source is exhausted.
+    // The packet's samples were decoded, taken from the ring and resampled by the previous
+    // call, after its send; this call only applies the gain to them and encodes them (one
+    // packet of 8-bit samples, microseconds), so a volume change reaches the next packet and
+    // decoding never delays a send (except on the first call of an entry, which has nothing
+    // prepared yet). At the end of the source its last partial chunk, what the decoder and
+    // the rate converter hold back and what the ring holds back all go out; the last packet
+    // is completed with G.711 silence, so every packet has the entry's size. The payload
+    // stays valid until the next call; the samples for that call are prepared by
+    // PrepareNext, which ProducePacket calls after its send.
+    const uint8_t* NextPayload();
+    // Decodes and resamples the samples of the packet after the one NextPayload gave: what a
+    // caller does once that packet is out.
+    void PrepareNext();
+    // The deadline (monotonic ns) of the tick whose packet the next ProducePacket sends: the
+    // instant the transmitter's timestamps follow.
     void SetTickDeadlineNs(int64_t deadlineNs) { m_tickNs = deadlineNs; }
-    // Why the destination at this position of the open entry's list is left out of it.
-    destinationcheck::SendFault DestinationFault(size_t index) const {
-        return index < m_sendFaults.size() ? m_sendFaults[index]
-                                           : destinationcheck::SendFault::None;
-    }
-    // Sender i's clock: the monotonic time its next timestamp, Sender(i).Timestamp(), falls
-    // due at, ticking at ClockRate() Hz; kNoClock before its first packet. Worker thread.
-    static constexpr int64_t kNoClock = INT64_MIN;
-    int64_t TimestampDueNs(int index) const { return m_dueNs[static_cast<size_t>(index)]; }
-    int32_t ClockRate() const { return m_clockRate; }
+    int32_t ClockRate() const { return m_entry.DstSampleRate; }
+    int PayloadType() const { return m_payloadType; }
     void CloseEntry();  // no-op when no entry is open
-
-    // A live page on the same senders, in place of an entry (none may be open): captured
-    // 16-bit PCM at `rate` Hz and `channels` through the same stages to G.711 of `law`
-    // (WAVE_FORMAT_MULAW or WAVE_FORMAT_ALAW) in packets of ptimeMs at 8 kHz. Sequence and
-    // timestamp continue; every sender marks the page's first packet. blockFrames: the most
-    // frames one PageBlock gets. startNs: the monotonic time of the first packet, from which
-    // the tick clock advances the timestamps over the pause before it. False when the format
-    // or the packet time cannot be streamed; nothing is then open.
-    bool OpenPage(uint16_t law, int ptimeMs, uint32_t rate, uint32_t channels, size_t blockFrames,
-                  const std::vector<RtpDestination>& destinations, int64_t startNs);
-    // Converts one captured block, at the live gain, and sends every whole packet it completes; the
-    // packets sent (0 while a packet fills). Worker thread; allocates nothing.
-    int PageBlock(const int16_t* samples, size_t frames);
-    void ClosePage() { CloseEntry(); }
     bool EndOfSource() const { return m_endOfSource != 0; }
 
     // Opens and closes a temporary reader and checks that a codec decodes the format; on
@@ -86,6 +75,8 @@ public:
     // m_gain = 10^(dB / 20).
     void SetVolumeDb(int dB);
     double Gain() const { return m_gain.load(std::memory_order_relaxed); }
+    // The live volume itself, for another source (a page) that follows it packet by packet.
+    const std::atomic<double>& GainValue() const { return m_gain; }
 
     int Mp3CodecCount() const { return m_mp3CodecCount; }
     // Sizes of the open entry, for diagnostics and tests.
@@ -95,7 +86,6 @@ public:
     bool IsEntryOpen() const { return m_ring != nullptr; }
     // The next packet's payload is built and waits for the next ProducePacket.
     bool PacketReady() const { return m_ring && m_payloadReady; }
-    const RtpProcessor& Sender(int index) const { return m_rtp[static_cast<size_t>(index)]; }
 
 private:
     // What OpenEntry derives from the entry before it acquires anything: the output format
@@ -127,28 +117,15 @@ private:
     // silence.
     void EncodePayload();
     void ApplyGain(uint32_t monoBytes);
-    void SendPayload();
-    void SendPayload(const uint8_t* payload);
-    // Takes the destinations of an entry or a page and readies their senders; a page marks
-    // each sender's next packet.
-    void UseDestinations(const std::vector<RtpDestination>& destinations, bool markFirstPacket);
-    // Moves sender i's timestamp over the instants since its last packet that carried none.
-    void FollowTickClock(size_t i);
 
     int m_mp3CodecCount = 0;
     int m_endOfSource = 0;        // written and read on the worker only
     bool m_payloadReady = false;  // the mix buffer holds the next packet's samples, not yet sent
     uint32_t m_monoReady = 0;     // bytes of them
     PlaylistFile m_entry;
-    std::array<RtpProcessor, kSenderCount> m_rtp;
-    RtpFanOut m_fanOut{kSenderCount};
-    std::vector<RtpDestination> m_destinations;
+    std::vector<RtpDestination> m_destinations;  // copied at each open, for the transmitter
+    Transmitter* m_transmitter = nullptr;
     std::unique_ptr<BufferCyclic> m_ring;
-    // A page's encoded bytes waiting to fill a packet, and the packet built from them.
-    std::unique_ptr<BufferCyclic> m_pageRing;
-    std::vector<uint8_t> m_pagePacket;
-    uint32_t m_pageFrameBytes = 0;
-    int64_t m_pagePacketNs = 0;
     // The source and the stages: source format -> 16-bit PCM at the source's rate and
     // channels -> 16-bit mono PCM at the output rate -> G.711, one packet per Encode.
     CodecChain m_chain;
@@ -158,12 +135,7 @@ private:
     int m_payloadBytes = 0;
     int m_payloadType = 0;
     uint8_t m_silence = 0xFF;  // the G.711 code of a zero sample in the entry's law
-    std::array<destinationcheck::SendFault, kSenderCount> m_sendFaults{};
-    std::array<uint8_t, kSenderCount> m_sendMask{};  // 1: sent to this tick
-    // Worker only: the tick clock and, per sender, when its next timestamp falls due.
-    int64_t m_tickNs = 0;
-    int32_t m_clockRate = 8000;
-    std::array<int64_t, kSenderCount> m_dueNs{};
+    int64_t m_tickNs = 0;      // worker only
     // Written by the UI thread, read once per packet by the worker. Relaxed order suffices:
     // the gain is an independent value and a tick may use the old or the new one.
     std::atomic<double> m_gain{1.0};

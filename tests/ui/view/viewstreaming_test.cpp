@@ -354,7 +354,8 @@ TEST_F(ViewPagingTest, SettingsAreRemembered_AToggledPageStreamsAloneWithItsMete
 
     QToolButton* button = m_frame->PageButton();
     ASSERT_TRUE(button->isEnabled());
-    button->click();  // toggle mode: a click starts the page
+    m_ticks.RunFree();  // the page alone is held to its worker's clock
+    button->click();    // toggle mode: a click starts the page
     EXPECT_TRUE(m_view->IsPaging());
     EXPECT_TRUE(button->isChecked());
     EXPECT_FALSE(Enabled(cmd::ID_START_STREAMING));  // the page is the run
@@ -413,14 +414,20 @@ TEST_F(ViewPagingTest, AShortClickAndADeviceThatCannotBeOpened_TheStreamingListG
     Q_EMIT button->pressed();
     Q_EMIT button->released();
     EXPECT_TRUE(m_view->IsPaging());  // until the worker has taken it
-    ASSERT_TRUE(m_ticks.ReleaseSleeps(1));
+    // The entry's ticks go on while the device opens; the page takes the next one after its
+    // first packet is ready, and ends at once.
     ASSERT_TRUE(WaitFor(
         [this] {
-            return !m_view->IsPaging() && Enabled(cmd::ID_PAGE) &&
-                   MessageText() == QStringLiteral("Streaming: tone.wav");
+            if (!m_view->IsPaging() && Enabled(cmd::ID_PAGE) &&
+                MessageText() == QStringLiteral("Streaming: tone.wav")) {
+                return true;
+            }
+            m_ticks.ReleaseSleeps(1, 5);
+            return false;
         },
         10000))
         << MessageText().toStdString();
+    ASSERT_TRUE(m_ticks.WaitForSleeper());  // the worker is back asleep: all it sent is in
     m_receiver.Drain();
 
     ASSERT_TRUE(m_view->Document().WriteSetting("PageDevice", "nosuchdevice"));

@@ -1,0 +1,158 @@
+#include "engine/transmitter.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int64_t kNsPerSecond = 1000000000;
+
+bool SameDestination(const RtpDestination& a, const RtpDestination& b) {
+    return a.IP == b.IP && a.Port == b.Port && a.Ttl == b.Ttl &&
+           std::strcmp(a.Interface, b.Interface) == 0;
+}
+
+}  // namespace
+
+Transmitter::Transmitter() : m_random(std::random_device{}()) {
+    m_dueNs.fill(kNoClock);
+    DrawIdentities();
+}
+
+Transmitter::~Transmitter() = default;
+
+void Transmitter::DrawIdentities() {
+    // RFC 3550 8.1: an SSRC chosen at random, so that two sources meeting at one receiver
+    // (two runs, two machines, a restarted service whose packets are still in flight) are
+    // told apart; the first sequence number and timestamp at random too (5.1). The senders of
+    // one run are distinct among themselves: their receivers may be one host.
+    for (size_t i = 0; i < m_senders.size(); ++i) {
+        uint32_t ssrc = 0;
+        bool taken = true;
+        while (taken) {
+            ssrc = static_cast<uint32_t>(m_random());
+            taken = ssrc == 0 ||
+                    std::any_of(m_senders.begin(), m_senders.begin() + i,
+                                [ssrc](const RtpProcessor& s) { return s.Ssrc() == ssrc; });
+        }
+        m_senders[i].Restart(ssrc, static_cast<uint16_t>(m_random()),
+                             static_cast<uint32_t>(m_random()));
+        m_dueNs[i] = kNoClock;
+    }
+}
+
+void Transmitter::Begin(const Playlist& run, const std::string& name, int64_t nowNs,
+                        int64_t wallNs) {
+    End(nowNs, wallNs);
+    DrawIdentities();
+    m_checked = false;
+    UseDestinations(run.Destinations);
+    if (run.RtcpReports != 0) {
+        char host[256] = {};
+        if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
+            std::strcpy(host, "localhost");
+        }
+        m_rtcp.Start(m_destinations, std::string("sonvex@") + host, nowNs);
+    }
+    std::array<uint32_t, kSenderCount> ssrcs{};
+    for (size_t i = 0; i < ssrcs.size(); ++i) {
+        ssrcs[i] = m_senders[i].Ssrc();
+    }
+    // The SDP's version: the wall clock's seconds, new for every run.
+    m_sap.Start(name, run, static_cast<uint64_t>(wallNs / kNsPerSecond), ssrcs.data(),
+                m_faults.data());
+    m_running = true;
+}
+
+void Transmitter::UseDestinations(const std::vector<RtpDestination>& destinations) {
+    const bool same = m_checked && destinations.size() == m_destinations.size() &&
+                      std::equal(destinations.begin(), destinations.end(), m_destinations.begin(),
+                                 SameDestination);
+    if (!same) {
+        m_destinations = destinations;
+        m_count = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
+        Prepare();
+        return;
+    }
+    // The same list: only a change of the machine's interfaces (a group's interface that
+    // went down or came back, an address whose network changed) asks for a new check.
+    if (m_interfaces.Changed()) {
+        Prepare();
+    }
+}
+
+void Transmitter::Prepare() {
+    // The interfaces are read once for all destinations; a group whose interface is missing
+    // would otherwise leave by the routing table's choice, so it is left out instead.
+    const platform::InterfaceSnapshot interfaces = platform::InterfaceSnapshot::Take();
+    m_interfaces.Changed();  // what the snapshot already saw
+    for (size_t i = 0; i < m_count; ++i) {
+        const RtpDestination& d = m_destinations[i];
+        m_faults[i] = destinationcheck::CheckSendable(d, interfaces);
+        RtpProcessor& sender = m_senders[i];
+        sender.SetMulticastOptions(d.Ttl, d.Interface);
+        if (m_faults[i] == destinationcheck::SendFault::None) {
+            // Opened and connected before the first packet, not in its tick.
+            sender.Connect(d.IP, static_cast<int>(d.Port));
+        }
+    }
+    m_checked = true;
+}
+
+size_t Transmitter::Send(const uint8_t* payload, int length, int payloadType, int64_t instantNs,
+                         int32_t rate) {
+    m_clockRate = std::max<int32_t>(rate, 1);
+    for (size_t i = 0; i < m_count; ++i) {
+        m_sendMask[i] = m_faults[i] == destinationcheck::SendFault::None ? 1 : 0;
+        if (m_sendMask[i] != 0) {
+            FollowClock(i, instantNs, length);
+        }
+    }
+    return m_fanOut.Send(m_senders.data(), m_destinations.data(), m_count, payload, length,
+                         payloadType, m_sendMask.data());
+}
+
+void Transmitter::FollowClock(size_t i, int64_t instantNs, int length) {
+    const int64_t rate = m_clockRate;
+    int64_t& due = m_dueNs[i];
+    if (due == kNoClock) {
+        due = instantNs;
+    } else if (instantNs > due) {
+        // Whole sampling instants only; the fraction stays in `due` for the next pause. In
+        // two parts, so that a pause of weeks does not overflow.
+        const int64_t gap = instantNs - due;
+        const int64_t skipped =
+            gap / kNsPerSecond * rate + gap % kNsPerSecond * rate / kNsPerSecond;
+        m_senders[i].AdvanceTimestamp(static_cast<uint32_t>(skipped));
+        due += skipped / rate * kNsPerSecond + skipped % rate * kNsPerSecond / rate;
+    } else if (instantNs < due - kNsPerSecond) {
+        due = instantNs;  // another clock than the last packets' (a test's): start afresh
+    }
+    // A packet a little early continues the timestamps: its samples follow the last ones.
+    due += static_cast<int64_t>(length) * kNsPerSecond / rate;
+}
+
+void Transmitter::MarkChange() {
+    for (size_t i = 0; i < m_count; ++i) {
+        m_senders[i].MarkNextPacket();
+    }
+}
+
+void Transmitter::Tick(int64_t nowNs, int64_t wallNs) {
+    if (!m_running) {
+        return;
+    }
+    m_rtcp.Tick(*this, nowNs, wallNs);
+    m_sap.Tick(nowNs);
+}
+
+void Transmitter::End(int64_t nowNs, int64_t wallNs) {
+    if (!m_running) {
+        return;
+    }
+    m_running = false;
+    m_rtcp.Stop(*this, nowNs, wallNs);
+    m_sap.Stop();
+}
