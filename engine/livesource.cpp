@@ -28,6 +28,12 @@ constexpr size_t kQueueBlocks = 2048;
 constexpr double kPpmPerMs = 100.0;
 constexpr double kMaxTrimPpm = 1000.0;
 constexpr double kLagAveraging = 50.0;
+// A packet this many packet times late is caught up with (the next follow at once); later
+// than that, the device stalled and the schedule starts again.
+constexpr int64_t kCatchUpPackets = 2;
+// A device this far ahead of real time runs free of it: beyond any start's burst (a
+// device's buffer) and any drift in a page's time.
+constexpr int64_t kFreeRunningAheadNs = 250000000;
 // How long Stop waits for the capture thread before it lets it go.
 constexpr int64_t kStopWaitNs = 50000000;
 
@@ -66,6 +72,9 @@ struct LiveSource::Shared {
     std::atomic<float> level{0.0F};
     std::atomic<double> trimPpm{0.0};
     std::atomic<bool> stop{false};
+    // The device has shown that it runs free of real time (a file, no clock): it delivered
+    // far more than real time allows, or filled the queue. Once set, for the page's life.
+    std::atomic<bool> freeRunning{false};
     // Set by the thread last of all (release), so that a join after it is immediate.
     std::atomic<bool> exited{false};
 
@@ -84,6 +93,7 @@ struct LiveSource::Shared {
         while (!stop.load(std::memory_order_relaxed) &&
                (at + count - read.load(std::memory_order_acquire) > kQueueSamples ||
                 block - blocksRead.load(std::memory_order_acquire) >= kQueueBlocks)) {
+            freeRunning.store(true, std::memory_order_relaxed);
             platform::SleepUntilNs(platform::MonotonicNowNs() + periodNs);
         }
         // The block's record first: a consumer that sees the samples sees their record.
@@ -189,6 +199,8 @@ void LiveSource::CaptureBlocks(Shared& s, platform::AlsaCapture& capture,
     const int64_t delayNs = converter.DelayNs();
     const int64_t periodNs =
         static_cast<int64_t>(capture.PeriodFrames()) * kNsPerSecond / std::max(capture.Rate(), 1u);
+    const int64_t startNs = platform::MonotonicNowNs();
+    uint64_t delivered = 0;  // frames
     while (!s.stop.load(std::memory_order_relaxed)) {
         size_t frames = 0;
         int64_t lastNs = 0;
@@ -196,6 +208,14 @@ void LiveSource::CaptureBlocks(Shared& s, platform::AlsaCapture& capture,
             platform::AlsaCapture::ReadResult::kBlock) {
             s.Fail(capture.Reason());
             return;
+        }
+        // A clocked device delivers what real time allows and its start's burst (what its
+        // buffer held); one that has delivered far more runs free of real time.
+        delivered += frames;
+        const int64_t aheadNs = static_cast<int64_t>(delivered * kNsPerSecond / capture.Rate()) -
+                                (platform::MonotonicNowNs() - startNs);
+        if (aheadNs > kFreeRunningAheadNs) {
+            s.freeRunning.store(true, std::memory_order_relaxed);
         }
         int peak = 0;
         for (size_t i = 0; i < frames * capture.Channels(); ++i) {
@@ -250,29 +270,37 @@ bool LiveSource::Take(int64_t instantNs, SourcePacket& packet) {
     Shared& s = *m_shared;
     const uint64_t written = s.written.load(std::memory_order_acquire);
     uint64_t first = s.read.load(std::memory_order_relaxed);
-    if (m_taken == 0 && written - first <= 2 * m_packetSamples) {
-        // The newest whole packet: the page starts with what was said last. A device that
-        // delivered more than that has run ahead of real time; its audio is kept, in order.
+    // A device paced by its own clock never has more than a packet waiting when the next is
+    // due, but for a burst of what it held before (its start, a server that delivers late in
+    // one piece): those packets are stale, and the page goes on from the newest whole packet,
+    // at the lowest latency. Packets that wait because they are late are caught up with,
+    // unless they are more than kCatchUpPackets late (a stall: the schedule starts again).
+    // A device that runs free of real time (a file, no clock) keeps all its audio, in order.
+    const bool paced = !s.freeRunning.load(std::memory_order_relaxed);
+    const int64_t lateNs = m_taken == 0 ? 0 : instantNs - (m_scheduleNs + m_packetNs);
+    const bool stalled = lateNs > kCatchUpPackets * m_packetNs;
+    const bool stale = paced && lateNs <= m_packetNs / 2 && written - first >= 2 * m_packetSamples;
+    const bool fresh = m_taken == 0 || stalled || stale;
+    if (fresh && paced) {
         first = written - m_packetSamples;
     }
     int64_t captureNs = 0;
     int64_t readyNs = 0;
     CopyPacket(first, captureNs, readyNs);
     s.read.store(first + m_packetSamples, std::memory_order_release);
-    if (m_taken == 0) {
+    if (fresh) {
         // Real time starts from the packet's completion, or from now when that lies a packet
-        // or more back (queued ahead): the next packet is due a packet time later.
-        m_firstScheduleNs = readyNs > instantNs - m_packetNs ? readyNs : instantNs;
-        m_scheduleNs = m_firstScheduleNs;
-    } else {
-        m_scheduleNs += m_packetNs;
-        if (instantNs - m_scheduleNs > m_packetNs) {
-            // The device stalled: the schedule moves on to now, and the gap stays a gap.
-            m_scheduleNs = instantNs;
-            m_lagNs = 0;
-        } else {
-            Steer(readyNs - m_scheduleNs);
+        // or more back (queued): the next packet is due a packet time later. After a stall the
+        // gap stays a gap in the timestamps.
+        m_scheduleNs = readyNs > instantNs - m_packetNs ? readyNs : instantNs;
+        m_lagNs = 0;
+        if (m_taken == 0) {
+            m_firstScheduleNs = m_scheduleNs;
         }
+    } else {
+        // A packet a little late is caught up: the next one may follow it at once.
+        m_scheduleNs += m_packetNs;
+        Steer(readyNs - m_scheduleNs);
     }
     ++m_taken;
     Encode();

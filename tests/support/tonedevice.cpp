@@ -11,7 +11,7 @@
 namespace testsupport {
 
 bool MakeToneDevice(const std::filesystem::path& dir, double hz) {
-    const std::vector<uint8_t> tone = SinePcm16(48000, 1, 48000, hz, 12000.0);
+    const std::vector<uint8_t> tone = SinePcm16(3 * 48000, 1, 48000, hz, 12000.0);
     std::ofstream raw(dir / "tone.raw", std::ios::binary);
     raw.write(reinterpret_cast<const char*>(tone.data()),
               static_cast<std::streamsize>(tone.size()));

@@ -8,10 +8,10 @@
 
 namespace testsupport {
 
-// A capture device "tone": an ALSA `file` PCM whose infile is a second of a sine of `hz` at
+// A capture device "tone": an ALSA `file` PCM whose infile is 3 s of a sine of `hz` at
 // 48 kHz mono this writes into `dir`, with an .asoundrc there that HOME now points at (the
 // library's cached configuration is dropped, so the next open reads it). The file PCM reads
-// over the "null" slave, which is not paced: the second is read as fast as it is asked for.
+// over the "null" slave, which is not paced: the tone is read as fast as it is asked for.
 // False when a file cannot be written.
 bool MakeToneDevice(const std::filesystem::path& dir, double hz);
 // The same for any file PCMs: each name reads its infile (a FIFO makes a device the test

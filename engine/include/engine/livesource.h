@@ -7,11 +7,14 @@
 // all there, applies the live volume and encodes it.
 //
 // Held to real time: packet k never leaves before the instant of the first plus k packet
-// times, whatever the device delivers.
-// A device whose clock runs ahead (none at all, a file, a broken driver) fills the queue, and
-// its reading waits while the queue is full, so its audio is paced, not dropped, and never
-// floods a destination. A device that stalls for more than a packet time moves the schedule
-// on: the packets after it stand for their own time, and the timestamps jump over the gap.
+// times, whatever the device delivers. A device whose clock runs ahead (none at all, a file,
+// a broken driver) fills the queue, and its reading waits while the queue is full, so its
+// audio is paced, not dropped, and never floods a destination. A device paced by its own
+// clock never has more than a packet waiting when the next is due, but for a burst of what
+// it held before (at its start, or a sound server delivering late in one piece): such stale
+// packets are dropped, and the page goes on from the newest whole packet. Packets late by a
+// packet time or two are caught up with; a device that stalls for longer moves the schedule
+// on, and the timestamps jump over the gap.
 //
 // Drift: a device's clock runs 50-200 ppm off the system's (USB microphones), so its packets
 // would come ever earlier (piling up) or later (the timestamps falling behind the sending
