@@ -86,7 +86,8 @@ peer_command() {
 }
 
 # One run: receiver up, the peer under /usr/bin/time, receiver down. Appends
-# "peer n cpu_s rss_kb packets min_packets jitter_p50 jitter_p99 spread_p99" to results.
+# "peer n cpu_s rss_kb packets min_packets jitter_p50 jitter_p99 spread_p99 first_ms last_first_ms"
+# to results.
 run_one() {
   local peer=$1 n=$2 cmd
   cmd=$(peer_command "$peer" "$n")
@@ -100,8 +101,8 @@ run_one() {
   wait "$receiver_pid" 2>/dev/null || true
   receiver_pid=
   read -r user sys rss <"$work/time.txt"
-  read -r packets least p50 p99 spread <"$work/recv.txt" || true
-  echo "$peer $n $(cpu_seconds "$user" "$sys") $rss ${packets:-0} ${least:-0} ${p50:-nan} ${p99:-nan} ${spread:-nan}" \
+  read -r packets least p50 p99 spread firstint lastint <"$work/recv.txt" || true
+  echo "$peer $n $(cpu_seconds "$user" "$sys") $rss ${packets:-0} ${least:-0} ${p50:-nan} ${p99:-nan} ${spread:-nan} ${firstint:-nan} ${lastint:-nan}" \
     >>"$work/results.txt"
 }
 
@@ -132,27 +133,29 @@ median() {  # peer n column
 }
 
 echo
-printf '%-8s %5s %9s %9s %9s %9s %10s %10s %10s %10s\n' peer dests "cpu_s" "x bare" "x gst" \
-  "rss_kB" "min_pkts" "jit_p50us" "jit_p99us" "spread_p99"
+printf '%-8s %5s %9s %9s %9s %9s %10s %10s %10s %10s %9s\n' peer dests "cpu_s" "x bare" "x gst" \
+  "rss_kB" "min_pkts" "jit_p50us" "jit_p99us" "spread_p99" "first_ms"
 for n in $counts; do
   bare_cpu=$(median bare "$n" 3)
   gst_cpu=$(median gst "$n" 3)
   for peer in "${peers[@]}"; do
     cpu=$(median "$peer" "$n" 3)
-    printf '%-8s %5s %9.3f %9.2f %9s %9s %10s %10s %10s %10s\n' "$peer" "$n" "$cpu" \
+    printf '%-8s %5s %9.3f %9.2f %9s %9s %10s %10s %10s %10s %9s\n' "$peer" "$n" "$cpu" \
       "$(echo "scale=4; $cpu / $bare_cpu" | bc)" \
       "$( [[ $gst_cpu != nan ]] && echo "scale=2; $cpu / $gst_cpu" | bc || echo -)" \
       "$(median "$peer" "$n" 4)" "$(median "$peer" "$n" 6)" "$(median "$peer" "$n" 7)" \
-      "$(median "$peer" "$n" 8)" "$(median "$peer" "$n" 9)"
+      "$(median "$peer" "$n" 8)" "$(median "$peer" "$n" 9)" \
+      "$(awk -v p="$peer" -v n="$n" '$1 == p && $2 == n {printf "%s%s/%s", sep, $10, $11; sep=","}' \
+        "$work/results.txt")"
   done
 done
-if [[ " $counts " == *" 1 "* ]]; then
-  bare1=$(median bare 1 3)
-  son1=$(median sonvex 1 3)
-  echo
-  echo "convert of the same audio: $convert_cpu s CPU"
-  echo "sonvex at 1 destination / (bare loop + convert): $(echo "scale=2; $son1 / ($bare1 + $convert_cpu)" | bc)"
-fi
+echo "(first_ms: the first interval at the first and the last port, each round: 20 when the"
+echo " first packet keeps its deadline like every other)"
+echo
+echo "convert of the same audio: $convert_cpu s CPU"
+for n in $counts; do
+  echo "sonvex at $n destination(s) / (bare loop + convert): $(echo "scale=2; $(median sonvex "$n" 3) / ($(median bare "$n" 3) + $convert_cpu)" | bc)"
+done
 
 # Start-up: a command that opens the store and exits, against the bare loop's one tick.
 echo

@@ -75,6 +75,9 @@ void StreamingSession::PlayList(PeriodicTicks& ticks) {
                 continue;
             }
             anyOpened = true;
+            // The first packet's samples are decoded now, off the tick, so that the first
+            // packet keeps its deadline like every other.
+            m_engine.PrepareNext();
             m_poster.PostStatus(StreamingStatus::FileStarted(index));
             ReportSkippedDestinations();
             // OpenEntry refuses a packetization time of 0 or below. A fresh schedule: no
@@ -115,14 +118,12 @@ void StreamingSession::SendEntry(size_t index, const PlaylistFile& entry,
     // The end of the source is tested before each wait: the tick that found it sent
     // nothing, and no further tick is waited for.
     while (!m_engine.EndOfSource()) {
-        const TickWait wait = ticks.Wait(kTickTimeoutMs, m_wake.get());
-        if (wait == TickWait::TimedOut) {
+        // A plain sleep to the deadline, the cheapest there is: a page asked for meanwhile
+        // is seen at the tick, and can take the wire over at a tick only.
+        if (ticks.Wait(kTickTimeoutMs) != TickWait::Tick) {
             break;
         }
         ServicePage();
-        if (wait == TickWait::Woken) {
-            continue;  // the tick is still ahead
-        }
         const int64_t deadline = ticks.LastDeadlineNs();
         if (PageReady()) {
             // The page holds the wire from this tick on; the entry starts again after it.
@@ -130,6 +131,7 @@ void StreamingSession::SendEntry(size_t index, const PlaylistFile& entry,
             if (!Streaming() || !m_engine.OpenEntry(entry, destinations)) {
                 return;  // a file gone meanwhile ends like any entry
             }
+            m_engine.PrepareNext();
             m_poster.PostStatus(StreamingStatus::FileStarted(index));
             ReportSkippedDestinations();
             ticks.ArmAt(next, periodMs);

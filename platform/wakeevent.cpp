@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
@@ -35,27 +36,29 @@ bool WakeEvent::Consume() const {
 
 bool WakeEvent::WaitUntilNs(int64_t deadlineNs) const {
     constexpr int64_t kNsPerSecond = 1000000000;
+    if (m_fd < 0) {
+        SleepUntilNs(deadlineNs);
+        return false;
+    }
+    // One ppoll a wait, as a plain sleep costs one clock_nanosleep: the descriptor is read
+    // only once it is ready.
     for (;;) {
-        if (Consume()) {
-            return true;
-        }
-        const int64_t left = deadlineNs - MonotonicNowNs();
-        if (left <= 0) {
-            return false;
-        }
-        if (m_fd < 0) {
-            SleepUntilNs(deadlineNs);
-            return false;
-        }
+        const int64_t left = std::max<int64_t>(deadlineNs - MonotonicNowNs(), 0);
         pollfd ready{m_fd, POLLIN, 0};
         timespec timeout{};
         timeout.tv_sec = static_cast<time_t>(left / kNsPerSecond);
         timeout.tv_nsec = static_cast<long>(left % kNsPerSecond);
-        // ppoll's relative time-out may end a little early or late; the loop looks again at
-        // the clock, so an early end sleeps the rest and a late one costs only its lateness.
-        if (::ppoll(&ready, 1, &timeout, nullptr) < 0 && errno != EINTR) {
+        const int got = ::ppoll(&ready, 1, &timeout, nullptr);
+        if (got > 0) {
+            return Consume();
+        }
+        if (got < 0 && errno != EINTR) {
             SleepUntilNs(deadlineNs);
             return Consume();
+        }
+        // ppoll's relative time-out may end a little early: the rest is slept again.
+        if (got == 0 && MonotonicNowNs() >= deadlineNs) {
+            return false;
         }
     }
 }

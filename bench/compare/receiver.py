@@ -2,8 +2,10 @@
 """Loopback receiver for bench/compare.sh: binds 127.0.0.1:FIRST_PORT.. (COUNT ports), counts
 the datagrams on each and time-stamps (kernel receive time) those of the first port and the
 last. On SIGTERM prints one line: packets on the first port, the least on any port, the p50
-and p99 of |interval - PTIME| on the first port in microseconds, and the p99 of the
-first-to-last spread per packet number in microseconds."""
+and p99 of |interval - PTIME| on the first port in microseconds, the p99 of the
+first-to-last spread per packet number in microseconds, and the first interval (between the
+first two packets) on the first port and on the last, in milliseconds: a first packet that
+leaves late shortens it."""
 import select, signal, socket, struct, sys, time
 
 SO_TIMESTAMPNS = getattr(socket, "SO_TIMESTAMPNS", 35)
@@ -66,5 +68,10 @@ a = stamps[0]
 jitter = [abs((a[k] - a[k - 1]) - ptime_ms * 1000.0) for k in range(2, len(a))]
 b = stamps[count - 1]
 spread = [abs(b[k] - a[k]) for k in range(min(len(a), len(b)))]
-print("%d %d %.1f %.1f %.1f" % (counts[0], min(counts), pct(jitter, 50), pct(jitter, 99),
-                                pct(spread, 99)))
+def first_interval(t):
+    return (t[1] - t[0]) / 1000.0 if len(t) > 1 else float("nan")
+
+
+print("%d %d %.1f %.1f %.1f %.2f %.2f" % (counts[0], min(counts), pct(jitter, 50),
+                                          pct(jitter, 99), pct(spread, 99), first_interval(a),
+                                          first_interval(b)))

@@ -104,6 +104,12 @@ void SampleCodec::ConvertFrames(const uint8_t* src, uint32_t frames) {
         m_output.Commit(outBytes);
         return;
     }
+    if (m_kind == SampleKind::S16) {
+        // Little-endian 16-bit in, little-endian 16-bit out: the same bytes.
+        std::memcpy(out, src, outBytes);
+        m_output.Commit(outBytes);
+        return;
+    }
     for (size_t i = 0; i < samples; ++i) {
         int16_t s = 0;
         const uint8_t* p = src + i * SampleBytes(m_kind);

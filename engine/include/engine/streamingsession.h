@@ -91,9 +91,10 @@ public:
 
     // A live page from a capture device (pagecontrol.h).
     using PageRequest = PageControl::PageRequest;
-    // Owner's thread. While the playlist streams, the page's device opens on a thread of
-    // its own and the entry plays on; at the entry's first tick after the page's first
-    // packet is ready, the page takes the wire over, and when it ends the entry starts again
+    // Owner's thread. While the playlist streams, the worker sees the page at the entry's
+    // next tick, the page's device opens on a thread of its own and the entry plays on; at
+    // the entry's first tick after the page's first packet is ready, the page takes the wire
+    // over, and when it ends the entry starts again
     // from its start, at the packet time after the page's last packet. While nothing
     // streams, a worker runs the page alone and ends after it (StreamingEnded). The worker
     // reports PageStarted once the page's first packet has left and PageEnded when the page
