@@ -24,10 +24,6 @@ constexpr int kPayloadTypePcma = 8;
 // and the blocks they came in (a block is at least a sample; a second of 1 ms blocks fits).
 constexpr size_t kQueueSamples = 16384;
 constexpr size_t kQueueBlocks = 2048;
-// Drift control: ppm of trim per ms of lag, its bound, and the averaging of the lag (packets).
-constexpr double kPpmPerMs = 100.0;
-constexpr double kMaxTrimPpm = 1000.0;
-constexpr double kLagAveraging = 50.0;
 // A packet this many packet times late is caught up with (the next follow at once); later
 // than that, the device stalled and the schedule starts again.
 constexpr int64_t kCatchUpPackets = 2;
@@ -151,7 +147,7 @@ bool LiveSource::Start(const Settings& settings, const std::atomic<double>& gain
     }
     m_gain = &gain;
     m_taken = 0;
-    m_lagNs = 0;
+    m_drift.Reset();
     m_shared = std::make_shared<Shared>();
     m_shared->device = settings.device;
     m_shared->periodUs =
@@ -293,14 +289,14 @@ bool LiveSource::Take(int64_t instantNs, SourcePacket& packet) {
         // or more back (queued): the next packet is due a packet time later. After a stall the
         // gap stays a gap in the timestamps.
         m_scheduleNs = readyNs > instantNs - m_packetNs ? readyNs : instantNs;
-        m_lagNs = 0;
         if (m_taken == 0) {
             m_firstScheduleNs = m_scheduleNs;
         }
     } else {
         // A packet a little late is caught up: the next one may follow it at once.
         m_scheduleNs += m_packetNs;
-        Steer(readyNs - m_scheduleNs);
+        m_shared->trimPpm.store(m_drift.Update(readyNs - m_scheduleNs, m_packetNs),
+                                std::memory_order_relaxed);
     }
     ++m_taken;
     Encode();
@@ -352,17 +348,6 @@ void LiveSource::Encode() {
         }
     }
     m_encode.Convert(static_cast<uint32_t>(m_pcm.size()));
-}
-
-void LiveSource::Steer(int64_t lagNs) {
-    if (lagNs < -m_packetNs / 2) {
-        // Half a packet early is beyond any drift the steering leaves (a few milliseconds):
-        // the device runs ahead of real time, and the packets wait their turn.
-        return;
-    }
-    m_lagNs += (static_cast<double>(lagNs) - m_lagNs) / kLagAveraging;
-    const double trim = std::clamp(kPpmPerMs * m_lagNs / 1e6, -kMaxTrimPpm, kMaxTrimPpm);
-    m_shared->trimPpm.store(trim, std::memory_order_relaxed);
 }
 
 float LiveSource::Level() const {

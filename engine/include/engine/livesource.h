@@ -16,13 +16,10 @@
 // packet time or two are caught up with; a device that stalls for longer moves the schedule
 // on, and the timestamps jump over the gap.
 //
-// Drift: a device's clock runs 50-200 ppm off the system's (USB microphones), so its packets
-// would come ever earlier (piling up) or later (the timestamps falling behind the sending
-// clock). Each packet taken measures how late it completed against its real-time instant; the
-// capture thread trims the converter's ratio by 100 ppm for each millisecond of that lag,
-// averaged over about a second, within +-1000 ppm. The lag settles within a few milliseconds
-// (2 ms at 200 ppm) and the audio is neither dropped nor repeated: latency stays bounded and
-// nothing clicks.
+// Drift: each packet taken measures how late it completed against its real-time instant,
+// and the capture thread trims the converter's ratio as DriftSteering says: the lag settles
+// within a few milliseconds (2 ms at 200 ppm) and the audio is neither dropped nor
+// repeated, so latency stays bounded and nothing clicks.
 //
 // Threads: everything here belongs to the streaming worker; the capture thread is the
 // source's own. They share one block of state, kept alive by whichever ends last, so that a
@@ -36,6 +33,7 @@
 #include <vector>
 
 #include "codec/codecstage.h"
+#include "engine/driftsteering.h"
 #include "engine/packetsource.h"
 #include "engine/ticksource.h"
 
@@ -114,9 +112,6 @@ private:
     void CopyPacket(uint64_t first, int64_t& captureNs, int64_t& readyNs);
     // The volume and G.711 of m_pcm into m_payload.
     void Encode();
-    // Trims the converter toward no lag: lagNs, how late the packet completed against its
-    // real-time instant.
-    void Steer(int64_t lagNs);
 
     std::shared_ptr<Shared> m_shared;
     std::thread m_thread;
@@ -132,5 +127,5 @@ private:
     uint64_t m_taken = 0;  // packets taken
     int64_t m_firstScheduleNs = 0;
     int64_t m_scheduleNs = 0;
-    double m_lagNs = 0;  // averaged
+    DriftSteering m_drift;
 };
