@@ -86,9 +86,13 @@ struct LiveSource::Shared {
     void Queue(const int16_t* out, size_t count, int64_t captureNs, int64_t periodNs) {
         const uint64_t at = written.load(std::memory_order_relaxed);
         const uint64_t block = blocksWritten.load(std::memory_order_relaxed);
-        while (!stop.load(std::memory_order_relaxed) &&
-               (at + count - read.load(std::memory_order_acquire) > kQueueSamples ||
-                block - blocksRead.load(std::memory_order_acquire) >= kQueueBlocks)) {
+        // The acquire loads pair with the worker's release of what it took: the slots
+        // written below are free. A source that is stopping takes nothing more.
+        while (at + count - read.load(std::memory_order_acquire) > kQueueSamples ||
+               block - blocksRead.load(std::memory_order_acquire) >= kQueueBlocks) {
+            if (stop.load(std::memory_order_relaxed)) {
+                return;
+            }
             freeRunning.store(true, std::memory_order_relaxed);
             platform::SleepUntilNs(platform::MonotonicNowNs() + periodNs);
         }
@@ -155,6 +159,7 @@ bool LiveSource::Start(const Settings& settings, const std::atomic<double>& gain
     m_shared->packetSamples = m_packetSamples;
     m_shared->wake = wake;
     m_shared->clock = &clock;
+    platform::AlsaCapture::LoadConfiguration();
     m_startedNs = platform::MonotonicNowNs();
     try {
         m_thread = std::thread(&LiveSource::Capture, m_shared);

@@ -28,6 +28,11 @@ AlsaCapture::~AlsaCapture() {
     Close();
 }
 
+void AlsaCapture::LoadConfiguration() {
+    snd_lib_error_set_handler(&QuietAlsa);
+    snd_config_update();
+}
+
 void AlsaCapture::Fail(const char* what, int err) {
     m_reason = "the capture device \"" + m_device + "\": " + what + " (" + snd_strerror(err) + ")";
 }

@@ -23,7 +23,7 @@ depends=$(dpkg-deb --field "$deb" Depends)
 if grep -Eq '(^|[ ,])libav|libswresample' <<<"$depends"; then
   fail "Depends names libav*: $depends"
 fi
-for lib in libmpg123 libsoxr libgsm liburing; do
+for lib in libmpg123 libsoxr libspeexdsp libgsm liburing libasound; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 root="$scratch/root"

@@ -27,7 +27,7 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSONVEX_SANITIZE=thread -DSONVEX_WERROR=ON -DSONVEX_BUILD_BENCH=OFF
 cmake --build build/tsan -j "$JOBS"
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan-suppressions.txt" \
   ctest --test-dir build/tsan --output-on-failure -L threaded --timeout 600
 
 deb=$(bash scripts/package.sh)

@@ -53,6 +53,12 @@ public:
     // The most channels a device may deliver: the codec stages mix up to this many.
     static constexpr unsigned kMaxChannels = 8;
 
+    // Reads ALSA's configuration (and loads the modules its hooks name) now, on the calling
+    // thread, rather than in the first Open: a thread that opens a device and may be left
+    // behind in a hung open should not be the one that loaded libraries the process unloads
+    // at its exit.
+    static void LoadConfiguration();
+
 private:
     void Fail(const char* what, int err);
     // Negotiates format, rate, channels and period on the opened device; false with Reason().
