@@ -1,6 +1,7 @@
 #include "pagechannel.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace pagechannel {
@@ -36,12 +38,32 @@ uint64_t Hash(const std::string& text) {
     return hash;
 }
 
-// The abstract address: a NUL, then the name, its length given by the size alone.
-socklen_t Address(const std::string& name, sockaddr_un& address) {
+// The address of a socket file; the caller has checked that the path fits.
+socklen_t Address(const std::string& path, sockaddr_un& address) {
     address = {};
     address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, name.data(), name.size());
-    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    std::memcpy(address.sun_path, path.data(), path.size());
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+}
+
+// A folder that is there (made when missing) and that only this user may enter.
+std::string PrivateFolder(const std::string& path, std::string& problem) {
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        problem =
+            "cannot make the folder " + path + " for the page sockets: " + std::strerror(errno);
+        return {};
+    }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        problem = "the page sockets' folder " + path + " is not a folder";
+        return {};
+    }
+    if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+        problem = "the page sockets' folder " + path +
+                  " belongs to another user or can be entered by others";
+        return {};
+    }
+    return path;
 }
 
 bool TrustedUser(uid_t uid) {
@@ -61,15 +83,30 @@ bool PeerUser(int fd, uid_t& uid) {
 
 }  // namespace
 
-std::string SocketName(uid_t uid, const std::string& playlist) {
-    const std::string prefix = "sonvex-page/" + std::to_string(uid) + "/";
+std::string SocketFolder(std::string& problem) {
+    // The first folder of a service's list; a user's runtime folder; /tmp as the last resort,
+    // in a folder of the user's own.
+    if (const char* service = std::getenv("RUNTIME_DIRECTORY"); service != nullptr && *service) {
+        const std::string list = service;
+        return PrivateFolder(list.substr(0, list.find(':')) + "/page", problem);
+    }
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime != nullptr && *runtime) {
+        return PrivateFolder(std::string(runtime) + "/sonvex", problem);
+    }
+    return PrivateFolder("/tmp/sonvex-" + std::to_string(::geteuid()), problem);
+}
+
+std::string SocketPath(const std::string& folder, const std::string& playlist) {
+    constexpr size_t kRoom = sizeof(sockaddr_un{}.sun_path);  // the path and its NUL
+    const std::string prefix = folder + "/page-";
     const std::string folded = Folded(playlist);
-    if (prefix.size() + folded.size() < sizeof(sockaddr_un{}.sun_path)) {
+    if (prefix.size() + folded.size() < kRoom && folded.find('\0') == std::string::npos &&
+        folded.find('/') == std::string::npos) {
         return prefix + folded;
     }
     char hash[20];
     std::snprintf(hash, sizeof hash, "#%016llx", static_cast<unsigned long long>(Hash(folded)));
-    return prefix + hash;
+    return prefix.size() + 17 < kRoom ? prefix + hash : std::string();
 }
 
 void Peer::Close() {
@@ -122,29 +159,75 @@ Peer::Received Peer::Receive(nlohmann::json& message) {
     return Received::kMessage;
 }
 
+namespace {
+
+// Whether a stream listens on the socket file now.
+bool SomeoneListens(const sockaddr_un& address, socklen_t size) {
+    const int probe = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (probe < 0) {
+        return true;  // cannot tell: leave the file alone
+    }
+    const bool answered =
+        ::connect(probe, reinterpret_cast<const sockaddr*>(&address), size) == 0 || errno == EAGAIN;
+    ::close(probe);
+    return answered;
+}
+
+}  // namespace
+
 bool Listener::Listen(const std::string& playlist, std::string& problem) {
     Close();
-    const std::string name = SocketName(::geteuid(), playlist);
-    m_fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_un address;
-    const socklen_t size = Address(name, address);
-    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), size) != 0 ||
-        ::listen(m_fd, kBacklog) != 0) {
-        problem =
-            errno == EADDRINUSE
-                ? "another process already listens for pages on the socket @" + name
-                : "cannot listen for pages on the socket @" + name + ": " + std::strerror(errno);
-        Close();
+    const std::string folder = SocketFolder(problem);
+    if (folder.empty()) {
         return false;
     }
+    const std::string path = SocketPath(folder, playlist);
+    if (path.empty()) {
+        problem = "the folder " + folder + " has too long a path for a page socket";
+        return false;
+    }
+    m_fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un address;
+    const socklen_t size = Address(path, address);
+    auto bound = [&] {
+        return ::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), size) == 0;
+    };
+    bool ok = m_fd >= 0 && bound();
+    // A socket file nobody listens on was left by a stream that died.
+    if (!ok && m_fd >= 0 && errno == EADDRINUSE && !SomeoneListens(address, size)) {
+        ::unlink(path.c_str());
+        ok = bound();
+    }
+    struct stat st {};
+    if (!ok || ::listen(m_fd, kBacklog) != 0 || ::lstat(path.c_str(), &st) != 0) {
+        problem =
+            errno == EADDRINUSE
+                ? "another process already listens for pages on the socket " + path
+                : "cannot listen for pages on the socket " + path + ": " + std::strerror(errno);
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+        return false;
+    }
+    m_path = path;
+    m_device = st.st_dev;
+    m_inode = st.st_ino;
     return true;
 }
 
 void Listener::Close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
+    if (m_fd < 0) {
+        return;
     }
+    ::close(m_fd);
+    m_fd = -1;
+    // Only the file this listener made: a stream that started since may have replaced it.
+    struct stat st {};
+    if (::lstat(m_path.c_str(), &st) == 0 && st.st_dev == m_device && st.st_ino == m_inode) {
+        ::unlink(m_path.c_str());
+    }
+    m_path.clear();
 }
 
 bool Listener::Accept(Peer& peer, bool& trusted) {
@@ -165,7 +248,14 @@ bool Listener::Accept(Peer& peer, bool& trusted) {
 }
 
 Connected Connect(const std::string& playlist, Peer& peer, std::string& problem) {
-    const std::string name = SocketName(::geteuid(), playlist);
+    const std::string folder = SocketFolder(problem);
+    if (folder.empty()) {
+        return Connected::kFailed;
+    }
+    const std::string path = SocketPath(folder, playlist);
+    if (path.empty()) {
+        return Connected::kNobody;  // no stream can listen there either
+    }
     const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         problem = std::string("cannot make a socket: ") + std::strerror(errno);
@@ -173,7 +263,7 @@ Connected Connect(const std::string& playlist, Peer& peer, std::string& problem)
     }
     peer.Reset(fd);
     sockaddr_un address;
-    const socklen_t size = Address(name, address);
+    const socklen_t size = Address(path, address);
     int result;
     do {
         result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), size);
@@ -184,14 +274,14 @@ Connected Connect(const std::string& playlist, Peer& peer, std::string& problem)
         if (error == ECONNREFUSED || error == ENOENT) {
             return Connected::kNobody;
         }
-        problem = error == EAGAIN ? "the stream listening on @" + name + " does not answer"
-                                  : "cannot reach @" + name + ": " + std::strerror(error);
+        problem = error == EAGAIN ? "the stream listening on " + path + " does not answer"
+                                  : "cannot reach " + path + ": " + std::strerror(error);
         return Connected::kFailed;
     }
     uid_t uid = 0;
     if (!PeerUser(fd, uid) || !TrustedUser(uid)) {
         peer.Close();
-        problem = "the socket @" + name + " is held by another user (" + std::to_string(uid) + ")";
+        problem = "the socket " + path + " is held by another user (" + std::to_string(uid) + ")";
         return Connected::kStranger;
     }
     return Connected::kConnected;

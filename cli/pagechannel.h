@@ -1,10 +1,12 @@
 #pragma once
 // The socket through which `page` in one process takes over `stream` of the same playlist in
-// another: an abstract-namespace AF_UNIX SOCK_SEQPACKET socket per user and playlist, named
-// "sonvex-page/<uid>/<name>" (the name in lower case, as the store compares names; one too
-// long for the address is replaced by "#" and a hash of it). The stream listens, a page
-// connects; each datagram is one JSON object. Abstract names carry no permissions, so each
-// side checks the other's user: its own, or root. Private to the library.
+// another: an AF_UNIX SOCK_SEQPACKET socket per playlist, "page-<name>" (the name in lower
+// case, as the store compares names; one too long for the address is replaced by "#" and a
+// hash of it) in a folder only the user can enter: "sonvex" in $XDG_RUNTIME_DIR, "page" in
+// a service's own runtime folder ($RUNTIME_DIRECTORY), or "/tmp/sonvex-<uid>" when neither is
+// set. No other user can take the name first or connect; each side still checks the other's
+// user (its own, or root). The stream listens, a page connects; each datagram is one JSON
+// object. Private to the library.
 
 #include <sys/types.h>
 
@@ -13,8 +15,11 @@
 
 namespace pagechannel {
 
-// The socket's name, without the leading NUL of the abstract namespace.
-std::string SocketName(uid_t uid, const std::string& playlist);
+// The folder the sockets live in, made (mode 0700) when missing; empty, with `problem` set,
+// when it cannot be made or other users could enter it.
+std::string SocketFolder(std::string& problem);
+// The playlist's socket in `folder`; empty when even the hashed name does not fit an address.
+std::string SocketPath(const std::string& folder, const std::string& playlist);
 
 // One end of a connection, closed with the object. Not blocking.
 class Peer {
@@ -51,9 +56,11 @@ public:
     Listener(const Listener&) = delete;
     Listener& operator=(const Listener&) = delete;
 
-    // False, with `problem` set, when it cannot (another process holds the name, say).
+    // False, with `problem` set, when it cannot (another process listens on it, say). A
+    // socket left behind by a stream that died is replaced.
     bool Listen(const std::string& playlist, std::string& problem);
     int Fd() const { return m_fd; }
+    // Stops listening and removes the socket, unless another process has replaced it.
     void Close();
     // The next waiting connection into `peer`; false when none waits. `trusted`: its user
     // is this process's own, or root.
@@ -61,6 +68,9 @@ public:
 
 private:
     int m_fd = -1;
+    std::string m_path;
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
 };
 
 enum class Connected {

@@ -219,11 +219,16 @@ bool PageOverStream(pagechannel::Peer& peer, const StopSignals& signals,
     }
 }
 
-// The request from the options; false, reported, when the device's name does not fit.
+// The request from the options; false, reported, when the device's name does not fit or
+// holds a control character.
 bool MakeRequest(const CliOptions& options, PlaylistDocument::PageRequest& request,
                  CliConsole& console) {
     if (options.device.empty() || options.device.size() >= sizeof request.Device) {
         Fail(console, "the capture device's name is empty or too long");
+        return false;
+    }
+    if (const std::string problem = PageControl::DeviceProblem(options.device); !problem.empty()) {
+        Fail(console, problem);
         return false;
     }
     std::copy(options.device.begin(), options.device.end(), request.Device);

@@ -1,6 +1,7 @@
 #include "pagehost.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -11,6 +12,19 @@ nlohmann::json Field(const nlohmann::json& message, const char* key) {
 }
 
 }  // namespace
+
+int64_t PageHost::NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int PageHost::TimeoutMs() const {
+    if (!m_peer.IsOpen() || m_requested) {
+        return -1;
+    }
+    return static_cast<int>(std::max<int64_t>(m_acceptedMs + kQuietLimitMs - NowMs(), 0));
+}
 
 size_t PageHost::PollFds(pollfd* fds) const {
     size_t count = 0;
@@ -36,6 +50,11 @@ void PageHost::Serve(const pollfd* fds, size_t count) {
     if (listenerReady) {
         AcceptWaiting();
     }
+    // A connection that asks for nothing would hold the only place for a page.
+    if (m_peer.IsOpen() && !m_requested && NowMs() >= m_acceptedMs + kQuietLimitMs) {
+        Refuse(m_peer,
+               "it asked for nothing within " + std::to_string(kQuietLimitMs / 1000) + " s");
+    }
 }
 
 void PageHost::AcceptWaiting() {
@@ -53,6 +72,8 @@ void PageHost::AcceptWaiting() {
             Refuse(into, "another page is running on it");
         } else if (busy) {
             Refuse(into, "its last page is still ending; page again");
+        } else {
+            m_acceptedMs = NowMs();
         }
     }
 }
@@ -80,6 +101,10 @@ void PageHost::ReadPeer() {
             StartPage(message);
         } else if (request == "end") {
             EndWanted();
+        } else {
+            // Garbage, or a second page on one connection: told, and let go.
+            Refuse(m_peer, "the request was not understood");
+            EndWanted();
         }
         if (!m_peer.IsOpen()) {
             return;
@@ -100,6 +125,11 @@ void PageHost::StartPage(const nlohmann::json& message) {
         ptime.get<int64_t>() > 1000 || duration.get<int64_t>() < 0 ||
         duration.get<int64_t>() > PageControl::kMaxDurationMs) {
         Refuse(m_peer, "the page's request was not understood");
+        return;
+    }
+    const std::string problem = PageControl::DeviceProblem(device.get<std::string>());
+    if (!problem.empty()) {
+        Refuse(m_peer, problem);
         return;
     }
     m_device = device.get<std::string>();

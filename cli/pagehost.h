@@ -25,6 +25,8 @@ public:
     };
 
     static constexpr size_t kMaxPollFds = 2;
+    // A connection that has asked for no page this long after it came is refused.
+    static constexpr int64_t kQuietLimitMs = 3000;
 
     // `name`: the playlist as the stream was asked for it (the socket's name folds its case).
     // A refusal's reason reads after "the stream of <name> refused the page: ".
@@ -35,7 +37,11 @@ public:
     bool Listen(std::string& problem) { return m_listener.Listen(m_name, problem); }
     // The descriptors to wait on for reading, at most kMaxPollFds; returns how many.
     size_t PollFds(pollfd* fds) const;
-    // After the wait: accepts, refuses and reads what became ready.
+    // How long the wait may last before Serve has something to do without a descriptor
+    // becoming ready (-1: no limit).
+    int TimeoutMs() const;
+    // After the wait: accepts, refuses and reads what became ready, and drops a connection
+    // that stayed quiet too long.
     void Serve(const pollfd* fds, size_t count);
     // Every report of the worker's passes here.
     void OnReport(const StreamingStatus& status);
@@ -45,6 +51,7 @@ public:
     void StreamEnded();
 
 private:
+    static int64_t NowMs();
     void AcceptWaiting();
     static void Refuse(pagechannel::Peer& peer, const std::string& reason);
     void ReadPeer();
@@ -60,4 +67,5 @@ private:
     pagechannel::Peer m_peer;
     std::string m_device;
     bool m_requested = false;  // the peer's page is in the document, until PageEnded
+    int64_t m_acceptedMs = 0;  // when the peer connected
 };

@@ -182,6 +182,10 @@ bool NextReport(StatusPipe& reports, const StopSignals& signals, PageHost& host,
     // Once a stop is asked for, the wake-up has done its work and is not watched again.
     fds[0] = {StopSignals::Requested() ? -1 : signals.WakeFd(), POLLIN, 0};
     const size_t count = 1 + host.PollFds(fds + 1);
+    const int hostMs = host.TimeoutMs();
+    if (hostMs >= 0 && (timeoutMs < 0 || hostMs < timeoutMs)) {
+        timeoutMs = hostMs;
+    }
     const bool got = reports.Next(status, fds, count, timeoutMs);
     host.Serve(fds + 1, count - 1);
     return got;

@@ -12,6 +12,10 @@ std::string PageControl::Problem(const PageRequest& request) {
     if (length == 0 || length == sizeof request.Device) {
         return "the capture device's name is empty or too long";
     }
+    if (std::string problem = DeviceProblem(std::string_view(request.Device, length));
+        !problem.empty()) {
+        return problem;
+    }
     if (request.Law != WAVE_FORMAT_MULAW && request.Law != WAVE_FORMAT_ALAW) {
         return "a page is sent as mu-law or A-law";
     }
@@ -20,6 +24,16 @@ std::string PageControl::Problem(const PageRequest& request) {
     }
     if (request.DurationMs < 0 || request.DurationMs > kMaxDurationMs) {
         return "a page lasts at most a year";
+    }
+    return std::string();
+}
+
+std::string PageControl::DeviceProblem(std::string_view device) {
+    for (const char c : device) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            return "the capture device's name holds a control character";
+        }
     }
     return std::string();
 }

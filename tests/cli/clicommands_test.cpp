@@ -9,7 +9,9 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -666,6 +668,100 @@ TEST_F(CliCommandsTest, APageFromAnotherProcessTakesTheStreamOverAndTheFileResum
     EXPECT_EQ(WaitFor(stream, "ended")["reason"], "signal");
     EXPECT_EQ(Reap(stream), 0) << ReadBytes((m_dir / "stream.err"));
     ::close(feed);
+}
+
+// The page socket is a file in a folder only the user can enter, replaces one a dead stream
+// left, and goes with its stream. A connection that sends garbage, or nothing for 3 s, is
+// told why and let go, and a page comes through after it; a device name with a control
+// character is refused on either side.
+TEST_F(CliCommandsTest, ThePageSocketIsPrivateAndLetsGoOfGarbageSilenceAndControlCharacters) {
+    testsupport::LoopbackReceiver receiver;
+    ASSERT_TRUE(receiver.Ok());
+    ASSERT_EQ(Run({"create", "Lobby"}).status, 0);
+    ASSERT_EQ(Run({"add-file", "Lobby", Tone("tone.wav", 60)}).status, 0);
+    ASSERT_EQ(Run({"add-dest", "Lobby", "127.0.0.1", std::to_string(receiver.Port())}).status, 0);
+    ASSERT_TRUE(testsupport::MakeToneDevice(m_dir, 1000.0));
+    ASSERT_TRUE(testsupport::DeclareFilePcms(m_dir, {{"tone", m_dir / "tone.raw"}}));
+    const std::filesystem::path folder = m_dir / "run" / "sonvex";
+    const std::string path = (folder / "page-lobby").string();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    const auto connectRaw = [&] {
+        const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        if (fd >= 0 &&
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    };
+    // The reply to a connection, and whether it was closed after it, within `waitMs`.
+    const auto replyOf = [](int fd, int waitMs) {
+        nlohmann::json reply;
+        char bytes[8192];
+        pollfd ready{fd, POLLIN, 0};
+        if (::poll(&ready, 1, waitMs) == 1) {
+            const ssize_t got = ::recv(fd, bytes, sizeof bytes, 0);
+            reply = got > 0 ? nlohmann::json::parse(bytes, bytes + got, nullptr, false) : "closed";
+            ready.revents = 0;
+            const bool closed = ::poll(&ready, 1, 1000) == 1 && ::recv(fd, bytes, 1, 0) == 0;
+            reply = {{"reply", reply}, {"closed", closed}};
+        }
+        ::close(fd);
+        return reply;
+    };
+    // A socket file a stream that died left behind.
+    std::filesystem::create_directories(folder);
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+    {
+        const int stale = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(::bind(stale, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        ::close(stale);
+    }
+    Child stream = Spawn({"stream", "Lobby", "--json"}, "stream.err");
+    ASSERT_GT(stream.pid, 0);
+    ASSERT_TRUE(WaitFor(stream, "started").is_object()) << ReadBytes((m_dir / "stream.err"));
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    const int garbage = connectRaw();
+    ASSERT_GE(garbage, 0);
+    ASSERT_EQ(::send(garbage, "{\"request\":", 11, 0), 11);
+    EXPECT_EQ(replyOf(garbage, 5000),
+              (nlohmann::json{
+                  {"reply", {{"reply", "refused"}, {"reason", "the request was not understood"}}},
+                  {"closed", true}}));
+    const int control = connectRaw();
+    const std::string odd = nlohmann::json{
+        {"request", "page"},
+        {"device", std::string("to\0ne", 5)},
+        {"law", 7},
+        {"ptime", 20},
+        {"duration_ms", 200}}.dump();
+    ASSERT_EQ(::send(control, odd.data(), odd.size(), 0), static_cast<ssize_t>(odd.size()));
+    EXPECT_EQ(replyOf(control, 5000)["reply"]["reason"],
+              "the capture device's name holds a control character");
+    const Result bell = Run({"page", "Lobby", "--device", "to\x07ne"});
+    EXPECT_EQ(bell.status, 1);
+    EXPECT_EQ(bell.err, "sonvex-cli: the capture device's name holds a control character\n");
+
+    // Silent: it holds the place until it is let go, then a page comes through.
+    const int silent = connectRaw();
+    ASSERT_GE(silent, 0);
+    const Result held = Run({"page", "Lobby", "--device", "tone", "--duration", "0.2"});
+    EXPECT_NE(held.err.find("another page is running on it"), std::string::npos) << held.err;
+    EXPECT_EQ(replyOf(silent, 6000),
+              (nlohmann::json{
+                  {"reply", {{"reply", "refused"}, {"reason", "it asked for nothing within 3 s"}}},
+                  {"closed", true}}));
+    const Result paged = Run({"page", "Lobby", "--device", "tone", "--duration", "0.2"});
+    EXPECT_EQ(paged.status, 0) << paged.err;
+
+    ASSERT_EQ(::kill(stream.pid, SIGTERM), 0);
+    EXPECT_EQ(Reap(stream), 0) << ReadBytes((m_dir / "stream.err"));
+    EXPECT_FALSE(std::filesystem::exists(path)) << "the socket outlived its stream";
 }
 
 }  // namespace

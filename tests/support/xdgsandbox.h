@@ -1,5 +1,6 @@
 #pragma once
-// A test fixture that points both registry roots at fresh temporary folders.
+// A test fixture that points both registry roots and the runtime folder at fresh temporary
+// folders.
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,11 @@ protected:
         ASSERT_FALSE(m_dir.empty());
         ::setenv("XDG_CONFIG_HOME", (m_dir / "home").c_str(), 1);
         ::setenv("XDG_CONFIG_DIRS", ((m_dir / "etc").string() + ":/nonexistent").c_str(), 1);
+        // The user's runtime folder, where local sockets live: the test's own.
+        const std::filesystem::path run = m_dir / "run";
+        std::filesystem::create_directories(run);
+        std::filesystem::permissions(run, std::filesystem::perms::owner_all);
+        ::setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
     }
 
     static std::string UserFile() {

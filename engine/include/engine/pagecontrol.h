@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "engine/pagelatency.h"
 #include "playlist/playlist.h"
@@ -43,6 +44,9 @@ public:
     // a law other than mu-law or A-law, a packet time outside 1-1000 ms, a duration below 0
     // or beyond kMaxDurationMs.
     static std::string Problem(const PageRequest& request);
+    // Why a capture device's name is refused before it is opened or written to a log: a
+    // control character or a NUL in it; empty when it may be used.
+    static std::string DeviceProblem(std::string_view device);
     // Owner: Idle -> Opening with this request; false when a page is not idle or the
     // request has a Problem.
     bool Request(const PageRequest& request);
