@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Whole-process CPU of `sonvex-cli stream` beside a bare deadline sender and, where installed,
+# Whole-process CPU of `sonvex-cli stream` beside a bare deadline sender (at normal and at
+# real-time priority) and, where installed,
 # gst-launch-1.0 and ffmpeg: one 44.1 kHz stereo WAV streamed as mu-law 20 ms packets to 1,
 # 10 and 100 loopback destinations (127.0.0.1 only), three rounds interleaved; medians and
 # ratios, the loopback receiver's pacing and first-to-last spread, start-up CPU and peak RSS.
@@ -25,6 +26,10 @@ for tool in "$cli" "$bare"; do
 done
 command -v sox >/dev/null || { echo "compare.sh: sox makes the source" >&2; exit 1; }
 peers=(sonvex bare)
+# The bare loop again at the real-time priority sonvex-cli's worker takes (SCHED_FIFO 40),
+# where the machine grants it: that priority's own cost (wake-ups at once, the receiver
+# moved to another CPU) is then on both sides.
+chrt -f 40 true 2>/dev/null && peers+=(bare_rt)
 command -v gst-launch-1.0 >/dev/null && peers+=(gst)
 command -v ffmpeg >/dev/null && peers+=(ffmpeg)
 
@@ -68,6 +73,7 @@ peer_command() {
   case $peer in
     sonvex) echo "$cli stream d$n" ;;
     bare) echo "$bare $seconds $base_port $n 20" ;;
+    bare_rt) echo "chrt -f 40 $bare $seconds $base_port $n 20" ;;
     gst)
       for ((i = 0; i < n; ++i)); do clients+="${clients:+,}127.0.0.1:$((base_port + i))"; done
       echo "gst-launch-1.0 -q filesrc location=$wav ! wavparse ! audioconvert ! audioresample !" \
@@ -155,6 +161,9 @@ echo
 echo "convert of the same audio: $convert_cpu s CPU"
 for n in $counts; do
   echo "sonvex at $n destination(s) / (bare loop + convert): $(echo "scale=2; $(median sonvex "$n" 3) / ($(median bare "$n" 3) + $convert_cpu)" | bc)"
+  if [[ " ${peers[*]} " == *" bare_rt "* ]]; then
+    echo "  / (bare loop at the same real-time priority + convert): $(echo "scale=2; $(median sonvex "$n" 3) / ($(median bare_rt "$n" 3) + $convert_cpu)" | bc)"
+  fi
 done
 
 # Start-up: a command that opens the store and exits, against the bare loop's one tick.
