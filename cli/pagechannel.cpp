@@ -1,5 +1,6 @@
 #include "pagechannel.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -46,21 +47,30 @@ socklen_t Address(const std::string& path, sockaddr_un& address) {
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
 }
 
-// A folder that is there (made when missing) and that only this user may enter.
+// A folder that is there (made when missing) and that only this user may enter: one of its
+// own that others could enter is closed to them first; another user's is refused.
 std::string PrivateFolder(const std::string& path, std::string& problem) {
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
         problem =
             "cannot make the folder " + path + " for the page sockets: " + std::strerror(errno);
         return {};
     }
+    // Opened without following a link, so that what is checked is what is used.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
         problem = "the page sockets' folder " + path + " is not a folder";
+        if (fd >= 0) {
+            ::close(fd);
+        }
         return {};
     }
-    if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+    const bool mine = st.st_uid == ::geteuid();
+    const bool closed = mine && ((st.st_mode & 077) == 0 || ::fchmod(fd, 0700) == 0);
+    ::close(fd);
+    if (!closed) {
         problem = "the page sockets' folder " + path +
-                  " belongs to another user or can be entered by others";
+                  (mine ? " cannot be closed to other users" : " belongs to another user");
         return {};
     }
     return path;
@@ -250,7 +260,7 @@ bool Listener::Accept(Peer& peer, bool& trusted) {
 Connected Connect(const std::string& playlist, Peer& peer, std::string& problem) {
     const std::string folder = SocketFolder(problem);
     if (folder.empty()) {
-        return Connected::kFailed;
+        return Connected::kNoFolder;
     }
     const std::string path = SocketPath(folder, playlist);
     if (path.empty()) {

@@ -77,6 +77,7 @@ enum class Connected {
     kConnected,  // `peer` reaches a stream of the playlist
     kNobody,     // no stream of the playlist listens
     kStranger,   // another user holds the name; `problem` says who
+    kNoFolder,   // the sockets' folder cannot be used (`problem` says why): no stream listens
     kFailed,     // `problem` says why
 };
 // The page's side: connects to the stream of the playlist, when one listens.

@@ -269,6 +269,7 @@ int Page(const CliOptions& options, CliConsole& console) {
             }
             break;
         case pagechannel::Connected::kStranger:
+        case pagechannel::Connected::kNoFolder:
             Fail(console, problem + "; paging alone");
             break;
         case pagechannel::Connected::kFailed:

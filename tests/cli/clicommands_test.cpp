@@ -670,7 +670,8 @@ TEST_F(CliCommandsTest, APageFromAnotherProcessTakesTheStreamOverAndTheFileResum
     ::close(feed);
 }
 
-// The page socket is a file in a folder only the user can enter, replaces one a dead stream
+// The page socket is a file in a folder only the user can enter (closed to others when it
+// was not; a page goes out alone when the folder cannot be used), replaces one a dead stream
 // left, and goes with its stream. A connection that sends garbage, or nothing for 3 s, is
 // told why and let go, and a page comes through after it; a device name with a control
 // character is refused on either side.
@@ -712,8 +713,9 @@ TEST_F(CliCommandsTest, ThePageSocketIsPrivateAndLetsGoOfGarbageSilenceAndContro
         return reply;
     };
     // A socket file a stream that died left behind.
-    std::filesystem::create_directories(folder);
-    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+    // Left open to others by someone: the stream closes it.
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
     {
         const int stale = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
         ASSERT_EQ(::bind(stale, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
@@ -762,6 +764,16 @@ TEST_F(CliCommandsTest, ThePageSocketIsPrivateAndLetsGoOfGarbageSilenceAndContro
     ASSERT_EQ(::kill(stream.pid, SIGTERM), 0);
     EXPECT_EQ(Reap(stream), 0) << ReadBytes((m_dir / "stream.err"));
     EXPECT_FALSE(std::filesystem::exists(path)) << "the socket outlived its stream";
+
+    // A folder that cannot be used: no stream can listen there, so the page goes out alone.
+    std::filesystem::remove_all(folder);
+    WriteBytes(folder.string(), "not a folder");
+    const Result alone = Run({"page", "Lobby", "--device", "tone", "--duration", "0.2"});
+    EXPECT_EQ(alone.status, 0) << alone.err;
+    EXPECT_NE(alone.err.find("sonvex-cli: the page sockets' folder " + folder.string() +
+                             " is not a folder; paging alone\n"),
+              std::string::npos)
+        << alone.err;
 }
 
 }  // namespace
