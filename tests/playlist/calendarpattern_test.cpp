@@ -1,4 +1,4 @@
-#include "playlist/calendarspec.h"
+#include "playlist/calendarpattern.h"
 
 #include <gtest/gtest.h>
 
@@ -58,7 +58,7 @@ std::string UtcText(int64_t instant) {
     return text;
 }
 
-TEST(CalendarSpecTest, EveryWayOfWritingATimeReadsAsOneNormalForm) {
+TEST(CalendarPatternTest, EveryWayOfWritingATimeReadsAsOneNormalForm) {
     const struct {
         const char* text;
         const char* normal;
@@ -76,15 +76,15 @@ TEST(CalendarSpecTest, EveryWayOfWritingATimeReadsAsOneNormalForm) {
         {"  Tue   *-*-1,15  06:45:30 ", "Tue *-*-01,15 06:45:30"},
     };
     for (const auto& c : cases) {
-        const CalendarSpec spec = CalendarSpec::Parse(c.text);
-        ASSERT_TRUE(spec.Valid()) << c.text << ": " << spec.Reason();
-        EXPECT_EQ(spec.Normalized(), c.normal) << c.text;
+        const CalendarPattern pattern = CalendarPattern::Parse(c.text);
+        ASSERT_TRUE(pattern.Valid()) << c.text << ": " << pattern.Reason();
+        EXPECT_EQ(pattern.Normalized(), c.normal) << c.text;
         // The normal form reads back as itself.
-        EXPECT_EQ(CalendarSpec::Parse(spec.Normalized()).Normalized(), c.normal) << c.text;
+        EXPECT_EQ(CalendarPattern::Parse(pattern.Normalized()).Normalized(), c.normal) << c.text;
     }
 }
 
-TEST(CalendarSpecTest, ATimeThatCannotBeReadIsRefusedWithItsReason) {
+TEST(CalendarPatternTest, ATimeThatCannotBeReadIsRefusedWithItsReason) {
     const struct {
         std::string text;
         const char* reason;
@@ -108,15 +108,15 @@ TEST(CalendarSpecTest, ATimeThatCannotBeReadIsRefusedWithItsReason) {
         {std::string(300, '*'), "longer than 256 characters"},
     };
     for (const auto& c : cases) {
-        const CalendarSpec spec = CalendarSpec::Parse(c.text);
-        EXPECT_FALSE(spec.Valid()) << c.text;
-        EXPECT_NE(spec.Reason().find(c.reason), std::string::npos)
-            << c.text << " gave: " << spec.Reason();
-        EXPECT_EQ(spec.NextAfter(0), -1);
+        const CalendarPattern pattern = CalendarPattern::Parse(c.text);
+        EXPECT_FALSE(pattern.Valid()) << c.text;
+        EXPECT_NE(pattern.Reason().find(c.reason), std::string::npos)
+            << c.text << " gave: " << pattern.Reason();
+        EXPECT_EQ(pattern.NextAfter(0), -1);
     }
 }
 
-TEST(CalendarSpecTest, TheNextOccurrenceIsStrictlyAfterAndHonoursEveryField) {
+TEST(CalendarPatternTest, TheNextOccurrenceIsStrictlyAfterAndHonoursEveryField) {
     const ZoneScope zone("UTC");
     const struct {
         const char* text;
@@ -137,17 +137,17 @@ TEST(CalendarSpecTest, TheNextOccurrenceIsStrictlyAfterAndHonoursEveryField) {
         {"*-02-30", Utc(2026, 12, 10, 0, 0), "never"},
     };
     for (const auto& c : cases) {
-        const CalendarSpec spec = CalendarSpec::Parse(c.text);
-        ASSERT_TRUE(spec.Valid()) << c.text;
-        EXPECT_EQ(UtcText(spec.NextAfter(c.after)), c.next) << c.text;
+        const CalendarPattern pattern = CalendarPattern::Parse(c.text);
+        ASSERT_TRUE(pattern.Valid()) << c.text;
+        EXPECT_EQ(UtcText(pattern.NextAfter(c.after)), c.next) << c.text;
     }
 }
 
 // Berlin goes forward on 2027-03-28 (02:00 CET becomes 03:00 CEST) and back on 2027-10-31
 // (03:00 CEST becomes 02:00 CET).
-TEST(CalendarSpecTest, DaylightSavingSkippedTimesFireAtTheJumpAndRepeatedTimesOnce) {
+TEST(CalendarPatternTest, DaylightSavingSkippedTimesFireAtTheJumpAndRepeatedTimesOnce) {
     const ZoneScope zone("Europe/Berlin");
-    const CalendarSpec half = CalendarSpec::Parse("*-*-* 02:30");
+    const CalendarPattern half = CalendarPattern::Parse("*-*-* 02:30");
     ASSERT_TRUE(half.Valid());
     // 02:30 does not exist on the 28th: it fires when the clocks jump, 03:00 CEST.
     int64_t next = half.NextAfter(Utc(2027, 3, 26, 12, 0));
@@ -163,14 +163,14 @@ TEST(CalendarSpecTest, DaylightSavingSkippedTimesFireAtTheJumpAndRepeatedTimesOn
     EXPECT_EQ(UtcText(next), "Mon 2027-11-01 01:30:00");  // 02:30 CET, the next day
 
     // An hourly event goes from the first 02:00 to 03:00 CET; it is not played twice.
-    const CalendarSpec hourly = CalendarSpec::Parse("hourly");
+    const CalendarPattern hourly = CalendarPattern::Parse("hourly");
     next = hourly.NextAfter(Utc(2027, 10, 30, 23, 30));
     EXPECT_EQ(UtcText(next), "Sun 2027-10-31 00:00:00");  // 02:00 CEST
     next = hourly.NextAfter(next);
     EXPECT_EQ(UtcText(next), "Sun 2027-10-31 02:00:00");  // 03:00 CET
 
     // The weekday is the local one: Monday 00:30 in Berlin is Sunday in UTC.
-    const CalendarSpec monday = CalendarSpec::Parse("Mon 00:30");
+    const CalendarPattern monday = CalendarPattern::Parse("Mon 00:30");
     EXPECT_EQ(UtcText(monday.NextAfter(Utc(2027, 1, 1, 0, 0))), "Sun 2027-01-03 23:30:00");
     EXPECT_EQ(LocalInstant(2027, 3, 28, 2, 0, 0), Utc(2027, 3, 28, 1, 0));
     EXPECT_EQ(LocalInstant(2027, 10, 31, 2, 0, 0), Utc(2027, 10, 31, 0, 0));

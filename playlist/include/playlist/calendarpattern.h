@@ -21,14 +21,14 @@
 #include <string_view>
 #include <vector>
 
-class CalendarSpec {
+class CalendarPattern {
 public:
     // The years an expression may name: beyond them no event fires.
     static constexpr int kFirstYear = 1970;
     static constexpr int kLastYear = 2199;
 
     // Reads `text`; Valid() tells whether it was understood and Reason() why not.
-    static CalendarSpec Parse(std::string_view text);
+    static CalendarPattern Parse(std::string_view text);
 
     bool Valid() const { return m_reason.empty(); }
     // Why the text was refused ("the hour 25 is out of range 0-23"); empty when valid.

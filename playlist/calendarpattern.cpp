@@ -1,4 +1,4 @@
-#include "playlist/calendarspec.h"
+#include "playlist/calendarpattern.h"
 
 #include <algorithm>
 #include <array>
@@ -176,7 +176,7 @@ int64_t LocalInstant(int year, int month, int day, int hour, int minute, int sec
     return high;
 }
 
-bool CalendarSpec::Field::Matches(int value) const {
+bool CalendarPattern::Field::Matches(int value) const {
     if (spans.empty()) {
         return true;
     }
@@ -185,7 +185,7 @@ bool CalendarSpec::Field::Matches(int value) const {
     });
 }
 
-int CalendarSpec::Field::NextFrom(int from, int top) const {
+int CalendarPattern::Field::NextFrom(int from, int top) const {
     for (int value = from; value <= top; ++value) {
         if (Matches(value)) {
             return value;
@@ -194,27 +194,27 @@ int CalendarSpec::Field::NextFrom(int from, int top) const {
     return -1;
 }
 
-bool CalendarSpec::Refuse(std::string reason) {
+bool CalendarPattern::Refuse(std::string reason) {
     m_reason = std::move(reason);
     return false;
 }
 
-CalendarSpec CalendarSpec::Parse(std::string_view text) {
-    CalendarSpec spec;
+CalendarPattern CalendarPattern::Parse(std::string_view text) {
+    CalendarPattern pattern;
     if (text.size() > kMaxText) {
-        spec.Refuse("the time is longer than " + std::to_string(kMaxText) + " characters");
-        return spec;
+        pattern.Refuse("the time is longer than " + std::to_string(kMaxText) + " characters");
+        return pattern;
     }
     for (const char c : text) {
         if (std::iscntrl(static_cast<unsigned char>(c)) != 0 && c != '\t') {
-            spec.Refuse("the time holds a control character");
-            return spec;
+            pattern.Refuse("the time holds a control character");
+            return pattern;
         }
     }
     const std::vector<std::string_view> tokens = Words(text);
     if (tokens.empty()) {
-        spec.Refuse("the time is empty");
-        return spec;
+        pattern.Refuse("the time is empty");
+        return pattern;
     }
     if (tokens.size() == 1) {
         const std::string lower = Lower(tokens[0]);
@@ -226,17 +226,17 @@ CalendarSpec CalendarSpec::Parse(std::string_view text) {
     }
     size_t next = 0;
     if (std::isalpha(static_cast<unsigned char>(tokens[0][0])) != 0) {
-        if (!spec.ParseWeekdays(tokens[0])) {
-            return spec;
+        if (!pattern.ParseWeekdays(tokens[0])) {
+            return pattern;
         }
         ++next;
     }
-    spec.ParseParts(
+    pattern.ParseParts(
         std::vector<std::string_view>(tokens.begin() + static_cast<long>(next), tokens.end()));
-    return spec;
+    return pattern;
 }
 
-bool CalendarSpec::ParseParts(const std::vector<std::string_view>& tokens) {
+bool CalendarPattern::ParseParts(const std::vector<std::string_view>& tokens) {
     bool haveDate = false;
     bool haveTime = false;
     for (const std::string_view token : tokens) {
@@ -269,7 +269,7 @@ bool CalendarSpec::ParseParts(const std::vector<std::string_view>& tokens) {
     return haveTime || ParseTime("00:00:00");
 }
 
-bool CalendarSpec::ParseWeekdays(std::string_view text) {
+bool CalendarPattern::ParseWeekdays(std::string_view text) {
     uint8_t days = 0;
     for (const std::string_view item : Split(text, ',')) {
         size_t dots = item.find("..");
@@ -296,7 +296,7 @@ bool CalendarSpec::ParseWeekdays(std::string_view text) {
     return true;
 }
 
-bool CalendarSpec::ParseDate(std::string_view text) {
+bool CalendarPattern::ParseDate(std::string_view text) {
     std::vector<std::string_view> parts = Split(text, '-');
     if (parts.size() == 2) {
         parts.insert(parts.begin(), "*");
@@ -312,7 +312,7 @@ bool CalendarSpec::ParseDate(std::string_view text) {
            ParseField(parts[2], "day", 1, 31, m_days);
 }
 
-bool CalendarSpec::ParseTime(std::string_view text) {
+bool CalendarPattern::ParseTime(std::string_view text) {
     std::vector<std::string_view> parts = Split(text, ':');
     if (parts.size() == 2) {
         parts.push_back("00");
@@ -329,8 +329,8 @@ bool CalendarSpec::ParseTime(std::string_view text) {
 }
 
 // A number of up to four digits within low..high; two-digit years are 1970-2069.
-bool CalendarSpec::ParseNumber(std::string_view digits, std::string_view field, const char* name,
-                               int low, int high, int& value) {
+bool CalendarPattern::ParseNumber(std::string_view digits, std::string_view field, const char* name,
+                                  int low, int high, int& value) {
     if (digits.empty() || digits.size() > 4 || !AllDigits(digits)) {
         return Refuse("\"" + std::string(field) + "\" is not a valid " + name);
     }
@@ -345,8 +345,8 @@ bool CalendarSpec::ParseNumber(std::string_view digits, std::string_view field, 
     return true;
 }
 
-bool CalendarSpec::ParseField(std::string_view text, const char* name, int low, int high,
-                              Field& field) {
+bool CalendarPattern::ParseField(std::string_view text, const char* name, int low, int high,
+                                 Field& field) {
     if (text == "*") {
         return true;
     }
@@ -388,12 +388,12 @@ bool CalendarSpec::ParseField(std::string_view text, const char* name, int low, 
     return true;
 }
 
-bool CalendarSpec::DayMatches(int year, int month, int day) const {
+bool CalendarPattern::DayMatches(int year, int month, int day) const {
     return m_years.Matches(year) && m_months.Matches(month) && m_days.Matches(day) &&
            (m_weekdays & (1U << Weekday(year, month, day))) != 0;
 }
 
-bool CalendarSpec::TimeFrom(int& hour, int& minute, int& second) const {
+bool CalendarPattern::TimeFrom(int& hour, int& minute, int& second) const {
     for (int h = m_hours.NextFrom(hour, 23); h >= 0; h = m_hours.NextFrom(h + 1, 23)) {
         for (int m = m_minutes.NextFrom(h == hour ? minute : 0, 59); m >= 0;
              m = m_minutes.NextFrom(m + 1, 59)) {
@@ -409,7 +409,7 @@ bool CalendarSpec::TimeFrom(int& hour, int& minute, int& second) const {
     return false;
 }
 
-int64_t CalendarSpec::NextAfter(int64_t afterSeconds) const {
+int64_t CalendarPattern::NextAfter(int64_t afterSeconds) const {
     if (!Valid()) {
         return -1;
     }
@@ -471,7 +471,7 @@ int64_t CalendarSpec::NextAfter(int64_t afterSeconds) const {
     return -1;
 }
 
-std::string CalendarSpec::FieldText(const Field& field, int width, int high) {
+std::string CalendarPattern::FieldText(const Field& field, int width, int high) {
     if (field.spans.empty()) {
         return "*";
     }
@@ -497,7 +497,7 @@ std::string CalendarSpec::FieldText(const Field& field, int width, int high) {
     return out;
 }
 
-std::string CalendarSpec::WeekdayText() const {
+std::string CalendarPattern::WeekdayText() const {
     // Runs of three days or more as a range, shorter ones listed.
     std::string out;
     for (int day = 0; day < 7;) {
@@ -524,7 +524,7 @@ std::string CalendarSpec::WeekdayText() const {
     return out;
 }
 
-std::string CalendarSpec::Normalized() const {
+std::string CalendarPattern::Normalized() const {
     if (!Valid()) {
         return {};
     }
