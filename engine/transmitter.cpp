@@ -103,9 +103,17 @@ void Transmitter::Prepare() {
 
 size_t Transmitter::Send(const uint8_t* payload, int length, int payloadType, int64_t instantNs,
                          int32_t rate) {
+    return SendTo(payload, length, payloadType, instantNs, rate, nullptr);
+}
+
+size_t Transmitter::SendTo(const uint8_t* payload, int length, int payloadType,
+                           int64_t instantNs, int32_t rate, const uint8_t* wanted) {
     m_clockRate = std::max<int32_t>(rate, 1);
     for (size_t i = 0; i < m_count; ++i) {
-        m_sendMask[i] = m_faults[i] == destinationcheck::SendFault::None ? 1 : 0;
+        m_sendMask[i] = m_faults[i] == destinationcheck::SendFault::None &&
+                                (wanted == nullptr || wanted[i] != 0)
+                            ? 1
+                            : 0;
         if (m_sendMask[i] != 0) {
             FollowClock(i, instantNs, length);
         }
@@ -137,6 +145,12 @@ void Transmitter::FollowClock(size_t i, int64_t instantNs, int length) {
 void Transmitter::MarkChange() {
     for (size_t i = 0; i < m_count; ++i) {
         m_senders[i].MarkNextPacket();
+    }
+}
+
+void Transmitter::MarkChange(size_t index) {
+    if (index < m_count) {
+        m_senders[index].MarkNextPacket();
     }
 }
 

@@ -18,7 +18,7 @@
 #include "codec/acm.h"
 #include "codec/codecstage.h"
 #include "codecmedia.h"
-#include "g711.h"
+#include "codec/g711.h"
 #include "mpegdecoder.h"
 
 using namespace codecmedia;

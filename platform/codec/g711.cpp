@@ -1,4 +1,4 @@
-#include "g711.h"
+#include "codec/g711.h"
 
 #include <array>
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "g711.h"
+#include "codec/g711.h"
 #include "platform/byteorder.h"
 
 namespace {

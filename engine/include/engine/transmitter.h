@@ -54,8 +54,14 @@ public:
     // first sample stands for; rate: the RTP clock in Hz.
     size_t Send(const uint8_t* payload, int length, int payloadType, int64_t instantNs,
                 int32_t rate);
+    // The same, to the destinations whose `wanted` byte is 1 (one per position) only: a
+    // server whose destinations hear different sources sends each its own payload.
+    size_t SendTo(const uint8_t* payload, int length, int payloadType, int64_t instantNs,
+                  int32_t rate, const uint8_t* wanted);
     // Another source takes over: every sender marks its next packet.
     void MarkChange();
+    // Another source takes this destination over.
+    void MarkChange(size_t index);
     // Sends the RTCP reports and SAP announcements due at nowNs (monotonic; wallNs the wall
     // clock then).
     void Tick(int64_t nowNs, int64_t wallNs);

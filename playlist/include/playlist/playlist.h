@@ -55,6 +55,16 @@ enum SapAnnounceMode : int32_t {
     kSapAll = 2,     // and the unicast ones, to the destination host's SAP port
 };
 
+enum PlaylistRole : int32_t { kRoleBackground = 0, kRoleAnnouncement = 1 };
+enum InterruptedMode : int32_t { kInterruptedDuck = 0, kInterruptedMute = 1 };
+constexpr int32_t kPriorityUnset = -1;
+constexpr int32_t kPriorityEmergency = 100;  // overrides everything
+constexpr int32_t kDefaultBackgroundPriority = 10;
+constexpr int32_t kDefaultAnnouncementPriority = 50;
+constexpr int32_t kDefaultPagePriority = 70;  // a live page, above announcements
+constexpr int32_t kDefaultDuckDb = -15;
+constexpr int32_t kMinDuckDb = -60;
+
 struct Playlist {
     std::vector<PlaylistFile> Files;
     std::vector<RtpDestination> Destinations;

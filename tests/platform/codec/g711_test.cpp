@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "g711.h"
+#include "codec/g711.h"
 
 namespace {
 
