@@ -102,7 +102,19 @@ void ReadFiles(const RegistryHive& user, const std::string& keyPath, Playlist& p
     }
 }
 
-// The playlist's own settings; a value out of range reads as off.
+// A setting of whole numbers from `low` to `high`; anything else (missing, garbage, out of
+// range) keeps the default already in `value`.
+void ReadRanged(const RegistryKey& key, const char* name, int32_t low, int32_t high,
+                int32_t& value) {
+    char text[kBuf];
+    int32_t read = 0;
+    if (key.QueryString(name, text, sizeof text) && storetree::ParseExact(text, read) &&
+        read >= low && read <= high) {
+        value = read;
+    }
+}
+
+// The playlist's own settings; a value out of range reads as the default.
 void ReadSettings(const RegistryHive& user, const std::string& keyPath, Playlist& playlist) {
     RegistryKey settings;
     if (!user.OpenKey(keyPath, settings)) {
@@ -116,6 +128,10 @@ void ReadSettings(const RegistryHive& user, const std::string& keyPath, Playlist
     if (settings.QueryString("RtcpReports", text, sizeof text)) {
         playlist.RtcpReports = ToInt32(text) == 1 ? 1 : 0;
     }
+    ReadRanged(settings, "Priority", 0, kPriorityEmergency, playlist.Priority);
+    ReadRanged(settings, "Role", kRoleBackground, kRoleAnnouncement, playlist.Role);
+    ReadRanged(settings, "Interrupted", kInterruptedDuck, kInterruptedMute, playlist.Interrupted);
+    ReadRanged(settings, "DuckDb", kMinDuckDb, 0, playlist.DuckDb);
 }
 
 }  // namespace
@@ -384,7 +400,11 @@ bool PlaylistStore::WriteTree(const platform::RegistryHive& user, const Playlist
     RegistryKey settings;
     return user.CreateKey(PlaylistKeyPath(FilesKeyPath()), settings) &&
            SetNumber(settings, "SapAnnounce", playlist.SapAnnounce) &&
-           SetNumber(settings, "RtcpReports", playlist.RtcpReports);
+           SetNumber(settings, "RtcpReports", playlist.RtcpReports) &&
+           SetNumber(settings, "Priority", playlist.Priority) &&
+           SetNumber(settings, "Role", playlist.Role) &&
+           SetNumber(settings, "Interrupted", playlist.Interrupted) &&
+           SetNumber(settings, "DuckDb", playlist.DuckDb);
 }
 
 bool PlaylistStore::Load(Playlist& playlist) {
