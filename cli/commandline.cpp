@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "playlist/destinationcheck.h"
+#include "playlist/playlist.h"
 #include "sonvex/buildconfig.h"
 
 namespace {
@@ -30,21 +31,40 @@ bool IsPlainInteger(const std::string& text, bool negative) {
            (digits.size() == 1 || digits[0] != '0');
 }
 
+bool IsDecimalIn(const std::string& text, long long min, long long max) {
+    long long value = 0;
+    return IsPlainInteger(text, min < 0) &&
+           std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc() &&
+           value >= min && value <= max;
+}
+
 // Checks an integer argument before the parser converts it (which would take 0x10 as 16 and
 // 010 as 8), so that only plain decimal numbers within the range get through.
 CLI::Validator Decimal(const std::string& what, long long min, long long max) {
     const std::string range = std::to_string(min) + " to " + std::to_string(max);
     return CLI::Validator(
         [what, min, max, range](std::string& text) -> std::string {
-            long long value = 0;
-            if (IsPlainInteger(text, min < 0) &&
-                std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc() &&
-                value >= min && value <= max) {
+            if (IsDecimalIn(text, min, max)) {
                 return std::string();
             }
             return what + " must be a whole number from " + range + ", not \"" + text + "\"";
         },
         range);
+}
+
+// A priority as set takes it: a number, or a word for the highest and for the role's own.
+CLI::Validator Priority() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            if (text == "emergency" || text == "default" ||
+                IsDecimalIn(text, 0, kPriorityEmergency)) {
+                return std::string();
+            }
+            return "the priority must be a whole number from 0 to 100, emergency or default, "
+                   "not \"" +
+                   text + "\"";
+        },
+        "0 to 100, emergency or default");
 }
 
 // One of a few words, as typed.
@@ -246,8 +266,8 @@ void AddRunCommands(CLI::App& app, CliOptions& options, CommandMap& commands, st
     commands[probe] = CliCommand::Probe;
 }
 
-// sdp, set.
-void AddSettingCommands(CLI::App& app, CliOptions& options, CommandMap& commands) {
+// sdp, set; returns set, whose --duck-db the caller asks about.
+CLI::App* AddSettingCommands(CLI::App& app, CliOptions& options, CommandMap& commands) {
     CLI::App* sdp = AddCommand(app, "sdp", "Write one SDP file per destination of a playlist");
     AddName(sdp, options);
     sdp->add_option("-o,--output-dir", options.outputDir,
@@ -255,7 +275,8 @@ void AddSettingCommands(CLI::App& app, CliOptions& options, CommandMap& commands
         ->check(CLI::ExistingDirectory);
     commands[sdp] = CliCommand::Sdp;
 
-    CLI::App* set = AddCommand(app, "set", "Change a playlist's announcement and report settings");
+    CLI::App* set = AddCommand(
+        app, "set", "Change a playlist's announcement, report, priority and ducking settings");
     AddName(set, options);
     set->add_option("--sap", options.sap,
                     "SAP announcements while streaming: on (multicast groups), all (also "
@@ -264,7 +285,20 @@ void AddSettingCommands(CLI::App& app, CliOptions& options, CommandMap& commands
     set->add_option("--rtcp", options.rtcp,
                     "RTCP sender reports, source description and BYE: on or off")
         ->check(CLI::IsMember({"on", "off"}));
+    set->add_option("--priority", options.priority,
+                    "Priority among the sources of a server: 0 to 100, higher wins; emergency "
+                    "(100) overrides everything; default follows the role")
+        ->check(Priority());
+    set->add_option("--role", options.role,
+                    "background (default priority 10) or announcement (default priority 50)")
+        ->check(OneOf("the role", {"background", "announcement"}));
+    set->add_option("--interrupted", options.interrupted,
+                    "While a source of higher priority plays: duck (play on, lowered) or mute")
+        ->check(OneOf("the interrupted mode", {"duck", "mute"}));
+    set->add_option("--duck-db", options.duckDb, "Gain while ducked in dB, -60 to 0 (default -15)")
+        ->check(Decimal("the ducking level", kMinDuckDb, 0));
     commands[set] = CliCommand::Set;
+    return set;
 }
 
 }  // namespace
@@ -284,7 +318,7 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     std::string law = "mu";
     CLI::App* addDest = AddEntryCommands(app, options, commands, law);
     AddRunCommands(app, options, commands, law);
-    AddSettingCommands(app, options, commands);
+    CLI::App* set = AddSettingCommands(app, options, commands);
 
     // CLI11 reports through exceptions; they end here, inside the parser.
     try {
@@ -299,6 +333,7 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     CLI::App* chosen = app.get_subcommands().front();
     options.command = commands.at(chosen);
     options.ttlGiven = addDest->count("--ttl") > 0;
+    options.duckDbGiven = set->count("--duck-db") > 0;
     options.format = law == "a" ? kALawTag : kMuLawTag;
     return kRunCommand;
 }

@@ -1,9 +1,11 @@
 // The commands that list, show and edit stored playlists. Every edit loads the playlist,
 // changes it and saves it whole, as the desktop program does after each of its edits.
 
+#include <charconv>
 #include <filesystem>
 #include <functional>
 #include <ostream>
+#include <string>
 #include <system_error>
 
 #include "clicommands.h"
@@ -32,6 +34,37 @@ int Unchanged(const PlaylistDocument& document, const std::string& name, CliCons
 // The words of `set --sap`.
 const char* SapText(int32_t mode) {
     return mode == kSapAll ? "all" : mode == kSapGroups ? "on" : "off";
+}
+
+const char* RoleText(int32_t role) {
+    return role == kRoleAnnouncement ? "announcement" : "background";
+}
+
+const char* InterruptedText(int32_t mode) {
+    return mode == kInterruptedMute ? "mute" : "duck";
+}
+
+// set --priority: the parser let only these words and 0-100 through.
+int32_t PriorityFrom(const std::string& text) {
+    if (text == "emergency") {
+        return kPriorityEmergency;
+    }
+    int32_t value = kPriorityUnset;  // "default"
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
+
+// The settings that decide how the playlist shares its destinations, one a line.
+void PrintSharing(CliConsole& console, const Playlist& playlist) {
+    console.out << "Priority: " << playlist.EffectivePriority();
+    if (playlist.Priority == kPriorityUnset) {
+        console.out << " (default of the " << RoleText(playlist.Role) << " role)";
+    } else if (playlist.Priority == kPriorityEmergency) {
+        console.out << " (emergency)";
+    }
+    console.out << "\nRole: " << RoleText(playlist.Role)
+                << "\nInterrupted: " << InterruptedText(playlist.Interrupted)
+                << "\nDuck level: " << playlist.DuckDb << " dB\n";
 }
 
 // Changes a stored playlist in one transaction of the store, so that another program's
@@ -153,6 +186,7 @@ int Show(const CliOptions& options, CliConsole& console) {
         }
         console.out << "SAP announcements: " << SapText(playlist.SapAnnounce)
                     << "\nRTCP reports: " << (playlist.RtcpReports != 0 ? "on" : "off") << '\n';
+        PrintSharing(console, playlist);
         return kSuccess;
     }
     nlohmann::ordered_json destinations = nlohmann::ordered_json::array();
@@ -164,7 +198,12 @@ int Show(const CliOptions& options, CliConsole& console) {
                         {"files", files},
                         {"destinations", destinations},
                         {"sap", SapText(playlist.SapAnnounce)},
-                        {"rtcp", playlist.RtcpReports != 0}});
+                        {"rtcp", playlist.RtcpReports != 0},
+                        {"priority", playlist.EffectivePriority()},
+                        {"priority_default", playlist.Priority == kPriorityUnset},
+                        {"role", RoleText(playlist.Role)},
+                        {"interrupted", InterruptedText(playlist.Interrupted)},
+                        {"duck_db", playlist.DuckDb}});
     return kSuccess;
 }
 
@@ -291,8 +330,11 @@ int RemoveDest(const CliOptions& options, CliConsole& console) {
 }
 
 int Set(const CliOptions& options, CliConsole& console) {
-    if (options.sap.empty() && options.rtcp.empty()) {
-        return Fail(console, "nothing to set: give --sap, --rtcp or both");
+    if (options.sap.empty() && options.rtcp.empty() && options.priority.empty() &&
+        options.role.empty() && options.interrupted.empty() && !options.duckDbGiven) {
+        return Fail(console,
+                    "nothing to set: give --sap, --rtcp, --priority, --role, --interrupted, "
+                    "--duck-db or several of them");
     }
     return Edit(options.name, console, [&options](Playlist& playlist) {
         if (!options.sap.empty()) {
@@ -302,6 +344,19 @@ int Set(const CliOptions& options, CliConsole& console) {
         }
         if (!options.rtcp.empty()) {
             playlist.RtcpReports = options.rtcp == "on" ? 1 : 0;
+        }
+        if (!options.priority.empty()) {
+            playlist.Priority = PriorityFrom(options.priority);
+        }
+        if (!options.role.empty()) {
+            playlist.Role = options.role == "announcement" ? kRoleAnnouncement : kRoleBackground;
+        }
+        if (!options.interrupted.empty()) {
+            playlist.Interrupted =
+                options.interrupted == "mute" ? kInterruptedMute : kInterruptedDuck;
+        }
+        if (options.duckDbGiven) {
+            playlist.DuckDb = options.duckDb;
         }
         return true;
     });

@@ -167,9 +167,13 @@ bool PlaylistDocument::Save() {
     return false;
 }
 
-bool PlaylistDocument::SetAnnouncing(int32_t sapAnnounce, int32_t rtcpReports) {
-    m_playlist.SapAnnounce = sapAnnounce;
-    m_playlist.RtcpReports = rtcpReports;
+bool PlaylistDocument::SetSettings(const Playlist& settings) {
+    m_playlist.SapAnnounce = settings.SapAnnounce;
+    m_playlist.RtcpReports = settings.RtcpReports;
+    m_playlist.Priority = settings.Priority;
+    m_playlist.Role = settings.Role;
+    m_playlist.Interrupted = settings.Interrupted;
+    m_playlist.DuckDb = settings.DuckDb;
     return Save();
 }
 

@@ -98,6 +98,17 @@ void Playlist::Clear() {
     Destinations.clear();
     SapAnnounce = kSapOff;
     RtcpReports = 0;
+    Priority = kPriorityUnset;
+    Role = kRoleBackground;
+    Interrupted = kInterruptedDuck;
+    DuckDb = kDefaultDuckDb;
+}
+
+int32_t Playlist::EffectivePriority() const {
+    if (Priority >= 0 && Priority <= kPriorityEmergency) {
+        return Priority;
+    }
+    return Role == kRoleAnnouncement ? kDefaultAnnouncementPriority : kDefaultBackgroundPriority;
 }
 
 void Playlist::EraseDestination(size_t index) {

@@ -1,15 +1,11 @@
 #include "playlist/playliststore.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <string_view>
 #include <system_error>
 
 #include "platform/registry.h"
+#include "storetree.h"
 
 namespace {
 
@@ -19,82 +15,20 @@ using platform::RegistryKey;
 using platform::RegistryRoot;
 using platform::RegistryTransaction;
 
-constexpr size_t kBuf = platform::kRegistryBufferBytes;
+using storetree::FailureFrom;
+using storetree::kBuf;
+using storetree::ReadCount;
+using storetree::SetNumber;
+using storetree::ToInt32;
 
 std::string PlaylistPath(const std::string& name) {
     return std::string(PlaylistStore::kBasePath) + "\\" + name;
-}
-
-StoreFailure FailureFrom(RegistryError error) {
-    switch (error) {
-        case RegistryError::ReadOnly:
-            return StoreFailure::ReadOnly;
-        case RegistryError::Full:
-            return StoreFailure::Full;
-        case RegistryError::Busy:
-            return StoreFailure::Busy;
-        default:
-            return StoreFailure::Unavailable;
-    }
-}
-
-// Decimal text to int the way atoi reads it (leading blanks, sign, digits, stops at the
-// first other character; no digits is 0), saturating instead of overflowing.
-long long ParseSigned(const char* text) {
-    errno = 0;
-    return std::strtoll(text, nullptr, 10);  // saturates at LLONG_MIN / LLONG_MAX
-}
-
-int32_t ToInt32(const char* text) {
-    const long long value = ParseSigned(text);
-    if (value > INT32_MAX) {
-        return INT32_MAX;
-    }
-    if (value < INT32_MIN) {
-        return INT32_MIN;
-    }
-    return static_cast<int32_t>(value);
-}
-
-// Unsigned 32-bit decimal: out of range saturates to the largest value, and a negative
-// number wraps to it as well, as a 32-bit strtoul gives.
-uint32_t ToUint32(const char* text) {
-    errno = 0;
-    const unsigned long long value = std::strtoull(text, nullptr, 10);
-    return value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value);
-}
-
-bool SetNumber(const RegistryKey& key, std::string_view name, long long value) {
-    return key.SetString(name, std::to_string(value));
 }
 
 // The playlist's own key: the parent of its Files key.
 std::string PlaylistKeyPath(const std::string& filesKeyPath) {
     const size_t slash = filesKeyPath.rfind('\\');
     return slash == std::string::npos ? filesKeyPath : filesKeyPath.substr(0, slash);
-}
-
-// Number of entries to read from a count value: missing, non-numeric or non-positive is 0.
-// Counts up to the trusted limit are taken as they are (missing entries load as defaults);
-// a larger one is believed only as far as there are subkeys, so a damaged count cannot
-// make the load allocate without bound.
-size_t ReadCount(const RegistryKey& key, std::string_view valueName) {
-    char text[kBuf] = {};
-    if (!key.QueryString(valueName, text, sizeof text)) {
-        return 0;
-    }
-    const long long count = ParseSigned(text);
-    if (count <= 0) {
-        return 0;
-    }
-    if (count <= PlaylistStore::kMaxTrustedCount) {
-        return static_cast<size_t>(count);
-    }
-    std::vector<std::string> names;
-    if (!key.SubKeyNames(names)) {
-        return 0;
-    }
-    return std::min(static_cast<size_t>(count), names.size());
 }
 
 // Moves every playlist of the machine-wide tree into the current user's. Each playlist is
@@ -168,7 +102,19 @@ void ReadFiles(const RegistryHive& user, const std::string& keyPath, Playlist& p
     }
 }
 
-// The playlist's own settings; a value out of range reads as off.
+// A setting of whole numbers from `low` to `high`; anything else (missing, garbage, out of
+// range) keeps the default already in `value`.
+void ReadRanged(const RegistryKey& key, const char* name, int32_t low, int32_t high,
+                int32_t& value) {
+    char text[kBuf];
+    int32_t read = 0;
+    if (key.QueryString(name, text, sizeof text) && storetree::ParseExact(text, read) &&
+        read >= low && read <= high) {
+        value = read;
+    }
+}
+
+// The playlist's own settings; a value out of range reads as the default.
 void ReadSettings(const RegistryHive& user, const std::string& keyPath, Playlist& playlist) {
     RegistryKey settings;
     if (!user.OpenKey(keyPath, settings)) {
@@ -182,40 +128,10 @@ void ReadSettings(const RegistryHive& user, const std::string& keyPath, Playlist
     if (settings.QueryString("RtcpReports", text, sizeof text)) {
         playlist.RtcpReports = ToInt32(text) == 1 ? 1 : 0;
     }
-}
-
-// The destinations under the RTP key; none when the key is missing.
-void ReadDestinations(const RegistryHive& user, const std::string& keyPath, Playlist& playlist) {
-    RegistryKey rtp;
-    if (!user.OpenKey(keyPath, rtp)) {
-        return;
-    }
-    char text[kBuf];
-    const size_t count = ReadCount(rtp, "RtpCount");
-    playlist.Destinations.reserve(count);
-    for (size_t i = 1; i <= count; ++i) {
-        RtpDestination destination;
-        RegistryKey entry;
-        if (rtp.OpenSubKey("RTP" + std::to_string(i), entry)) {
-            entry.QueryString("IP:PORT", destination.IpPort, sizeof destination.IpPort);
-            if (entry.QueryString("IP", text, sizeof text)) {
-                destination.IP = ToUint32(text);
-            }
-            if (entry.QueryString("Port", text, sizeof text)) {
-                destination.Port = ToUint32(text);
-            }
-            // Written by later versions only; a hop limit out of range keeps the default.
-            if (entry.QueryString("MulticastTTL", text, sizeof text)) {
-                const uint32_t ttl = ToUint32(text);
-                if (ttl >= 1 && ttl <= 255) {
-                    destination.Ttl = ttl;
-                }
-            }
-            entry.QueryString("MulticastInterface", destination.Interface,
-                              sizeof destination.Interface);
-        }
-        playlist.AppendDestination(destination);
-    }
+    ReadRanged(settings, "Priority", 0, kPriorityEmergency, playlist.Priority);
+    ReadRanged(settings, "Role", kRoleBackground, kRoleAnnouncement, playlist.Role);
+    ReadRanged(settings, "Interrupted", kInterruptedDuck, kInterruptedMute, playlist.Interrupted);
+    ReadRanged(settings, "DuckDb", kMinDuckDb, 0, playlist.DuckDb);
 }
 
 }  // namespace
@@ -478,31 +394,17 @@ bool PlaylistStore::WriteTree(const platform::RegistryHive& user, const Playlist
     }
     files.Close();
 
-    user.DeleteTree(m_rtpKeyPath);
-    RegistryKey rtp;
-    if (!user.CreateKey(m_rtpKeyPath, rtp)) {
+    if (!storetree::WriteDestinations(user, m_rtpKeyPath, playlist.Destinations)) {
         return false;
     }
-    index = 1;
-    for (const RtpDestination& destination : playlist.Destinations) {
-        RegistryKey entry;
-        if (!rtp.CreateSubKey("RTP" + std::to_string(index++), entry) ||
-            !entry.SetString("IP:PORT", destination.IpPort) ||
-            !SetNumber(entry, "IP", destination.IP) ||
-            !SetNumber(entry, "Port", destination.Port) ||
-            !SetNumber(entry, "MulticastTTL", destination.Ttl) ||
-            !entry.SetString("MulticastInterface", destination.Interface)) {
-            return false;
-        }
-    }
-    if (!SetNumber(rtp, "RtpCount", static_cast<long long>(playlist.Destinations.size()))) {
-        return false;
-    }
-    rtp.Close();
     RegistryKey settings;
     return user.CreateKey(PlaylistKeyPath(FilesKeyPath()), settings) &&
            SetNumber(settings, "SapAnnounce", playlist.SapAnnounce) &&
-           SetNumber(settings, "RtcpReports", playlist.RtcpReports);
+           SetNumber(settings, "RtcpReports", playlist.RtcpReports) &&
+           SetNumber(settings, "Priority", playlist.Priority) &&
+           SetNumber(settings, "Role", playlist.Role) &&
+           SetNumber(settings, "Interrupted", playlist.Interrupted) &&
+           SetNumber(settings, "DuckDb", playlist.DuckDb);
 }
 
 bool PlaylistStore::Load(Playlist& playlist) {
@@ -528,7 +430,7 @@ bool PlaylistStore::Load(Playlist& playlist) {
 void PlaylistStore::ReadAll(const platform::RegistryHive& user, Playlist& playlist) const {
     ReadFiles(user, m_filesKeyPath, playlist);
     ReadSettings(user, PlaylistKeyPath(FilesKeyPath()), playlist);
-    ReadDestinations(user, m_rtpKeyPath, playlist);
+    storetree::ReadDestinations(user, m_rtpKeyPath, playlist.Destinations);
 }
 
 bool PlaylistStore::ReadSetting(const std::string& name, std::string& value) {

@@ -342,12 +342,24 @@ void CSonvexView::OnAddDestination() {
 
 void CSonvexView::OnAnnounce() {
     CAnnounceDlg dialog(this);
-    dialog.m_nSapAnnounce = m_document.CurrentPlaylist().SapAnnounce;
-    dialog.m_nRtcpReports = m_document.CurrentPlaylist().RtcpReports;
+    const Playlist& current = m_document.CurrentPlaylist();
+    dialog.m_nSapAnnounce = current.SapAnnounce;
+    dialog.m_nRtcpReports = current.RtcpReports;
+    dialog.m_nPriority = current.Priority;
+    dialog.m_nRole = current.Role;
+    dialog.m_nInterrupted = current.Interrupted;
+    dialog.m_nDuckDb = current.DuckDb;
     if (uiseam::RunModal(dialog) != QDialog::Accepted) {
         return;
     }
-    m_document.SetAnnouncing(dialog.m_nSapAnnounce, dialog.m_nRtcpReports);
+    Playlist settings;
+    settings.SapAnnounce = dialog.m_nSapAnnounce;
+    settings.RtcpReports = dialog.m_nRtcpReports;
+    settings.Priority = dialog.m_nPriority;
+    settings.Role = dialog.m_nRole;
+    settings.Interrupted = dialog.m_nInterrupted;
+    settings.DuckDb = dialog.m_nDuckDb;
+    m_document.SetSettings(settings);
 }
 
 void CSonvexView::OnEditDestination(int row) {

@@ -269,6 +269,48 @@ TEST_F(CliCommandsTest, EditsAreStoredAsTheDesktopStoresThemAndRefusalsChangeNot
     EXPECT_EQ(Run({"delete", "Lobby"}).status, 1);
 }
 
+// The settings a server arbitrates with: each set on its own and kept by the others' sets,
+// shown as text and JSON; an unset priority follows the role.
+TEST_F(CliCommandsTest, SharingSettingsAreSetOneByOneAndShown) {
+    ASSERT_EQ(Run({"create", "Bells"}).status, 0);
+    auto shown = nlohmann::json::parse(Run({"show", "Bells", "--json"}).out);
+    EXPECT_EQ(shown["priority"], kDefaultBackgroundPriority);
+    EXPECT_EQ(shown["priority_default"], true);
+    EXPECT_EQ(shown["role"], "background");
+    EXPECT_EQ(shown["interrupted"], "duck");
+    EXPECT_EQ(shown["duck_db"], kDefaultDuckDb);
+
+    EXPECT_EQ(Run({"set", "bells", "--role", "announcement"}).status, 0);
+    EXPECT_EQ(nlohmann::json::parse(Run({"show", "Bells", "--json"}).out)["priority"],
+              kDefaultAnnouncementPriority);
+    EXPECT_EQ(Run({"set", "Bells", "--priority", "emergency", "--sap", "on"}).status, 0);
+    EXPECT_EQ(Run({"set", "Bells", "--interrupted", "mute"}).status, 0);
+    EXPECT_EQ(Run({"set", "Bells", "--duck-db", "-6"}).status, 0);
+    const Playlist stored = Stored("Bells");
+    EXPECT_EQ(stored.Priority, kPriorityEmergency);
+    EXPECT_EQ(stored.Role, kRoleAnnouncement);
+    EXPECT_EQ(stored.Interrupted, kInterruptedMute);
+    EXPECT_EQ(stored.DuckDb, -6);
+    EXPECT_EQ(stored.SapAnnounce, kSapGroups);
+    const Result text = Run({"show", "Bells"});
+    EXPECT_NE(text.out.find("Priority: 100 (emergency)\nRole: announcement\nInterrupted: "
+                            "mute\nDuck level: -6 dB\n"),
+              std::string::npos)
+        << text.out;
+
+    // Back to the role's own priority, which a change of role then moves.
+    EXPECT_EQ(Run({"set", "Bells", "--priority", "default", "--role", "background"}).status, 0);
+    shown = nlohmann::json::parse(Run({"show", "Bells", "--json"}).out);
+    EXPECT_EQ(shown["priority"], kDefaultBackgroundPriority);
+    EXPECT_EQ(shown["priority_default"], true);
+    EXPECT_NE(Run({"show", "Bells"}).out.find("Priority: 10 (default of the background role)"),
+              std::string::npos);
+    const Result nothing = Run({"set", "Bells"});
+    EXPECT_EQ(nothing.status, 1);
+    EXPECT_NE(nothing.err.find("--priority, --role, --interrupted, --duck-db"), std::string::npos)
+        << nothing.err;
+}
+
 TEST_F(CliCommandsTest, ProbeConvertAndSessionDescriptions) {
     const std::string tone = Tone("tone.wav", 3);
     const std::string riffless = (m_dir / "not-riff.wav").string();

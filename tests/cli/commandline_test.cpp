@@ -160,6 +160,50 @@ TEST(CommandLineTest, NumbersAreReadStrictly) {
     EXPECT_EQ(p.options.index, 10u);
 }
 
+// set's priority takes a number or a word, its ducking level a minus sign; everything else,
+// and a number written another way, is a usage error.
+TEST(CommandLineTest, SetReadsPrioritiesAndDuckLevelsStrictly) {
+    Parsed p = Parse({"set", "Bells", "--priority", "emergency", "--role", "announcement",
+                      "--interrupted", "mute", "--duck-db", "-60"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.command, CliCommand::Set);
+    EXPECT_EQ(p.options.priority, "emergency");
+    EXPECT_EQ(p.options.role, "announcement");
+    EXPECT_EQ(p.options.interrupted, "mute");
+    EXPECT_TRUE(p.options.duckDbGiven);
+    EXPECT_EQ(p.options.duckDb, -60);
+    p = Parse({"set", "Bells", "--priority", "0", "--duck-db", "0"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.priority, "0");
+    EXPECT_TRUE(p.options.duckDbGiven);
+    EXPECT_EQ(p.options.duckDb, 0);
+    p = Parse({"set", "Bells", "--sap", "on"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_FALSE(p.options.duckDbGiven);
+    EXPECT_TRUE(p.options.priority.empty());
+
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"set", "Bells", "--priority", "101"},
+             {"set", "Bells", "--priority", "-1"},
+             {"set", "Bells", "--priority", "050"},
+             {"set", "Bells", "--priority", "Emergency"},
+             {"set", "Bells", "--priority", "high"},
+             {"set", "Bells", "--role", "music"},
+             {"set", "Bells", "--interrupted", "pause"},
+             {"set", "Bells", "--duck-db", "1"},
+             {"set", "Bells", "--duck-db", "-61"},
+             {"set", "Bells", "--duck-db", "-1.5"},
+             {"set", "Bells", "--duck-db", "+3"},
+         }) {
+        p = Parse(args);
+        EXPECT_EQ(p.status, kUsageError) << ::testing::PrintToString(args);
+        EXPECT_NE(p.err.find("not \"" + args.back() + "\""), std::string::npos) << p.err;
+    }
+    EXPECT_EQ(Parse({"set", "Bells", "--priority", "101"}).err,
+              "sonvex-cli: the priority must be a whole number from 0 to 100, emergency or "
+              "default, not \"101\"\n");
+}
+
 TEST(CommandLineTest, HelpOfEachCommandAndTheVersionAnswerAlone) {
     for (const char* command : {"list", "show", "create", "delete", "add-file", "remove-file",
                                 "add-dest", "remove-dest", "stream", "convert", "probe", "sdp"}) {

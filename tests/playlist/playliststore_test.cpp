@@ -305,6 +305,69 @@ TEST_F(PlaylistStoreTest, MulticastSettingsAreExtraValuesThatOlderStoresLoadAsDe
     EXPECT_EQ(settings.RtcpReports, 0);
 }
 
+// How a playlist shares destinations with other sources: values of its key that a store
+// written before them, or damaged, reads as the defaults, never as a 0 made of garbage (a
+// priority 0 or no ducking at all).
+TEST_F(PlaylistStoreTest, SharingSettingsRoundTripAndReadDefaultsWhenMissingOrOutOfRange) {
+    PlaylistStore store;
+    ASSERT_TRUE(store.Create("Bells"));
+    Playlist playlist;
+    playlist.Priority = kPriorityEmergency;
+    playlist.Role = kRoleAnnouncement;
+    playlist.Interrupted = kInterruptedMute;
+    playlist.DuckDb = kMinDuckDb;
+    ASSERT_TRUE(store.SavePlaylist(playlist));
+    const std::string key = kBase + "\\Bells";
+    EXPECT_EQ(Stored(key, "Priority"), "100");
+    EXPECT_EQ(Stored(key, "DuckDb"), "-60");
+    Playlist loaded;
+    ASSERT_TRUE(store.Load(loaded));
+    EXPECT_EQ(loaded.Priority, kPriorityEmergency);
+    EXPECT_EQ(loaded.Role, kRoleAnnouncement);
+    EXPECT_EQ(loaded.Interrupted, kInterruptedMute);
+    EXPECT_EQ(loaded.DuckDb, kMinDuckDb);
+
+    struct Bad {
+        const char* value;
+        const char* text;
+    };
+    for (const Bad& bad :
+         {Bad{"Priority", "101"}, Bad{"Priority", "-2"}, Bad{"Priority", "abc"},
+          Bad{"Priority", "5x"}, Bad{"Priority", ""}, Bad{"Role", "2"}, Bad{"Role", "-1"},
+          Bad{"Interrupted", "2"}, Bad{"Interrupted", "x"}, Bad{"DuckDb", "-61"},
+          Bad{"DuckDb", "1"}, Bad{"DuckDb", "loud"}, Bad{"DuckDb", "99999999999"}}) {
+        ASSERT_TRUE(store.SavePlaylist(Playlist()));
+        Store(key, bad.value, bad.text);
+        Playlist read = playlist;
+        ASSERT_TRUE(store.Load(read));
+        EXPECT_EQ(read.Priority, kPriorityUnset) << bad.value << "=" << bad.text;
+        EXPECT_EQ(read.Role, kRoleBackground) << bad.value << "=" << bad.text;
+        EXPECT_EQ(read.Interrupted, kInterruptedDuck) << bad.value << "=" << bad.text;
+        EXPECT_EQ(read.DuckDb, kDefaultDuckDb) << bad.value << "=" << bad.text;
+    }
+    // Written before the settings existed: the values are missing.
+    {
+        const RegistryHive user(RegistryRoot::CurrentUser, Mode::OpenExisting);
+        ASSERT_TRUE(user.DeleteTree(key));
+    }
+    Store(store.FilesKeyPath(), "FileCount", "0");
+    Playlist old = playlist;
+    ASSERT_TRUE(store.Load(old));
+    EXPECT_EQ(old.Priority, kPriorityUnset);
+    EXPECT_EQ(old.Role, kRoleBackground);
+    EXPECT_EQ(old.Interrupted, kInterruptedDuck);
+    EXPECT_EQ(old.DuckDb, kDefaultDuckDb);
+
+    // An unset priority follows the role; a set one, 0 included, is its own.
+    EXPECT_EQ(old.EffectivePriority(), kDefaultBackgroundPriority);
+    old.Role = kRoleAnnouncement;
+    EXPECT_EQ(old.EffectivePriority(), kDefaultAnnouncementPriority);
+    old.Priority = 0;
+    EXPECT_EQ(old.EffectivePriority(), 0);
+    old.Priority = 101;
+    EXPECT_EQ(old.EffectivePriority(), kDefaultAnnouncementPriority);
+}
+
 // An update edits what is stored when it runs, not what the program read earlier: another
 // program's save in between is kept.
 TEST_F(PlaylistStoreTest, UpdateEditsTheStoredPlaylistAndARefusedEditWritesNothing) {

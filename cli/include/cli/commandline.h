@@ -45,6 +45,11 @@ struct CliOptions {
     bool json = false;               // list, show, probe, stream
     std::string sap;                 // set: "on", "all", "off"; empty: unchanged
     std::string rtcp;                // set: "on", "off"; empty: unchanged
+    std::string priority;            // set: 0..100, "emergency" or "default"; empty: unchanged
+    std::string role;                // set: "background", "announcement"; empty: unchanged
+    std::string interrupted;         // set: "duck", "mute"; empty: unchanged
+    int duckDb = 0;                  // set: dB, -60..0
+    bool duckDbGiven = false;
 };
 
 // The status a parse asks the program to exit with, or kRunCommand when `options` hold a

@@ -88,9 +88,11 @@ public:
     // cannot come in between) and then holds the result. False when `edit` refuses (nothing
     // written, LastFailure None) or the store cannot; no report.
     bool Edit(const std::function<bool(Playlist&)>& edit);
-    // Sets whether runs announce the playlist (SAP) and send sender reports (RTCP), and
-    // saves; false, reported, when the store cannot.
-    bool SetAnnouncing(int32_t sapAnnounce, int32_t rtcpReports);
+    // Sets the playlist's settings beside its lists, copied from `settings` (whose files and
+    // destinations are not used): whether runs announce it (SAP) and send sender reports
+    // (RTCP), and how they share destinations with a server's other sources (Priority, Role,
+    // Interrupted, DuckDb). Saves once; false, reported, when the store cannot.
+    bool SetSettings(const Playlist& settings);
     // Replaces the playlist with the stored one; false (playlist kept) when unreadable.
     bool Reload();
 

@@ -55,6 +55,8 @@ enum SapAnnounceMode : int32_t {
     kSapAll = 2,     // and the unicast ones, to the destination host's SAP port
 };
 
+// How a playlist's runs share destinations with other sources of a server: at each
+// destination the source of highest priority plays; the others are ducked under it or muted.
 enum PlaylistRole : int32_t { kRoleBackground = 0, kRoleAnnouncement = 1 };
 enum InterruptedMode : int32_t { kInterruptedDuck = 0, kInterruptedMute = 1 };
 constexpr int32_t kPriorityUnset = -1;
@@ -69,9 +71,16 @@ struct Playlist {
     std::vector<PlaylistFile> Files;
     std::vector<RtpDestination> Destinations;
     // Settings of the playlist, values of its key; stores written before they existed, and
-    // values out of range, read as off.
-    int32_t SapAnnounce = kSapOff;  // "SapAnnounce", a SapAnnounceMode
-    int32_t RtcpReports = 0;        // "RtcpReports": 1 sends sender reports, SDES and BYE
+    // values out of range, read as the defaults.
+    int32_t SapAnnounce = kSapOff;           // "SapAnnounce", a SapAnnounceMode
+    int32_t RtcpReports = 0;                 // "RtcpReports": 1 sends sender reports, SDES and BYE
+    int32_t Priority = kPriorityUnset;       // "Priority": 0..100, higher wins; 100 is emergency
+    int32_t Role = kRoleBackground;          // "Role", a PlaylistRole
+    int32_t Interrupted = kInterruptedDuck;  // "Interrupted", an InterruptedMode
+    int32_t DuckDb = kDefaultDuckDb;         // "DuckDb": kMinDuckDb..0, the gain while ducked
+
+    // Priority, or the role's default when unset (or out of range).
+    int32_t EffectivePriority() const;
 
     void AppendFile(const PlaylistFile& file) { Files.push_back(file); }
     size_t FileCount() const { return Files.size(); }

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <set>
 #include <string>
 #include <utility>
@@ -14,6 +16,7 @@
 #include "kit/uiseam.h"
 #include "playlist/playliststore.h"
 #include "ui/aboutdlg.h"
+#include "ui/announcedlg.h"
 #include "ui/dlgdestination.h"
 #include "ui/dlgsource.h"
 #include "ui/newplaylistdlg.h"
@@ -203,6 +206,55 @@ TEST_F(NewPlaylistDialog, RefusesNamesTheStoreCannotTakeAndStaysOpen) {
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.m_strName, QStringLiteral("spaced  / name"));
+}
+
+// The sharing settings beside the announcement ones: members to controls and back, an unset
+// priority shown as its role's default, values a damaged store could hold shown as the
+// defaults it reads them as, the level of ducking only while ducking.
+TEST(AnnounceDialog, SharingSettingsGoBothWaysBesideTheAnnouncementOnes) {
+    CAnnounceDlg dialog;
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Announcements and reports"));
+    dialog.m_nSapAnnounce = kSapAll;
+    dialog.m_nPriority = 100;
+    dialog.m_nRole = kRoleAnnouncement;
+    dialog.m_nInterrupted = kInterruptedMute;
+    dialog.m_nDuckDb = -30;
+    dialog.InitDialog();
+    EXPECT_EQ(dialog.SapBox()->currentIndex(), kSapAll);
+    EXPECT_EQ(dialog.PriorityBox()->value(), 100);
+    EXPECT_EQ(dialog.RoleBox()->currentIndex(), kRoleAnnouncement);
+    EXPECT_EQ(dialog.InterruptedBox()->currentIndex(), kInterruptedMute);
+    EXPECT_EQ(dialog.DuckBox()->value(), -30);
+    EXPECT_FALSE(dialog.DuckBox()->isEnabled());
+
+    dialog.PriorityBox()->setValue(dialog.PriorityBox()->minimum());
+    EXPECT_EQ(dialog.PriorityBox()->text(), QStringLiteral("Default (50)"));
+    dialog.RoleBox()->setCurrentIndex(kRoleBackground);
+    EXPECT_EQ(dialog.PriorityBox()->text(), QStringLiteral("Default (10)"));
+    dialog.InterruptedBox()->setCurrentIndex(kInterruptedDuck);
+    EXPECT_TRUE(dialog.DuckBox()->isEnabled());
+    dialog.DuckBox()->setValue(-61);  // held to the range
+    dialog.RtcpBox()->setChecked(true);
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.m_nSapAnnounce, kSapAll);
+    EXPECT_EQ(dialog.m_nRtcpReports, 1);
+    EXPECT_EQ(dialog.m_nPriority, kPriorityUnset);
+    EXPECT_EQ(dialog.m_nRole, kRoleBackground);
+    EXPECT_EQ(dialog.m_nInterrupted, kInterruptedDuck);
+    EXPECT_EQ(dialog.m_nDuckDb, kMinDuckDb);
+
+    CAnnounceDlg damaged;
+    damaged.m_nPriority = 250;
+    damaged.m_nRole = 7;
+    damaged.m_nInterrupted = -3;
+    damaged.m_nDuckDb = 12;
+    damaged.InitDialog();
+    damaged.accept();
+    EXPECT_EQ(damaged.m_nPriority, kPriorityUnset);
+    EXPECT_EQ(damaged.m_nRole, kRoleBackground);
+    EXPECT_EQ(damaged.m_nInterrupted, kInterruptedDuck);
+    EXPECT_EQ(damaged.m_nDuckDb, kDefaultDuckDb);
 }
 
 // Alt and a letter press every button; no two buttons of a dialog share the letter.

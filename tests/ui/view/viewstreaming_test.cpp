@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTimer>
 #include <QToolButton>
 #include <cstdlib>
@@ -195,8 +196,11 @@ TEST_F(ViewStreamingTest, AnnouncementSettingsAndASkippedDestinationAreShown) {
         dialog.InitDialog();
         EXPECT_EQ(dialog.SapBox()->currentIndex(), 0);
         EXPECT_FALSE(dialog.RtcpBox()->isChecked());
+        EXPECT_EQ(dialog.PriorityBox()->value(), kPriorityUnset);
         dialog.SapBox()->setCurrentIndex(1);
         dialog.RtcpBox()->setChecked(true);
+        dialog.PriorityBox()->setValue(80);
+        dialog.InterruptedBox()->setCurrentIndex(kInterruptedMute);
         dialog.accept();
         return dialog.result();
     });
@@ -207,6 +211,9 @@ TEST_F(ViewStreamingTest, AnnouncementSettingsAndASkippedDestinationAreShown) {
         ASSERT_TRUE(store.Open("paging", stored));
         EXPECT_EQ(stored.SapAnnounce, kSapGroups);
         EXPECT_EQ(stored.RtcpReports, 1);
+        EXPECT_EQ(stored.Priority, 80);
+        EXPECT_EQ(stored.Interrupted, kInterruptedMute);
+        EXPECT_EQ(stored.DuckDb, kDefaultDuckDb);
         // As an older version, or another program, may have stored it.
         stored.AppendDestination(RtpDestination::FromOctets(255, 255, 255, 255, 5004));
         ASSERT_TRUE(store.SavePlaylist(stored));
