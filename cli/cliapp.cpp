@@ -77,6 +77,14 @@ int RunCommand(const CliOptions& options, CliConsole& console) {
             return clicommands::Sdp(options, console);
         case CliCommand::Set:
             return clicommands::Set(options, console);
+        case CliCommand::Serve:
+            return clicommands::Serve(options, console);
+        case CliCommand::Play:
+            return clicommands::Play(options, console);
+        case CliCommand::Stop:
+            return clicommands::StopPlaying(options, console);
+        case CliCommand::Status:
+            return clicommands::Status(options, console);
     }
     return clicommands::kFailure;
 }

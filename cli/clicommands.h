@@ -28,6 +28,15 @@ int Convert(const CliOptions& options, CliConsole& console);
 int Probe(const CliOptions& options, CliConsole& console);
 int Sdp(const CliOptions& options, CliConsole& console);
 int Set(const CliOptions& options, CliConsole& console);
+// The paging server, and the requests to it.
+int Serve(const CliOptions& options, CliConsole& console);
+int Play(const CliOptions& options, CliConsole& console);
+int StopPlaying(const CliOptions& options, CliConsole& console);
+int Status(const CliOptions& options, CliConsole& console);
+// When a server of the user's runs, stream and page ask it and follow the run to its end:
+// true, with the command's `status`. False when none runs.
+bool StreamThroughServer(const CliOptions& options, CliConsole& console, int& status);
+bool PageThroughServer(const CliOptions& options, CliConsole& console, int& status);
 
 // "sonvex-cli: <message>" on the error stream; returns kFailure.
 int Fail(CliConsole& console, const std::string& message);

@@ -224,8 +224,10 @@ CLI::App* AddEntryCommands(CLI::App& app, CliOptions& options, CommandMap& comma
     return addDest;
 }
 
-// stream, page, convert, probe. `law` receives page's --law and must outlive the parse.
-void AddRunCommands(CLI::App& app, CliOptions& options, CommandMap& commands, std::string& law) {
+// stream, page, convert, probe; returns page. `law` receives page's --law and must outlive
+// the parse.
+CLI::App* AddRunCommands(CLI::App& app, CliOptions& options, CommandMap& commands,
+                         std::string& law) {
     CLI::App* stream = AddCommand(app, "stream", "Stream a playlist to its destinations");
     AddName(stream, options);
     stream->add_flag("--loop", options.loop, "Start the list over after its last file");
@@ -264,6 +266,7 @@ void AddRunCommands(CLI::App& app, CliOptions& options, CommandMap& commands, st
     probe->add_option("file", options.paths, "Audio files")->required();
     AddJson(probe, options);
     commands[probe] = CliCommand::Probe;
+    return page;
 }
 
 // sdp, set; returns set, whose --duck-db the caller asks about.
@@ -301,6 +304,64 @@ CLI::App* AddSettingCommands(CLI::App& app, CliOptions& options, CommandMap& com
     return set;
 }
 
+// A priority: a whole number 0-100, or the word "emergency" (100).
+CLI::Validator PriorityWord() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            if (text == "emergency") {
+                text = "100";
+                return std::string();
+            }
+            long long value = 0;
+            if (IsPlainInteger(text, false) &&
+                std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc() &&
+                value <= 100) {
+                return std::string();
+            }
+            return "the priority must be a whole number from 0 to 100 or emergency, not \"" + text +
+                   "\"";
+        },
+        "0 to 100 or emergency");
+}
+
+// serve, play, stop, status; page's options for a server. `page` is the page command.
+void AddServerCommands(CLI::App& app, CliOptions& options, CommandMap& commands, CLI::App* page) {
+    CLI::App* serve = AddCommand(
+        app, "serve",
+        "Run the paging server: every playlist, page and schedule of the store in one engine");
+    serve
+        ->add_option("--ptime", options.packetization,
+                     "Packet time in ms of every destination: 20 (default), 40, 80 or 160")
+        ->check(OneOf("the packetization time", {"20", "40", "80", "160"}));
+    AddJson(serve, options);
+    commands[serve] = CliCommand::Serve;
+
+    CLI::App* play = AddCommand(app, "play", "Ask the running server to play a playlist");
+    AddName(play, options);
+    play->add_option("--zone", options.zones,
+                     "To this zone instead of the playlist's destinations (repeatable; All: "
+                     "every destination)");
+    play->add_option("--volume", options.volumeDb, "Gain in dB, -9 to 9 (default 0)")
+        ->check(Decimal("the volume", -9, 9));
+    AddJson(play, options);
+    commands[play] = CliCommand::Play;
+
+    CLI::App* stop = AddCommand(app, "stop", "Ask the running server to stop a playlist");
+    AddName(stop, options);
+    commands[stop] = CliCommand::Stop;
+
+    CLI::App* status = AddCommand(
+        app, "status", "What the running server plays where, destination by destination");
+    AddJson(status, options);
+    commands[status] = CliCommand::Status;
+
+    page->add_option("--zone", options.zones,
+                     "Through a server: to this zone instead of the playlist's destinations");
+    page->add_option("--priority", options.pagePriority,
+                     "Through a server: 0 to 100 or emergency (default 70)")
+        ->check(PriorityWord());
+}
+
 }  // namespace
 
 int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::ostream& out,
@@ -317,8 +378,9 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     AddPlaylistCommands(app, options, commands);
     std::string law = "mu";
     CLI::App* addDest = AddEntryCommands(app, options, commands, law);
-    AddRunCommands(app, options, commands, law);
+    CLI::App* page = AddRunCommands(app, options, commands, law);
     CLI::App* set = AddSettingCommands(app, options, commands);
+    AddServerCommands(app, options, commands, page);
 
     // CLI11 reports through exceptions; they end here, inside the parser.
     try {

@@ -106,6 +106,11 @@ std::string SocketFolder(std::string& problem) {
     return PrivateFolder("/tmp/sonvex-" + std::to_string(::geteuid()), problem);
 }
 
+std::string ControlPath(const std::string& folder) {
+    const std::string path = folder + "/control";
+    return path.size() < sizeof(sockaddr_un{}.sun_path) ? path : std::string();
+}
+
 std::string SocketPath(const std::string& folder, const std::string& playlist) {
     constexpr size_t kRoom = sizeof(sockaddr_un{}.sun_path);  // the path and its NUL
     const std::string prefix = folder + "/page-";
@@ -196,6 +201,11 @@ bool Listener::Listen(const std::string& playlist, std::string& problem) {
         problem = "the folder " + folder + " has too long a path for a page socket";
         return false;
     }
+    return ListenAt(path, "pages", problem);
+}
+
+bool Listener::ListenAt(const std::string& path, const std::string& what, std::string& problem) {
+    Close();
     m_fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     sockaddr_un address;
     const socklen_t size = Address(path, address);
@@ -210,10 +220,10 @@ bool Listener::Listen(const std::string& playlist, std::string& problem) {
     }
     struct stat st {};
     if (!ok || ::listen(m_fd, kBacklog) != 0 || ::lstat(path.c_str(), &st) != 0) {
-        problem =
-            errno == EADDRINUSE
-                ? "another process already listens for pages on the socket " + path
-                : "cannot listen for pages on the socket " + path + ": " + std::strerror(errno);
+        problem = errno == EADDRINUSE
+                      ? "another process already listens for " + what + " on the socket " + path
+                      : "cannot listen for " + what + " on the socket " + path + ": " +
+                            std::strerror(errno);
         if (m_fd >= 0) {
             ::close(m_fd);
             m_fd = -1;
@@ -266,6 +276,10 @@ Connected Connect(const std::string& playlist, Peer& peer, std::string& problem)
     if (path.empty()) {
         return Connected::kNobody;  // no stream can listen there either
     }
+    return ConnectAt(path, peer, problem);
+}
+
+Connected ConnectAt(const std::string& path, Peer& peer, std::string& problem) {
     const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         problem = std::string("cannot make a socket: ") + std::strerror(errno);
@@ -284,12 +298,18 @@ Connected Connect(const std::string& playlist, Peer& peer, std::string& problem)
         if (error == ECONNREFUSED || error == ENOENT) {
             return Connected::kNobody;
         }
-        problem = error == EAGAIN ? "the stream listening on " + path + " does not answer"
+        problem = error == EAGAIN ? "the process listening on " + path + " does not answer"
                                   : "cannot reach " + path + ": " + std::strerror(error);
         return Connected::kFailed;
     }
     uid_t uid = 0;
-    if (!PeerUser(fd, uid) || !TrustedUser(uid)) {
+    // Root reaches a service's own user too, in the folder it was pointed at: the folder's
+    // owner is that user.
+    struct stat folder {};
+    const std::string parent = path.substr(0, path.rfind('/'));
+    const bool serviceUser = ::geteuid() == 0 && ::lstat(parent.c_str(), &folder) == 0 &&
+                             S_ISDIR(folder.st_mode) && (folder.st_mode & 077) == 0;
+    if (!PeerUser(fd, uid) || !(TrustedUser(uid) || (serviceUser && uid == folder.st_uid))) {
         peer.Close();
         problem = "the socket " + path + " is held by another user (" + std::to_string(uid) + ")";
         return Connected::kStranger;

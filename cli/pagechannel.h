@@ -20,6 +20,9 @@ namespace pagechannel {
 std::string SocketFolder(std::string& problem);
 // The playlist's socket in `folder`; empty when even the hashed name does not fit an address.
 std::string SocketPath(const std::string& folder, const std::string& playlist);
+// The paging server's control socket in `folder` ("control": no playlist's socket is named
+// so); empty when it does not fit an address.
+std::string ControlPath(const std::string& folder);
 
 // One end of a connection, closed with the object. Not blocking.
 class Peer {
@@ -59,6 +62,8 @@ public:
     // False, with `problem` set, when it cannot (another process listens on it, say). A
     // socket left behind by a stream that died is replaced.
     bool Listen(const std::string& playlist, std::string& problem);
+    // The same on a socket file of its own; `what` it listens for, for the problem's words.
+    bool ListenAt(const std::string& path, const std::string& what, std::string& problem);
     int Fd() const { return m_fd; }
     // Stops listening and removes the socket, unless another process has replaced it.
     void Close();
@@ -82,5 +87,7 @@ enum class Connected {
 };
 // The page's side: connects to the stream of the playlist, when one listens.
 Connected Connect(const std::string& playlist, Peer& peer, std::string& problem);
+// The same to the socket file at `path`.
+Connected ConnectAt(const std::string& path, Peer& peer, std::string& problem);
 
 }  // namespace pagechannel

@@ -242,6 +242,9 @@ bool MakeRequest(const CliOptions& options, PlaylistDocument::PageRequest& reque
 }  // namespace
 
 int Page(const CliOptions& options, CliConsole& console) {
+    if (int status = kSuccess; PageThroughServer(options, console, status)) {
+        return status;
+    }
     StatusPipe reports;
     PlaylistDocument document(&reports);
     if (!OpenPlaylist(document, options.name, console)) {

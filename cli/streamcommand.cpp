@@ -241,6 +241,9 @@ const char* FollowRun(PlaylistDocument& document, StatusPipe& reports, const Sto
 }  // namespace
 
 int Stream(const CliOptions& options, CliConsole& console) {
+    if (int status = kSuccess; StreamThroughServer(options, console, status)) {
+        return status;
+    }
     // Declared first: the document's worker reports into it until the document goes.
     StatusPipe reports;
     PlaylistDocument document(&reports);

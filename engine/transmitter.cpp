@@ -106,8 +106,8 @@ size_t Transmitter::Send(const uint8_t* payload, int length, int payloadType, in
     return SendTo(payload, length, payloadType, instantNs, rate, nullptr);
 }
 
-size_t Transmitter::SendTo(const uint8_t* payload, int length, int payloadType,
-                           int64_t instantNs, int32_t rate, const uint8_t* wanted) {
+size_t Transmitter::SendTo(const uint8_t* payload, int length, int payloadType, int64_t instantNs,
+                           int32_t rate, const uint8_t* wanted) {
     m_clockRate = std::max<int32_t>(rate, 1);
     for (size_t i = 0; i < m_count; ++i) {
         m_sendMask[i] = m_faults[i] == destinationcheck::SendFault::None &&

@@ -83,22 +83,23 @@ for page in "$root"/usr/share/man/man1/*.gz; do
   [ -z "$warnings" ] || fail "$(basename "$page"): $warnings"
 done
 
-# The service template parses and points at the packaged program (checked in the scratch tree).
-unit=$(grep '/systemd/system/sonvex-stream@\.service$' "$scratch/contents" || true)
-if [ -n "$unit" ]; then
+# The service template and the server's unit parse, point at the packaged program and keep
+# their exposure level (checked in the scratch tree).
+mkdir "$scratch/units"
+for name in 'sonvex-stream@' sonvex; do
+  unit=$(grep "/systemd/system/$name\.service\$" "$scratch/contents" || true)
+  [ -n "$unit" ] || fail "missing the unit $name.service"
   if command -v systemd-analyze >/dev/null; then
-    mkdir "$scratch/units"
-    sed "s|ExecStart=/|ExecStart=$root/|" "$root$unit" >"$scratch/units/sonvex-stream@check.service"
-    systemd-analyze verify --man=no "$scratch/units/sonvex-stream@check.service" ||
-      fail "systemd-analyze rejects $unit"
+    check="$scratch/units/${name/@/@check}.service"
+    sed "s|ExecStart=/|ExecStart=$root/|" "$root$unit" >"$check"
+    systemd-analyze verify --man=no "$check" || fail "systemd-analyze rejects $unit"
     # The exposure level, in tenths: 2.5 or better.
-    systemd-analyze security --offline=yes --threshold=25 \
-      "$scratch/units/sonvex-stream@check.service" >"$scratch/security" 2>&1 ||
+    systemd-analyze security --offline=yes --threshold=25 "$check" >"$scratch/security" 2>&1 ||
       fail "systemd-analyze security rates $unit $(tail -n 1 "$scratch/security")"
   else
-    echo "check-package: systemd-analyze not installed, service template not verified"
+    echo "check-package: systemd-analyze not installed, $name.service not verified"
   fi
-fi
+done
 
 # The unpacked programs run and print the package's version.
 for program in sonvex sonvex-cli; do

@@ -11,7 +11,7 @@ git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format-14 --dry-run --Werror
 
 run-clang-tidy-14 -p "$build" -quiet -j "$(nproc)" \
   -extra-arg=-Wno-unknown-warning-option \
-  "$PWD/(platform|media|playlist|engine|document|convert|kit|ui|cli)/.*\.cpp$" >"$build/clang-tidy.log" 2>&1 || {
+  "$PWD/(platform|media|playlist|engine|document|convert|kit|ui|cli|server)/.*\.cpp$" >"$build/clang-tidy.log" 2>&1 || {
   cat "$build/clang-tidy.log"
   echo "lint: clang-tidy found problems" >&2
   exit 1

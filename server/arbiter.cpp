@@ -62,8 +62,8 @@ void Arbiter::Decide(const std::vector<ArbiterSource>& sources, size_t slotCount
     }
 }
 
-Arbiter::Part Arbiter::Ramp(const ArbiterSource& source, size_t index, uint32_t slot,
-                            float target, int64_t packetNs) {
+Arbiter::Part Arbiter::Ramp(const ArbiterSource& source, size_t index, uint32_t slot, float target,
+                            int64_t packetNs) {
     Part part;
     part.source = index;
     const auto [it, fresh] = m_levels.try_emplace(Key(source.id, slot), target);

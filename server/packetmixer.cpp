@@ -60,7 +60,8 @@ PacketMixer::Mixed PacketMixer::Mix(const std::vector<Arbiter::Part>& parts,
         // value after the last.
         const float step = count > 0 ? (part.to - part.from) / static_cast<float>(count) : 0;
         for (size_t k = 0; k < n; ++k) {
-            m_sum[k] += static_cast<float>(m_linear[k]) * (part.from + step * static_cast<float>(k));
+            m_sum[k] +=
+                static_cast<float>(m_linear[k]) * (part.from + step * static_cast<float>(k));
         }
     }
     float peak = 0;

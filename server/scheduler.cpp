@@ -26,9 +26,8 @@ void Scheduler::Load(const std::vector<Entry>& entries, int64_t nowSeconds) {
             event.until = CalendarPattern::Parse(entry.until);
             event.hasUntil = event.until.Valid();
         }
-        const auto kept = std::find_if(m_events.begin(), m_events.end(), [&](const Event& e) {
-            return SameTimes(e.entry, entry);
-        });
+        const auto kept = std::find_if(m_events.begin(), m_events.end(),
+                                       [&](const Event& e) { return SameTimes(e.entry, entry); });
         // An event already held keeps its next occurrence; a new one may fire this second.
         event.next = kept != m_events.end() ? kept->next : event.when.NextAfter(nowSeconds - 1);
         events.push_back(std::move(event));

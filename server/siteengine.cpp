@@ -238,8 +238,11 @@ void SiteEngine::Tick(int64_t instantNs) {
             m_running[i].source->Advance();
             if (!m_running[i].announced) {
                 m_running[i].announced = true;
-                Post({Event::Kind::kStarted, m_running[i].id, m_running[i].source->Setup().name,
-                      m_running[i].source->Kind(), {}});
+                Post({Event::Kind::kStarted,
+                      m_running[i].id,
+                      m_running[i].source->Setup().name,
+                      m_running[i].source->Kind(),
+                      {}});
             }
         }
     }
@@ -280,8 +283,8 @@ void SiteEngine::Send(int64_t instantNs) {
             const size_t end = std::min(slots, (b + 1) * kBank);
             for (size_t t = std::max(s, b * kBank); t < end; ++t) {
                 const Arbiter::Slot& other = m_arbiter.At(t);
-                const bool same = m_done[t] == 0 && other.holder == slot.holder &&
-                                  other.parts == slot.parts;
+                const bool same =
+                    m_done[t] == 0 && other.holder == slot.holder && other.parts == slot.parts;
                 m_wanted[t - b * kBank] = same ? 1 : 0;
                 if (!same) {
                     continue;
@@ -328,66 +331,68 @@ bool SiteEngine::Retire() {
     return any;
 }
 
+SiteEngine::DestinationState SiteEngine::DestinationStateOf(size_t s) const {
+    DestinationState d;
+    d.destination = m_slots[s].IpPort;
+    const auto fault = m_banks[s / kBank]->Fault(s % kBank);
+    const bool decided = s < m_arbiter.SlotCount() && m_running.size() == m_view.size();
+    const Arbiter::Slot* slot = decided ? &m_arbiter.At(s) : nullptr;
+    const bool held = slot != nullptr && slot->holder != Arbiter::Slot::kNone;
+    d.state = fault != destinationcheck::SendFault::None
+                  ? "left out: " + destinationcheck::SendFaultText(m_slots[s], fault)
+              : held ? "playing"
+                     : "idle";
+    if (!held) {
+        return d;
+    }
+    const SiteSource& holder = *m_running[slot->holder].source;
+    d.source = holder.Setup().name;
+    d.kind = holder.Kind();
+    d.priority = holder.Setup().priority;
+    d.level = m_levelOf[s];
+    for (size_t k = 1; k < slot->parts.size(); ++k) {
+        d.ducked.push_back(m_running[slot->parts[k].source].source->Setup().name);
+    }
+    for (size_t i = 0; i < m_running.size(); ++i) {
+        const auto& slots = m_running[i].slots;
+        const bool wants = std::find(slots.begin(), slots.end(), s) != slots.end();
+        const bool heard = std::any_of(slot->parts.begin(), slot->parts.end(),
+                                       [i](const Arbiter::Part& p) { return p.source == i; });
+        if (wants && !heard) {
+            d.muted.push_back(m_running[i].source->Setup().name);
+        }
+    }
+    return d;
+}
+
+SiteEngine::SourceState SiteEngine::SourceStateOf(size_t i) const {
+    const Running& run = m_running[i];
+    SourceState state;
+    state.id = run.id;
+    state.name = run.source->Setup().name;
+    state.kind = run.source->Kind();
+    state.priority = run.source->Setup().priority;
+    state.file = run.source->FileIndex();
+    state.destinations = run.slots.size();
+    const bool decided = m_running.size() == m_view.size();
+    const bool holds = decided && std::any_of(run.slots.begin(), run.slots.end(), [&](uint32_t s) {
+                           return s < m_arbiter.SlotCount() && m_arbiter.At(s).holder == i;
+                       });
+    state.state = !decided || !m_view[i].present ? "opening"
+                  : holds                        ? "playing"
+                  : m_arbiter.Heard(i)           ? "ducked"
+                                                 : "held";
+    return state;
+}
+
 void SiteEngine::Publish() {
     Status status;
     status.destinations.reserve(m_slots.size());
     for (size_t s = 0; s < m_slots.size(); ++s) {
-        DestinationState d;
-        d.destination = m_slots[s].IpPort;
-        const Transmitter& bank = *m_banks[s / kBank];
-        const auto fault = bank.Fault(s % kBank);
-        const bool decided = s < m_arbiter.SlotCount() && m_running.size() == m_view.size();
-        const Arbiter::Slot* slot = decided ? &m_arbiter.At(s) : nullptr;
-        if (fault != destinationcheck::SendFault::None) {
-            d.state = "left out: " + destinationcheck::SendFaultText(m_slots[s], fault);
-        } else if (slot == nullptr || slot->holder == Arbiter::Slot::kNone) {
-            d.state = "idle";
-        } else {
-            d.state = "playing";
-        }
-        if (slot != nullptr && slot->holder != Arbiter::Slot::kNone) {
-            const SiteSource& holder = *m_running[slot->holder].source;
-            d.source = holder.Setup().name;
-            d.kind = holder.Kind();
-            d.priority = holder.Setup().priority;
-            d.level = m_levelOf[s];
-            for (size_t k = 1; k < slot->parts.size(); ++k) {
-                d.ducked.push_back(m_running[slot->parts[k].source].source->Setup().name);
-            }
-            for (size_t i = 0; i < m_running.size(); ++i) {
-                const bool wants = std::find(m_running[i].slots.begin(), m_running[i].slots.end(),
-                                             s) != m_running[i].slots.end();
-                const bool heard =
-                    std::any_of(slot->parts.begin(), slot->parts.end(),
-                                [i](const Arbiter::Part& p) { return p.source == i; });
-                if (wants && !heard) {
-                    d.muted.push_back(m_running[i].source->Setup().name);
-                }
-            }
-        }
-        status.destinations.push_back(std::move(d));
+        status.destinations.push_back(DestinationStateOf(s));
     }
-    const bool decided = m_running.size() == m_view.size();
     for (size_t i = 0; i < m_running.size(); ++i) {
-        const Running& run = m_running[i];
-        SourceState state;
-        state.id = run.id;
-        state.name = run.source->Setup().name;
-        state.kind = run.source->Kind();
-        state.priority = run.source->Setup().priority;
-        state.file = run.source->FileIndex();
-        state.destinations = run.slots.size();
-        bool holds = false;
-        if (decided) {
-            for (const uint32_t s : run.slots) {
-                holds = holds || (s < m_arbiter.SlotCount() && m_arbiter.At(s).holder == i);
-            }
-        }
-        state.state = !decided || !m_view[i].present ? "opening"
-                       : holds                        ? "playing"
-                       : m_arbiter.Heard(i)           ? "ducked"
-                                                      : "held";
-        status.sources.push_back(std::move(state));
+        status.sources.push_back(SourceStateOf(i));
     }
     std::lock_guard<std::mutex> lock(m_lock);
     m_status = std::move(status);

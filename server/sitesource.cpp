@@ -13,9 +13,10 @@ constexpr int32_t kSampleRate = 8000;
 
 }  // namespace
 
-PlaylistRun::PlaylistRun(Settings settings, Playlist playlist, bool loop, int ptimeMs,
-                         int volumeDb)
-    : SiteSource(std::move(settings)), m_playlist(std::move(playlist)), m_loop(loop),
+PlaylistRun::PlaylistRun(Settings settings, Playlist playlist, bool loop, int ptimeMs, int volumeDb)
+    : SiteSource(std::move(settings)),
+      m_playlist(std::move(playlist)),
+      m_loop(loop),
       m_ptimeMs(ptimeMs) {
     m_engine.SetVolumeDb(volumeDb);
 }
@@ -97,7 +98,9 @@ void PlaylistRun::Advance() {
 }
 
 PageRun::PageRun(Settings settings, Page page, int ptimeMs)
-    : SiteSource(std::move(settings)), m_page(std::move(page)), m_ptimeMs(ptimeMs),
+    : SiteSource(std::move(settings)),
+      m_page(std::move(page)),
+      m_ptimeMs(ptimeMs),
       m_wake(std::make_shared<platform::WakeEvent>()) {}
 
 PageRun::~PageRun() {

@@ -17,8 +17,8 @@
 
 #include "codec/acm.h"
 #include "codec/codecstage.h"
-#include "codecmedia.h"
 #include "codec/g711.h"
+#include "codecmedia.h"
 #include "mpegdecoder.h"
 
 using namespace codecmedia;

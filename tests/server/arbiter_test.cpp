@@ -28,9 +28,9 @@ TEST(ArbiterTest, HighestPriorityHoldsFirstStartedBreaksTiesOthersDuckOrMute) {
     Arbiter arbiter;
     // 0: music everywhere; 1: an announcement on slot 0; 2: a later one of the same priority
     // on slots 0 and 1, muted when interrupted; 3: a page that is not ready yet.
-    std::vector<ArbiterSource> sources = {
-        Source(10, 10, 0, {0, 1, 2}), Source(11, 50, 1, {0}), Source(12, 50, 2, {0, 1}, false),
-        Source(13, 70, 3, {0, 1, 2})};
+    std::vector<ArbiterSource> sources = {Source(10, 10, 0, {0, 1, 2}), Source(11, 50, 1, {0}),
+                                          Source(12, 50, 2, {0, 1}, false),
+                                          Source(13, 70, 3, {0, 1, 2})};
     sources[3].present = false;
     arbiter.Decide(sources, 3, kPacketNs);
     EXPECT_EQ(arbiter.At(0).holder, 1U);  // the tie goes to the one that started first

@@ -85,9 +85,10 @@ TEST(SchedulerTest, MissedEventsArePlayedLateOnlyWhenAskedAndUntilStopsTheRun) {
     const ZoneScope zone("Europe/Berlin");
     const int64_t eight = LocalInstant(2027, 1, 4, 8, 0, 0);  // a Monday
     Scheduler scheduler;
-    scheduler.Load({Entry(1, "Mon..Fri 08:00", "Mon..Fri 17:00"),
-                    Entry(2, "Mon..Fri 07:55", "", true), Entry(3, "Mon..Fri 07:00", "08:30", true)},
-                   eight + 600);
+    scheduler.Load(
+        {Entry(1, "Mon..Fri 08:00", "Mon..Fri 17:00"), Entry(2, "Mon..Fri 07:55", "", true),
+         Entry(3, "Mon..Fri 07:00", "08:30", true)},
+        eight + 600);
     // The server was down from 07:50 to 08:10: no late bell, but the catch-up events' latest
     // occurrences play, as long as their run would still be on.
     const auto late = scheduler.CatchUp(eight - 600, eight + 600);

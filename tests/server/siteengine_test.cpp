@@ -152,9 +152,8 @@ TEST_F(SiteEngineTest, AnnouncementDucksMusicEmergencyMutesBothAndEachResumes) {
     const uint64_t musicId = engine.Add(std::move(background));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
-    auto announcement =
-        std::make_unique<PlaylistRun>(Setup("Notice", 50, false, {a.Destination()}), notice,
-                                      false, 20, 0);
+    auto announcement = std::make_unique<PlaylistRun>(Setup("Notice", 50, false, {a.Destination()}),
+                                                      notice, false, 20, 0);
     ASSERT_TRUE(announcement->Open());
     const uint64_t noticeId = engine.Add(std::move(announcement));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));

@@ -22,6 +22,10 @@ enum class CliCommand {
     Probe,
     Sdp,
     Set,
+    Serve,
+    Play,
+    Stop,
+    Status,
 };
 
 struct CliOptions {
@@ -50,6 +54,8 @@ struct CliOptions {
     std::string interrupted;         // set: "duck", "mute"; empty: unchanged
     int duckDb = 0;                  // set: dB, -60..0
     bool duckDbGiven = false;
+    std::vector<std::string> zones;  // play, page: to these zones instead of the playlist's own
+    int pagePriority = 70;           // page through a server: 0-100, 100 an emergency
 };
 
 // The status a parse asks the program to exit with, or kRunCommand when `options` hold a

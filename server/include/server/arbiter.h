@@ -14,12 +14,12 @@
 #include <vector>
 
 struct ArbiterSource {
-    uint64_t id = 0;     // stable for the source's life
-    int priority = 0;    // higher wins; kEmergency and above mutes every other source
-    uint64_t order = 0;  // when it started: lower started first
-    bool duck = true;    // interrupted: ducked (true) or muted
-    float duckGain = 0.18F;  // linear level when ducked
-    bool present = true;     // it has audio to give now
+    uint64_t id = 0;              // stable for the source's life
+    int priority = 0;             // higher wins; kEmergency and above mutes every other source
+    uint64_t order = 0;           // when it started: lower started first
+    bool duck = true;             // interrupted: ducked (true) or muted
+    float duckGain = 0.18F;       // linear level when ducked
+    bool present = true;          // it has audio to give now
     std::vector<uint32_t> slots;  // the destinations it goes to
 };
 
@@ -60,6 +60,6 @@ private:
     std::vector<Slot> m_slots;
     size_t m_slotCount = 0;
     std::vector<uint8_t> m_heard;
-    std::vector<std::vector<size_t>> m_wanting;  // per slot: the sources that want it
+    std::vector<std::vector<size_t>> m_wanting;    // per slot: the sources that want it
     std::unordered_map<uint64_t, float> m_levels;  // (source, slot) -> level now
 };

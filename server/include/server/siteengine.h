@@ -34,7 +34,7 @@ public:
         std::string source;       // who holds it; empty: silent
         std::string kind;         // the holder's kind
         int priority = 0;
-        std::string state;  // "idle", "playing", "left out: <why>"
+        std::string state;                // "idle", "playing", "left out: <why>"
         std::vector<std::string> ducked;  // heard under the holder
         std::vector<std::string> muted;   // want it, not heard
         float level = 0;                  // peak of the last packet, 0 to 1
@@ -107,6 +107,8 @@ private:
     // Removes the sources that finished; whether there were any.
     bool Retire();
     void Publish();
+    DestinationState DestinationStateOf(size_t slot) const;
+    SourceState SourceStateOf(size_t index) const;
     void Post(Event event);
 
     const int m_ptimeMs;
@@ -128,17 +130,17 @@ private:
     // The worker's own.
     std::vector<Running> m_running;
     uint64_t m_nextOrder = 0;
-    std::vector<RtpDestination> m_slots;  // every destination that was ever asked for
-    std::unordered_map<uint64_t, uint32_t> m_slotOf;  // IP << 16 | port -> slot
+    std::vector<RtpDestination> m_slots;                // every destination that was ever asked for
+    std::unordered_map<uint64_t, uint32_t> m_slotOf;    // IP << 16 | port -> slot
     std::vector<std::unique_ptr<Transmitter>> m_banks;  // slot s: bank s / kSenderCount
-    std::vector<uint64_t> m_holderOf;                    // per slot: the holder's id, 0 none
+    std::vector<uint64_t> m_holderOf;                   // per slot: the holder's id, 0 none
     std::vector<float> m_levelOf;
     Arbiter m_arbiter;
     PacketMixer m_mixer;
     std::vector<ArbiterSource> m_view;
     std::vector<SourcePacket> m_packets;
     std::vector<const SourcePacket*> m_taken;
-    std::vector<uint8_t> m_done;   // per slot: sent this packet
+    std::vector<uint8_t> m_done;    // per slot: sent this packet
     std::vector<uint8_t> m_wanted;  // per bank position
     int64_t m_lastPublishNs = 0;
 };
