@@ -77,6 +77,16 @@ int RunCommand(const CliOptions& options, CliConsole& console) {
             return clicommands::Sdp(options, console);
         case CliCommand::Set:
             return clicommands::Set(options, console);
+        case CliCommand::ZoneCreate:
+            return clicommands::ZoneCreate(options, console);
+        case CliCommand::ZoneAddDest:
+            return clicommands::ZoneAddDest(options, console);
+        case CliCommand::ZoneRemoveDest:
+            return clicommands::ZoneRemoveDest(options, console);
+        case CliCommand::ZoneDelete:
+            return clicommands::ZoneDelete(options, console);
+        case CliCommand::ZoneList:
+            return clicommands::ZoneList(options, console);
     }
     return clicommands::kFailure;
 }

@@ -311,6 +311,55 @@ TEST_F(CliCommandsTest, SharingSettingsAreSetOneByOneAndShown) {
         << nothing.err;
 }
 
+// Zones take destinations with add-dest's checks and words; All, listed last, is every
+// destination of the store once and cannot be edited.
+TEST_F(CliCommandsTest, ZonesAreEditedAndListedWithAllLast) {
+    ASSERT_EQ(Run({"create", "Lobby"}).status, 0);
+    ASSERT_EQ(Run({"add-dest", "Lobby", "10.0.0.1", "5004"}).status, 0);
+    ASSERT_EQ(Run({"zone", "create", "Yard"}).status, 0);
+    ASSERT_EQ(Run({"zone", "create", "Hall"}).status, 0);
+    EXPECT_EQ(Run({"zone", "add-dest", "yard", "239.1.1.1", "5004", "--ttl", "4"}).status, 0);
+    EXPECT_EQ(Run({"zone", "add-dest", "Yard", "10.0.0.1", "5004"}).status, 0);
+    for (const auto& refused : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"zone", "add-dest", "Yard", "10.0.0.1", "5004"},
+              "the zone \"Yard\" has 10.0.0.1 : 5004 already"},
+             {{"zone", "add-dest", "Yard", "10.0.0.2", "5004", "--ttl", "4"},
+              "TTL and interface apply to multicast groups (224.0.0.0-239.255.255.255) only"},
+             {{"zone", "add-dest", "Yard", "255.255.255.255", "5004"}, "broadcast"},
+             {{"zone", "add-dest", "Field", "10.0.0.2", "5004"}, "there is no zone named"},
+             {{"zone", "add-dest", "All", "10.0.0.2", "5004"}, "cannot be changed"},
+             {{"zone", "create", "YARD"}, "a zone named \"Yard\" exists already"},
+             {{"zone", "create", "all"}, "a zone cannot be named so"},
+             {{"zone", "create", "two\nlines"}, "A zone name cannot contain a line break"},
+             {{"zone", "remove-dest", "Yard", "3"},
+              "the zone \"Yard\" has no destination 3 (it has 2)"},
+             {{"zone", "delete", "Field"}, "there is no zone named \"Field\""},
+         }) {
+        const Result r = Run(refused.first);
+        EXPECT_EQ(r.status, 1) << ::testing::PrintToString(refused.first);
+        EXPECT_EQ(r.err.rfind("sonvex-cli: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(refused.second), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(Run({"zone", "list"}).out,
+              "Hall\n  (no destinations)\n"
+              "Yard\n  1. 239.1.1.1 : 5004 (TTL 4)\n  2. 10.0.0.1 : 5004\n"
+              "All\n  1. 10.0.0.1 : 5004\n  2. 239.1.1.1 : 5004 (TTL 4)\n");
+
+    EXPECT_EQ(Run({"zone", "remove-dest", "Yard", "1"}).status, 0);
+    EXPECT_EQ(Run({"zone", "delete", "hall"}).status, 0);
+    const Result listed = Run({"zone", "list", "--json"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    const auto json = nlohmann::json::parse(listed.out);
+    ASSERT_EQ(json.size(), 2u);
+    EXPECT_EQ(json[0]["name"], "Yard");
+    ASSERT_EQ(json[0]["destinations"].size(), 1u);
+    EXPECT_EQ(json[0]["destinations"][0]["address"], "10.0.0.1");
+    EXPECT_EQ(json[1]["name"], "All");
+    EXPECT_EQ(json[1]["destinations"].size(), 1u);
+    // Zones are no playlists.
+    EXPECT_EQ(Run({"list"}).out, "Lobby\n");
+}
+
 TEST_F(CliCommandsTest, ProbeConvertAndSessionDescriptions) {
     const std::string tone = Tone("tone.wav", 3);
     const std::string riffless = (m_dir / "not-riff.wav").string();
