@@ -87,6 +87,12 @@ int RunCommand(const CliOptions& options, CliConsole& console) {
             return clicommands::ZoneDelete(options, console);
         case CliCommand::ZoneList:
             return clicommands::ZoneList(options, console);
+        case CliCommand::ScheduleAdd:
+            return clicommands::ScheduleAdd(options, console);
+        case CliCommand::ScheduleList:
+            return clicommands::ScheduleList(options, console);
+        case CliCommand::ScheduleRemove:
+            return clicommands::ScheduleRemove(options, console);
     }
     return clicommands::kFailure;
 }

@@ -34,6 +34,11 @@ int ZoneRemoveDest(const CliOptions& options, CliConsole& console);
 int ZoneDelete(const CliOptions& options, CliConsole& console);
 // Every stored zone with its destinations, then All with every destination of the store.
 int ZoneList(const CliOptions& options, CliConsole& console);
+// Stores an event and prints its id and next time.
+int ScheduleAdd(const CliOptions& options, CliConsole& console);
+// Every event with its next times from now, in local time.
+int ScheduleList(const CliOptions& options, CliConsole& console);
+int ScheduleRemove(const CliOptions& options, CliConsole& console);
 
 // "sonvex-cli: <message>" on the error stream; returns kFailure.
 int Fail(CliConsole& console, const std::string& message);

@@ -150,6 +150,12 @@ std::string UsageMessage(const CLI::ParseError& error, CLI::App& app, int argc,
     if (!group.empty()) {
         return group;
     }
+    // "schedule add Bells Mon..Fri 08:00": the shell split the time.
+    if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr && word == "schedule" &&
+        argc > 2 && std::string(argv[2]) == "add") {
+        return "the time is one argument: put it in quotes, as in sonvex-cli schedule add "
+               "Bells \"Mon..Fri 08:00\"";
+    }
     std::string text = error.what();
     // A validator's message comes as "name: message"; the message names the argument.
     const size_t colon = text.find(": ");
@@ -372,6 +378,37 @@ void AddZoneCommands(CLI::App& app, CliOptions& options, CommandMap& commands) {
     commands[list] = CliCommand::ZoneList;
 }
 
+// schedule add, list, remove.
+void AddScheduleCommands(CLI::App& app, CliOptions& options, CommandMap& commands) {
+    CLI::App* schedule = AddGroup(app, "schedule", "Events that play a playlist at set times");
+    CLI::App* add = AddCommand(*schedule, "add", "Play a playlist at the times of WHEN");
+    add->add_option("playlist", options.name, "Playlist name")->required();
+    add->add_option("when", options.when,
+                    "When it plays, one argument in quotes: \"Mon..Fri 08:00\", \"*-*-* "
+                    "12:30\", \"2027-01-04 07:55\", hourly, daily ...")
+        ->required();
+    add->add_option("--zone", options.zone,
+                    "Play to this zone (or All) instead of the playlist's own destinations");
+    add->add_option("--until", options.until,
+                    "Stop the run at the first time of this expression after its start");
+    add->add_flag("--catch-up", options.catchUp,
+                  "Play a time missed while the server was down when it starts");
+    commands[add] = CliCommand::ScheduleAdd;
+
+    CLI::App* list =
+        AddCommand(*schedule, "list", "List the events with their next times, in local time");
+    AddJson(list, options);
+    list->add_option("--count", options.count, "How many next times to show (default 3)")
+        ->check(Decimal("the count", 1, 100));
+    commands[list] = CliCommand::ScheduleList;
+
+    CLI::App* remove = AddCommand(*schedule, "remove", "Remove an event");
+    remove->add_option("id", options.id, "The event's number, as schedule list prints it")
+        ->required()
+        ->check(Decimal("the event's number", 1, UINT32_MAX));
+    commands[remove] = CliCommand::ScheduleRemove;
+}
+
 }  // namespace
 
 int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::ostream& out,
@@ -391,6 +428,7 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     AddRunCommands(app, options, commands, law);
     AddSettingCommands(app, options, commands);
     AddZoneCommands(app, options, commands);
+    AddScheduleCommands(app, options, commands);
 
     // CLI11 reports through exceptions; they end here, inside the parser.
     try {

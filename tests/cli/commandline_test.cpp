@@ -205,8 +205,8 @@ TEST(CommandLineTest, SetReadsPrioritiesAndDuckLevelsStrictly) {
 }
 
 // The groups' commands parse as the others do; a group alone, or with a command it does not
-// have, is told so in one line.
-TEST(CommandLineTest, ZoneCommandsAreAGroupWithTheConventionsOfTheOthers) {
+// have, is told so in one line, and so is a time the shell split in two.
+TEST(CommandLineTest, ZoneAndScheduleCommandsAreGroupsWithTheConventionsOfTheOthers) {
     Parsed p = Parse({"zone", "add-dest", "Yard", "239.1.1.1", "5004", "--ttl", "4"});
     ASSERT_EQ(p.status, kRunCommand) << p.err;
     EXPECT_EQ(p.options.command, CliCommand::ZoneAddDest);
@@ -222,6 +222,25 @@ TEST(CommandLineTest, ZoneCommandsAreAGroupWithTheConventionsOfTheOthers) {
     ASSERT_EQ(p.status, kRunCommand) << p.err;
     EXPECT_EQ(p.options.command, CliCommand::ZoneList);
     EXPECT_TRUE(p.options.json);
+    p = Parse({"schedule", "add", "Bells", "Mon..Fri 08:00", "--zone", "Yard", "--until",
+               "Mon..Fri 08:05", "--catch-up"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.command, CliCommand::ScheduleAdd);
+    EXPECT_EQ(p.options.name, "Bells");
+    EXPECT_EQ(p.options.when, "Mon..Fri 08:00");
+    EXPECT_EQ(p.options.zone, "Yard");
+    EXPECT_EQ(p.options.until, "Mon..Fri 08:05");
+    EXPECT_TRUE(p.options.catchUp);
+    p = Parse({"schedule", "list"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.count, 3);
+    p = Parse({"schedule", "list", "--count", "100", "--json"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.count, 100);
+    p = Parse({"schedule", "remove", "4294967295"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.command, CliCommand::ScheduleRemove);
+    EXPECT_EQ(p.options.id, 4294967295u);
 
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"zone"},
@@ -234,6 +253,15 @@ TEST(CommandLineTest, ZoneCommandsAreAGroupWithTheConventionsOfTheOthers) {
              {"zone", "remove-dest", "Yard", "0"},
              {"zone", "list", "extra"},
              {"zone", "--json"},
+             {"schedule"},
+             {"schedule", "add", "Bells"},
+             {"schedule", "add", "Bells", "Mon..Fri", "08:00"},
+             {"schedule", "add", "Bells", "daily", "--zone"},
+             {"schedule", "list", "--count", "0"},
+             {"schedule", "list", "--count", "101"},
+             {"schedule", "remove", "0"},
+             {"schedule", "remove", "4294967296"},
+             {"schedule", "remove", "Bells"},
          }) {
         p = Parse(args);
         EXPECT_EQ(p.status, kUsageError) << ::testing::PrintToString(args);
@@ -247,6 +275,9 @@ TEST(CommandLineTest, ZoneCommandsAreAGroupWithTheConventionsOfTheOthers) {
     EXPECT_EQ(Parse({"zone", "remove-dest", "Yard", "0"}).err,
               "sonvex-cli: the destination's number must be a whole number from 1 to 2147483647, "
               "not \"0\"\n");
+    EXPECT_EQ(Parse({"schedule", "add", "Bells", "Mon..Fri", "08:00"}).err,
+              "sonvex-cli: the time is one argument: put it in quotes, as in sonvex-cli schedule "
+              "add Bells \"Mon..Fri 08:00\"\n");
     const Parsed help = Parse({"zone", "add-dest", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("Usage: sonvex-cli zone add-dest"), std::string::npos) << help.out;

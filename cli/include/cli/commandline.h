@@ -28,12 +28,20 @@ enum class CliCommand {
     ZoneRemoveDest,
     ZoneDelete,
     ZoneList,
+    ScheduleAdd,
+    ScheduleList,
+    ScheduleRemove,
 };
 
 struct CliOptions {
     CliCommand command = CliCommand::List;
     std::string name;                // the playlist
-    std::string zone;                // the zone commands
+    std::string zone;                // the zone commands; schedule add --zone
+    std::string when;                // schedule add: the calendar expression, one argument
+    std::string until;               // schedule add --until; empty: none
+    bool catchUp = false;            // schedule add
+    int count = 3;                   // schedule list: occurrences shown per event
+    uint32_t id = 0;                 // schedule remove
     std::vector<std::string> paths;  // add-file, convert, probe
     int32_t format = 7;              // add-file, page: 7 mu-law, 6 A-law (the stored tags)
     int32_t packetization = 20;      // add-file: ms
@@ -49,7 +57,7 @@ struct CliOptions {
     std::string device = "default";  // page: the ALSA capture device
     std::string outputDir;           // convert, sdp; empty: the default folder
     bool overwrite = false;          // convert
-    bool json = false;               // list, show, probe, stream, page, zone list
+    bool json = false;               // list, show, probe, stream, page, zone list, schedule list
     std::string sap;                 // set: "on", "all", "off"; empty: unchanged
     std::string rtcp;                // set: "on", "off"; empty: unchanged
     std::string priority;            // set: 0..100, "emergency" or "default"; empty: unchanged
