@@ -85,6 +85,22 @@ int RunCommand(const CliOptions& options, CliConsole& console) {
             return clicommands::StopPlaying(options, console);
         case CliCommand::Status:
             return clicommands::Status(options, console);
+        case CliCommand::ZoneCreate:
+            return clicommands::ZoneCreate(options, console);
+        case CliCommand::ZoneAddDest:
+            return clicommands::ZoneAddDest(options, console);
+        case CliCommand::ZoneRemoveDest:
+            return clicommands::ZoneRemoveDest(options, console);
+        case CliCommand::ZoneDelete:
+            return clicommands::ZoneDelete(options, console);
+        case CliCommand::ZoneList:
+            return clicommands::ZoneList(options, console);
+        case CliCommand::ScheduleAdd:
+            return clicommands::ScheduleAdd(options, console);
+        case CliCommand::ScheduleList:
+            return clicommands::ScheduleList(options, console);
+        case CliCommand::ScheduleRemove:
+            return clicommands::ScheduleRemove(options, console);
     }
     return clicommands::kFailure;
 }

@@ -37,6 +37,17 @@ int Status(const CliOptions& options, CliConsole& console);
 // true, with the command's `status`. False when none runs.
 bool StreamThroughServer(const CliOptions& options, CliConsole& console, int& status);
 bool PageThroughServer(const CliOptions& options, CliConsole& console, int& status);
+int ZoneCreate(const CliOptions& options, CliConsole& console);
+int ZoneAddDest(const CliOptions& options, CliConsole& console);
+int ZoneRemoveDest(const CliOptions& options, CliConsole& console);
+int ZoneDelete(const CliOptions& options, CliConsole& console);
+// Every stored zone with its destinations, then All with every destination of the store.
+int ZoneList(const CliOptions& options, CliConsole& console);
+// Stores an event and prints its id and next time.
+int ScheduleAdd(const CliOptions& options, CliConsole& console);
+// Every event with its next times from now, in local time.
+int ScheduleList(const CliOptions& options, CliConsole& console);
+int ScheduleRemove(const CliOptions& options, CliConsole& console);
 
 // "sonvex-cli: <message>" on the error stream; returns kFailure.
 int Fail(CliConsole& console, const std::string& message);
@@ -45,6 +56,11 @@ bool PlaylistExists(PlaylistDocument& document, const std::string& name, CliCons
 // Opens a stored playlist in the document; false, with the message printed, when there is
 // none of that name or the store cannot be read.
 bool OpenPlaylist(PlaylistDocument& document, const std::string& name, CliConsole& console);
+// The destination add-dest describes (address, port, --ttl, --iface), checked as the desktop
+// checks it; false, with the reason printed, when it is refused.
+bool DestinationFrom(const CliOptions& options, RtpDestination& destination, CliConsole& console);
+// A destination in JSON, with its number in its list (counted from 1).
+nlohmann::ordered_json DestinationJson(const RtpDestination& destination, size_t number);
 // Probes a file as the desktop does; on false `reason` says why it is refused.
 bool ProbeFile(const char* path, SourceFormatInfo& info, std::string& description,
                std::string& reason);

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "clicommands.h"
+#include "playlist/destinationcheck.h"
 
 namespace clicommands {
 
@@ -38,6 +39,38 @@ bool OpenPlaylist(PlaylistDocument& document, const std::string& name, CliConsol
         return false;
     }
     return true;
+}
+
+bool DestinationFrom(const CliOptions& options, RtpDestination& destination, CliConsole& console) {
+    const auto octets = destinationcheck::ParseAddress(options.address);
+    if (!octets) {
+        Fail(console, options.address + ": " + destinationcheck::kAddressRule);
+        return false;
+    }
+    std::string problem = destinationcheck::PortProblem(options.port);
+    destination = RtpDestination::FromOctets((*octets)[0], (*octets)[1], (*octets)[2], (*octets)[3],
+                                             static_cast<uint32_t>(options.port));
+    destination.Ttl = static_cast<uint32_t>(options.ttl);
+    if (problem.empty()) {
+        problem = destinationcheck::AddressProblem(destination);
+    }
+    if (problem.empty() && !destination.SetInterface(options.interfaceName.c_str())) {
+        problem = destinationcheck::InterfaceProblem(options.interfaceName);
+    }
+    if (problem.empty()) {
+        problem = destinationcheck::MulticastProblem(destination);
+    }
+    if (!problem.empty()) {
+        Fail(console, problem);
+        return false;
+    }
+    return true;
+}
+
+nlohmann::ordered_json DestinationJson(const RtpDestination& destination, size_t number) {
+    return {{"index", number},          {"address", destination.AddressText()},
+            {"port", destination.Port}, {"multicast", destination.IsMulticast()},
+            {"ttl", destination.Ttl},   {"interface", destination.Interface}};
 }
 
 bool ProbeFile(const char* path, SourceFormatInfo& info, std::string& description,

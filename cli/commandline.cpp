@@ -107,6 +107,34 @@ CLI::Validator Seconds() {
         range);
 }
 
+// The command of `app` named `word`, or null.
+CLI::App* FindCommand(CLI::App& app, const std::string& word) {
+    const std::vector<CLI::App*> known = app.get_subcommands([](CLI::App*) { return true; });
+    const auto found = std::find_if(known.begin(), known.end(), [&word](CLI::App* command) {
+        return command->check_name(word);
+    });
+    return found == known.end() ? nullptr : *found;
+}
+
+// The usage error of a group ("zone") given no command or one it does not have; empty when
+// the error lies elsewhere.
+std::string GroupUsage(CLI::App& app, int argc, const char* const* argv) {
+    const std::string group = argv[1];
+    CLI::App* commands = FindCommand(app, group);
+    if (commands == nullptr || commands->get_require_subcommand_min() == 0) {
+        return std::string();
+    }
+    const std::string help = "; sonvex-cli " + group + " --help lists them";
+    if (argc < 3) {
+        return "a " + group + " command is required" + help;
+    }
+    const std::string word = argv[2];
+    if (FindCommand(*commands, word) == nullptr && !word.empty() && word[0] != '-') {
+        return "unknown " + group + " command \"" + word + "\"" + help;
+    }
+    return std::string();
+}
+
 // One line for a usage error, as every other message: the parser's own texts name its
 // internals ("A subcommand is required") or span two lines.
 std::string UsageMessage(const CLI::ParseError& error, CLI::App& app, int argc,
@@ -115,12 +143,18 @@ std::string UsageMessage(const CLI::ParseError& error, CLI::App& app, int argc,
         return "a command is required; sonvex-cli --help lists them";
     }
     const std::string word = argv[1];
-    const std::vector<CLI::App*> known = app.get_subcommands([](CLI::App*) { return true; });
-    const bool isCommand = std::any_of(known.begin(), known.end(), [&word](CLI::App* command) {
-        return command->check_name(word);
-    });
-    if (!isCommand && !word.empty() && word[0] != '-') {
+    if (FindCommand(app, word) == nullptr && !word.empty() && word[0] != '-') {
         return "unknown command \"" + word + "\"; sonvex-cli --help lists the commands";
+    }
+    const std::string group = GroupUsage(app, argc, argv);
+    if (!group.empty()) {
+        return group;
+    }
+    // "schedule add Bells Mon..Fri 08:00": the shell split the time.
+    if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr && word == "schedule" &&
+        argc > 2 && std::string(argv[2]) == "add") {
+        return "the time is one argument: put it in quotes, as in sonvex-cli schedule add "
+               "Bells \"Mon..Fri 08:00\"";
     }
     std::string text = error.what();
     // A validator's message comes as "name: message"; the message names the argument.
@@ -146,11 +180,36 @@ void AddName(CLI::App* command, CliOptions& options) {
     command->add_option("name", options.name, "Playlist name")->required();
 }
 
-// The 1-based number of a list entry, as show prints it.
-void AddIndex(CLI::App* command, CliOptions& options, const std::string& what) {
-    command->add_option("index", options.index, "The " + what + "'s number, as show prints it")
+// A group of commands ("zone create"), one of which must follow.
+CLI::App* AddGroup(CLI::App& app, const char* name, const char* description) {
+    CLI::App* group = AddCommand(app, name, description);
+    group->require_subcommand(1, 1);
+    return group;
+}
+
+// The 1-based number of a list entry, as `lister` prints it.
+void AddIndex(CLI::App* command, CliOptions& options, const std::string& what,
+              const std::string& lister = "show") {
+    command
+        ->add_option("index", options.index,
+                     "The " + what + "'s number, as " + lister + " prints it")
         ->required()
         ->check(Decimal("the " + what + "'s number", 1, INT32_MAX));
+}
+
+// A destination's address, port, TTL and interface, as add-dest and zone add-dest take them.
+void AddDestinationArguments(CLI::App* command, CliOptions& options) {
+    command->add_option("address", options.address, "IPv4 address, or a multicast group")
+        ->required();
+    command->add_option("port", options.port, "UDP port")
+        ->required()
+        ->check(Decimal("the port", destinationcheck::kMinPort, destinationcheck::kMaxPort));
+    command
+        ->add_option("--ttl", options.ttl,
+                     "Time to live of the packets to a multicast group (default 1)")
+        ->check(Decimal("the TTL", destinationcheck::kMinTtl, destinationcheck::kMaxTtl));
+    command->add_option("--iface", options.interfaceName,
+                        "Interface the packets to a multicast group leave by");
 }
 
 void AddJson(CLI::App* command, CliOptions& options) {
@@ -181,10 +240,9 @@ void AddPlaylistCommands(CLI::App& app, CliOptions& options, CommandMap& command
     commands[remove] = CliCommand::Delete;
 }
 
-// add-file, remove-file, add-dest, remove-dest; returns add-dest, whose --ttl the caller
-// asks about. `law` receives add-file's --law and must outlive the parse.
-CLI::App* AddEntryCommands(CLI::App& app, CliOptions& options, CommandMap& commands,
-                           std::string& law) {
+// add-file, remove-file, add-dest, remove-dest. `law` receives add-file's --law and must
+// outlive the parse.
+void AddEntryCommands(CLI::App& app, CliOptions& options, CommandMap& commands, std::string& law) {
     CLI::App* addFile =
         AddCommand(app, "add-file", "Add MP3 or WAV files to the end of a playlist");
     AddName(addFile, options);
@@ -204,24 +262,13 @@ CLI::App* AddEntryCommands(CLI::App& app, CliOptions& options, CommandMap& comma
 
     CLI::App* addDest = AddCommand(app, "add-dest", "Add an RTP destination to a playlist");
     AddName(addDest, options);
-    addDest->add_option("address", options.address, "IPv4 address, or a multicast group")
-        ->required();
-    addDest->add_option("port", options.port, "UDP port")
-        ->required()
-        ->check(Decimal("the port", destinationcheck::kMinPort, destinationcheck::kMaxPort));
-    addDest
-        ->add_option("--ttl", options.ttl,
-                     "Time to live of the packets to a multicast group (default 1)")
-        ->check(Decimal("the TTL", destinationcheck::kMinTtl, destinationcheck::kMaxTtl));
-    addDest->add_option("--iface", options.interfaceName,
-                        "Interface the packets to a multicast group leave by");
+    AddDestinationArguments(addDest, options);
     commands[addDest] = CliCommand::AddDest;
 
     CLI::App* removeDest = AddCommand(app, "remove-dest", "Remove a destination from a playlist");
     AddName(removeDest, options);
     AddIndex(removeDest, options, "destination");
     commands[removeDest] = CliCommand::RemoveDest;
-    return addDest;
 }
 
 // stream, page, convert, probe; returns page. `law` receives page's --law and must outlive
@@ -269,8 +316,8 @@ CLI::App* AddRunCommands(CLI::App& app, CliOptions& options, CommandMap& command
     return page;
 }
 
-// sdp, set; returns set, whose --duck-db the caller asks about.
-CLI::App* AddSettingCommands(CLI::App& app, CliOptions& options, CommandMap& commands) {
+// sdp, set.
+void AddSettingCommands(CLI::App& app, CliOptions& options, CommandMap& commands) {
     CLI::App* sdp = AddCommand(app, "sdp", "Write one SDP file per destination of a playlist");
     AddName(sdp, options);
     sdp->add_option("-o,--output-dir", options.outputDir,
@@ -301,7 +348,68 @@ CLI::App* AddSettingCommands(CLI::App& app, CliOptions& options, CommandMap& com
     set->add_option("--duck-db", options.duckDb, "Gain while ducked in dB, -60 to 0 (default -15)")
         ->check(Decimal("the ducking level", kMinDuckDb, 0));
     commands[set] = CliCommand::Set;
-    return set;
+}
+
+// zone create, add-dest, remove-dest, delete, list.
+void AddZoneCommands(CLI::App& app, CliOptions& options, CommandMap& commands) {
+    CLI::App* zone =
+        AddGroup(app, "zone", "Named sets of destinations that scheduled events play to");
+    const auto addZone = [&options](CLI::App* command) {
+        command->add_option("zone", options.zone, "Zone name")->required();
+    };
+    CLI::App* create = AddCommand(*zone, "create", "Create an empty zone");
+    addZone(create);
+    commands[create] = CliCommand::ZoneCreate;
+
+    CLI::App* addDest = AddCommand(*zone, "add-dest", "Add an RTP destination to a zone");
+    addZone(addDest);
+    AddDestinationArguments(addDest, options);
+    commands[addDest] = CliCommand::ZoneAddDest;
+
+    CLI::App* removeDest = AddCommand(*zone, "remove-dest", "Remove a destination from a zone");
+    addZone(removeDest);
+    AddIndex(removeDest, options, "destination", "zone list");
+    commands[removeDest] = CliCommand::ZoneRemoveDest;
+
+    CLI::App* remove = AddCommand(*zone, "delete", "Delete a zone");
+    addZone(remove);
+    commands[remove] = CliCommand::ZoneDelete;
+
+    CLI::App* list = AddCommand(
+        *zone, "list", "List the zones with their destinations, and last All: every destination");
+    AddJson(list, options);
+    commands[list] = CliCommand::ZoneList;
+}
+
+// schedule add, list, remove.
+void AddScheduleCommands(CLI::App& app, CliOptions& options, CommandMap& commands) {
+    CLI::App* schedule = AddGroup(app, "schedule", "Events that play a playlist at set times");
+    CLI::App* add = AddCommand(*schedule, "add", "Play a playlist at the times of WHEN");
+    add->add_option("playlist", options.name, "Playlist name")->required();
+    add->add_option("when", options.when,
+                    "When it plays, one argument in quotes: \"Mon..Fri 08:00\", \"*-*-* "
+                    "12:30\", \"2027-01-04 07:55\", hourly, daily ...")
+        ->required();
+    add->add_option("--zone", options.zone,
+                    "Play to this zone (or All) instead of the playlist's own destinations");
+    add->add_option("--until", options.until,
+                    "Stop the run at the first time of this expression after its start");
+    add->add_flag("--catch-up", options.catchUp,
+                  "Play a time missed while the server was down when it starts");
+    commands[add] = CliCommand::ScheduleAdd;
+
+    CLI::App* list =
+        AddCommand(*schedule, "list", "List the events with their next times, in local time");
+    AddJson(list, options);
+    list->add_option("--count", options.count, "How many next times to show (default 3)")
+        ->check(Decimal("the count", 1, 100));
+    commands[list] = CliCommand::ScheduleList;
+
+    CLI::App* remove = AddCommand(*schedule, "remove", "Remove an event");
+    remove->add_option("id", options.id, "The event's number, as schedule list prints it")
+        ->required()
+        ->check(Decimal("the event's number", 1, UINT32_MAX));
+    commands[remove] = CliCommand::ScheduleRemove;
 }
 
 // A priority: a whole number 0-100, or the word "emergency" (100).
@@ -377,10 +485,12 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
 
     AddPlaylistCommands(app, options, commands);
     std::string law = "mu";
-    CLI::App* addDest = AddEntryCommands(app, options, commands, law);
+    AddEntryCommands(app, options, commands, law);
     CLI::App* page = AddRunCommands(app, options, commands, law);
-    CLI::App* set = AddSettingCommands(app, options, commands);
+    AddSettingCommands(app, options, commands);
     AddServerCommands(app, options, commands, page);
+    AddZoneCommands(app, options, commands);
+    AddScheduleCommands(app, options, commands);
 
     // CLI11 reports through exceptions; they end here, inside the parser.
     try {
@@ -393,9 +503,16 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
         return kUsageError;
     }
     CLI::App* chosen = app.get_subcommands().front();
+    if (!chosen->get_subcommands().empty()) {
+        chosen = chosen->get_subcommands().front();  // a group's command
+    }
     options.command = commands.at(chosen);
-    options.ttlGiven = addDest->count("--ttl") > 0;
-    options.duckDbGiven = set->count("--duck-db") > 0;
+    const auto given = [chosen](const char* name) {
+        const CLI::Option* option = chosen->get_option_no_throw(name);
+        return option != nullptr && option->count() > 0;
+    };
+    options.ttlGiven = given("--ttl");
+    options.duckDbGiven = given("--duck-db");
     options.format = law == "a" ? kALawTag : kMuLawTag;
     return kRunCommand;
 }

@@ -9,7 +9,6 @@
 #include <system_error>
 
 #include "clicommands.h"
-#include "playlist/destinationcheck.h"
 
 namespace clicommands {
 namespace {
@@ -92,12 +91,6 @@ bool CheckIndex(size_t index, size_t count, const char* what, const std::string&
     Fail(console, "the playlist \"" + name + "\" has no " + what + " " + std::to_string(index) +
                       " (it has " + std::to_string(count) + ")");
     return false;
-}
-
-nlohmann::ordered_json DestinationJson(const RtpDestination& destination, size_t number) {
-    return {{"index", number},          {"address", destination.AddressText()},
-            {"port", destination.Port}, {"multicast", destination.IsMulticast()},
-            {"ttl", destination.Ttl},   {"interface", destination.Interface}};
 }
 
 // One file of the JSON listing; the duration only when the file is valid, else the reason.
@@ -291,26 +284,9 @@ int RemoveFile(const CliOptions& options, CliConsole& console) {
 }
 
 int AddDest(const CliOptions& options, CliConsole& console) {
-    const auto octets = destinationcheck::ParseAddress(options.address);
-    if (!octets) {
-        return Fail(console, options.address + ": " + destinationcheck::kAddressRule);
-    }
-    std::string problem = destinationcheck::PortProblem(options.port);
-    RtpDestination destination =
-        RtpDestination::FromOctets((*octets)[0], (*octets)[1], (*octets)[2], (*octets)[3],
-                                   static_cast<uint32_t>(options.port));
-    destination.Ttl = static_cast<uint32_t>(options.ttl);
-    if (problem.empty()) {
-        problem = destinationcheck::AddressProblem(destination);
-    }
-    if (problem.empty() && !destination.SetInterface(options.interfaceName.c_str())) {
-        problem = destinationcheck::InterfaceProblem(options.interfaceName);
-    }
-    if (problem.empty()) {
-        problem = destinationcheck::MulticastProblem(destination);
-    }
-    if (!problem.empty()) {
-        return Fail(console, problem);
+    RtpDestination destination;
+    if (!DestinationFrom(options, destination, console)) {
+        return kFailure;
     }
     return Edit(options.name, console, [&destination](Playlist& playlist) {
         playlist.AppendDestination(destination);

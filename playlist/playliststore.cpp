@@ -162,20 +162,20 @@ bool PlaylistStore::IsValidName(const std::string& name) {
            name.find('\0') == std::string::npos;
 }
 
-std::string PlaylistStore::NameProblem(const std::string& name) {
+std::string PlaylistStore::NameProblem(const std::string& name, const std::string& what) {
     if (name.empty()) {
-        return "Please enter a name for the playlist.";
+        return "Please enter a name for the " + what + ".";
     }
     // A backslash separates the store's key names: the name would point into another key.
     if (name.find('\\') != std::string::npos) {
-        return "A playlist name cannot contain a backslash (\\).";
+        return "A " + what + " name cannot contain a backslash (\\).";
     }
     if (name.size() > kMaxNameBytes) {
-        return "The playlist name is too long: at most " + std::to_string(kMaxNameBytes) +
+        return "The " + what + " name is too long: at most " + std::to_string(kMaxNameBytes) +
                " bytes are allowed.";
     }
     if (!IsValidName(name)) {
-        return "A playlist name cannot contain a NUL character.";
+        return "A " + what + " name cannot contain a NUL character.";
     }
     // A line break would split the name in every list and file name it appears in; a tab or
     // another control character cannot be seen or typed back.
@@ -185,16 +185,16 @@ std::string PlaylistStore::NameProblem(const std::string& name) {
                         static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
                         static_cast<unsigned char>(name[i + 1]) <= 0x9F;  // UTF-8 U+0080-U+009F
         if (byte < 0x20 || byte == 0x7F || c1) {
-            return "A playlist name cannot contain a line break, a tab or another control "
-                   "character.";
+            return "A " + what +
+                   " name cannot contain a line break, a tab or another control character.";
         }
     }
     if (name.find_first_not_of(' ') == std::string::npos) {
-        return "Please enter a name for the playlist.";
+        return "Please enter a name for the " + what + ".";
     }
     // "Lobby " would list beside "Lobby" and look the same.
     if (name.front() == ' ' || name.back() == ' ') {
-        return "A playlist name cannot begin or end with a blank.";
+        return "A " + what + " name cannot begin or end with a blank.";
     }
     return std::string();
 }

@@ -17,16 +17,20 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "cli/cliapp.h"
 #include "playlist/playliststore.h"
+#include "playlist/schedulestore.h"
 #include "support/loopbackreceiver.h"
 #include "support/tonedevice.h"
 #include "support/wavefile.h"
@@ -309,6 +313,137 @@ TEST_F(CliCommandsTest, SharingSettingsAreSetOneByOneAndShown) {
     EXPECT_EQ(nothing.status, 1);
     EXPECT_NE(nothing.err.find("--priority, --role, --interrupted, --duck-db"), std::string::npos)
         << nothing.err;
+}
+
+// Zones take destinations with add-dest's checks and words; All, listed last, is every
+// destination of the store once and cannot be edited.
+TEST_F(CliCommandsTest, ZonesAreEditedAndListedWithAllLast) {
+    ASSERT_EQ(Run({"create", "Lobby"}).status, 0);
+    ASSERT_EQ(Run({"add-dest", "Lobby", "10.0.0.1", "5004"}).status, 0);
+    ASSERT_EQ(Run({"zone", "create", "Yard"}).status, 0);
+    ASSERT_EQ(Run({"zone", "create", "Hall"}).status, 0);
+    EXPECT_EQ(Run({"zone", "add-dest", "yard", "239.1.1.1", "5004", "--ttl", "4"}).status, 0);
+    EXPECT_EQ(Run({"zone", "add-dest", "Yard", "10.0.0.1", "5004"}).status, 0);
+    for (const auto& refused : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"zone", "add-dest", "Yard", "10.0.0.1", "5004"},
+              "the zone \"Yard\" has 10.0.0.1 : 5004 already"},
+             {{"zone", "add-dest", "Yard", "10.0.0.2", "5004", "--ttl", "4"},
+              "TTL and interface apply to multicast groups (224.0.0.0-239.255.255.255) only"},
+             {{"zone", "add-dest", "Yard", "255.255.255.255", "5004"}, "broadcast"},
+             {{"zone", "add-dest", "Field", "10.0.0.2", "5004"}, "there is no zone named"},
+             {{"zone", "add-dest", "All", "10.0.0.2", "5004"}, "cannot be changed"},
+             {{"zone", "create", "YARD"}, "a zone named \"Yard\" exists already"},
+             {{"zone", "create", "all"}, "a zone cannot be named so"},
+             {{"zone", "create", "two\nlines"}, "A zone name cannot contain a line break"},
+             {{"zone", "remove-dest", "Yard", "3"},
+              "the zone \"Yard\" has no destination 3 (it has 2)"},
+             {{"zone", "delete", "Field"}, "there is no zone named \"Field\""},
+         }) {
+        const Result r = Run(refused.first);
+        EXPECT_EQ(r.status, 1) << ::testing::PrintToString(refused.first);
+        EXPECT_EQ(r.err.rfind("sonvex-cli: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(refused.second), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(Run({"zone", "list"}).out,
+              "Hall\n  (no destinations)\n"
+              "Yard\n  1. 239.1.1.1 : 5004 (TTL 4)\n  2. 10.0.0.1 : 5004\n"
+              "All\n  1. 10.0.0.1 : 5004\n  2. 239.1.1.1 : 5004 (TTL 4)\n");
+
+    EXPECT_EQ(Run({"zone", "remove-dest", "Yard", "1"}).status, 0);
+    EXPECT_EQ(Run({"zone", "delete", "hall"}).status, 0);
+    const Result listed = Run({"zone", "list", "--json"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    const auto json = nlohmann::json::parse(listed.out);
+    ASSERT_EQ(json.size(), 2u);
+    EXPECT_EQ(json[0]["name"], "Yard");
+    ASSERT_EQ(json[0]["destinations"].size(), 1u);
+    EXPECT_EQ(json[0]["destinations"][0]["address"], "10.0.0.1");
+    EXPECT_EQ(json[1]["name"], "All");
+    EXPECT_EQ(json[1]["destinations"].size(), 1u);
+    // Zones are no playlists.
+    EXPECT_EQ(Run({"list"}).out, "Lobby\n");
+}
+
+// Events are added with their first time and listed with their next ones in local time;
+// what cannot be played is refused with the reason, and an event past its last time says so.
+TEST_F(CliCommandsTest, ScheduledEventsShowTheirNextTimesInLocalTime) {
+    // The process's time zone for this test alone, put back however it ends.
+    struct ZoneScope {
+        bool had = std::getenv("TZ") != nullptr;
+        std::string old = had ? std::getenv("TZ") : "";
+        ZoneScope() {
+            ::setenv("TZ", "Europe/Berlin", 1);
+            ::tzset();
+        }
+        ~ZoneScope() {
+            if (!had) {
+                ::unsetenv("TZ");
+            } else {
+                ::setenv("TZ", old.c_str(), 1);
+            }
+            ::tzset();
+        }
+    } zoneScope;
+    ASSERT_EQ(Run({"create", "Bells"}).status, 0);
+    ASSERT_EQ(Run({"zone", "create", "Yard"}).status, 0);
+
+    Result added = Run({"schedule", "add", "bells", "2190-*-04 7:55", "--zone", "yard", "--until",
+                        "2190-*-04 8:00", "--catch-up"});
+    EXPECT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(added.out, "event 1: next at 2190-01-04 07:55:00 CET\n");
+    added = Run({"schedule", "add", "Bells", "2190-07-04 12:00"});
+    EXPECT_EQ(added.out, "event 2: next at 2190-07-04 12:00:00 CEST\n");
+    for (const auto& refused : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"schedule", "add", "Bells", "Mon 25:00"}, "when: the hour 25 is out of range 0-23"},
+             {{"schedule", "add", "Bells", "daily", "--until", "8:61"},
+              "until: the minute 61 is out of range 0-59"},
+             {{"schedule", "add", "Bells", "2001-01-04 07:55"},
+              "when: \"2001-01-04 07:55:00\" does not occur again; nothing was added"},
+             {{"schedule", "add", "Nope", "daily"}, "there is no playlist named \"Nope\""},
+             {{"schedule", "add", "Bells", "daily", "--zone", "Field"},
+              "there is no zone named \"Field\""},
+             {{"schedule", "remove", "3"}, "there is no scheduled event 3"},
+         }) {
+        const Result r = Run(refused.first);
+        EXPECT_EQ(r.status, 1) << ::testing::PrintToString(refused.first);
+        EXPECT_EQ(r.err, "sonvex-cli: " + refused.second + "\n");
+    }
+    {
+        // As the store may hold it: an event whose last time has passed.
+        ScheduleStore schedule;
+        ScheduleEvent past;
+        past.Playlist = "Bells";
+        past.When = "2001-01-04";
+        ASSERT_TRUE(schedule.Add(past)) << schedule.Problem();
+    }
+    const Result listed = Run({"schedule", "list"});
+    EXPECT_EQ(listed.out,
+              "1. Bells at 2190-*-04 07:55:00\n"
+              "   zone: Yard\n   until: 2190-*-04 08:00:00\n   catch-up: on\n"
+              "   next: 2190-01-04 07:55:00 CET\n"
+              "         2190-02-04 07:55:00 CET\n"
+              "         2190-03-04 07:55:00 CET\n"
+              "2. Bells at 2190-07-04 12:00:00\n"
+              "   zone: the playlist's own destinations\n   until: none\n   catch-up: off\n"
+              "   next: 2190-07-04 12:00:00 CEST\n"
+              "3. Bells at 2001-01-04 00:00:00\n"
+              "   zone: the playlist's own destinations\n   until: none\n   catch-up: off\n"
+              "   next: none, it does not occur again\n");
+    EXPECT_EQ(Run({"schedule", "remove", "2"}).status, 0);
+    const auto json =
+        nlohmann::json::parse(Run({"schedule", "list", "--json", "--count", "2"}).out);
+    ASSERT_EQ(json.size(), 2u);
+    EXPECT_EQ(json[0]["id"], 1);
+    EXPECT_EQ(json[0]["playlist"], "Bells");
+    EXPECT_EQ(json[0]["when"], "2190-*-04 07:55:00");
+    EXPECT_EQ(json[0]["zone"], "Yard");
+    EXPECT_EQ(json[0]["until"], "2190-*-04 08:00:00");
+    EXPECT_EQ(json[0]["catch_up"], true);
+    EXPECT_EQ(json[0]["next"],
+              nlohmann::json({"2190-01-04 07:55:00 CET", "2190-02-04 07:55:00 CET"}));
+    EXPECT_EQ(json[1]["id"], 3);
+    EXPECT_TRUE(json[1]["next"].empty());
+    EXPECT_EQ(Run({"schedule", "remove", "2"}).err, "sonvex-cli: there is no scheduled event 2\n");
 }
 
 TEST_F(CliCommandsTest, ProbeConvertAndSessionDescriptions) {

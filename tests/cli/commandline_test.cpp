@@ -204,6 +204,85 @@ TEST(CommandLineTest, SetReadsPrioritiesAndDuckLevelsStrictly) {
               "default, not \"101\"\n");
 }
 
+// The groups' commands parse as the others do; a group alone, or with a command it does not
+// have, is told so in one line, and so is a time the shell split in two.
+TEST(CommandLineTest, ZoneAndScheduleCommandsAreGroupsWithTheConventionsOfTheOthers) {
+    Parsed p = Parse({"zone", "add-dest", "Yard", "239.1.1.1", "5004", "--ttl", "4"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.command, CliCommand::ZoneAddDest);
+    EXPECT_EQ(p.options.zone, "Yard");
+    EXPECT_EQ(p.options.address, "239.1.1.1");
+    EXPECT_EQ(p.options.port, 5004);
+    EXPECT_TRUE(p.options.ttlGiven);
+    p = Parse({"zone", "remove-dest", "Yard", "2"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.command, CliCommand::ZoneRemoveDest);
+    EXPECT_EQ(p.options.index, 2u);
+    p = Parse({"zone", "list", "--json"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.command, CliCommand::ZoneList);
+    EXPECT_TRUE(p.options.json);
+    p = Parse({"schedule", "add", "Bells", "Mon..Fri 08:00", "--zone", "Yard", "--until",
+               "Mon..Fri 08:05", "--catch-up"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.command, CliCommand::ScheduleAdd);
+    EXPECT_EQ(p.options.name, "Bells");
+    EXPECT_EQ(p.options.when, "Mon..Fri 08:00");
+    EXPECT_EQ(p.options.zone, "Yard");
+    EXPECT_EQ(p.options.until, "Mon..Fri 08:05");
+    EXPECT_TRUE(p.options.catchUp);
+    p = Parse({"schedule", "list"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.count, 3);
+    p = Parse({"schedule", "list", "--count", "100", "--json"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.count, 100);
+    p = Parse({"schedule", "remove", "4294967295"});
+    ASSERT_EQ(p.status, kRunCommand) << p.err;
+    EXPECT_EQ(p.options.command, CliCommand::ScheduleRemove);
+    EXPECT_EQ(p.options.id, 4294967295u);
+
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"zone"},
+             {"zone", "bogus"},
+             {"zone", "create"},
+             {"zone", "create", "Yard", "Field"},
+             {"zone", "add-dest", "Yard", "1.2.3.4"},
+             {"zone", "add-dest", "Yard", "1.2.3.4", "0"},
+             {"zone", "add-dest", "Yard", "239.1.1.1", "5004", "--ttl", "0"},
+             {"zone", "remove-dest", "Yard", "0"},
+             {"zone", "list", "extra"},
+             {"zone", "--json"},
+             {"schedule"},
+             {"schedule", "add", "Bells"},
+             {"schedule", "add", "Bells", "Mon..Fri", "08:00"},
+             {"schedule", "add", "Bells", "daily", "--zone"},
+             {"schedule", "list", "--count", "0"},
+             {"schedule", "list", "--count", "101"},
+             {"schedule", "remove", "0"},
+             {"schedule", "remove", "4294967296"},
+             {"schedule", "remove", "Bells"},
+         }) {
+        p = Parse(args);
+        EXPECT_EQ(p.status, kUsageError) << ::testing::PrintToString(args);
+        EXPECT_EQ(p.err.rfind("sonvex-cli: ", 0), 0u) << p.err;
+        EXPECT_EQ(std::count(p.err.begin(), p.err.end(), '\n'), 1) << p.err;
+    }
+    EXPECT_EQ(Parse({"zone"}).err,
+              "sonvex-cli: a zone command is required; sonvex-cli zone --help lists them\n");
+    EXPECT_EQ(Parse({"zone", "bogus"}).err,
+              "sonvex-cli: unknown zone command \"bogus\"; sonvex-cli zone --help lists them\n");
+    EXPECT_EQ(Parse({"zone", "remove-dest", "Yard", "0"}).err,
+              "sonvex-cli: the destination's number must be a whole number from 1 to 2147483647, "
+              "not \"0\"\n");
+    EXPECT_EQ(Parse({"schedule", "add", "Bells", "Mon..Fri", "08:00"}).err,
+              "sonvex-cli: the time is one argument: put it in quotes, as in sonvex-cli schedule "
+              "add Bells \"Mon..Fri 08:00\"\n");
+    const Parsed help = Parse({"zone", "add-dest", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: sonvex-cli zone add-dest"), std::string::npos) << help.out;
+}
+
 TEST(CommandLineTest, HelpOfEachCommandAndTheVersionAnswerAlone) {
     for (const char* command : {"list", "show", "create", "delete", "add-file", "remove-file",
                                 "add-dest", "remove-dest", "stream", "convert", "probe", "sdp"}) {

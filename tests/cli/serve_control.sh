@@ -70,6 +70,24 @@ for payload in (b"garbage", None):
     assert c.recv(8192) == b"", "the connection stayed open"
 PY
 grep -q 'started playlist "Music"' "$work/serve.log" || fail "the server did not log the start"
+
+# A zone instead of the playlist's destinations; a schedule added while the server runs fires
+# without a restart.
+"$cli" zone create Yard >/dev/null
+"$cli" zone add-dest Yard 127.0.0.1 $((port + 1)) >/dev/null
+"$cli" play Music --zone Yard >"$work/out" || fail "play to a zone: $(cat "$work/out")"
+sleep 0.3
+"$cli" status --json | python3 -c '
+import json, sys
+s = json.load(sys.stdin)
+held = {d["destination"]: d["source"] for d in s["destinations"]}
+assert held.get("127.0.0.1 : '$((port + 1))'") == "Music", held
+assert held.get("127.0.0.1 : '"$port"'") == "", held' || fail "the zone's destination is not playing"
+"$cli" stop Music >/dev/null
+sleep 0.3
+"$cli" schedule add Music '*-*-* *:*:*' >/dev/null || fail "schedule add refused"
+for _ in $(seq 60); do grep -q 'schedule 1 fired' "$work/serve.log" && break; sleep 0.1; done
+grep -q 'schedule 1 fired: "Music"$' "$work/serve.log" || fail "the schedule did not fire: $(cat "$work/serve.log")"
 kill "$server"; wait "$server" || fail "the server did not stop cleanly on SIGTERM"
 server=
 grep -q '^stopped$' "$work/serve.log" || fail "no stop line"

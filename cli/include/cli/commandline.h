@@ -1,6 +1,7 @@
 #pragma once
-// The command line of sonvex-cli: one command with its arguments and options, parsed into
-// CliOptions. Help, the version and usage errors are answered by the parser itself.
+// The command line of sonvex-cli: one command (or a group's command, "zone create") with its
+// arguments and options, parsed into CliOptions. Help, the version and usage errors are answered by
+// the parser itself.
 
 #include <cstdint>
 #include <iosfwd>
@@ -26,27 +27,41 @@ enum class CliCommand {
     Play,
     Stop,
     Status,
+    ZoneCreate,
+    ZoneAddDest,
+    ZoneRemoveDest,
+    ZoneDelete,
+    ZoneList,
+    ScheduleAdd,
+    ScheduleList,
+    ScheduleRemove,
 };
 
 struct CliOptions {
     CliCommand command = CliCommand::List;
     std::string name;                // the playlist
+    std::string zone;                // the zone commands; schedule add --zone
+    std::string when;                // schedule add: the calendar expression, one argument
+    std::string until;               // schedule add --until; empty: none
+    bool catchUp = false;            // schedule add
+    int count = 3;                   // schedule list: occurrences shown per event
+    uint32_t id = 0;                 // schedule remove
     std::vector<std::string> paths;  // add-file, convert, probe
     int32_t format = 7;              // add-file, page: 7 mu-law, 6 A-law (the stored tags)
     int32_t packetization = 20;      // add-file: ms
-    size_t index = 0;                // remove-file, remove-dest: counted from 1
-    std::string address;             // add-dest: dotted IPv4
-    int port = 0;                    // add-dest
-    int ttl = 1;                     // add-dest
+    size_t index = 0;                // remove-file, remove-dest, zone remove-dest: from 1
+    std::string address;             // add-dest, zone add-dest: dotted IPv4
+    int port = 0;                    // add-dest, zone add-dest
+    int ttl = 1;                     // add-dest, zone add-dest
     bool ttlGiven = false;
-    std::string interfaceName;       // add-dest; empty: the routing table's choice
+    std::string interfaceName;       // add-dest, zone add-dest; empty: routing decides
     bool loop = false;               // stream
     int volumeDb = 0;                // stream, -9..9
     double durationSeconds = 0;      // stream, page; 0: until the list ends or a signal
     std::string device = "default";  // page: the ALSA capture device
     std::string outputDir;           // convert, sdp; empty: the default folder
     bool overwrite = false;          // convert
-    bool json = false;               // list, show, probe, stream
+    bool json = false;               // list, show, probe, stream, page, zone list, schedule list
     std::string sap;                 // set: "on", "all", "off"; empty: unchanged
     std::string rtcp;                // set: "on", "off"; empty: unchanged
     std::string priority;            // set: 0..100, "emergency" or "default"; empty: unchanged

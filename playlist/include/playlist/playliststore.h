@@ -41,7 +41,11 @@ public:
     static bool IsValidName(const std::string& name);
     // Why the store refuses a new name, in the words every program shows; empty when it
     // takes it. Beyond IsValidName: no control character, no blank at either end.
-    static std::string NameProblem(const std::string& name);
+    static std::string NameProblem(const std::string& name) {
+        return NameProblem(name, "playlist");
+    }
+    // The same rules for the name of another kind of key ("zone"), in words that name it.
+    static std::string NameProblem(const std::string& name, const std::string& what);
     // What a failure means, in the words every program shows ("the disk is full").
     static std::string FailureText(StoreFailure failure);
     // The current user's store file, for messages.
