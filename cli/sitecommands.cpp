@@ -72,6 +72,22 @@ std::string Joined(const nlohmann::json& names) {
     return text;
 }
 
+// Asks the server to hold a run or a page for this connection; false, with the command's
+// `status`, when it cannot or refuses.
+bool Granted(Peer& peer, const nlohmann::json& request, CliConsole& console, int& status) {
+    nlohmann::json reply;
+    std::string problem;
+    if (!servercontrol::Ask(peer, request, reply, problem)) {
+        status = Fail(console, problem);
+        return false;
+    }
+    if (!reply.value("ok", false)) {
+        status = Fail(console, reply.value("message", std::string("the server refused")));
+        return false;
+    }
+    return true;
+}
+
 // Follows a held run or page until it ends, a signal stops it or its time is up; the
 // command's status.
 int Follow(Peer& peer, const CliOptions& options, CliConsole& console, const char* what) {
@@ -243,14 +259,7 @@ bool StreamThroughServer(const CliOptions& options, CliConsole& console, int& st
                               {"hold", true},
                               {"loop", options.loop},
                               {"volume", options.volumeDb}};
-    nlohmann::json reply;
-    std::string problem;
-    if (!servercontrol::Ask(peer, request, reply, problem)) {
-        status = Fail(console, problem);
-        return true;
-    }
-    if (!reply.value("ok", false)) {
-        status = Fail(console, reply.value("message", std::string("the server refused")));
+    if (!Granted(peer, request, console, status)) {
         return true;
     }
     if (!options.json) {
@@ -275,14 +284,7 @@ bool PageThroughServer(const CliOptions& options, CliConsole& console, int& stat
     if (!options.zones.empty()) {
         request["zones"] = ZonesJson(options);
     }
-    nlohmann::json reply;
-    std::string problem;
-    if (!servercontrol::Ask(peer, request, reply, problem)) {
-        status = Fail(console, problem);
-        return true;
-    }
-    if (!reply.value("ok", false)) {
-        status = Fail(console, reply.value("message", std::string("the server refused")));
+    if (!Granted(peer, request, console, status)) {
         return true;
     }
     if (!options.json) {

@@ -60,20 +60,7 @@ bool PlaylistRun::OpenFrom(size_t first, bool wrapped) {
 }
 
 bool PlaylistRun::Take(int64_t instantNs, SourcePacket& packet) {
-    if (Finished() || !m_engine.PacketReady()) {
-        return false;
-    }
-    m_engine.SetTickDeadlineNs(instantNs);
-    const uint8_t* payload = m_engine.NextPayload();
-    if (payload == nullptr) {
-        return false;
-    }
-    packet.payload = payload;
-    packet.length = m_engine.PayloadBytes();
-    packet.payloadType = m_engine.PayloadType();
-    packet.clockRate = m_engine.ClockRate();
-    packet.captureNs = SourcePacket::kNoCapture;
-    return true;
+    return !Finished() && m_engine.PacketReady() && m_entry.Take(instantNs, packet);
 }
 
 void PlaylistRun::Advance() {

@@ -6,34 +6,11 @@
 #include <ctime>
 #include <string>
 
+#include "support/zonescope.h"
+
 namespace {
 
-// Runs a test in a named time zone and puts the process's own back afterwards.
-class ZoneScope {
-public:
-    explicit ZoneScope(const char* zone) {
-        if (const char* old = std::getenv("TZ")) {
-            m_old = old;
-            m_had = true;
-        }
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ZoneScope() {
-        if (m_had) {
-            ::setenv("TZ", m_old.c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
-        ::tzset();
-    }
-    ZoneScope(const ZoneScope&) = delete;
-    ZoneScope& operator=(const ZoneScope&) = delete;
-
-private:
-    std::string m_old;
-    bool m_had = false;
-};
+using testsupport::ZoneScope;
 
 int64_t Utc(int year, int month, int day, int hour, int minute, int second = 0) {
     std::tm parts{};

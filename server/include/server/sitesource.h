@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/entrysource.h"
 #include "engine/livesource.h"
 #include "engine/packetsource.h"
 #include "engine/winsonvex.h"
@@ -81,6 +82,7 @@ private:
     bool OpenFrom(size_t first, bool wrapped);
 
     WinSonvex m_engine;
+    EntrySource m_entry{m_engine};
     Playlist m_playlist;
     bool m_loop;
     int m_ptimeMs;
