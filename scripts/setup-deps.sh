@@ -7,13 +7,14 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libmpg123-dev libsoxr-dev libspeexdsp-dev libgsm1-dev liburing-dev libsqlite3-dev
-  libsystemd-dev libasound2-dev
+  libsystemd-dev libasound2-dev libspandsp-dev libespeak-ng-dev libcpp-httplib-dev
   libcli11-dev nlohmann-json3-dev
   fp-utils
   xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev clang-format-14 clang-tidy-14
   lame sox libsox-fmt-mp3 ffmpeg gstreamer1.0-tools linux-perf tshark
   dpkg-dev file desktop-file-utils appstream lintian librsvg2-bin
   xdotool openbox python3 iproute2 tzdata
+  chromium chromium-driver python3-selenium espeak-ng
 )
 
 missing=()
