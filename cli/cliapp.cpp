@@ -85,6 +85,10 @@ int RunCommand(const CliOptions& options, CliConsole& console) {
             return clicommands::StopPlaying(options, console);
         case CliCommand::Status:
             return clicommands::Status(options, console);
+        case CliCommand::Announce:
+            return clicommands::Announce(options, console);
+        case CliCommand::HttpToken:
+            return clicommands::HttpToken(options, console);
         case CliCommand::ZoneCreate:
             return clicommands::ZoneCreate(options, console);
         case CliCommand::ZoneAddDest:

@@ -33,6 +33,10 @@ int Serve(const CliOptions& options, CliConsole& console);
 int Play(const CliOptions& options, CliConsole& console);
 int StopPlaying(const CliOptions& options, CliConsole& console);
 int Status(const CliOptions& options, CliConsole& console);
+// Asks the server to say a text to a playlist's destinations or zones.
+int Announce(const CliOptions& options, CliConsole& console);
+// Makes the HTTP API's token: printed once, its hash kept in the state folder.
+int HttpToken(const CliOptions& options, CliConsole& console);
 // When a server of the user's runs, stream and page ask it and follow the run to its end:
 // true, with the command's `status`. False when none runs.
 bool StreamThroughServer(const CliOptions& options, CliConsole& console, int& status);

@@ -396,6 +396,9 @@ void AddScheduleCommands(CLI::App& app, CliOptions& options, CommandMap& command
                     "Stop the run at the first time of this expression after its start");
     add->add_flag("--catch-up", options.catchUp,
                   "Play a time missed while the server was down when it starts");
+    add->add_option("--say", options.say,
+                    "Say this text to the playlist's destinations instead of its files");
+    add->add_option("--voice", options.voice, "The voice of --say (default en)");
     commands[add] = CliCommand::ScheduleAdd;
 
     CLI::App* list =
@@ -432,6 +435,44 @@ CLI::Validator PriorityWord() {
         "0 to 100 or emergency");
 }
 
+// An HTTP listening address: a dotted IPv4 address and a port.
+CLI::Validator HttpAddress() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            const size_t colon = text.rfind(':');
+            const std::string port = colon == std::string::npos ? "" : text.substr(colon + 1);
+            if (colon != std::string::npos &&
+                destinationcheck::ParseAddress(text.substr(0, colon)).has_value() &&
+                IsDecimalIn(port, 1, 65535)) {
+                return std::string();
+            }
+            return "the HTTP address must be an IPv4 address and a port (127.0.0.1:8787), not \"" +
+                   text + "\"";
+        },
+        "ADDR:PORT");
+}
+
+// http-token and announce.
+void AddHttpCommands(CLI::App& app, CliOptions& options, CommandMap& commands) {
+    CLI::App* token =
+        AddCommand(app, "http-token",
+                   "Make a new token for the HTTP API, print it once and keep only its hash");
+    commands[token] = CliCommand::HttpToken;
+
+    CLI::App* announce =
+        AddCommand(app, "announce", "Ask the running server to say a text as an announcement");
+    announce->add_option("text", options.text, "What is said, one argument in quotes")->required();
+    announce->add_option("--to", options.name, "To this playlist's destinations");
+    announce->add_option("--zone", options.zones, "To this zone (repeatable; All: everywhere)");
+    announce
+        ->add_option("--priority", options.announcePriority,
+                     "0 to 100 or emergency (default: the playlist's, or 50)")
+        ->check(PriorityWord());
+    announce->add_option("--voice", options.voice, "The voice, as espeak-ng names it (default en)");
+    AddJson(announce, options);
+    commands[announce] = CliCommand::Announce;
+}
+
 // serve, play, stop, status; page's options for a server. `page` is the page command.
 void AddServerCommands(CLI::App& app, CliOptions& options, CommandMap& commands, CLI::App* page) {
     CLI::App* serve = AddCommand(
@@ -441,6 +482,16 @@ void AddServerCommands(CLI::App& app, CliOptions& options, CommandMap& commands,
         ->add_option("--ptime", options.packetization,
                      "Packet time in ms of every destination: 20 (default), 40, 80 or 160")
         ->check(OneOf("the packetization time", {"20", "40", "80", "160"}));
+    serve
+        ->add_option("--http", options.http,
+                     "Serve the HTTP API and web console at ADDR:PORT (default 127.0.0.1:8787)")
+        ->expected(0, 1)
+        ->check(HttpAddress());
+    serve->add_option("--audio-dir", options.audioDirs,
+                      "A folder the HTTP API may add files from (repeatable)");
+    serve->add_option("--tls-cert", options.tlsCert,
+                      "HTTPS: the certificate file (PEM), with --tls-key");
+    serve->add_option("--tls-key", options.tlsKey, "HTTPS: the private key file (PEM)");
     AddJson(serve, options);
     commands[serve] = CliCommand::Serve;
 
@@ -489,6 +540,7 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     CLI::App* page = AddRunCommands(app, options, commands, law);
     AddSettingCommands(app, options, commands);
     AddServerCommands(app, options, commands, page);
+    AddHttpCommands(app, options, commands);
     AddZoneCommands(app, options, commands);
     AddScheduleCommands(app, options, commands);
 
@@ -513,6 +565,9 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     };
     options.ttlGiven = given("--ttl");
     options.duckDbGiven = given("--duck-db");
+    if (given("--http") && options.http.empty()) {
+        options.http = "127.0.0.1:8787";
+    }
     options.format = law == "a" ? kALawTag : kMuLawTag;
     return kRunCommand;
 }

@@ -10,6 +10,7 @@
 #include "clicommands.h"
 #include "playlist/calendarpattern.h"
 #include "playlist/schedulestore.h"
+#include "server/speech.h"
 
 namespace clicommands {
 namespace {
@@ -44,7 +45,7 @@ std::vector<std::string> NextTimes(const ScheduleEvent& event, int64_t now, int 
 nlohmann::ordered_json EventJson(const ScheduleEvent& event, const std::vector<std::string>& next) {
     return {{"id", event.Id},     {"playlist", event.Playlist}, {"when", event.When},
             {"zone", event.Zone}, {"until", event.Until},       {"catch_up", event.CatchUp == 1},
-            {"next", next}};
+            {"say", event.Say},   {"voice", event.Voice},       {"next", next}};
 }
 
 void PrintEvent(CliConsole& console, const ScheduleEvent& event,
@@ -54,6 +55,11 @@ void PrintEvent(CliConsole& console, const ScheduleEvent& event,
                 << (event.Zone.empty() ? "the playlist's own destinations" : event.Zone)
                 << "\n   until: " << (event.Until.empty() ? "none" : event.Until)
                 << "\n   catch-up: " << (event.CatchUp == 1 ? "on" : "off") << '\n';
+    if (!event.Say.empty()) {
+        console.out << "   says: \"" << event.Say << "\""
+                    << (event.Voice.empty() ? std::string() : " in the voice " + event.Voice)
+                    << '\n';
+    }
     if (next.empty()) {
         console.out << "   next: none, it does not occur again\n";
     }
@@ -79,6 +85,16 @@ int ScheduleAdd(const CliOptions& options, CliConsole& console) {
     event.Zone = options.zone;
     event.Until = options.until;
     event.CatchUp = options.catchUp ? 1 : 0;
+    event.Say = options.say;
+    event.Voice = options.voice;
+    if (!event.Say.empty()) {
+        // Refused now in the words the server would use at the time, not found out then.
+        std::vector<uint8_t> wave;
+        std::string problem;
+        if (!speech::RenderWave(event.Say, event.Voice, wave, problem)) {
+            return Fail(console, problem);
+        }
+    }
     ScheduleStore schedule;
     if (!schedule.Add(event)) {
         return Fail(console, schedule.Problem());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "clicommands.h"
+#include "httpapi.h"
 #include "siteserver.h"
 #include "stopsignals.h"
 
@@ -31,6 +32,27 @@ int Serve(const CliOptions& options, CliConsole& console) {
     if (!options.json) {
         console.out << "serving; stop with Ctrl+C" << '\n' << std::flush;
     }
+    HttpApi http;
+    if (!options.http.empty()) {
+        HttpApi::Settings settings;
+        const size_t colon = options.http.rfind(':');
+        settings.host = options.http.substr(0, colon);
+        settings.port = std::stoi(options.http.substr(colon + 1));
+        settings.audioDirs = options.audioDirs;
+        settings.tlsCert = options.tlsCert;
+        settings.tlsKey = options.tlsKey;
+        if (!http.Start(settings, problem)) {
+            engine.Stop();
+            return Fail(console, problem);
+        }
+        server.OnEvent([&http](const nlohmann::ordered_json& event) { http.Publish(event); });
+        if (!options.json) {
+            console.out << "web console and API at "
+                        << (settings.tlsCert.empty() ? "http" : "https") << "://" << options.http
+                        << "/" << '\n'
+                        << std::flush;
+        }
+    }
     server.StartSchedule();
     std::vector<pollfd> fds;
     while (!StopSignals::Requested()) {
@@ -46,6 +68,7 @@ int Serve(const CliOptions& options, CliConsole& console) {
         }
         server.Serve(fds);
     }
+    http.Stop();
     engine.Stop();
     if (!options.json) {
         console.out << "stopped" << '\n' << std::flush;

@@ -154,6 +154,36 @@ int Play(const CliOptions& options, CliConsole& console) {
     return status;
 }
 
+int Announce(const CliOptions& options, CliConsole& console) {
+    nlohmann::json request = {{"command", "announce"}, {"text", options.text}};
+    if (!options.name.empty()) {
+        request["name"] = options.name;
+    }
+    if (!options.zones.empty()) {
+        request["zones"] = ZonesJson(options);
+    }
+    if (options.announcePriority >= 0) {
+        request["priority"] = options.announcePriority;
+    }
+    if (!options.voice.empty()) {
+        request["voice"] = options.voice;
+    }
+    nlohmann::json reply;
+    const int status = AskOnce(request, console, reply);
+    if (status == kSuccess) {
+        if (options.json) {
+            PrintJson(console, reply);
+        } else {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.1f", reply.value("seconds", 0.0));
+            console.out << "announcing " << seconds << " s of speech to "
+                        << reply.value("destinations", 0) << " destination(s)\n"
+                        << std::flush;
+        }
+    }
+    return status;
+}
+
 int StopPlaying(const CliOptions& options, CliConsole& console) {
     nlohmann::json reply;
     return AskOnce({{"command", "stop"}, {"name", options.name}}, console, reply);

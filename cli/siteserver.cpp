@@ -9,6 +9,7 @@
 #include "playlist/schedulestore.h"
 #include "playlist/zonestore.h"
 #include "server/sitesource.h"
+#include "server/speech.h"
 
 namespace {
 
@@ -193,11 +194,12 @@ void SiteServer::Handle(Client& client, const nlohmann::json& request) {
         client.peer->Close();
         return;
     }
-    if (command == "play" || command == "page") {
+    if (command == "play" || command == "page" || command == "announce") {
         uint64_t id = 0;
         std::string message;
-        const nlohmann::json reply =
-            command == "play" ? Play(request, id, message) : PageRequest(request, id, message);
+        const nlohmann::json reply = command == "play"   ? Play(request, id, message)
+                                     : command == "page" ? PageRequest(request, id, message)
+                                                         : Announce(request, id, message);
         client.peer->Send(reply);
         if (id == 0) {
             client.peer->Close();
@@ -321,6 +323,82 @@ nlohmann::json SiteServer::PageRequest(const nlohmann::json& request, uint64_t& 
     return {{"ok", true}, {"id", id}};
 }
 
+namespace {
+
+// What a spoken announcement is called in the status and the log: its first words.
+std::string SpeechName(const std::string& text) {
+    constexpr size_t kShown = 40;
+    std::string name;
+    for (const char c : text) {
+        name += c == '\n' || c == '\r' || c == '\t' ? ' ' : c;
+    }
+    if (name.size() > kShown) {
+        size_t cut = kShown;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) {
+            --cut;  // not inside a character
+        }
+        name = name.substr(0, cut) + "...";
+    }
+    return name;
+}
+
+}  // namespace
+
+nlohmann::json SiteServer::Announce(const nlohmann::json& request, uint64_t& id,
+                                    std::string& message) {
+    const std::string name = Text(request, "name");
+    const std::vector<std::string> zones = Zones(request);
+    Playlist playlist;
+    if (!name.empty()) {
+        PlaylistDocument document;
+        if (!PlaylistDocument::IsValidName(name) || !document.Exists(name) ||
+            !document.Open(name)) {
+            return Refused("there is no playlist named \"" + name + "\"");
+        }
+        playlist = document.CurrentPlaylist();
+    } else if (zones.empty()) {
+        return Refused("say where the text goes: a playlist (--to) or a zone (--zone)");
+    }
+    SiteSource::Settings settings;
+    const std::string text = Text(request, "text");
+    settings.name = SpeechName(text);
+    const int fallback = !name.empty() && playlist.Role == kRoleAnnouncement
+                             ? playlist.EffectivePriority()
+                             : kDefaultAnnouncementPriority;
+    settings.priority = static_cast<int>(
+        std::clamp<int64_t>(Number(request, "priority", fallback), 0, kPriorityEmergency));
+    settings.duck = playlist.Interrupted != kInterruptedMute;
+    settings.duckDb = playlist.DuckDb;
+    if (!Destinations(playlist, zones, settings.destinations, message)) {
+        return Refused(message);
+    }
+    std::vector<uint8_t> wave;
+    if (!speech::RenderWave(text, Text(request, "voice"), wave, message)) {
+        return Refused(message);
+    }
+    // 44 header bytes, then 16-bit mono samples at the rate the header gives.
+    const double seconds =
+        wave.size() > 44 ? static_cast<double>(wave.size() - 44) /
+                               (2.0 * (wave[24] | wave[25] << 8 | wave[26] << 16 | wave[27] << 24))
+                         : 0.0;
+    const size_t count = settings.destinations.size();
+    const auto law = static_cast<int32_t>(Number(request, "law", 7) == 6 ? 6 : 7);
+    auto run =
+        PlaylistRun::Speech(std::move(settings), std::move(wave), law, m_engine.PtimeMs(), message);
+    if (run == nullptr) {
+        return Refused(message);
+    }
+    if (!run->Open()) {
+        message = run->Failure();
+        return Refused(message);
+    }
+    Run record;
+    record.name = run->Setup().name;
+    id = m_engine.Add(std::move(run));
+    m_runs[id] = record;
+    return {{"ok", true}, {"id", id}, {"destinations", count}, {"seconds", seconds}};
+}
+
 nlohmann::json SiteServer::Stop(const nlohmann::json& request) {
     const std::string name = Text(request, "name");
     bool any = false;
@@ -436,7 +514,8 @@ void SiteServer::Schedule(bool force) {
         if (store.List(events)) {
             std::vector<Scheduler::Entry> entries;
             for (const ScheduleEvent& e : events) {
-                entries.push_back({e.Id, e.Playlist, e.When, e.Zone, e.Until, e.CatchUp == 1});
+                entries.push_back(
+                    {e.Id, e.Playlist, e.When, e.Zone, e.Until, e.CatchUp == 1, e.Say, e.Voice});
             }
             m_scheduler.Load(entries, WallSeconds());
         }
@@ -464,7 +543,13 @@ void SiteServer::Fire(const Scheduler::Firing& firing) {
     }
     uint64_t id = 0;
     std::string message;
-    Play(request, id, message);
+    if (firing.entry.say.empty()) {
+        Play(request, id, message);
+    } else {
+        request["text"] = firing.entry.say;
+        request["voice"] = firing.entry.voice;
+        Announce(request, id, message);
+    }
     nlohmann::ordered_json line = {
         {"event", "scheduled"}, {"schedule", firing.entry.id}, {"name", firing.entry.playlist}};
     std::string text =
@@ -479,6 +564,9 @@ void SiteServer::Fire(const Scheduler::Firing& firing) {
 }
 
 void SiteServer::Log(const nlohmann::ordered_json& event, const std::string& text) {
+    if (m_eventListener) {
+        m_eventListener(event);
+    }
     if (m_json) {
         m_console.out << event.dump(-1, ' ', false,
                                     nlohmann::ordered_json::error_handler_t::replace)

@@ -6,6 +6,7 @@
 #include <poll.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,6 +24,11 @@ public:
     static constexpr size_t kMaxClients = 64;
 
     SiteServer(SiteEngine& engine, CliConsole& console, bool json);
+    // Called with every event the server logs (started, finished, failed, scheduled), on the
+    // control thread: the HTTP API's event stream.
+    void OnEvent(std::function<void(const nlohmann::ordered_json&)> listener) {
+        m_eventListener = std::move(listener);
+    }
     ~SiteServer();
 
     // Listens on the user's control socket; false, with `problem` set, when it cannot (a
@@ -63,6 +69,7 @@ private:
     void Handle(Client& client, const nlohmann::json& request);
     nlohmann::json Play(const nlohmann::json& request, uint64_t& id, std::string& message);
     nlohmann::json PageRequest(const nlohmann::json& request, uint64_t& id, std::string& message);
+    nlohmann::json Announce(const nlohmann::json& request, uint64_t& id, std::string& message);
     nlohmann::json Stop(const nlohmann::json& request);
     void SendStatus(pagechannel::Peer& peer);
     // The destinations of a playlist, or of the zones asked for; false with `message`.
@@ -83,4 +90,5 @@ private:
     Scheduler m_scheduler;
     int64_t m_scheduleReadMs = 0;
     int64_t m_heartbeatMs = 0;
+    std::function<void(const nlohmann::ordered_json&)> m_eventListener;
 };

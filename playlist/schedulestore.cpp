@@ -70,6 +70,8 @@ bool ReadEvent(const RegistryKey& base, const std::string& name, uint32_t id,
     event.When = Value(key, "When");
     event.Zone = Value(key, "Zone");
     event.Until = Value(key, "Until");
+    event.Say = Value(key, "Say");
+    event.Voice = Value(key, "Voice");
     int32_t catchUp = 0;
     event.CatchUp =
         storetree::ParseExact(Value(key, "CatchUp").c_str(), catchUp) && catchUp == 1 ? 1 : 0;
@@ -194,6 +196,7 @@ bool ScheduleStore::Store(ScheduleEvent& event) {
     if (!user.CreateKey(kBasePath, base) || !base.CreateSubKey(std::to_string(id), key) ||
         !key.SetString("Playlist", event.Playlist) || !key.SetString("When", event.When) ||
         !key.SetString("Zone", event.Zone) || !key.SetString("Until", event.Until) ||
+        !key.SetString("Say", event.Say) || !key.SetString("Voice", event.Voice) ||
         !storetree::SetNumber(key, "CatchUp", event.CatchUp == 1 ? 1 : 0) ||
         !storetree::SetNumber(base, kNextIdValue, static_cast<long long>(id) + 1) ||
         !transaction.Commit()) {

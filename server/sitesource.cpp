@@ -4,6 +4,8 @@
 
 #include "codec/waveformat.h"
 #include "engine/ticksource.h"
+#include "media/audiosourcefile.h"
+#include "platform/bytesource.h"
 #include "platform/wakeevent.h"
 
 namespace {
@@ -19,6 +21,28 @@ PlaylistRun::PlaylistRun(Settings settings, Playlist playlist, bool loop, int pt
       m_loop(loop),
       m_ptimeMs(ptimeMs) {
     m_engine.SetVolumeDb(volumeDb);
+}
+
+std::unique_ptr<PlaylistRun> PlaylistRun::Speech(Settings settings, std::vector<uint8_t> wave,
+                                                 int32_t law, int ptimeMs, std::string& problem) {
+    PlaylistFile file;
+    file.SetName("speech.wav");
+    AudioSourceFile probe;
+    std::string description;
+    if (!probe.Open(std::make_unique<platform::MemoryByteSource>(wave.data(), wave.size()),
+                    "speech.wav", file.Source, description)) {
+        problem = "the spoken text could not be read as audio: " + probe.RefusalReason();
+        return nullptr;
+    }
+    file.Source.SetPath("speech.wav");
+    file.DstFormat = law;
+    file.Valid = 1;
+    Playlist playlist;
+    playlist.Files.push_back(file);
+    auto run =
+        std::make_unique<PlaylistRun>(std::move(settings), std::move(playlist), false, ptimeMs, 0);
+    run->m_wave = std::move(wave);
+    return run;
 }
 
 bool PlaylistRun::Open() {
@@ -45,7 +69,10 @@ bool PlaylistRun::OpenFrom(size_t first, bool wrapped) {
         // heard together. The file's law stays its own.
         entry.DstPacketization = m_ptimeMs;
         entry.DstSampleRate = kSampleRate;
-        if (!m_engine.OpenEntry(entry, m_settings.destinations)) {
+        auto bytes = m_wave.empty() ? nullptr
+                                    : std::make_unique<platform::MemoryByteSource>(m_wave.data(),
+                                                                                   m_wave.size());
+        if (!m_engine.OpenEntry(entry, m_settings.destinations, std::move(bytes))) {
             continue;
         }
         m_engine.PrepareNext();

@@ -71,6 +71,8 @@ TEST_F(ScheduleStoreTest, EventsAreStoredNormalizedAndIdsAreNeverGivenTwice) {
     ScheduleEvent event = Event("bells", "mon..fri 8:00", "yard");
     event.Until = "Mon..Fri 8:05";
     event.CatchUp = 1;
+    event.Say = "Lunch is served";
+    event.Voice = "en-us";
     ASSERT_TRUE(schedule.Add(event)) << schedule.Problem();
     EXPECT_EQ(event.Id, 1u);
     EXPECT_EQ(event.Playlist, "Bells");
@@ -113,6 +115,9 @@ TEST_F(ScheduleStoreTest, EventsAreStoredNormalizedAndIdsAreNeverGivenTwice) {
     EXPECT_EQ(events[0].CatchUp, 1);
     EXPECT_EQ(events[1].CatchUp, 0);
     EXPECT_TRUE(events[1].Zone.empty());
+    EXPECT_EQ(events[0].Say, "Lunch is served");
+    EXPECT_EQ(events[0].Voice, "en-us");
+    EXPECT_TRUE(events[1].Say.empty());  // the files play
 }
 
 // What cannot be played on is refused with its reason and stores nothing (not even an id);

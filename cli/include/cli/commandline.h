@@ -27,6 +27,8 @@ enum class CliCommand {
     Play,
     Stop,
     Status,
+    Announce,
+    HttpToken,
     ZoneCreate,
     ZoneAddDest,
     ZoneRemoveDest,
@@ -69,8 +71,16 @@ struct CliOptions {
     std::string interrupted;         // set: "duck", "mute"; empty: unchanged
     int duckDb = 0;                  // set: dB, -60..0
     bool duckDbGiven = false;
-    std::vector<std::string> zones;  // play, page: to these zones instead of the playlist's own
-    int pagePriority = 70;           // page through a server: 0-100, 100 an emergency
+    std::vector<std::string> zones;      // play, page: to these zones instead of the playlist's own
+    int pagePriority = 70;               // page through a server: 0-100, 100 an emergency
+    int announcePriority = -1;           // announce: 0-100; -1: the playlist's or the default
+    std::string text;                    // announce: what is said
+    std::string say;                     // schedule add --say: speak this instead of the files
+    std::string voice;                   // announce, schedule add --voice; empty: the default
+    std::string http;                    // serve --http ADDR:PORT; empty: no HTTP server
+    std::vector<std::string> audioDirs;  // serve --audio-dir: folders the HTTP API may add from
+    std::string tlsCert;                 // serve --tls-cert and --tls-key: HTTPS
+    std::string tlsKey;
 };
 
 // The status a parse asks the program to exit with, or kRunCommand when `options` hold a

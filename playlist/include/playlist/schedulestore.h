@@ -23,6 +23,10 @@ struct ScheduleEvent {
     std::string Until;
     // "CatchUp": 1: an occurrence missed while the server was down is played when it starts.
     int32_t CatchUp = 0;
+    // "Say": empty: the playlist's files play; else this text is spoken to the playlist's
+    // destinations (or the zone), in the voice "Voice" (empty: the default one).
+    std::string Say;
+    std::string Voice;
 };
 
 class ScheduleStore {

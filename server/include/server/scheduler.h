@@ -29,6 +29,8 @@ public:
         std::string zone;   // empty: the playlist's own destinations
         std::string until;  // empty: the run is not stopped by the schedule
         bool catchUp = false;
+        std::string say;  // empty: the playlist plays; else this text is spoken
+        std::string voice;
     };
     struct Firing {
         Entry entry;

@@ -65,7 +65,11 @@ protected:
 class PlaylistRun final : public SiteSource {
 public:
     PlaylistRun(Settings settings, Playlist playlist, bool loop, int ptimeMs, int volumeDb);
-    const char* Kind() const override { return "playlist"; }
+    // Spoken text: one WAV image held in memory (speech.h), said once in `law` (7 mu-law,
+    // 6 A-law). Null, with `problem`, when the image cannot be read as audio.
+    static std::unique_ptr<PlaylistRun> Speech(Settings settings, std::vector<uint8_t> wave,
+                                               int32_t law, int ptimeMs, std::string& problem);
+    const char* Kind() const override { return m_wave.empty() ? "playlist" : "speech"; }
     // Opens the first file that opens and prepares its first packet: done before the run is
     // handed to the engine, so that it goes on the air at the next packet. False, with
     // Failure() set, when no file of the playlist can be played.
@@ -88,6 +92,7 @@ private:
     int m_ptimeMs;
     size_t m_index = 0;
     bool m_done = false;
+    std::vector<uint8_t> m_wave;  // speech: the one file's bytes
 };
 
 // A live page from a capture device.
