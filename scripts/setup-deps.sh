@@ -14,7 +14,7 @@ PACKAGES=(
   lame sox libsox-fmt-mp3 ffmpeg gstreamer1.0-tools linux-perf tshark
   dpkg-dev file desktop-file-utils appstream lintian librsvg2-bin
   xdotool openbox python3 iproute2 tzdata
-  chromium chromium-driver python3-selenium espeak-ng
+  chromium chromium-driver python3-selenium espeak-ng openssl
 )
 
 missing=()

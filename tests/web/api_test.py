@@ -6,11 +6,13 @@ and the token a server open to the network asks for.
 
 import os
 import socket
+import ssl
 import stat
 import subprocess
 import sys
 import threading
 import time
+import urllib.error
 import urllib.request
 import wave
 
@@ -194,6 +196,27 @@ def token():
         check(site.http("GET", "/api/status", headers={"Cookie": cookie.split(";")[0]})[0] == 200,
               "the login's cookie was refused")
         check(site.http("GET", "/")[0] == 200, "the console page asks for the token")
+        site.close()
+
+        # HTTPS with the administrator's certificate; the token still asked for.
+        site = Site(sys.argv[1])
+        secret = site.run("http-token").stdout.strip()
+        cert, key = os.path.join(site.work, "cert.pem"), os.path.join(site.work, "key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                        "-subj", "/CN=127.0.0.1", "-keyout", key, "-out", cert],
+                       check=True, capture_output=True)
+        site.serve(host="0.0.0.0", extra=("--tls-cert", cert, "--tls-key", key))
+        context = ssl.create_default_context(cafile=cert)
+        context.check_hostname = False
+        request = urllib.request.Request(f"https://127.0.0.1:{site.port}/api/status",
+                                         headers={"Authorization": f"Bearer {secret}"})
+        with urllib.request.urlopen(request, context=context, timeout=10) as res:
+            check(res.status == 200, "no status over HTTPS")
+        try:
+            urllib.request.urlopen(f"https://127.0.0.1:{site.port}/api/status", context=context, timeout=10)
+            check(False, "HTTPS without the token was answered")
+        except urllib.error.HTTPError as e:
+            check(e.code == 401, f"HTTPS without the token: {e.code}")
     finally:
         site.close()
 
