@@ -1,6 +1,7 @@
 #include "cli/cliapp.h"
 
 #include <ostream>
+#include <utility>
 #include <vector>
 
 #include "clicommands.h"
@@ -8,7 +9,8 @@
 namespace {
 
 bool UsesStore(CliCommand command) {
-    return command != CliCommand::Convert && command != CliCommand::Probe;
+    return command != CliCommand::Convert && command != CliCommand::Probe &&
+           command != CliCommand::Complete;
 }
 
 // A damaged store is moved aside and an empty one takes its place; every playlist seems
@@ -48,63 +50,42 @@ bool CheckStore(const CliOptions& options, CliConsole& console) {
 }  // namespace
 
 int RunCommand(const CliOptions& options, CliConsole& console) {
-    switch (options.command) {
-        case CliCommand::List:
-            return clicommands::List(options, console);
-        case CliCommand::Show:
-            return clicommands::Show(options, console);
-        case CliCommand::Create:
-            return clicommands::Create(options, console);
-        case CliCommand::Delete:
-            return clicommands::Delete(options, console);
-        case CliCommand::AddFile:
-            return clicommands::AddFile(options, console);
-        case CliCommand::RemoveFile:
-            return clicommands::RemoveFile(options, console);
-        case CliCommand::AddDest:
-            return clicommands::AddDest(options, console);
-        case CliCommand::RemoveDest:
-            return clicommands::RemoveDest(options, console);
-        case CliCommand::Stream:
-            return clicommands::Stream(options, console);
-        case CliCommand::Page:
-            return clicommands::Page(options, console);
-        case CliCommand::Convert:
-            return clicommands::Convert(options, console);
-        case CliCommand::Probe:
-            return clicommands::Probe(options, console);
-        case CliCommand::Sdp:
-            return clicommands::Sdp(options, console);
-        case CliCommand::Set:
-            return clicommands::Set(options, console);
-        case CliCommand::Serve:
-            return clicommands::Serve(options, console);
-        case CliCommand::Play:
-            return clicommands::Play(options, console);
-        case CliCommand::Stop:
-            return clicommands::StopPlaying(options, console);
-        case CliCommand::Status:
-            return clicommands::Status(options, console);
-        case CliCommand::Announce:
-            return clicommands::Announce(options, console);
-        case CliCommand::HttpToken:
-            return clicommands::HttpToken(options, console);
-        case CliCommand::ZoneCreate:
-            return clicommands::ZoneCreate(options, console);
-        case CliCommand::ZoneAddDest:
-            return clicommands::ZoneAddDest(options, console);
-        case CliCommand::ZoneRemoveDest:
-            return clicommands::ZoneRemoveDest(options, console);
-        case CliCommand::ZoneDelete:
-            return clicommands::ZoneDelete(options, console);
-        case CliCommand::ZoneList:
-            return clicommands::ZoneList(options, console);
-        case CliCommand::ScheduleAdd:
-            return clicommands::ScheduleAdd(options, console);
-        case CliCommand::ScheduleList:
-            return clicommands::ScheduleList(options, console);
-        case CliCommand::ScheduleRemove:
-            return clicommands::ScheduleRemove(options, console);
+    using Handler = int (*)(const CliOptions&, CliConsole&);
+    static const std::pair<CliCommand, Handler> kHandlers[] = {
+        {CliCommand::List, clicommands::List},
+        {CliCommand::Show, clicommands::Show},
+        {CliCommand::Create, clicommands::Create},
+        {CliCommand::Delete, clicommands::Delete},
+        {CliCommand::AddFile, clicommands::AddFile},
+        {CliCommand::RemoveFile, clicommands::RemoveFile},
+        {CliCommand::AddDest, clicommands::AddDest},
+        {CliCommand::RemoveDest, clicommands::RemoveDest},
+        {CliCommand::Stream, clicommands::Stream},
+        {CliCommand::Page, clicommands::Page},
+        {CliCommand::Convert, clicommands::Convert},
+        {CliCommand::Probe, clicommands::Probe},
+        {CliCommand::Sdp, clicommands::Sdp},
+        {CliCommand::Set, clicommands::Set},
+        {CliCommand::Serve, clicommands::Serve},
+        {CliCommand::Play, clicommands::Play},
+        {CliCommand::Stop, clicommands::StopPlaying},
+        {CliCommand::Status, clicommands::Status},
+        {CliCommand::Announce, clicommands::Announce},
+        {CliCommand::HttpToken, clicommands::HttpToken},
+        {CliCommand::Complete, clicommands::Complete},
+        {CliCommand::ZoneCreate, clicommands::ZoneCreate},
+        {CliCommand::ZoneAddDest, clicommands::ZoneAddDest},
+        {CliCommand::ZoneRemoveDest, clicommands::ZoneRemoveDest},
+        {CliCommand::ZoneDelete, clicommands::ZoneDelete},
+        {CliCommand::ZoneList, clicommands::ZoneList},
+        {CliCommand::ScheduleAdd, clicommands::ScheduleAdd},
+        {CliCommand::ScheduleList, clicommands::ScheduleList},
+        {CliCommand::ScheduleRemove, clicommands::ScheduleRemove},
+    };
+    for (const auto& [command, handler] : kHandlers) {
+        if (command == options.command) {
+            return handler(options, console);
+        }
     }
     return clicommands::kFailure;
 }

@@ -37,6 +37,8 @@ int Status(const CliOptions& options, CliConsole& console);
 int Announce(const CliOptions& options, CliConsole& console);
 // Makes the HTTP API's token: printed once, its hash kept in the state folder.
 int HttpToken(const CliOptions& options, CliConsole& console);
+// The words the shell may complete the typed ones with (the shells' completion scripts).
+int Complete(const CliOptions& options, CliConsole& console);
 // When a server of the user's runs, stream and page ask it and follow the run to its end:
 // true, with the command's `status`. False when none runs.
 bool StreamThroughServer(const CliOptions& options, CliConsole& console, int& status);

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "commandtree.h"
 #include "playlist/destinationcheck.h"
 #include "playlist/playlist.h"
 #include "sonvex/buildconfig.h"
+#include "suggestion.h"
 
 namespace {
 
@@ -116,6 +118,60 @@ CLI::App* FindCommand(CLI::App& app, const std::string& word) {
     return found == known.end() ? nullptr : *found;
 }
 
+// The names of `app`'s commands.
+std::vector<std::string> CommandNames(CLI::App& app) {
+    std::vector<std::string> names;
+    for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+        names.push_back(command->get_name());
+    }
+    return names;
+}
+
+// " (did you mean \"list\"?)" for a word close to one of `names`; empty otherwise.
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& names) {
+    const std::string closest = suggestion::Closest(word, names);
+    return closest.empty() ? std::string() : " (did you mean \"" + closest + "\"?)";
+}
+
+// An option `command` does not have, with the one meant; empty when every option is its own.
+std::string UnknownOption(CLI::App* command, int first, int argc, const char* const* argv) {
+    std::vector<std::string> names;
+    for (const CLI::Option* option : command->get_options()) {
+        for (const std::string& name : option->get_lnames()) {
+            names.push_back("--" + name);
+        }
+    }
+    for (int i = first; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") {
+            break;
+        }
+        const std::string name = arg.substr(0, arg.find('='));
+        if (name.size() > 2 && name.rfind("--", 0) == 0 &&
+            std::find(names.begin(), names.end(), name) == names.end()) {
+            return "unknown option \"" + name + "\" for " + command->get_name() +
+                   DidYouMean(name, names);
+        }
+    }
+    return std::string();
+}
+
+// Help shows what an argument takes as a person reads it ("1 to 65535", "mu or a"), not the
+// parser's type names ("UINT:1 to 65535").
+void ReadableHelp(CLI::App& app) {
+    for (CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+        ReadableHelp(*command);
+    }
+    for (CLI::Option* option : app.get_options([](CLI::Option*) { return true; })) {
+        const std::string type = option->get_type_name();
+        const size_t colon = type.find(':');
+        if (colon != std::string::npos) {
+            option->option_text(type.substr(colon + 1) +
+                                (option->get_required() ? " REQUIRED" : ""));
+        }
+    }
+}
+
 // The usage error of a group ("zone") given no command or one it does not have; empty when
 // the error lies elsewhere.
 std::string GroupUsage(CLI::App& app, int argc, const char* const* argv) {
@@ -130,9 +186,11 @@ std::string GroupUsage(CLI::App& app, int argc, const char* const* argv) {
     }
     const std::string word = argv[2];
     if (FindCommand(*commands, word) == nullptr && !word.empty() && word[0] != '-') {
-        return "unknown " + group + " command \"" + word + "\"" + help;
+        return "unknown " + group + " command \"" + word + "\"" +
+               DidYouMean(word, CommandNames(*commands)) + help;
     }
-    return std::string();
+    CLI::App* command = FindCommand(*commands, word);
+    return command != nullptr ? UnknownOption(command, 3, argc, argv) : std::string();
 }
 
 // One line for a usage error, as every other message: the parser's own texts name its
@@ -144,11 +202,19 @@ std::string UsageMessage(const CLI::ParseError& error, CLI::App& app, int argc,
     }
     const std::string word = argv[1];
     if (FindCommand(app, word) == nullptr && !word.empty() && word[0] != '-') {
-        return "unknown command \"" + word + "\"; sonvex-cli --help lists the commands";
+        return "unknown command \"" + word + "\"" + DidYouMean(word, CommandNames(app)) +
+               "; sonvex-cli --help lists the commands";
     }
     const std::string group = GroupUsage(app, argc, argv);
     if (!group.empty()) {
         return group;
+    }
+    CLI::App* command = FindCommand(app, word);
+    if (command != nullptr && command->get_require_subcommand_min() == 0) {
+        const std::string option = UnknownOption(command, 2, argc, argv);
+        if (!option.empty()) {
+            return option;
+        }
     }
     // "schedule add Bells Mon..Fri 08:00": the shell split the time.
     if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr && word == "schedule" &&
@@ -197,10 +263,23 @@ void AddIndex(CLI::App* command, CliOptions& options, const std::string& what,
         ->check(Decimal("the " + what + "'s number", 1, INT32_MAX));
 }
 
+// A dotted IPv4 address: one that is not is a command line that cannot be used, like a port
+// out of range, in the words the desktop uses.
+CLI::Validator Address() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            return destinationcheck::ParseAddress(text).has_value()
+                       ? std::string()
+                       : text + ": " + destinationcheck::kAddressRule;
+        },
+        "");
+}
+
 // A destination's address, port, TTL and interface, as add-dest and zone add-dest take them.
 void AddDestinationArguments(CLI::App* command, CliOptions& options) {
     command->add_option("address", options.address, "IPv4 address, or a multicast group")
-        ->required();
+        ->required()
+        ->check(Address());
     command->add_option("port", options.port, "UDP port")
         ->required()
         ->check(Decimal("the port", destinationcheck::kMinPort, destinationcheck::kMaxPort));
@@ -215,8 +294,6 @@ void AddDestinationArguments(CLI::App* command, CliOptions& options) {
 void AddJson(CLI::App* command, CliOptions& options) {
     command->add_flag("--json", options.json, "Print JSON for scripts instead of text");
 }
-
-using CommandMap = std::map<CLI::App*, CliCommand>;
 
 // list, show, create, delete.
 void AddPlaylistCommands(CLI::App& app, CliOptions& options, CommandMap& commands) {
@@ -523,19 +600,14 @@ void AddServerCommands(CLI::App& app, CliOptions& options, CommandMap& commands,
 
 }  // namespace
 
-int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::ostream& out,
-                     std::ostream& err) {
-    CLI::App app(
-        "Manages Sonvex playlists, streams them and converts audio files without a "
-        "display. Playlists are shared with the desktop program.",
-        kProgram);
+CommandTree::CommandTree(CliOptions& options)
+    : app("Manages Sonvex playlists, streams them and converts audio files without a "
+          "display. Playlists are shared with the desktop program.",
+          kProgram) {
     app.set_version_flag("--version", std::string(kProgram) + " " + sonvex::kVersion,
                          "Print the program's name and version and exit");
     app.require_subcommand(1, 1);
-    CommandMap commands;
-
     AddPlaylistCommands(app, options, commands);
-    std::string law = "mu";
     AddEntryCommands(app, options, commands, law);
     CLI::App* page = AddRunCommands(app, options, commands, law);
     AddSettingCommands(app, options, commands);
@@ -543,7 +615,20 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     AddHttpCommands(app, options, commands);
     AddZoneCommands(app, options, commands);
     AddScheduleCommands(app, options, commands);
+    // For the shells' completion scripts; not shown in the help.
+    CLI::App* complete = AddCommand(app, "complete", "");
+    complete->group("");
+    complete->add_option("words", options.paths, "The words typed so far, the last one partly");
+    commands[complete] = CliCommand::Complete;
+    ReadableHelp(app);
+}
 
+int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std::ostream& out,
+                     std::ostream& err) {
+    CommandTree tree(options);
+    CLI::App& app = tree.app;
+    const CommandMap& commands = tree.commands;
+    const std::string& law = tree.law;
     // CLI11 reports through exceptions; they end here, inside the parser.
     try {
         app.parse(argc, argv);

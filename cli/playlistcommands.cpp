@@ -1,6 +1,8 @@
 // The commands that list, show and edit stored playlists. Every edit loads the playlist,
 // changes it and saves it whole, as the desktop program does after each of its edits.
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <filesystem>
 #include <functional>
@@ -149,15 +151,36 @@ int List(const CliOptions& options, CliConsole& console) {
     return kSuccess;
 }
 
+namespace {
+
+// The name as the store keeps it: names are found without regard to case ("lobby" opens
+// "Lobby"), and the one shown is the one that was created.
+std::string StoredName(PlaylistDocument& document, const std::string& typed) {
+    std::vector<std::string> names;
+    document.ListPlaylists(names);
+    const auto same = [&typed](const std::string& name) {
+        return name.size() == typed.size() &&
+               std::equal(name.begin(), name.end(), typed.begin(), [](char a, char b) {
+                   return std::tolower(static_cast<unsigned char>(a)) ==
+                          std::tolower(static_cast<unsigned char>(b));
+               });
+    };
+    const auto found = std::find_if(names.begin(), names.end(), same);
+    return found == names.end() ? typed : *found;
+}
+
+}  // namespace
+
 int Show(const CliOptions& options, CliConsole& console) {
     PlaylistDocument document;
     if (!OpenPlaylist(document, options.name, console)) {
         return kFailure;
     }
+    const std::string name = StoredName(document, options.name);
     Playlist playlist = document.CurrentPlaylist();  // probed here, as shown
     nlohmann::ordered_json files = nlohmann::ordered_json::array();
     if (!options.json) {
-        console.out << "Playlist \"" << options.name << "\"\nFiles:\n";
+        console.out << "Playlist \"" << name << "\"\nFiles:\n";
     }
     size_t number = 0;
     for (PlaylistFile& file : playlist.Files) {
@@ -187,7 +210,7 @@ int Show(const CliOptions& options, CliConsole& console) {
     for (const RtpDestination& destination : playlist.Destinations) {
         destinations.push_back(DestinationJson(destination, ++number));
     }
-    PrintJson(console, {{"name", options.name},
+    PrintJson(console, {{"name", name},
                         {"files", files},
                         {"destinations", destinations},
                         {"sap", SapText(playlist.SapAnnounce)},

@@ -88,6 +88,7 @@ TEST(CommandLineTest, UsageErrorsStopBeforeAnyCommand) {
         {"add-file", "lobby", "a.wav", "--law", "x"},
         {"add-dest", "lobby", "1.2.3.4", "0"},
         {"add-dest", "lobby", "1.2.3.4", "65536"},
+        {"add-dest", "lobby", "300.1.1.1", "5004"},  // refused alike, as a port out of range
         {"add-dest", "lobby", "239.1.1.1", "5004", "--ttl", "256"},
         {"add-dest", "lobby", "239.1.1.1", "5004", "--ttl", "0"},
         {"remove-file", "lobby", "0"},
@@ -111,6 +112,8 @@ TEST(CommandLineTest, UsageErrorsStopBeforeAnyCommand) {
               "sonvex-cli: unknown command \"bogus\"; sonvex-cli --help lists the commands\n");
     EXPECT_EQ(Parse({"add-dest", "lobby", "1.2.3.4", "0"}).err,
               "sonvex-cli: the port must be a whole number from 1 to 65535, not \"0\"\n");
+    EXPECT_EQ(Parse({"add-dest", "lobby", "300.1.1.1", "5004"}).err,
+              "sonvex-cli: 300.1.1.1: IP address must be four numbers of 0-255\n");
     EXPECT_EQ(Parse({"stream", "lobby", "--duration", "0"}).err,
               "sonvex-cli: the duration must be a number of seconds more than 0, at most "
               "31536000, not \"0\"\n");
@@ -283,6 +286,26 @@ TEST(CommandLineTest, ZoneAndScheduleCommandsAreGroupsWithTheConventionsOfTheOth
     EXPECT_NE(help.out.find("Usage: sonvex-cli zone add-dest"), std::string::npos) << help.out;
 }
 
+// A word a letter or two from a command or option is answered with the one meant; one far
+// from every one is only refused.
+TEST(CommandLineTest, AMistypedCommandOrOptionNamesTheOneMeant) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"lsit"}, "unknown command \"lsit\" (did you mean \"list\"?)"},
+        {{"add-des", "lobby"}, "(did you mean \"add-dest\"?)"},
+        {{"list", "--jsn"}, "unknown option \"--jsn\" for list (did you mean \"--json\"?)"},
+        {{"add-dest", "lobby", "239.1.1.1", "5004", "--tll=4"}, "(did you mean \"--ttl\"?)"},
+        {{"zone", "craete", "Hall"}, "unknown zone command \"craete\" (did you mean \"create\"?)"},
+        {{"schedule", "list", "--cuont", "2"}, "(did you mean \"--count\"?)"},
+    };
+    for (const auto& [args, said] : cases) {
+        const Parsed p = Parse(args);
+        EXPECT_EQ(p.status, kUsageError);
+        EXPECT_NE(p.err.find(said), std::string::npos) << p.err;
+    }
+    EXPECT_EQ(Parse({"bogus"}).err.find("did you mean"), std::string::npos);
+    EXPECT_EQ(Parse({"list", "--everything"}).err.find("did you mean"), std::string::npos);
+}
+
 TEST(CommandLineTest, HelpOfEachCommandAndTheVersionAnswerAlone) {
     for (const char* command : {"list", "show", "create", "delete", "add-file", "remove-file",
                                 "add-dest", "remove-dest", "stream", "convert", "probe", "sdp"}) {
@@ -291,6 +314,15 @@ TEST(CommandLineTest, HelpOfEachCommandAndTheVersionAnswerAlone) {
         EXPECT_NE(p.out.find(std::string("Usage: sonvex-cli ") + command), std::string::npos)
             << p.out;
     }
+    // Ranges as a person reads them, not the parser's type names.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"add-dest", "--help"}, {"stream", "--help"}, {"schedule", "list", "--help"}}) {
+        const Parsed p = Parse(args);
+        EXPECT_EQ(p.out.find("INT:"), std::string::npos) << p.out;
+        EXPECT_EQ(p.out.find("FLOAT:"), std::string::npos) << p.out;
+    }
+    EXPECT_NE(Parse({"add-dest", "--help"}).out.find("port 1 to 65535 REQUIRED"),
+              std::string::npos);
     const Parsed help = Parse({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("add-dest"), std::string::npos);

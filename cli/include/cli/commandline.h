@@ -29,6 +29,7 @@ enum class CliCommand {
     Status,
     Announce,
     HttpToken,
+    Complete,
     ZoneCreate,
     ZoneAddDest,
     ZoneRemoveDest,
