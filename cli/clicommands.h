@@ -76,7 +76,11 @@ std::string DescriptionLines(const std::string& description);
 // text ("capture to send: median 0.4 ms, p99 1.1 ms", or that no packet was sent).
 nlohmann::ordered_json LatencyJson(const PageLatency::Summary& latency);
 std::string LatencyText(const PageLatency::Summary& latency);
+// The JSON rule: a command that answers once prints one document (pretty-printed); one that
+// runs (stream, page, serve) prints one object a line as things happen.
 // Pretty-printed JSON and a newline.
 void PrintJson(CliConsole& console, const nlohmann::ordered_json& value);
+// One object on one line, flushed.
+void PrintEvent(CliConsole& console, const nlohmann::ordered_json& value);
 
 }  // namespace clicommands

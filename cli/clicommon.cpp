@@ -122,4 +122,10 @@ void PrintJson(CliConsole& console, const nlohmann::ordered_json& value) {
                 << '\n';
 }
 
+void PrintEvent(CliConsole& console, const nlohmann::ordered_json& value) {
+    console.out << value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                << '\n'
+                << std::flush;
+}
+
 }  // namespace clicommands

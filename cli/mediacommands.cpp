@@ -99,9 +99,9 @@ nlohmann::ordered_json FormatJson(const SourceFormatInfo& info) {
         !ReadWaveFormat(info.format.get(), static_cast<size_t>(info.formatSize), format)) {
         return nullptr;
     }
-    return {{"formatTag", format.wFormatTag},
+    return {{"format_tag", format.wFormatTag},
             {"channels", format.nChannels},
-            {"sampleRate", format.nSamplesPerSec}};
+            {"sample_rate", format.nSamplesPerSec}};
 }
 
 // Why OpenChain refused, for the operator.
@@ -131,7 +131,7 @@ int Probe(const CliOptions& options, CliConsole& console) {
             nlohmann::ordered_json result = {{"path", path}, {"supported", supported}};
             if (supported) {
                 result["description"] = DescriptionLines(description);
-                result["durationSeconds"] = info.durationSeconds;
+                result["duration_seconds"] = info.durationSeconds;
                 result["format"] = FormatJson(info);
             } else {
                 result["reason"] = reason;

@@ -64,10 +64,7 @@ public:
 private:
     void Json(const nlohmann::ordered_json& event) {
         if (m_options.json) {
-            m_console.out << event.dump(-1, ' ', false,
-                                        nlohmann::ordered_json::error_handler_t::replace)
-                          << '\n'
-                          << std::flush;
+            clicommands::PrintEvent(m_console, event);
         }
     }
 

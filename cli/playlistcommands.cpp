@@ -102,11 +102,11 @@ nlohmann::ordered_json FileJson(const PlaylistFile& file, size_t number, bool va
                                     {"name", file.Name},
                                     {"path", file.Source.path},
                                     {"law", LawName(file.DstFormat)},
-                                    {"sampleRate", file.DstSampleRate},
+                                    {"sample_rate", file.DstSampleRate},
                                     {"ptime", file.DstPacketization},
                                     {"valid", valid}};
     if (valid) {
-        entry["durationSeconds"] = file.Source.durationSeconds;
+        entry["duration_seconds"] = file.Source.durationSeconds;
     } else {
         entry["reason"] = reason;
     }

@@ -112,14 +112,14 @@ int Follow(Peer& peer, const CliOptions& options, CliConsole& console, const cha
         if (got == Peer::Received::kNothing) {
             peer.Send({{"command", "end"}});  // a signal, or the time is up
             if (options.json) {
-                PrintJson(console, {{"event", "ended"},
-                                    {"reason", StopSignals::Requested() ? "signal" : "duration"}});
+                PrintEvent(console, {{"event", "ended"},
+                                     {"reason", StopSignals::Requested() ? "signal" : "duration"}});
             }
             return kSuccess;
         }
         const std::string event = message.value("event", std::string());
         if (options.json) {
-            PrintJson(console, message);
+            PrintEvent(console, message);
         }
         if (event == "failed") {
             return Fail(console, message.value("message", std::string("it failed")));

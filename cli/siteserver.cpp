@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <ostream>
 
+#include "clicommands.h"
 #include "document/playlistdocument.h"
 #include "playlist/schedulestore.h"
 #include "playlist/zonestore.h"
@@ -424,7 +426,14 @@ void SiteServer::SendStatus(pagechannel::Peer& peer) {
         part["sources"] = nlohmann::json::array();
     };
     for (const auto& d : status.destinations) {
+        // The address and port under the names show and zone list give them.
+        const size_t colon = d.destination.find(" : ");
+        const std::string address = d.destination.substr(0, colon);
+        const int port =
+            colon == std::string::npos ? 0 : std::atoi(d.destination.c_str() + colon + 3);
         part["destinations"].push_back({{"destination", d.destination},
+                                        {"address", address},
+                                        {"port", port},
                                         {"source", d.source},
                                         {"kind", d.kind},
                                         {"priority", d.priority},
@@ -568,10 +577,7 @@ void SiteServer::Log(const nlohmann::ordered_json& event, const std::string& tex
         m_eventListener(event);
     }
     if (m_json) {
-        m_console.out << event.dump(-1, ' ', false,
-                                    nlohmann::ordered_json::error_handler_t::replace)
-                      << '\n'
-                      << std::flush;
+        clicommands::PrintEvent(m_console, event);
     } else {
         m_console.out << text << '\n' << std::flush;
     }

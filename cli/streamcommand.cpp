@@ -90,12 +90,7 @@ private:
         return std::to_string(index + 1) + "/" + std::to_string(m_playlist.Files.size()) + " " +
                m_playlist.Files[index].Name;
     }
-    void Json(const nlohmann::ordered_json& event) {
-        m_console.out << event.dump(-1, ' ', false,
-                                    nlohmann::ordered_json::error_handler_t::replace)
-                      << '\n'
-                      << std::flush;
-    }
+    void Json(const nlohmann::ordered_json& event) { clicommands::PrintEvent(m_console, event); }
     void Failed(size_t index) {
         const std::string& reason =
             m_reasons[index].empty() ? std::string("no codec decodes it") : m_reasons[index];
@@ -114,7 +109,7 @@ private:
             Json({{"event", "started"},
                   {"index", m_current + 1},
                   {"name", file.Name},
-                  {"durationSeconds", file.Source.durationSeconds}});
+                  {"duration_seconds", file.Source.durationSeconds}});
         } else if (m_console.terminal) {
             Live();
         }

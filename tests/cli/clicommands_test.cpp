@@ -236,7 +236,7 @@ TEST_F(CliCommandsTest, EditsAreStoredAsTheDesktopStoresThemAndRefusalsChangeNot
     EXPECT_EQ(json["name"], "Lobby");  // as created, not as typed
     ASSERT_EQ(json["files"].size(), 2u);
     EXPECT_EQ(json["files"][0]["valid"], true);
-    EXPECT_EQ(json["files"][0]["durationSeconds"], 2);
+    EXPECT_EQ(json["files"][0]["duration_seconds"], 2);
     EXPECT_EQ(json["files"][1]["valid"], false);
     EXPECT_EQ(json["files"][1]["law"], "a");
     EXPECT_EQ(json["destinations"][1]["multicast"], true);
@@ -484,7 +484,7 @@ TEST_F(CliCommandsTest, ProbeConvertAndSessionDescriptions) {
         << odd.out;
     const auto json = nlohmann::json::parse(Run({"probe", "--json", tone}).out);
     EXPECT_EQ(json[0]["supported"], true);
-    EXPECT_EQ(json[0]["format"]["sampleRate"], 8000);
+    EXPECT_EQ(json[0]["format"]["sample_rate"], 8000);
 
     const std::filesystem::path out = m_dir / "out";
     std::filesystem::create_directory(out);
@@ -656,7 +656,7 @@ TEST_F(CliCommandsTest, StreamEndsOnItsTimeOrASignalAndFailsWhenNothingOpens_Pag
     ASSERT_GE(events.size(), 3u) << timed.out;
     EXPECT_EQ(events.front()["event"], "started");
     EXPECT_EQ(events.front()["name"], "tone.wav");
-    EXPECT_EQ(events.front()["durationSeconds"], 10);
+    EXPECT_EQ(events.front()["duration_seconds"], 10);
     EXPECT_EQ(events[events.size() - 2]["event"], "finished");
     EXPECT_EQ(events.back(), (nlohmann::json{{"event", "ended"}, {"reason", "duration"}}));
     const auto first = receiver.Receive();

@@ -96,7 +96,8 @@ def play_and_announce(site, rx, hall):
     check(site.http("POST", "/api/playlists/Bell/play", {})[0] == 409, "play twice")
     check(rx.wait_for(20, 5), "no packets from play")
     status, now, _ = site.http("GET", "/api/status")
-    check(now["destinations"][0]["source"] == "Bell" and now["destinations"][0]["priority"] == 60,
+    check(now["destinations"][0]["source"] == "Bell" and now["destinations"][0]["priority"] == 60
+          and now["destinations"][0]["address"] == "127.0.0.1" and now["destinations"][0]["port"] == rx.port,
           f"status: {now}")
     check(rx.wait_quiet(0.5, 10), "the announcement did not end")
     check(95 <= len(rx.packets) <= 105, f"a 2 s file gave {len(rx.packets)} packets")
