@@ -1,6 +1,7 @@
 #include "ui/newplaylistdlg.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
 
@@ -13,7 +14,11 @@ CNewPlayListDlg::CNewPlayListDlg(QWidget* parent) : QDialog(parent) {
     m_nameEdit = new QLineEdit(this);
     m_nameEdit->setMinimumWidth(220);
     QHBoxLayout* buttons = MakeDialogButtonRow(this, QStringLiteral("C&reate"));
+    // Named, for the eye and for a screen reader; Alt+N reaches it.
+    auto* label = new QLabel(QStringLiteral("&Name of the new playlist:"), this);
+    label->setBuddy(m_nameEdit);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(label);
     layout->addWidget(m_nameEdit);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);

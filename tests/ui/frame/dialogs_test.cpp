@@ -1,9 +1,11 @@
 // The playlist dialogs' data exchange and validation, answered through the seam.
 
 #include <gtest/gtest.h>
+#include <algorithm>
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -202,6 +204,10 @@ TEST_F(NewPlaylistDialog, RefusesNamesTheStoreCannotTakeAndStaysOpen) {
     }
     CNewPlayListDlg dialog;
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("New playlist"));
+    // The field is named by a label that leads to it.
+    const auto labels = dialog.findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+                            [&dialog](QLabel* l) { return l->buddy() == dialog.NameEdit(); }));
     dialog.NameEdit()->setText(QStringLiteral("spaced  / name"));
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
