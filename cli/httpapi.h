@@ -83,6 +83,9 @@ private:
     Outcome Run(const std::vector<std::string>& args);
     // Answers with the command's JSON output, or its message as an error.
     void Reply(const std::vector<std::string>& args, httplib::Response& res, int okStatus = 200);
+    // add-dest or zone add-dest (`args`) with the body's address, port, TTL and interface.
+    void AddDestination(std::vector<std::string> args, const httplib::Request& req,
+                        httplib::Response& res);
     bool Admitted(const httplib::Request& req, httplib::Response& res);
     bool RateAllows(const std::string& address);
     // A file a request names, resolved inside an allowed audio folder; false with `problem`.

@@ -130,6 +130,18 @@ void Asset(Response& res, const WebAsset* asset) {
 
 }  // namespace
 
+void HttpApi::AddDestination(std::vector<std::string> args, const Request& req, Response& res) {
+    nlohmann::json body;
+    std::string address;
+    std::string port;
+    if (Body(req, res, body) && Field(body, "address", true, address, res) &&
+        Field(body, "port", true, port, res) &&
+        Options(body, {{"ttl", "--ttl"}, {"interface", "--iface"}}, args, res)) {
+        args.insert(args.end(), {"--", req.matches[1], address, port});
+        Reply(args, res, 201);
+    }
+}
+
 void HttpApi::Routes() {
     Guards();
     ConsoleRoutes();
@@ -266,18 +278,7 @@ void HttpApi::EntryRoutes() {
                  Reply(Command({"remove-file"}, {req.matches[1], req.matches[2]}), res);
              });
     s.Post(std::string("/api/playlists/") + kName + "/destinations",
-           [this](const Request& req, Response& res) {
-               nlohmann::json body;
-               std::string address;
-               std::string port;
-               std::vector<std::string> args = {"add-dest"};
-               if (Body(req, res, body) && Field(body, "address", true, address, res) &&
-                   Field(body, "port", true, port, res) &&
-                   Options(body, {{"ttl", "--ttl"}, {"interface", "--iface"}}, args, res)) {
-                   args.insert(args.end(), {"--", req.matches[1], address, port});
-                   Reply(args, res, 201);
-               }
-           });
+           [this](const Request& req, Response& res) { AddDestination({"add-dest"}, req, res); });
     s.Delete(std::string("/api/playlists/") + kName + "/destinations/" + kNumber,
              [this](const Request& req, Response& res) {
                  Reply(Command({"remove-dest"}, {req.matches[1], req.matches[2]}), res);
@@ -315,16 +316,7 @@ void HttpApi::ZoneRoutes() {
     });
     s.Post(std::string("/api/zones/") + kName + "/destinations",
            [this](const Request& req, Response& res) {
-               nlohmann::json body;
-               std::string address;
-               std::string port;
-               std::vector<std::string> args = {"zone", "add-dest"};
-               if (Body(req, res, body) && Field(body, "address", true, address, res) &&
-                   Field(body, "port", true, port, res) &&
-                   Options(body, {{"ttl", "--ttl"}, {"interface", "--iface"}}, args, res)) {
-                   args.insert(args.end(), {"--", req.matches[1], address, port});
-                   Reply(args, res, 201);
-               }
+               AddDestination({"zone", "add-dest"}, req, res);
            });
     s.Delete(std::string("/api/zones/") + kName + "/destinations/" + kNumber,
              [this](const Request& req, Response& res) {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <ostream>
 
 #include "clicommands.h"
@@ -130,6 +131,21 @@ int Follow(Peer& peer, const CliOptions& options, CliConsole& console, const cha
     }
 }
 
+// One request; its reply printed as JSON, or as the line `said` makes of it.
+int AskAndReport(const nlohmann::json& request, const CliOptions& options, CliConsole& console,
+                 const std::function<std::string(const nlohmann::json&)>& said) {
+    nlohmann::json reply;
+    const int status = AskOnce(request, console, reply);
+    if (status == kSuccess) {
+        if (options.json) {
+            PrintJson(console, reply);
+        } else {
+            console.out << said(reply) << '\n' << std::flush;
+        }
+    }
+    return status;
+}
+
 }  // namespace
 
 int Play(const CliOptions& options, CliConsole& console) {
@@ -140,18 +156,10 @@ int Play(const CliOptions& options, CliConsole& console) {
     if (options.volumeDb != 0) {
         request["volume"] = options.volumeDb;
     }
-    nlohmann::json reply;
-    const int status = AskOnce(request, console, reply);
-    if (status == kSuccess) {
-        if (options.json) {
-            PrintJson(console, reply);
-        } else {
-            console.out << "playing \"" << options.name << "\" to "
-                        << reply.value("destinations", 0) << " destination(s)\n"
-                        << std::flush;
-        }
-    }
-    return status;
+    return AskAndReport(request, options, console, [&options](const nlohmann::json& reply) {
+        return "playing \"" + options.name + "\" to " +
+               std::to_string(reply.value("destinations", 0)) + " destination(s)";
+    });
 }
 
 int Announce(const CliOptions& options, CliConsole& console) {
@@ -168,20 +176,12 @@ int Announce(const CliOptions& options, CliConsole& console) {
     if (!options.voice.empty()) {
         request["voice"] = options.voice;
     }
-    nlohmann::json reply;
-    const int status = AskOnce(request, console, reply);
-    if (status == kSuccess) {
-        if (options.json) {
-            PrintJson(console, reply);
-        } else {
-            char seconds[32];
-            std::snprintf(seconds, sizeof seconds, "%.1f", reply.value("seconds", 0.0));
-            console.out << "announcing " << seconds << " s of speech to "
-                        << reply.value("destinations", 0) << " destination(s)\n"
-                        << std::flush;
-        }
-    }
-    return status;
+    return AskAndReport(request, options, console, [](const nlohmann::json& reply) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f", reply.value("seconds", 0.0));
+        return "announcing " + std::string(seconds) + " s of speech to " +
+               std::to_string(reply.value("destinations", 0)) + " destination(s)";
+    });
 }
 
 int StopPlaying(const CliOptions& options, CliConsole& console) {

@@ -14,9 +14,8 @@ import threading
 import time
 import urllib.error
 import urllib.request
-import wave
 
-from sitefixture import Receiver, Site, free_port
+from sitefixture import Receiver, Site, espeak_seconds, free_port
 
 
 def check(condition, what):
@@ -107,10 +106,7 @@ def play_and_announce(site, rx, hall):
     check(status == 200 and body["destinations"] == 1, f"announce: {status} {body}")
     check(hall.wait_quiet(0.5, 30), "no speech arrived")
     heard = len(hall.packets) * 0.020
-    reference = os.path.join(site.work, "reference.wav")
-    subprocess.run(["espeak-ng", "-v", "en", "-w", reference, text], check=True)
-    with wave.open(reference) as w:
-        spoken = w.getnframes() / w.getframerate()
+    spoken = espeak_seconds(text, site.work)
     check(abs(heard - spoken) <= 0.10 * spoken, f"speech of {heard:.2f} s against {spoken:.2f} s")
     check(hall.payload_rms() > 300, f"speech at RMS {hall.payload_rms():.0f}: silence")
     print(f"api_test: speech {heard:.2f} s at the receiver, {spoken:.2f} s from espeak-ng")

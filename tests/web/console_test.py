@@ -9,7 +9,6 @@ import subprocess
 import sys
 import tempfile
 import time
-import wave
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -17,7 +16,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
-from sitefixture import Receiver, Site
+from sitefixture import Receiver, Site, espeak_seconds
 
 
 def check(condition, what):
@@ -87,10 +86,7 @@ def main():
         wait.until(lambda d: "Saying" in d.find_element(By.ID, "say-result").text)
         check(hall.wait_quiet(0.5, 30), "no speech arrived")
         heard = len(hall.packets) * 0.020
-        reference = os.path.join(site.work, "reference.wav")
-        subprocess.run(["espeak-ng", "-v", "en", "-w", reference, text], check=True)
-        with wave.open(reference) as w:
-            spoken = w.getnframes() / w.getframerate()
+        spoken = espeak_seconds(text, site.work)
         check(abs(heard - spoken) <= 0.10 * spoken and hall.payload_rms() > 300,
               f"speech of {heard:.2f} s at RMS {hall.payload_rms():.0f} against {spoken:.2f} s")
         print(f"console_test: speech {heard:.2f} s at the receiver, {spoken:.2f} s from espeak-ng")

@@ -41,6 +41,14 @@ def mulaw_to_linear(byte):
     return -value if sign else value
 
 
+def espeak_seconds(text, folder):
+    """How long espeak-ng's own program says `text` in the default voice."""
+    reference = os.path.join(folder, "reference.wav")
+    subprocess.run(["espeak-ng", "-v", "en", "-w", reference, text], check=True)
+    with wave.open(reference) as w:
+        return w.getnframes() / w.getframerate()
+
+
 class Receiver:
     """Collects the RTP packets that reach a loopback port, with their arrival times."""
 
