@@ -117,7 +117,17 @@ def play_and_announce(site, rx, hall):
                        ({"text": "hello", "zones": ["Hall"], "voice": "xx-nowhere"}, "no voice")):
         status, body, _ = site.http("POST", "/api/announce", bad)
         check(status == 422 and where in body["error"], f"announce {bad}: {status} {body}")
+    # "Say this at ...": a schedule's spoken event, a few seconds from now, reaches the
+    # playlist's destinations and the event stream.
+    rx.packets.clear()
+    at = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(time.time() + 4))
+    status, body, _ = site.http("POST", "/api/schedules",
+                                {"playlist": "Bell", "when": at, "say": "Fire drill at noon"})
+    check(status == 201, f"schedule say: {status} {body}")
+    check(rx.wait_quiet(0.5, 15), "the scheduled speech never came")
+    check(rx.payload_rms() > 300 and len(rx.packets) > 40, "the scheduled speech was silent")
     time.sleep(0.5)
+    check(any('"scheduled"' in l for l in lines), f"no scheduled event: {lines}")
     kinds = [l for l in lines if '"started"' in l or '"finished"' in l]
     check(any('"Bell"' in l and '"started"' in l for l in kinds)
           and any('"speech"' in l and '"finished"' in l for l in kinds), f"events: {lines}")
