@@ -3,6 +3,10 @@
 // that reads or changes the store, or asks the server to play, runs the command line's own
 // command in process (the same rules, messages and JSON); the server's events reach the
 // event stream through Publish. Private to the library.
+//
+// On cpp-httplib rather than libmicrohttpd: its thread pool, chunked responses (the event
+// stream), size and time limits and TLS (Debian builds it with OpenSSL) come ready in a C++
+// interface, where libmicrohttpd would need the same built by hand over C callbacks.
 
 #include <atomic>
 #include <condition_variable>
