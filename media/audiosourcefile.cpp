@@ -234,8 +234,12 @@ bool AudioSourceFile::ParseWave(std::string& description, int32_t& formatSize) {
         chunkBytes > kMaxWaveChunkBytes) {
         return Refuse("a format without channels, rate or a usable block size");
     }
+    // Rounded, as every whole second shown: 2.6 s of audio is 3 s, not 2.
     m_durationSeconds =
-        wfx.nAvgBytesPerSec == 0 ? 0 : static_cast<int32_t>(m_dataLength / wfx.nAvgBytesPerSec);
+        wfx.nAvgBytesPerSec == 0
+            ? 0
+            : static_cast<int32_t>((static_cast<uint64_t>(m_dataLength) + wfx.nAvgBytesPerSec / 2) /
+                                   wfx.nAvgBytesPerSec);
     BuildWaveDescription(description, static_cast<uint32_t>(m_bytes->Size()), wfx,
                          m_durationSeconds);
     return true;

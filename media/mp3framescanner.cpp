@@ -1,5 +1,6 @@
 #include "media/mp3framescanner.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "media/mediadescription.h"
@@ -26,6 +27,48 @@ constexpr int kSampleRates[3][3] = {
     {22050, 24000, 16000},
     {11025, 12000, 8000},
 };
+
+uint32_t SamplesPerFrame(const Mp3FrameInfo& info) {
+    return info.layer == 1 ? 384 : (info.layer == 3 && info.version != 1 ? 576 : 1152);
+}
+
+// The frame count a Xing/Info or VBRI header in the first frame gives; 0 when it has none.
+uint32_t TaggedFrames(platform::ByteSource& bytes, const Mp3FrameInfo& info, int64_t offset) {
+    uint8_t frame[64] = {};
+    if (!bytes.Seek(static_cast<uint64_t>(offset)) ||
+        bytes.Read(frame, sizeof frame) != static_cast<int64_t>(sizeof frame)) {
+        return 0;
+    }
+    // Xing/Info follows the side information, whose size the version and channels give.
+    const size_t side =
+        info.version == 1 ? (info.channels == 1 ? 17 : 32) : (info.channels == 1 ? 9 : 17);
+    const uint8_t* xing = frame + 4 + side;
+    if ((std::memcmp(xing, "Xing", 4) == 0 || std::memcmp(xing, "Info", 4) == 0) &&
+        (platform::LoadBe32(xing + 4) & 1u) != 0) {
+        return platform::LoadBe32(xing + 8);
+    }
+    const uint8_t* vbri = frame + 4 + 32;
+    return std::memcmp(vbri, "VBRI", 4) == 0 ? platform::LoadBe32(vbri + 14) : 0;
+}
+
+// The stream's length in whole seconds, rounded: from the frame count where the file gives
+// it, else from the audio's bytes at the bit rate (1000 bits a kbit), leaving out what comes
+// before the first frame (an ID3v2 tag) and an ID3v1 tag at the end.
+int32_t StreamSeconds(platform::ByteSource& bytes, const Mp3FrameInfo& info, int64_t length) {
+    const uint32_t frames = TaggedFrames(bytes, info, info.firstFrameOffset);
+    if (frames > 0) {
+        return static_cast<int32_t>(
+            static_cast<double>(frames) * SamplesPerFrame(info) / info.sampleRate + 0.5);
+    }
+    int64_t audio = length - info.firstFrameOffset;
+    uint8_t tag[3] = {};
+    if (length >= 128 && bytes.Seek(static_cast<uint64_t>(length - 128)) &&
+        bytes.Read(tag, 3) == 3 && std::memcmp(tag, "TAG", 3) == 0) {
+        audio -= 128;
+    }
+    return static_cast<int32_t>(
+        static_cast<double>(std::max<int64_t>(audio, 0)) * 8.0 / (info.bitrateKbps * 1000.0) + 0.5);
+}
 
 }  // namespace
 
@@ -154,9 +197,7 @@ bool Mp3FrameScanner::Scan(platform::ByteSource& bytes, Mp3FrameInfo& info,
     if (fileLength < 0) {
         return false;
     }
-    // Whole file length over 128 x kbit/s: 1024-bit kilobits, tags included.
-    info.durationSeconds =
-        static_cast<int32_t>(static_cast<double>(fileLength) * 0.0078125 / info.bitrateKbps);
+    info.durationSeconds = StreamSeconds(bytes, info, fileLength);
     BuildMp3Description(description, static_cast<uint32_t>(fileLength), info);
     return true;
 }

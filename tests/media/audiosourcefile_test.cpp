@@ -82,7 +82,8 @@ TEST_P(WaveChunkBytesTest, OneSecondOrAdpcmBlockOrWholeBlocks) {
     const Bytes body(3 * avg + 5, 0x11);
     ASSERT_TRUE(Open(Write("a.wav", Riff({Chunk("fmt ", fmt), Chunk("data", body)}))));
     EXPECT_EQ(m_info.chunkBytes, c.chunkBytes);
-    EXPECT_EQ(m_info.durationSeconds, 3);
+    // 3 s and 5 bytes, rounded: 3 s, or 4 where 5 bytes are half a second or more.
+    EXPECT_EQ(m_info.durationSeconds, (3 * avg + 5 + avg / 2) / avg);
     EXPECT_EQ(m_info.formatSize, c.tag == 1 ? 16 : 18);
 }
 
@@ -336,8 +337,8 @@ TEST_F(AudioSourceFileTest, Mp3SourceFormatAndFirstRead) {
     const Bytes format(m_info.format.get(), m_info.format.get() + 30);
     const Bytes expected = {85, 0,  2, 0, 0x44, 0xAC, 0, 0, 0, 0x40, 0, 0, 1, 0,    0,
                             0,  12, 0, 1, 0,    2,    0, 0, 0, 0x0A, 2, 1, 0, 0x71, 0x05};
-    EXPECT_EQ(format, expected);  // 44100 Hz, 16384 bytes/s, block 522, delay 1393
-    EXPECT_EQ(m_info.durationSeconds, static_cast<int>(bytes.size() / (128 * 128)));
+    EXPECT_EQ(format, expected);           // 44100 Hz, 16384 bytes/s, block 522, delay 1393
+    EXPECT_EQ(m_info.durationSeconds, 3);  // the audio's bytes at 128 000 bit/s, rounded
     EXPECT_EQ(m_file.DurationSeconds(), m_info.durationSeconds);
     EXPECT_EQ(m_description.rfind("Size (in bytes) : ", 0), 0u);
     uint8_t first[4] = {};
@@ -347,6 +348,48 @@ TEST_F(AudioSourceFileTest, Mp3SourceFormatAndFirstRead) {
 
 // Reads of every size (smaller and larger than what is read ahead, across its refills) give
 // the file's bytes in order; a read at an offset drops what was read ahead.
+// A length is the audio's, rounded to the nearest second: from the frame count an
+// encoder's Info header gives, else from the audio's bytes at the bit rate (1000 bits a
+// kbit), tags left out; a WAV file's from its data. An 8.05 s file is 8 s, not 7.
+TEST_F(AudioSourceFileTest, LengthsAreTheAudiosRoundedToTheNearestSecond) {
+    const auto made = [this](const std::string& name, double seconds, const std::string& lame) {
+        const std::string wav = (m_dir / (name + ".wav")).string();
+        const std::string mp3 = (m_dir / (name + ".mp3")).string();
+        const std::string command = "sox -n -r 44100 -c 1 -b 16 '" + wav + "' synth " +
+                                    std::to_string(seconds) + " sine 440 vol 0.5 && lame --quiet " +
+                                    lame + " '" + wav + "' '" + mp3 + "'";
+        return std::system(command.c_str()) == 0 ? mp3 : std::string();
+    };
+    const struct {
+        const char* name;
+        double seconds;
+        const char* lame;
+        int32_t shown;
+    } cases[] = {
+        {"info", 8.05, "-b 128 --cbr", 8},  // with the encoder's Info header
+        {"vbr", 8.6, "-V 4", 9},
+        {"bare", 8.05, "-t -b 128 --cbr", 8},
+        {"tagged", 8.05, "-t -b 64 --cbr --tt Chime --add-id3v2 --pad-id3v2-size 4096", 8},
+        {"bare_up", 8.6, "-t -b 128 --cbr", 9},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = made(c.name, c.seconds, c.lame);
+        if (path.empty()) {
+            GTEST_SKIP() << "sox or lame could not make the file";
+        }
+        ASSERT_TRUE(Open(path)) << m_file.RefusalReason();
+        EXPECT_EQ(m_info.durationSeconds, c.shown);
+        EXPECT_NE(m_description.find("Length (in sec) : " + std::to_string(c.shown)),
+                  std::string::npos);
+        m_file.Close();
+    }
+    const Bytes pcm(8000 * 2 * 26 / 10);  // 2.6 s of 8 kHz 16-bit mono
+    ASSERT_TRUE(Open(Write(
+        "short.wav", Riff({Chunk("fmt ", FmtBody(1, 1, 8000, 16, 16000)), Chunk("data", pcm)}))));
+    EXPECT_EQ(m_info.durationSeconds, 3);
+}
+
 TEST_F(AudioSourceFileTest, ReadsOfAnySizeAndSeeksGiveTheFileInOrder) {
     Bytes audio(300000);
     for (size_t i = 0; i < audio.size(); ++i) {

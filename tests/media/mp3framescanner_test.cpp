@@ -10,6 +10,11 @@
 
 namespace {
 
+// Audio bytes at a bit rate of kbps x 1000 bit/s, rounded to whole seconds.
+int Seconds(size_t bytes, int kbps) {
+    return static_cast<int>(static_cast<double>(bytes) * 8.0 / (kbps * 1000.0) + 0.5);
+}
+
 using namespace mediatest;
 
 // MPEG 1 Layer III, 128 kbit/s, 44100 Hz, joint stereo: 417-byte frames.
@@ -86,16 +91,16 @@ TEST_F(Mp3ScanTest, CbrFileAndLeadingTag) {
     const Bytes frames = Frames({JS128}, 120);
     ASSERT_TRUE(Scan(frames, info));
     EXPECT_EQ(info.firstFrameOffset, 0);
-    EXPECT_EQ(info.durationSeconds, static_cast<int>(frames.size() / (128 * 128)));
+    EXPECT_EQ(info.durationSeconds, Seconds(frames.size(), 128));
     EXPECT_NE(m_description.find("\r\n\r\nFirst frame at byte: 0\r\n\r\n"), std::string::npos);
 
-    // A 4096-byte tag without a sync pattern moves the first frame; the length counts it.
+    // A 4096-byte tag without a sync pattern moves the first frame; the length leaves it out.
     Bytes tagged(4096, 'I');
     Append(tagged, Frames({JS128}, 120));
     tagged.resize(4'000'000, 0);
     ASSERT_TRUE(Scan(tagged, info));
     EXPECT_EQ(info.firstFrameOffset, 4096);
-    EXPECT_EQ(info.durationSeconds, 244);  // 4,000,000 / (128 x 128) = 244.14
+    EXPECT_EQ(info.durationSeconds, 250);  // 3,995,904 bytes at 128,000 bit/s: 249.74 s
 }
 
 TEST_F(Mp3ScanTest, VoteIgnoresPaddingButSeparatesOtherBits) {
@@ -132,7 +137,7 @@ TEST_F(Mp3ScanTest, VoteIgnoresPaddingButSeparatesOtherBits) {
     ASSERT_TRUE(Scan(vbr, info));
     EXPECT_EQ(info.bitrateKbps, 160);
     EXPECT_EQ(info.firstFrameOffset, 417);
-    EXPECT_EQ(info.durationSeconds, static_cast<int>(vbr.size() / (128.0 * 160)));
+    EXPECT_EQ(info.durationSeconds, Seconds(vbr.size() - 417, 160));
 }
 
 TEST_F(Mp3ScanTest, NeedsHundredCandidatesAndSixOfOneValue) {
@@ -222,7 +227,7 @@ TEST_P(Mp3FixtureTest, EncodedTonesScan) {
     EXPECT_EQ(std::tie(info.version, info.layer, info.bitrateKbps, info.sampleRate, info.channels,
                        info.firstFrameOffset),
               std::make_tuple(c.version, 3, c.kbps, c.rate, c.channels, 0));
-    EXPECT_EQ(info.durationSeconds, static_cast<int>(length / (128.0 * c.kbps)));
+    EXPECT_EQ(info.durationSeconds, Seconds(static_cast<size_t>(length), c.kbps));
     EXPECT_NE(text.find(c.versionLine), std::string::npos) << text;
 }
 

@@ -2,9 +2,10 @@
 // Decides whether a file holds an MPEG audio stream and which frame header describes it.
 // The first 100 byte positions that look like frame headers vote; the header value seen
 // most often (ignoring the padding bit) wins and must occur at least 6 times. Works on a
-// byte source from its current position and leaves the position wherever the search
-// stopped. Reads go through a private buffer, so the search costs one pass over the
-// bytes it covers. No state survives a call; any thread, one scan per object at a time.
+// byte source from its current position and leaves the position anywhere (the length is read
+// from the first frame and the end). Reads go through a private buffer, so the search costs one
+// pass over the bytes it covers. No state survives a call; any thread, one scan per object at a
+// time.
 
 #include <cstdint>
 #include <string>
@@ -18,7 +19,8 @@ struct Mp3FrameInfo {
     int32_t channels = 0;
     int32_t bitrateKbps = 0;
     int32_t sampleRate = 0;  // Hz
-    int32_t durationSeconds = 0;
+    int32_t durationSeconds =
+        0;  // rounded: the frame count's, else the audio bytes at the bit rate
     int32_t firstFrameOffset = 0;  // byte offset of the first frame of the chosen kind
 };
 
