@@ -5,6 +5,7 @@
 #include <QMimeDatabase>
 #include <QProcess>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -119,6 +120,13 @@ void HelpLauncher::OnViewerKnown(bool known) {
 void HelpLauncher::TryNext() {
     if (m_candidates.isEmpty()) {
         Finish();
+        const auto html = std::find_if(m_tried.begin(), m_tried.end(), [](const QString& file) {
+            return file.endsWith(QStringLiteral(".html"));
+        });
+        if (html != m_tried.end()) {
+            Q_EMIT OpenInside(*html);
+            return;
+        }
         Q_EMIT Failed(
             QStringLiteral("The help could not be opened: no application on this system opens %1.")
                 .arg(m_tried.join(QStringLiteral(" or "))));

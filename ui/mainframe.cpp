@@ -8,11 +8,15 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 
 #include "kit/uiseam.h"
@@ -114,6 +118,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     m_help = new HelpLauncher(this);
     connect(m_help, &HelpLauncher::Failed, this,
             [this](const QString& message) { uiseam::MessageBox(this, message); });
+    connect(m_help, &HelpLauncher::OpenInside, this, &CMainFrame::ShowHelpInside);
 
     // The idle refresh: whenever the event loop runs dry, the command states catch up with
     // whatever changed the view (selection clicks, posted progress).
@@ -455,6 +460,27 @@ void CMainFrame::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
             QCoreApplication::exit(0);
         }
     }
+}
+
+void CMainFrame::ShowHelpInside(const QString& htmlFile) {
+    if (m_helpWindow == nullptr) {
+        m_helpWindow = new QWidget(this, Qt::Window);
+        m_helpWindow->setObjectName(QStringLiteral("helpWindow"));
+        m_helpWindow->setWindowTitle(QStringLiteral("Sonvex help"));
+        auto* browser = new QTextBrowser(m_helpWindow);
+        browser->setOpenExternalLinks(true);  // the web's pages go to a browser, if one comes
+        auto* layout = new QVBoxLayout(m_helpWindow);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(browser);
+        auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), m_helpWindow);
+        connect(close, &QShortcut::activated, m_helpWindow, &QWidget::close);
+        m_helpWindow->resize(760, 600);
+    }
+    auto* browser = m_helpWindow->findChild<QTextBrowser*>();
+    browser->setSource(QUrl::fromLocalFile(htmlFile));
+    m_helpWindow->show();
+    m_helpWindow->raise();
+    m_helpWindow->activateWindow();
 }
 
 void CMainFrame::OnHelp() {

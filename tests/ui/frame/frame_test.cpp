@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -526,15 +527,27 @@ TEST(HelpLauncherTest, OffersTheFilesInTurnWithoutWaitingAndSaysWhenNoneOpens) {
     EXPECT_TRUE(opened.isEmpty());
     EXPECT_TRUE(failed.isEmpty());
 
+    // When no application takes either, the program shows the pages itself.
+    QSignalSpy inside(&launcher, &HelpLauncher::OpenInside);
     Touch(answer, "4");
-    ASSERT_TRUE(failed.wait(20000));
+    ASSERT_TRUE(inside.wait(20000));
     EXPECT_EQ(Lines(offered), QStringList({html, chm}));
+    EXPECT_EQ(inside.front().front().toString(), html);
+    EXPECT_TRUE(opened.isEmpty());
+    EXPECT_TRUE(failed.isEmpty());
+    EXPECT_FALSE(launcher.IsBusy());
+
+    // Without the pages, the operator is told which files nothing opens.
+    QFile::remove(html);
+    QFile::remove(offered);
+    ASSERT_TRUE(launcher.Start(dir.path()));
+    ASSERT_TRUE(failed.wait(20000));
     EXPECT_EQ(failed.front().front().toString(),
               QStringLiteral("The help could not be opened: no application on this system "
-                             "opens %1 or %2.")
-                  .arg(html, chm));
-    EXPECT_TRUE(opened.isEmpty());
-    EXPECT_FALSE(launcher.IsBusy());
+                             "opens %1.")
+                  .arg(chm));
+    failed.clear();
+    Touch(html);
 
     // A known viewer gets the compiled help, and an opener that takes it ends the search.
     Touch(viewer, "viewer.desktop\n");
@@ -544,7 +557,7 @@ TEST(HelpLauncherTest, OffersTheFilesInTurnWithoutWaitingAndSaysWhenNoneOpens) {
     ASSERT_TRUE(opened.wait(20000));
     EXPECT_EQ(opened.front().front().toString(), chm);
     EXPECT_EQ(Lines(offered), QStringList{chm});
-    EXPECT_EQ(failed.size(), 1);
+    EXPECT_TRUE(failed.isEmpty());
 }
 
 TEST_F(FrameTest, HelpLooksInTheExecutablesFolderAndSaysWhenThereIsNone) {
@@ -566,6 +579,21 @@ TEST_F(FrameTest, HelpLooksInTheExecutablesFolderAndSaysWhenThereIsNone) {
         messages,
         QStringList{QStringLiteral("The help file %1 was not found.")
                         .arg(helpfile::CompiledHelpPath(QCoreApplication::applicationDirPath()))});
+
+    // Pages no application opens are shown in the program's own window, one for all asks.
+    QTemporaryDir pages;
+    const QString page = pages.filePath(QStringLiteral("index.html"));
+    Touch(page, "<html><body><h1>Playlists</h1></body></html>");
+    frame.ShowHelpInside(page);
+    frame.ShowHelpInside(page);
+    const auto windows = frame.findChildren<QWidget*>(QStringLiteral("helpWindow"));
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_TRUE(windows.front()->isVisible());
+    const auto* browser = windows.front()->findChild<QTextBrowser*>();
+    ASSERT_NE(browser, nullptr);
+    EXPECT_EQ(browser->source(), QUrl::fromLocalFile(page));
+    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("Playlists")));
+    windows.front()->close();
 }
 
 }  // namespace

@@ -54,6 +54,9 @@ Q_SIGNALS:
     void Opened(const QString& file);
     // Nothing opened the help; `message` says why, for the operator.
     void Failed(const QString& message);
+    // No application opens the help, but its HTML pages are there: the program shows them
+    // itself.
+    void OpenInside(const QString& htmlFile);
 
 private:
     void OnViewerKnown(bool known);

@@ -77,6 +77,8 @@ public:
     // "QSV help": opens the help file next to the executable in the background; a message
     // follows when nothing opens it.
     void OnHelp();
+    // Shows the help's HTML pages in a window of the program's own.
+    void ShowHelpInside(const QString& htmlFile);
     HelpLauncher& Help() { return *m_help; }
 
 protected:
@@ -108,6 +110,8 @@ private:
     QSystemTrayIcon* m_tray = nullptr;
     QMenu m_trayMenu;
     HelpLauncher* m_help = nullptr;
+    // The help's pages shown by the program itself, when no application opens them.
+    QWidget* m_helpWindow = nullptr;
     bool m_bHiddenToTray = false;
 
     std::map<int, QAction*> m_actions;
