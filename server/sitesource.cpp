@@ -5,6 +5,7 @@
 #include "codec/waveformat.h"
 #include "engine/ticksource.h"
 #include "platform/wakeevent.h"
+#include "playlist/outputcodec.h"
 
 namespace {
 
@@ -42,9 +43,10 @@ bool PlaylistRun::OpenFrom(size_t first, bool wrapped) {
             continue;
         }
         // The server's packet time and rate for every file: packets of all sources are
-        // heard together. The file's law stays its own.
+        // heard together. The file's law stays its own, and G.722 its rate.
         entry.DstPacketization = m_ptimeMs;
-        entry.DstSampleRate = kSampleRate;
+        const OutputCodec* codec = FindOutputCodec(entry.DstFormat);
+        entry.DstSampleRate = codec != nullptr ? codec->sampleRate : kSampleRate;
         if (!m_engine.OpenEntry(entry, m_settings.destinations)) {
             continue;
         }
