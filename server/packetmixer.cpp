@@ -8,7 +8,14 @@
 
 namespace {
 
-constexpr int kPayloadTypePcma = 8;  // RFC 3551; anything else here is mu-law
+constexpr int kPayloadTypePcmu = 0;  // RFC 3551
+constexpr int kPayloadTypePcma = 8;
+
+// G.711 codes each sample alone: any packet of it decodes and encodes on its own. G.722 is
+// adaptive: its packets decode only in the stream's order from the stream's own state.
+bool IsG711(int payloadType) {
+    return payloadType == kPayloadTypePcmu || payloadType == kPayloadTypePcma;
+}
 
 void Decode(const SourcePacket& packet, int16_t* out, size_t count) {
     if (packet.payloadType == kPayloadTypePcma) {
@@ -35,8 +42,15 @@ PacketMixer::Mixed PacketMixer::Mix(const std::vector<Arbiter::Part>& parts,
         m_sum.resize(count);
         m_out.resize(count);
     }
+    if (!IsG711(holder.payloadType)) {
+        // Not mixed: the holder's packet goes out as it came, at full level, and the parts
+        // beneath it are muted here. Its peak is not measured (it would need its decoder).
+        mixed.payload = holder.payload;
+        mixed.peak = 0;
+        return mixed;
+    }
     const bool alone = std::none_of(parts.begin() + 1, parts.end(), [&](const Arbiter::Part& p) {
-        return packets[p.source] != nullptr;
+        return packets[p.source] != nullptr && IsG711(packets[p.source]->payloadType);
     });
     if (alone && parts.front().from == 1.0F && parts.front().to == 1.0F) {
         Decode(holder, m_linear.data(), count);
@@ -51,8 +65,8 @@ PacketMixer::Mixed PacketMixer::Mix(const std::vector<Arbiter::Part>& parts,
     std::fill(m_sum.begin(), m_sum.begin() + static_cast<std::ptrdiff_t>(count), 0.0F);
     for (const Arbiter::Part& part : parts) {
         const SourcePacket* packet = packets[part.source];
-        if (packet == nullptr) {
-            continue;
+        if (packet == nullptr || !IsG711(packet->payloadType)) {
+            continue;  // a G.722 part is muted under a G.711 holder
         }
         const size_t n = std::min(count, static_cast<size_t>(std::max(packet->length, 0)));
         Decode(*packet, m_linear.data(), n);
