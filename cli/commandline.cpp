@@ -11,14 +11,13 @@
 #include <vector>
 
 #include "playlist/destinationcheck.h"
+#include "playlist/outputcodec.h"
 #include "playlist/playlist.h"
 #include "sonvex/buildconfig.h"
 
 namespace {
 
 constexpr char kProgram[] = "sonvex-cli";
-constexpr int32_t kMuLawTag = 7;
-constexpr int32_t kALawTag = 6;
 // The longest timed stream, a year: a longer one would overflow the clock's deadline.
 constexpr long long kMaxDurationSeconds = 365LL * 24 * 3600;
 
@@ -247,8 +246,8 @@ void AddEntryCommands(CLI::App& app, CliOptions& options, CommandMap& commands, 
         AddCommand(app, "add-file", "Add MP3 or WAV files to the end of a playlist");
     AddName(addFile, options);
     addFile->add_option("path", options.paths, "Audio files")->required();
-    addFile->add_option("--law", law, "G.711 law of the output: mu (default) or a")
-        ->check(OneOf("the law", {"mu", "a"}));
+    addFile->add_option("--law", law, "Codec of the output: mu (default), a or g722")
+        ->check(OneOf("the law", {"mu", "a", "g722"}));
     addFile
         ->add_option("--ptime", options.packetization,
                      "Packetization time in ms: 20 (default), 40, 80 or 160")
@@ -289,8 +288,8 @@ CLI::App* AddRunCommands(CLI::App& app, CliOptions& options, CommandMap& command
         AddCommand(app, "page", "Page live from a microphone to a playlist's destinations");
     AddName(page, options);
     page->add_option("--device", options.device, "ALSA capture device (default: default)");
-    page->add_option("--law", law, "G.711 law: mu (default) or a")
-        ->check(OneOf("the law", {"mu", "a"}));
+    page->add_option("--law", law, "Codec: mu (default), a or g722")
+        ->check(OneOf("the law", {"mu", "a", "g722"}));
     page->add_option("--ptime", options.packetization,
                      "Packetization time in ms: 20 (default), 40, 80 or 160")
         ->check(OneOf("the packetization time", {"20", "40", "80", "160"}));
@@ -513,6 +512,6 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     };
     options.ttlGiven = given("--ttl");
     options.duckDbGiven = given("--duck-db");
-    options.format = law == "a" ? kALawTag : kMuLawTag;
+    options.format = FindOutputCodecByWord(law)->format;  // the check let only its words in
     return kRunCommand;
 }
