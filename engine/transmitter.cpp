@@ -11,7 +11,8 @@ constexpr int64_t kNsPerSecond = 1000000000;
 
 bool SameDestination(const RtpDestination& a, const RtpDestination& b) {
     return a.IP == b.IP && a.Port == b.Port && a.Ttl == b.Ttl &&
-           std::strcmp(a.Interface, b.Interface) == 0;
+           std::strcmp(a.Interface, b.Interface) == 0 && a.Mode == b.Mode &&
+           a.ControlIP == b.ControlIP && a.ControlPort == b.ControlPort;
 }
 
 }  // namespace
@@ -21,7 +22,9 @@ Transmitter::Transmitter() : m_random(std::random_device{}()) {
     DrawIdentities();
 }
 
-Transmitter::~Transmitter() = default;
+Transmitter::~Transmitter() {
+    StopControls();
+}
 
 void Transmitter::DrawIdentities() {
     // RFC 3550 8.1: an SSRC chosen at random, so that two sources meeting at one receiver
@@ -71,6 +74,13 @@ void Transmitter::UseDestinations(const std::vector<RtpDestination>& destination
                       std::equal(destinations.begin(), destinations.end(), m_destinations.begin(),
                                  SameDestination);
     if (!same) {
+        // A started SPA receiver that is not in the new list where it was hears its stop.
+        for (size_t i = 0; i < m_count; ++i) {
+            if (m_started[i] != 0 && (i >= destinations.size() ||
+                                      !SameDestination(destinations[i], m_destinations[i]))) {
+                SendControl(i, spa::Command::kStop);
+            }
+        }
         m_destinations = destinations;
         m_count = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
         Prepare();
@@ -96,6 +106,14 @@ void Transmitter::Prepare() {
         if (m_faults[i] == destinationcheck::SendFault::None) {
             // Opened and connected before the first packet, not in its tick.
             sender.Connect(d.IP, static_cast<int>(d.Port));
+            if (d.Mode == kModeSpa) {
+                platform::UdpSocket& control = m_control[i];
+                control.SetMulticastTtl(static_cast<int>(d.Ttl));
+                control.SetMulticastInterface(d.Interface);
+                if (control.IsOpen() || control.Open()) {
+                    control.Connect(d.ControlIP, static_cast<uint16_t>(d.ControlPort & 0xFFFF));
+                }
+            }
         }
     }
     m_checked = true;
@@ -116,6 +134,9 @@ size_t Transmitter::SendTo(const uint8_t* payload, int length, int payloadType, 
                             : 0;
         if (m_sendMask[i] != 0) {
             FollowClock(i, instantNs, length);
+            if (m_destinations[i].Mode == kModeSpa && m_started[i] == 0) {
+                SendControl(i, spa::Command::kStart);  // before the RTP packet
+            }
         }
     }
     return m_fanOut.Send(m_senders.data(), m_destinations.data(), m_count, payload, length,
@@ -154,6 +175,32 @@ void Transmitter::MarkChange(size_t index) {
     }
 }
 
+void Transmitter::Quiet(size_t index) {
+    if (index < m_count && m_started[index] != 0) {
+        SendControl(index, spa::Command::kStop);
+    }
+}
+
+void Transmitter::SendControl(size_t i, spa::Command command) {
+    const RtpDestination& d = m_destinations[i];
+    uint8_t packet[spa::kPacketBytes];
+    // The sender's SSRC identifies the stream: new for every run, distinct among its senders.
+    spa::WritePacket(packet, m_senders[i].Ssrc(), command, d.IP,
+                     static_cast<uint16_t>(d.Port & 0xFFFF));
+    for (int k = 0; k < spa::kRepeats; ++k) {
+        m_control[i].Send(packet, sizeof packet);  // a lost one is what the repeat is for
+    }
+    m_started[i] = command == spa::Command::kStart ? 1 : 0;
+}
+
+void Transmitter::StopControls() {
+    for (size_t i = 0; i < m_count; ++i) {
+        if (m_started[i] != 0) {
+            SendControl(i, spa::Command::kStop);
+        }
+    }
+}
+
 void Transmitter::Tick(int64_t nowNs, int64_t wallNs) {
     if (!m_running) {
         return;
@@ -163,6 +210,7 @@ void Transmitter::Tick(int64_t nowNs, int64_t wallNs) {
 }
 
 void Transmitter::End(int64_t nowNs, int64_t wallNs) {
+    StopControls();  // a transmitter fed without Begin (the file engine's tests) starts them too
     if (!m_running) {
         return;
     }

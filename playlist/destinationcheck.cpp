@@ -80,6 +80,29 @@ std::string AddressProblem(const RtpDestination& destination) {
     return destination.AddressText() + " is a broadcast or unspecified address, not a destination";
 }
 
+std::string ControlProblem(const std::string& text, RtpDestination& destination) {
+    const size_t colon = text.rfind(':');
+    const std::string port = colon == std::string::npos ? "" : text.substr(colon + 1);
+    const auto octets = ParseAddress(text.substr(0, colon));
+    const bool digits = !port.empty() && port.size() <= 5 &&
+                        port.find_first_not_of("0123456789") == std::string::npos;
+    if (!octets || !digits) {
+        return "the control address \"" + text + "\" is not ADDR:PORT (" + kAddressRule + ")";
+    }
+    std::string problem = PortProblem(std::stoll(port));
+    const RtpDestination control =
+        RtpDestination::FromOctets((*octets)[0], (*octets)[1], (*octets)[2], (*octets)[3], 1);
+    if (problem.empty()) {
+        problem = AddressProblem(control);
+    }
+    if (!problem.empty()) {
+        return "the control address: " + problem;
+    }
+    destination.ControlIP = control.IP;
+    destination.ControlPort = static_cast<uint32_t>(std::stoul(port));
+    return std::string();
+}
+
 SendFault CheckSendable(const RtpDestination& destination) {
     return CheckSendable(destination, platform::InterfaceSnapshot::Take());
 }

@@ -118,6 +118,22 @@ void ReadDestinations(const RegistryHive& user, const std::string& keyPath,
             }
             entry.QueryString("MulticastInterface", destination.Interface,
                               sizeof destination.Interface);
+            // Later still: a mode not understood, or an SPA one without a control port, reads
+            // as plain RTP.
+            if (entry.QueryString("Mode", text, sizeof text) &&
+                DestinationModeFromWord(text, destination.Mode) && destination.Mode == kModeSpa) {
+                if (entry.QueryString("ControlIP", text, sizeof text)) {
+                    destination.ControlIP = ToUint32(text);
+                }
+                if (entry.QueryString("ControlPort", text, sizeof text)) {
+                    destination.ControlPort = ToUint32(text);
+                }
+                if (destination.ControlPort == 0 || destination.ControlPort > 65535) {
+                    destination.Mode = kModeRtp;
+                    destination.ControlIP = 0;
+                    destination.ControlPort = 0;
+                }
+            }
         }
         destinations.push_back(destination);
     }
@@ -138,7 +154,11 @@ bool WriteDestinations(const RegistryHive& user, const std::string& keyPath,
             !SetNumber(entry, "IP", destination.IP) ||
             !SetNumber(entry, "Port", destination.Port) ||
             !SetNumber(entry, "MulticastTTL", destination.Ttl) ||
-            !entry.SetString("MulticastInterface", destination.Interface)) {
+            !entry.SetString("MulticastInterface", destination.Interface) ||
+            !entry.SetString("Mode", DestinationModeWord(destination.Mode)) ||
+            (destination.Mode == kModeSpa &&
+             (!SetNumber(entry, "ControlIP", destination.ControlIP) ||
+              !SetNumber(entry, "ControlPort", destination.ControlPort)))) {
             return false;
         }
     }

@@ -246,7 +246,20 @@ TEST_F(PlaylistStoreTest, MulticastSettingsAreExtraValuesThatOlderStoresLoadAsDe
     playlist.AppendDestination(group);
     playlist.AppendDestination(RtpDestination::FromOctets(239, 1, 1, 2, 5004));
     playlist.AppendDestination(RtpDestination::FromOctets(239, 1, 1, 3, 5004));
+    RtpDestination spa = RtpDestination::FromOctets(10, 0, 0, 7, 34567);
+    spa.Mode = kModeSpa;
+    spa.ControlIP = RtpDestination::FromOctets(10, 0, 0, 8, 1).IP;
+    spa.ControlPort = 6061;
+    playlist.AppendDestination(spa);
+    playlist.AppendDestination(spa);
+    playlist.AppendDestination(spa);
     ASSERT_TRUE(store.SavePlaylist(playlist));
+    EXPECT_EQ(Stored(store.RtpKeyPath() + "\\RTP4", "Mode"), "spa");
+    EXPECT_EQ(Stored(store.RtpKeyPath() + "\\RTP4", "ControlPort"), "6061");
+    EXPECT_EQ(Stored(store.RtpKeyPath() + "\\RTP1", "Mode"), "rtp");
+    // A mode not understood, and an SPA one without its control port, read as plain RTP.
+    Store(store.RtpKeyPath() + "\\RTP5", "Mode", "fax");
+    Store(store.RtpKeyPath() + "\\RTP6", "ControlPort", "0");
     const std::string rtp1 = store.RtpKeyPath() + "\\RTP1";
     EXPECT_EQ(Stored(rtp1, "IP:PORT"), "239.1.1.1 : 5004");  // the older text, unchanged
     EXPECT_EQ(Stored(rtp1, "MulticastTTL"), "4");
@@ -264,12 +277,19 @@ TEST_F(PlaylistStoreTest, MulticastSettingsAreExtraValuesThatOlderStoresLoadAsDe
 
     Playlist loaded;
     store.Load(loaded);
-    ASSERT_EQ(loaded.Destinations.size(), 3u);
+    ASSERT_EQ(loaded.Destinations.size(), 6u);
     EXPECT_EQ(std::memcmp(&loaded.Destinations[0], &group, sizeof group), 0);
+    EXPECT_EQ(std::memcmp(&loaded.Destinations[3], &spa, sizeof spa), 0);
+    EXPECT_EQ(loaded.Destinations[3].ListText(), "10.0.0.7 : 34567 (SPA control 10.0.0.8:6061)");
     for (size_t i = 1; i < 3; ++i) {
         EXPECT_EQ(loaded.Destinations[i].IP, playlist.Destinations[i].IP);
         EXPECT_EQ(loaded.Destinations[i].Ttl, 1u);
         EXPECT_STREQ(loaded.Destinations[i].Interface, "");
+        EXPECT_EQ(loaded.Destinations[i].Mode, kModeRtp);
+    }
+    for (size_t i = 4; i < 6; ++i) {
+        EXPECT_EQ(loaded.Destinations[i].Mode, kModeRtp) << i;
+        EXPECT_EQ(loaded.Destinations[i].ControlPort, 0u) << i;
     }
     EXPECT_EQ(loaded.Destinations[0].ListText(), "239.1.1.1 : 5004 (TTL 4, eth0)");
     EXPECT_EQ(loaded.Destinations[1].ListText(), "239.1.1.2 : 5004 (TTL 1)");

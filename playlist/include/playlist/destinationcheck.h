@@ -34,6 +34,9 @@ std::string MulticastProblem(const RtpDestination& destination);
 // address of any interface the machine has now are no destination: a datagram to them
 // would reach every host of a network, or none.
 std::string AddressProblem(const RtpDestination& destination);
+// SPA's control address as "ADDR:PORT", the address checked as AddressProblem checks one;
+// when usable it is set into the destination's ControlIP and ControlPort.
+std::string ControlProblem(const std::string& text, RtpDestination& destination);
 
 // Why a stored destination must not be sent to when an entry opens. Checked again at every
 // open: interfaces come and go, and stores may hold what the checks above now refuse.

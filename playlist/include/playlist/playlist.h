@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "media/sourceformatinfo.h"
@@ -26,8 +27,13 @@ struct PlaylistFile {
 constexpr int kMaxInterfaceChars = 16;
 constexpr uint32_t kDefaultMulticastTtl = 1;  // datagrams stay on the local network
 
+// How a destination is spoken to: plain RTP, or RTP framed by SPA-style control packets (a
+// start before the first RTP packet, a stop after the last) to a control address of its own.
+enum DestinationMode : int32_t { kModeRtp = 0, kModeSpa = 1 };
+
 // One RTP destination, copied as plain bytes. The multicast settings only matter for a
-// group address (224.0.0.0/4); stores written before they existed load the defaults.
+// group address (224.0.0.0/4); stores written before they existed load the defaults, and
+// the mode rtp.
 struct RtpDestination {
     char IpPort[kMaxPathChars] = {};      // "%d.%d.%d.%d : %d", persisted as "IP:PORT"
     uint32_t IP = 0;                      // IPv4 address in network byte order
@@ -36,6 +42,9 @@ struct RtpDestination {
     // The interface group datagrams leave by, "MulticastInterface"; empty: the routing
     // table's choice.
     char Interface[kMaxInterfaceChars] = {};
+    int32_t Mode = kModeRtp;   // a DestinationMode, "Mode" as its word (rtp, spa)
+    uint32_t ControlIP = 0;    // spa: the control address, network byte order, "ControlIP"
+    uint32_t ControlPort = 0;  // spa: its UDP port, host byte order, "ControlPort"
 
     // Builds a destination from four octets (first octet first) and a port, with its text.
     static RtpDestination FromOctets(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint32_t port);
@@ -44,9 +53,16 @@ struct RtpDestination {
     bool IsMulticast() const;
     // The dotted address alone, "239.1.1.1".
     std::string AddressText() const;
-    // The text a list shows: the "IP:PORT" text, and for a group its TTL and interface.
+    // The text a list shows: the "IP:PORT" text, for a group its TTL and interface, and the
+    // SPA control address.
     std::string ListText() const;
+    // "a.b.c.d:port" of the SPA control address.
+    std::string ControlText() const;
 };
+
+// The mode's word ("rtp", "spa"); and the mode of a word, false for any other.
+const char* DestinationModeWord(int32_t mode);
+bool DestinationModeFromWord(std::string_view word, int32_t& mode);
 
 // What a streaming run announces (SAP, RFC 2974) besides the packets.
 enum SapAnnounceMode : int32_t {
