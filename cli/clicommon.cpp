@@ -41,6 +41,21 @@ bool OpenPlaylist(PlaylistDocument& document, const std::string& name, CliConsol
     return true;
 }
 
+namespace {
+
+// SPA's control address from --control, into the destination; why it cannot be used.
+std::string ControlProblem(const CliOptions& options, RtpDestination& destination) {
+    if (destination.Mode != kModeSpa) {
+        return options.control.empty() ? std::string() : "--control is for --mode spa only";
+    }
+    if (options.control.empty()) {
+        return "--mode spa needs --control ADDR:PORT, the phones' control address";
+    }
+    return destinationcheck::ControlProblem(options.control, destination);
+}
+
+}  // namespace
+
 bool DestinationFrom(const CliOptions& options, RtpDestination& destination, CliConsole& console) {
     const auto octets = destinationcheck::ParseAddress(options.address);
     if (!octets) {
@@ -60,6 +75,11 @@ bool DestinationFrom(const CliOptions& options, RtpDestination& destination, Cli
     if (problem.empty()) {
         problem = destinationcheck::MulticastProblem(destination);
     }
+    if (problem.empty()) {
+        DestinationModeFromWord(options.mode,
+                                destination.Mode);  // the parser let only its words in
+        problem = ControlProblem(options, destination);
+    }
     if (!problem.empty()) {
         Fail(console, problem);
         return false;
@@ -68,9 +88,17 @@ bool DestinationFrom(const CliOptions& options, RtpDestination& destination, Cli
 }
 
 nlohmann::ordered_json DestinationJson(const RtpDestination& destination, size_t number) {
-    return {{"index", number},          {"address", destination.AddressText()},
-            {"port", destination.Port}, {"multicast", destination.IsMulticast()},
-            {"ttl", destination.Ttl},   {"interface", destination.Interface}};
+    nlohmann::ordered_json json = {{"index", number},
+                                   {"address", destination.AddressText()},
+                                   {"port", destination.Port},
+                                   {"multicast", destination.IsMulticast()},
+                                   {"ttl", destination.Ttl},
+                                   {"interface", destination.Interface},
+                                   {"mode", DestinationModeWord(destination.Mode)}};
+    if (destination.Mode == kModeSpa) {
+        json["control"] = destination.ControlText();
+    }
+    return json;
 }
 
 bool ProbeFile(const char* path, SourceFormatInfo& info, std::string& description,

@@ -209,6 +209,12 @@ void AddDestinationArguments(CLI::App* command, CliOptions& options) {
         ->check(Decimal("the TTL", destinationcheck::kMinTtl, destinationcheck::kMaxTtl));
     command->add_option("--iface", options.interfaceName,
                         "Interface the packets to a multicast group leave by");
+    command
+        ->add_option("--mode", options.mode,
+                     "rtp (default), or spa: start and stop packets to --control around the RTP")
+        ->check(OneOf("the mode", {"rtp", "spa"}));
+    command->add_option("--control", options.control,
+                        "The SPA control address as ADDR:PORT (with --mode spa)");
 }
 
 void AddJson(CLI::App* command, CliOptions& options) {

@@ -19,6 +19,7 @@ namespace {
 
 const QString kAddressOrPort = QStringLiteral("Incorrect IP address or port");
 const QString kMulticast = QStringLiteral("Incorrect multicast setting");
+const QString kControl = QStringLiteral("Incorrect SPA control address");
 
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
@@ -47,12 +48,20 @@ CDlgDestination::CDlgDestination(QWidget* parent) : QDialog(parent) {
         m_interfaceEdit->addItem(Text(name));
     }
     m_interfaceEdit->lineEdit()->setPlaceholderText(QStringLiteral("routing table's choice"));
+    m_modeEdit = new QComboBox(this);
+    m_modeEdit->setObjectName(QStringLiteral("mode"));
+    m_modeEdit->addItems({QStringLiteral("RTP"), QStringLiteral("RTP with SPA start/stop")});
+    m_controlEdit = new QLineEdit(this);
+    m_controlEdit->setObjectName(QStringLiteral("control"));
+    m_controlEdit->setPlaceholderText(QStringLiteral("ADDR:PORT"));
 
     m_form = new QFormLayout;
     m_form->addRow(QStringLiteral("IP address"), m_addressEdit);
     m_form->addRow(QStringLiteral("Port"), m_portEdit);
     m_form->addRow(QStringLiteral("Multicast TTL"), m_ttlEdit);
     m_form->addRow(QStringLiteral("Multicast interface"), m_interfaceEdit);
+    m_form->addRow(QStringLiteral("Mode"), m_modeEdit);
+    m_form->addRow(QStringLiteral("SPA control"), m_controlEdit);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(m_form);
@@ -61,6 +70,8 @@ CDlgDestination::CDlgDestination(QWidget* parent) : QDialog(parent) {
     for (int i = 0; i < 4; ++i) {
         connect(OctetEdit(i), &QLineEdit::textChanged, this, &CDlgDestination::UpdateMulticastRows);
     }
+    connect(m_modeEdit, &QComboBox::currentIndexChanged, this,
+            &CDlgDestination::UpdateMulticastRows);
     UpdateMulticastRows();
 }
 
@@ -79,6 +90,9 @@ void CDlgDestination::SetDestination(const RtpDestination& destination) {
     m_portEdit->setText(QString::number(destination.Port));
     m_ttlEdit->setValue(static_cast<int>(destination.Ttl));
     m_interfaceEdit->setCurrentText(fixedtext::FromFixed(destination.Interface));
+    m_modeEdit->setCurrentIndex(destination.Mode == kModeSpa ? 1 : 0);
+    m_controlEdit->setText(destination.Mode == kModeSpa ? Text(destination.ControlText())
+                                                        : QString());
     UpdateMulticastRows();
 }
 
@@ -87,6 +101,7 @@ void CDlgDestination::UpdateMulticastRows() {
     const bool group = octets && ((*octets)[0] & 0xF0) == 0xE0;
     m_ttlEdit->setEnabled(group);
     m_interfaceEdit->setEnabled(group);
+    m_controlEdit->setEnabled(m_modeEdit->currentIndex() == 1);
 }
 
 void CDlgDestination::Refuse(QWidget* field, const QString& what, const QString& reason) {
@@ -139,6 +154,15 @@ void CDlgDestination::accept() {
         }
         if (!problem.empty()) {
             Refuse(m_interfaceEdit, kMulticast, Text(problem));
+            return;
+        }
+    }
+    if (m_modeEdit->currentIndex() == 1) {
+        destination.Mode = kModeSpa;
+        const std::string problem = destinationcheck::ControlProblem(
+            m_controlEdit->text().trimmed().toStdString(), destination);
+        if (!problem.empty()) {
+            Refuse(m_controlEdit, kControl, Text(problem));
             return;
         }
     }

@@ -190,6 +190,12 @@ TEST_F(CliCommandsTest, EditsAreStoredAsTheDesktopStoresThemAndRefusalsChangeNot
              {"set", "Lobby"},
              {"set", "Elsewhere", "--rtcp", "on"},
              {"add-dest", "Lobby", "01.2.3.4", "5004"},  // not read as octal, nor as 1
+             {"add-dest", "Lobby", "10.0.0.1", "5004", "--mode", "spa"},
+             {"add-dest", "Lobby", "10.0.0.1", "5004", "--control", "10.0.0.2:6061"},
+             {"add-dest", "Lobby", "10.0.0.1", "5004", "--mode", "spa", "--control", "10.0.0.2"},
+             {"add-dest", "Lobby", "10.0.0.1", "5004", "--mode", "spa", "--control",
+              "0.0.0.0:6061"},
+             {"add-dest", "Lobby", "10.0.0.1", "5004", "--mode", "spa", "--control", "10.0.0.2:0"},
              {"add-dest", "Elsewhere", "10.0.0.1", "5004"},
              {"remove-file", "Lobby", "3"},
              {"remove-dest", "Lobby", "3"},
@@ -538,6 +544,15 @@ TEST_F(CliCommandsTest, ProbeConvertAndSessionDescriptions) {
     EXPECT_NE(ReadBytes((out / "wide-1.sdp").string())
                   .find("m=audio 5004 RTP/AVP 9\r\na=rtpmap:9 G722/8000\r\na=ptime:20\r\n"),
               std::string::npos);
+    ASSERT_EQ(Run({"add-dest", "wide", "127.0.0.1", "5006", "--mode", "spa", "--control",
+                   "127.0.0.1:6061"})
+                  .status,
+              0);
+    const auto destinations =
+        nlohmann::json::parse(Run({"show", "wide", "--json"}).out)["destinations"];
+    EXPECT_EQ(destinations[0]["mode"], "rtp");
+    EXPECT_EQ(destinations[1]["mode"], "spa");
+    EXPECT_EQ(destinations[1]["control"], "127.0.0.1:6061");
     ASSERT_EQ(Run({"add-file", "wide", tone}).status, 0);
     EXPECT_NE(Run({"sdp", "wide", "-o", out.string()}).err.find("mixes G.722 and mu-law files"),
               std::string::npos);

@@ -55,6 +55,8 @@ struct CliOptions {
     int ttl = 1;                     // add-dest, zone add-dest
     bool ttlGiven = false;
     std::string interfaceName;       // add-dest, zone add-dest; empty: routing decides
+    std::string mode = "rtp";        // add-dest, zone add-dest: "rtp" or "spa"
+    std::string control;             // add-dest, zone add-dest --control: spa's ADDR:PORT
     bool loop = false;               // stream
     int volumeDb = 0;                // stream, -9..9
     double durationSeconds = 0;      // stream, page; 0: until the list ends or a signal
