@@ -107,6 +107,16 @@ bool IsG722(const AudioFormat& f) {
     return f.tag == WAVE_FORMAT_G722_ADPCM && f.channels == 1 && f.rate == kG722SampleRate;
 }
 
+// The G.722 coder either way, or null when the library could not make its state.
+std::unique_ptr<CodecStream> MakeG722(bool encode, int& driver) {
+    auto codec = std::make_unique<G722Codec>(encode);
+    if (!codec->IsOpen()) {
+        return nullptr;
+    }
+    driver = kG722;
+    return codec;
+}
+
 // A decoder from `src` to 16-bit PCM with the source's channels and rate, or null.
 std::unique_ptr<CodecStream> MakeDecoder(const AudioFormat& src, int& driver) {
     SampleKind kind{};
@@ -151,14 +161,8 @@ std::unique_ptr<CodecStream> MakeDecoder(const AudioFormat& src, int& driver) {
             driver = kAdpcm;
             return std::make_unique<ImaAdpcmDecoder>(src.blockAlign, src.channels);
         }
-        case WAVE_FORMAT_G722_ADPCM: {
-            if (!IsG722(src)) {
-                return nullptr;
-            }
-            driver = kG722;
-            auto d = std::make_unique<G722Codec>(false);
-            return d->IsOpen() ? std::move(d) : nullptr;
-        }
+        case WAVE_FORMAT_G722_ADPCM:
+            return IsG722(src) ? MakeG722(false, driver) : nullptr;
         case WAVE_FORMAT_GSM610: {
             if (src.channels != 1 || src.blockAlign != 65) {
                 return nullptr;
@@ -205,12 +209,7 @@ std::unique_ptr<CodecStream> AcmCreateCodec(const AudioFormat& src, const AudioF
         if (!src.IsPcm16() || src.channels != 1 || src.rate != kG722SampleRate) {
             return nullptr;
         }
-        driver = kG722;
-        auto encoder = std::make_unique<G722Codec>(true);
-        if (!encoder->IsOpen()) {
-            return nullptr;
-        }
-        codec = std::move(encoder);
+        codec = MakeG722(true, driver);
     } else if (dst.IsPcm16()) {
         codec = MakeDecoder(src, driver);
         if (codec != nullptr && (src.channels != dst.channels || src.rate != dst.rate)) {

@@ -29,6 +29,9 @@ public:
               const std::vector<const SourcePacket*>& packets);
 
 private:
+    // The holder's own payload, unchanged, with its peak (G.711 only).
+    Mixed Alone(const SourcePacket& holder, size_t count);
+
     std::vector<float> m_sum;
     std::vector<int16_t> m_linear;
     std::vector<uint8_t> m_out;
