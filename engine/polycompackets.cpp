@@ -19,18 +19,6 @@ void WriteHeader(uint8_t* out, OpCode op, const Sender& sender) {
 
 }  // namespace
 
-const char* CallerIdProblem(std::string_view callerId) {
-    if (callerId.size() > kCallerIdBytes) {
-        return "a caller ID has at most 13 characters";
-    }
-    for (const char c : callerId) {
-        if (c < 0x20 || c > 0x7E) {
-            return "a caller ID is printable ASCII";
-        }
-    }
-    return "";
-}
-
 size_t WriteControl(uint8_t* out, OpCode op, const Sender& sender) {
     WriteHeader(out, op, sender);
     return kHeaderBytes;

@@ -8,11 +8,15 @@
 namespace {
 
 constexpr int64_t kNsPerSecond = 1000000000;
+// The most a run's end waits for a Polycom session's tail: the audio still in its ring behind
+// the Alert burst (about a second), the gap and the Ends.
+constexpr int64_t kPolycomDrainNs = 3 * kNsPerSecond;
 
 bool SameDestination(const RtpDestination& a, const RtpDestination& b) {
     return a.IP == b.IP && a.Port == b.Port && a.Ttl == b.Ttl &&
            std::strcmp(a.Interface, b.Interface) == 0 && a.Mode == b.Mode &&
-           a.ControlIP == b.ControlIP && a.ControlPort == b.ControlPort;
+           a.ControlIP == b.ControlIP && a.ControlPort == b.ControlPort && a.Channel == b.Channel &&
+           a.Serial == b.Serial && std::strncmp(a.CallerId, b.CallerId, sizeof a.CallerId) == 0;
 }
 
 }  // namespace
@@ -106,6 +110,12 @@ void Transmitter::Prepare() {
         if (m_faults[i] == destinationcheck::SendFault::None) {
             // Opened and connected before the first packet, not in its tick.
             sender.Connect(d.IP, static_cast<int>(d.Port));
+            if (d.Mode == kModePolycom && !m_polycom[i]) {
+                m_polycom[i] = std::make_unique<PolycomSender>();
+                if (!m_polycom[i]->Start(d)) {
+                    m_polycom[i].reset();
+                }
+            }
             if (d.Mode == kModeSpa) {
                 platform::UdpSocket& control = m_control[i];
                 control.SetMulticastTtl(static_cast<int>(d.Ttl));
@@ -132,7 +142,12 @@ size_t Transmitter::SendTo(const uint8_t* payload, int length, int payloadType, 
                                 (wanted == nullptr || wanted[i] != 0)
                             ? 1
                             : 0;
-        if (m_sendMask[i] != 0) {
+        if (m_sendMask[i] != 0 && m_destinations[i].Mode == kModePolycom) {
+            if (m_polycom[i]) {
+                m_polycom[i]->Push(payload, length, payloadType);
+            }
+            m_sendMask[i] = 0;  // no RTP to it
+        } else if (m_sendMask[i] != 0) {
             FollowClock(i, instantNs, length);
             if (m_destinations[i].Mode == kModeSpa && m_started[i] == 0) {
                 SendControl(i, spa::Command::kStart);  // before the RTP packet
@@ -179,6 +194,9 @@ void Transmitter::Quiet(size_t index) {
     if (index < m_count && m_started[index] != 0) {
         SendControl(index, spa::Command::kStop);
     }
+    if (index < m_count && m_polycom[index]) {
+        m_polycom[index]->Finish();
+    }
 }
 
 void Transmitter::SendControl(size_t i, spa::Command command) {
@@ -197,6 +215,15 @@ void Transmitter::StopControls() {
     for (size_t i = 0; i < m_count; ++i) {
         if (m_started[i] != 0) {
             SendControl(i, spa::Command::kStop);
+        }
+        if (m_polycom[i]) {
+            m_polycom[i]->Finish();  // every session's tail goes out at once
+        }
+    }
+    for (auto& sender : m_polycom) {
+        if (sender) {
+            sender->Drain(kPolycomDrainNs);
+            sender.reset();
         }
     }
 }

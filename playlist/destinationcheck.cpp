@@ -80,6 +80,25 @@ std::string AddressProblem(const RtpDestination& destination) {
     return destination.AddressText() + " is a broadcast or unspecified address, not a destination";
 }
 
+std::string CallerIdProblem(const std::string& callerId) {
+    if (callerId.size() > static_cast<size_t>(kCallerIdChars)) {
+        return "the caller ID \"" + callerId + "\" is longer than 13 characters";
+    }
+    for (const char c : callerId) {
+        if (c < 0x20 || c > 0x7E) {
+            return "a caller ID is printable ASCII: letters, digits, blanks and punctuation";
+        }
+    }
+    return std::string();
+}
+
+std::string ChannelProblem(long long channel) {
+    if (channel < 1 || channel > 50) {
+        return "a Polycom channel is 1-50 (26-50: paging groups 1-25)";
+    }
+    return std::string();
+}
+
 std::string ControlProblem(const std::string& text, RtpDestination& destination) {
     const size_t colon = text.rfind(':');
     const std::string port = colon == std::string::npos ? "" : text.substr(colon + 1);

@@ -61,14 +61,26 @@ std::string RtpDestination::ControlText() const {
     return DottedText(ControlIP) + ":" + std::to_string(ControlPort);
 }
 
+bool RtpDestination::SetCallerId(const char* text) {
+    const size_t len = text == nullptr ? 0 : std::strlen(text);
+    if (len > static_cast<size_t>(kCallerIdChars)) {
+        return false;
+    }
+    std::memset(CallerId, 0, sizeof CallerId);
+    std::memcpy(CallerId, text == nullptr ? "" : text, len);
+    return true;
+}
+
 const char* DestinationModeWord(int32_t mode) {
-    return mode == kModeSpa ? "spa" : "rtp";
+    return mode == kModeSpa ? "spa" : mode == kModePolycom ? "polycom" : "rtp";
 }
 
 bool DestinationModeFromWord(std::string_view word, int32_t& mode) {
-    if (word == "rtp" || word == "spa") {
-        mode = word == "spa" ? kModeSpa : kModeRtp;
-        return true;
+    for (const int32_t m : {kModeRtp, kModeSpa, kModePolycom}) {
+        if (word == DestinationModeWord(m)) {
+            mode = m;
+            return true;
+        }
     }
     return false;
 }
@@ -84,6 +96,9 @@ std::string RtpDestination::ListText() const {
     }
     if (Mode == kModeSpa) {
         text += " (SPA control " + ControlText() + ")";
+    } else if (Mode == kModePolycom) {
+        text += " (Polycom channel " + std::to_string(Channel) + ", \"" +
+                std::string(CallerId, strnlen(CallerId, sizeof CallerId)) + "\")";
     }
     return text;
 }

@@ -18,6 +18,7 @@
 #include "engine/polycomsession.h"
 #include "platform/monotonicclock.h"
 #include "platform/udpsocket.h"
+#include "playlist/destinationcheck.h"
 
 int main(int argc, char** argv) {
     std::string to = "224.0.1.116";
@@ -40,8 +41,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--channel") {
             sender.channel = static_cast<uint8_t>(std::atoi(value));
         } else if (arg == "--caller") {
-            if (*polycom::CallerIdProblem(value) != '\0') {
-                std::fprintf(stderr, "polycom_send: %s\n", polycom::CallerIdProblem(value));
+            if (const std::string problem = destinationcheck::CallerIdProblem(value);
+                !problem.empty()) {
+                std::fprintf(stderr, "polycom_send: %s\n", problem.c_str());
                 return 2;
             }
             std::strcpy(sender.callerId, value);

@@ -1,13 +1,18 @@
-// Polycom group paging: the packets byte for byte, and a session's schedule stepped on a clock
-// the test drives: the Alert burst, the Transmits with their redundant frame and sample count,
-// a slot without audio, the gap and the End burst.
+// Polycom group paging: the packets byte for byte, a session's schedule stepped on a clock
+// the test drives (the Alert burst, the Transmits with their redundant frame and sample count,
+// a slot without audio, the gap and the End burst), and a Polycom destination of the
+// transmitter as a loopback receiver sees it (what arrives, not when).
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
+#include "codec/g711.h"
 #include "engine/polycompackets.h"
 #include "engine/polycomsession.h"
+#include "engine/transmitter.h"
+#include "playlist/destinationcheck.h"
+#include "support/loopbackreceiver.h"
 
 namespace {
 
@@ -42,9 +47,9 @@ TEST(PolycomPackets, HeaderTransmitAndCallerIdAreAsPhonesReadThem) {
     std::strcpy(full.callerId, "Reception Dsk");
     polycom::WriteControl(out, polycom::OpCode::kAlert, full);
     EXPECT_EQ(std::memcmp(out + 7, "Reception Dsk", 13), 0);
-    EXPECT_STREQ(polycom::CallerIdProblem("Reception Dsk"), "");
-    EXPECT_STRNE(polycom::CallerIdProblem("Reception Desk"), "");
-    EXPECT_STRNE(polycom::CallerIdProblem("tab\there"), "");
+    EXPECT_EQ(destinationcheck::CallerIdProblem("Reception Dsk"), "");
+    EXPECT_NE(destinationcheck::CallerIdProblem("Reception Desk"), "");
+    EXPECT_NE(destinationcheck::CallerIdProblem("tab\there"), "");
 
     const std::vector<uint8_t> previous(160, 0x11);
     const std::vector<uint8_t> current(160, 0x22);
@@ -127,5 +132,50 @@ TEST(PolycomSession, AlertsTransmitsGapAndEndsKeepTheirTimes) {
         EXPECT_EQ(end.bytes.size(), 20u);
         EXPECT_EQ(end.bytes[0], 0xFF);
         EXPECT_EQ(end.atNs - sent[30 + kFrames + e].atNs, e == 0 ? 50000000 : 30000000) << e;
+    }
+}
+
+// Packets of 40 ms of A-law to a Polycom destination: no RTP, the whole session (31 Alerts, one
+// Transmit per 20 ms frame in mu-law, 12 Ends) once the run ends; the run's end waits for it.
+TEST(PolycomDestination, APlaylistsPacketsBecomeOneSessionOfTwentyMillisecondFrames) {
+    testsupport::LoopbackReceiver receiver;
+    ASSERT_TRUE(receiver.Ok());
+    RtpDestination phones = RtpDestination::FromOctets(127, 0, 0, 1, receiver.Port());
+    phones.Mode = kModePolycom;
+    phones.Channel = 49;
+    phones.Serial = 7;
+    ASSERT_TRUE(phones.SetCallerId("Front desk"));
+    Playlist run;
+    run.Destinations = {phones};
+    std::vector<uint8_t> alaw(320);
+    for (size_t i = 0; i < alaw.size(); ++i) {
+        alaw[i] = G711LinearToAlaw(static_cast<int16_t>(i * 64));
+    }
+    {
+        Transmitter transmitter;
+        transmitter.Begin(run, "phones", 0, 0);
+        for (int k = 0; k < 5; ++k) {
+            transmitter.Send(alaw.data(), 320, 8, k * 40000000LL, 8000);
+        }
+        transmitter.End(200000000, 0);
+    }
+    const auto packets = receiver.TakeAll();
+    ASSERT_EQ(packets.size(), 31u + 10u + 12u);
+    for (size_t i = 0; i < packets.size(); ++i) {
+        SCOPED_TRACE(i);
+        const auto& p = packets[i];
+        const uint8_t op = i < 31 ? 0x0F : i < 41 ? 0x10 : 0xFF;
+        ASSERT_EQ(p[0], op);
+        EXPECT_EQ(p[1], 49);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(p.data() + 7), 10), "Front desk");
+        if (op == 0x10) {
+            ASSERT_EQ(p.size(), i == 31 ? 186u : 346u);
+            EXPECT_EQ(p[20], 0x00);                  // mu-law
+            const size_t half = (i - 31) % 2 * 160;  // which half of a 40 ms packet
+            for (size_t k = 0; k < 160; k += 37) {
+                EXPECT_EQ(p[p.size() - 160 + k],
+                          G711LinearToMulaw(G711AlawToLinear(alaw[half + k])));
+            }
+        }
     }
 }

@@ -253,7 +253,17 @@ TEST_F(PlaylistStoreTest, MulticastSettingsAreExtraValuesThatOlderStoresLoadAsDe
     playlist.AppendDestination(spa);
     playlist.AppendDestination(spa);
     playlist.AppendDestination(spa);
+    RtpDestination phones = RtpDestination::FromOctets(224, 0, 1, 116, 5001);
+    phones.Mode = kModePolycom;
+    phones.Channel = 50;
+    phones.Serial = 0x12345678;
+    ASSERT_TRUE(phones.SetCallerId("Front desk"));
+    playlist.AppendDestination(phones);
+    playlist.AppendDestination(phones);
     ASSERT_TRUE(store.SavePlaylist(playlist));
+    EXPECT_EQ(Stored(store.RtpKeyPath() + "\\RTP7", "Mode"), "polycom");
+    EXPECT_EQ(Stored(store.RtpKeyPath() + "\\RTP7", "CallerId"), "Front desk");
+    Store(store.RtpKeyPath() + "\\RTP8", "Channel", "51");  // out of range: plain RTP
     EXPECT_EQ(Stored(store.RtpKeyPath() + "\\RTP4", "Mode"), "spa");
     EXPECT_EQ(Stored(store.RtpKeyPath() + "\\RTP4", "ControlPort"), "6061");
     EXPECT_EQ(Stored(store.RtpKeyPath() + "\\RTP1", "Mode"), "rtp");
@@ -277,7 +287,12 @@ TEST_F(PlaylistStoreTest, MulticastSettingsAreExtraValuesThatOlderStoresLoadAsDe
 
     Playlist loaded;
     store.Load(loaded);
-    ASSERT_EQ(loaded.Destinations.size(), 6u);
+    ASSERT_EQ(loaded.Destinations.size(), 8u);
+    EXPECT_EQ(std::memcmp(&loaded.Destinations[6], &phones, sizeof phones), 0);
+    EXPECT_EQ(loaded.Destinations[6].ListText(),
+              "224.0.1.116 : 5001 (TTL 1) (Polycom channel 50, \"Front desk\")");
+    EXPECT_EQ(loaded.Destinations[7].Mode, kModeRtp);
+    EXPECT_EQ(loaded.Destinations[7].Channel, 26);
     EXPECT_EQ(std::memcmp(&loaded.Destinations[0], &group, sizeof group), 0);
     EXPECT_EQ(std::memcmp(&loaded.Destinations[3], &spa, sizeof spa), 0);
     EXPECT_EQ(loaded.Destinations[3].ListText(), "10.0.0.7 : 34567 (SPA control 10.0.0.8:6061)");

@@ -11,7 +11,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 namespace polycom {
 
@@ -35,10 +34,6 @@ struct Sender {
     uint32_t serial = 0;
     char callerId[kCallerIdBytes + 1] = {};
 };
-
-// Why a caller ID cannot be sent: longer than 13 bytes, or not printable ASCII; empty when it
-// can.
-const char* CallerIdProblem(std::string_view callerId);
 
 // An Alert or End packet; returns its kHeaderBytes.
 size_t WriteControl(uint8_t* out, OpCode op, const Sender& sender);

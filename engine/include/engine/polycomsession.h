@@ -37,6 +37,8 @@ public:
     // ends the session. A Transmit slot missed by more than a period is skipped, not sent late.
     size_t Step(int64_t nowNs, const uint8_t* frame, bool ending, uint8_t* out);
 
+    // The codec the next Transmits name (a playlist may change it from one file to the next).
+    void SetCodec(polycom::Codec codec) { m_codec = codec; }
     Phase CurrentPhase() const { return m_phase; }
     int64_t DueNs() const { return m_dueNs; }
     // Step will take a frame (it is a Transmit slot).

@@ -11,6 +11,11 @@
 // and first timestamp for each sender, so two runs, processes or machines reaching one
 // receiver never look like one source.
 //
+// A destination in Polycom mode hears no RTP: its packets' audio goes to its own paging sender
+// (polycomsender.h), which sends the session on its own deadlines, about a second behind the
+// RTP destinations (the Alert burst comes first), and ends it when the run ends (Quiet, a
+// list that no longer holds it, End; End waits for the last End packet).
+//
 // A destination in SPA mode is told to start (twice, to its control address) just before its
 // first RTP packet, and to stop (twice) after its last: when the run ends, when the list no
 // longer holds it, or when nothing holds it for now (Quiet).
@@ -22,10 +27,12 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "engine/polycomsender.h"
 #include "engine/rtcpreporter.h"
 #include "engine/rtpfanout.h"
 #include "engine/rtpprocessor.h"
@@ -113,6 +120,8 @@ private:
     std::array<int64_t, kSenderCount> m_dueNs{};
     std::array<platform::UdpSocket, kSenderCount> m_control;  // SPA: to the control address
     std::array<uint8_t, kSenderCount> m_started{};            // 1: SPA start sent, stop not yet
+    // Polycom destinations' senders, made when the list is taken (off the tick).
+    std::array<std::unique_ptr<PolycomSender>, kSenderCount> m_polycom;
     int32_t m_clockRate = 8000;
     bool m_checked = false;  // m_faults describe m_destinations
     platform::InterfaceWatch m_interfaces;

@@ -27,9 +27,11 @@ struct PlaylistFile {
 constexpr int kMaxInterfaceChars = 16;
 constexpr uint32_t kDefaultMulticastTtl = 1;  // datagrams stay on the local network
 
-// How a destination is spoken to: plain RTP, or RTP framed by SPA-style control packets (a
-// start before the first RTP packet, a stop after the last) to a control address of its own.
-enum DestinationMode : int32_t { kModeRtp = 0, kModeSpa = 1 };
+// How a destination is spoken to: plain RTP; RTP framed by SPA-style control packets (a
+// start before the first RTP packet, a stop after the last) to a control address of its own;
+// or Polycom group paging (its own packets, not RTP, on a channel with a caller ID).
+enum DestinationMode : int32_t { kModeRtp = 0, kModeSpa = 1, kModePolycom = 2 };
+constexpr int kCallerIdChars = 13;  // what a Polycom phone shows
 
 // One RTP destination, copied as plain bytes. The multicast settings only matter for a
 // group address (224.0.0.0/4); stores written before they existed load the defaults, and
@@ -45,6 +47,9 @@ struct RtpDestination {
     int32_t Mode = kModeRtp;   // a DestinationMode, "Mode" as its word (rtp, spa)
     uint32_t ControlIP = 0;    // spa: the control address, network byte order, "ControlIP"
     uint32_t ControlPort = 0;  // spa: its UDP port, host byte order, "ControlPort"
+    int32_t Channel = 26;      // polycom: 1-50 (26-50: paging groups 1-25), "Channel"
+    char CallerId[kCallerIdChars + 1] = "Sonvex";  // polycom: ASCII, "CallerId"
+    uint32_t Serial = 0;  // polycom: the sender's number (lower wins a collision), "Serial"
 
     // Builds a destination from four octets (first octet first) and a port, with its text.
     static RtpDestination FromOctets(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint32_t port);
@@ -58,9 +63,11 @@ struct RtpDestination {
     std::string ListText() const;
     // "a.b.c.d:port" of the SPA control address.
     std::string ControlText() const;
+    // Copies a Polycom caller ID; false and unchanged when it is longer than 13 bytes.
+    bool SetCallerId(const char* text);
 };
 
-// The mode's word ("rtp", "spa"); and the mode of a word, false for any other.
+// The mode's word ("rtp", "spa", "polycom"); and the mode of a word, false for any other.
 const char* DestinationModeWord(int32_t mode);
 bool DestinationModeFromWord(std::string_view word, int32_t& mode);
 
