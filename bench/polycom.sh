@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Polycom group paging on the wire, timed by a receiver written from the format: one session
-# of a 1020 Hz tone to the paging group 224.0.1.116:5001, in mu-law and in G.722, inside a
-# network namespace this script makes, whose one interface is loopback (nothing reaches a
-# network). The receiver prints each session's alert, transmit and end counts and spacing, the
+# of a 1020 Hz tone to the paging group 224.0.1.116:5001 from the bench sender, in mu-law and
+# in G.722, then from `sonvex-cli stream` of a playlist whose file is A-law at 40 ms (sent as
+# mu-law in 20 ms frames), inside a network namespace this script makes, whose one interface is
+# loopback (nothing reaches a network). The receiver prints each session's alert, transmit and end counts and spacing, the
 # first transmit's distance from the last alert, the redundant frames and sample counts, and
 # the tone's level and SNR beside an ideal coding of it; the WAV files stay in the folder
 # printed.
 #
 # Usage: bash bench/polycom.sh [BUILD_DIR]   (default build/dev; needs the bench targets
-#        polycom_send and polycom_receiver built)
+#        polycom_send and polycom_receiver, and sonvex-cli, built)
 set -euo pipefail
 build=${1:-build/dev}
 send=$build/bench/polycom/polycom_send
@@ -35,4 +36,22 @@ for codec in mu g722; do
     --seconds 3 --tone 1020 --codec "$codec"
   wait "$receiver"
 done
+echo "== sonvex-cli stream, A-law at 40 ms"
+cli=$build/cli/sonvex-cli
+export XDG_CONFIG_HOME=$out/config XDG_CONFIG_DIRS=$out/xdg
+python3 - "$out/tone.wav" <<'PY'
+import math, struct, sys, wave
+with wave.open(sys.argv[1], "wb") as w:
+    w.setnchannels(1); w.setsampwidth(2); w.setframerate(8000)
+    w.writeframes(b"".join(struct.pack("<h", round(12000 * math.sin(2 * math.pi * 1020 * n / 8000)))
+                           for n in range(3 * 8000)))
+PY
+"$cli" create phones
+"$cli" add-file phones "$out/tone.wav" --law a --ptime 40
+"$cli" add-dest phones 224.0.1.116 5001 --mode polycom --channel 26 --caller Sonvex --serial 305419896
+"$receive" --group 224.0.1.116 --port 5001 --seconds 7 --wav "$out/stream.wav" --tone 1020 &
+receiver=$!
+sleep 0.3
+"$cli" stream phones >/dev/null
+wait "$receiver"
 echo "WAV files in $out"

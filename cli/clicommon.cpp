@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <ostream>
 #include <utility>
@@ -54,6 +56,27 @@ std::string ControlProblem(const CliOptions& options, RtpDestination& destinatio
     return destinationcheck::ControlProblem(options.control, destination);
 }
 
+// Polycom's channel, caller ID and serial from the options, into the destination.
+std::string PolycomProblem(const CliOptions& options, RtpDestination& destination) {
+    if (destination.Mode != kModePolycom) {
+        return options.polycomGiven ? "--channel, --caller and --serial are for --mode polycom only"
+                                    : std::string();
+    }
+    std::string problem = destinationcheck::ChannelProblem(options.channel);
+    if (problem.empty()) {
+        problem = destinationcheck::CallerIdProblem(options.caller);
+    }
+    if (!problem.empty()) {
+        return problem;
+    }
+    destination.Channel = options.channel;
+    destination.SetCallerId(options.caller.c_str());
+    // The host id tells two machines apart as a phone's serial (its MAC) would.
+    destination.Serial = options.serial >= 0 ? static_cast<uint32_t>(options.serial)
+                                             : static_cast<uint32_t>(::gethostid());
+    return std::string();
+}
+
 }  // namespace
 
 bool DestinationFrom(const CliOptions& options, RtpDestination& destination, CliConsole& console) {
@@ -80,6 +103,9 @@ bool DestinationFrom(const CliOptions& options, RtpDestination& destination, Cli
                                 destination.Mode);  // the parser let only its words in
         problem = ControlProblem(options, destination);
     }
+    if (problem.empty()) {
+        problem = PolycomProblem(options, destination);
+    }
     if (!problem.empty()) {
         Fail(console, problem);
         return false;
@@ -97,6 +123,10 @@ nlohmann::ordered_json DestinationJson(const RtpDestination& destination, size_t
                                    {"mode", DestinationModeWord(destination.Mode)}};
     if (destination.Mode == kModeSpa) {
         json["control"] = destination.ControlText();
+    } else if (destination.Mode == kModePolycom) {
+        json["channel"] = destination.Channel;
+        json["caller"] = std::string(destination.CallerId);
+        json["serial"] = destination.Serial;
     }
     return json;
 }

@@ -211,10 +211,21 @@ void AddDestinationArguments(CLI::App* command, CliOptions& options) {
                         "Interface the packets to a multicast group leave by");
     command
         ->add_option("--mode", options.mode,
-                     "rtp (default), or spa: start and stop packets to --control around the RTP")
-        ->check(OneOf("the mode", {"rtp", "spa"}));
+                     "rtp (default); spa: start and stop packets to --control around the RTP; "
+                     "polycom: Polycom group paging on --channel")
+        ->check(OneOf("the mode", {"rtp", "spa", "polycom"}));
     command->add_option("--control", options.control,
                         "The SPA control address as ADDR:PORT (with --mode spa)");
+    command
+        ->add_option("--channel", options.channel,
+                     "Polycom channel, 1-50: 26-50 are paging groups 1-25 (default 26)")
+        ->check(Decimal("the channel", 1, 50));
+    command->add_option("--caller", options.caller,
+                        "Polycom caller ID, at most 13 characters (default Sonvex)");
+    command
+        ->add_option("--serial", options.serial,
+                     "Polycom sender serial; the lower wins a collision (default: the host id)")
+        ->check(Decimal("the serial", 0, UINT32_MAX));
 }
 
 void AddJson(CLI::App* command, CliOptions& options) {
@@ -518,6 +529,7 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     };
     options.ttlGiven = given("--ttl");
     options.duckDbGiven = given("--duck-db");
+    options.polycomGiven = given("--channel") || given("--caller") || given("--serial");
     options.format = FindOutputCodecByWord(law)->format;  // the check let only its words in
     return kRunCommand;
 }

@@ -196,6 +196,9 @@ TEST_F(CliCommandsTest, EditsAreStoredAsTheDesktopStoresThemAndRefusalsChangeNot
              {"add-dest", "Lobby", "10.0.0.1", "5004", "--mode", "spa", "--control",
               "0.0.0.0:6061"},
              {"add-dest", "Lobby", "10.0.0.1", "5004", "--mode", "spa", "--control", "10.0.0.2:0"},
+             {"add-dest", "Lobby", "10.0.0.1", "5004", "--channel", "27"},
+             {"add-dest", "Lobby", "10.0.0.1", "5004", "--mode", "polycom", "--caller",
+              "Reception Desk"},
              {"add-dest", "Elsewhere", "10.0.0.1", "5004"},
              {"remove-file", "Lobby", "3"},
              {"remove-dest", "Lobby", "3"},
@@ -553,6 +556,18 @@ TEST_F(CliCommandsTest, ProbeConvertAndSessionDescriptions) {
     EXPECT_EQ(destinations[0]["mode"], "rtp");
     EXPECT_EQ(destinations[1]["mode"], "spa");
     EXPECT_EQ(destinations[1]["control"], "127.0.0.1:6061");
+    ASSERT_EQ(Run({"add-dest", "wide", "224.0.1.116", "5001", "--mode", "polycom", "--channel",
+                   "49", "--caller", "Front desk", "--serial", "7"})
+                  .status,
+              0);
+    const auto phones =
+        nlohmann::json::parse(Run({"show", "wide", "--json"}).out)["destinations"][2];
+    EXPECT_EQ(phones["mode"], "polycom");
+    EXPECT_EQ(phones["channel"], 49);
+    EXPECT_EQ(phones["caller"], "Front desk");
+    EXPECT_EQ(phones["serial"], 7);
+    EXPECT_NE(Run({"show", "wide"}).out.find("(Polycom channel 49, \"Front desk\")"),
+              std::string::npos);
     ASSERT_EQ(Run({"add-file", "wide", tone}).status, 0);
     EXPECT_NE(Run({"sdp", "wide", "-o", out.string()}).err.find("mixes G.722 and mu-law files"),
               std::string::npos);

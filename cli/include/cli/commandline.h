@@ -55,8 +55,12 @@ struct CliOptions {
     int ttl = 1;                     // add-dest, zone add-dest
     bool ttlGiven = false;
     std::string interfaceName;       // add-dest, zone add-dest; empty: routing decides
-    std::string mode = "rtp";        // add-dest, zone add-dest: "rtp" or "spa"
+    std::string mode = "rtp";        // add-dest, zone add-dest: "rtp", "spa" or "polycom"
     std::string control;             // add-dest, zone add-dest --control: spa's ADDR:PORT
+    int channel = 26;                // add-dest --channel: polycom's, 1-50
+    std::string caller = "Sonvex";   // add-dest --caller: polycom's caller ID
+    long long serial = -1;           // add-dest --serial: polycom's; -1: the machine's host id
+    bool polycomGiven = false;       // --channel, --caller or --serial was given
     bool loop = false;               // stream
     int volumeDb = 0;                // stream, -9..9
     double durationSeconds = 0;      // stream, page; 0: until the list ends or a signal
