@@ -174,6 +174,29 @@ TEST(DestinationDialogTest, SpaModeTakesAControlAddress) {
     ASSERT_EQ(change.result(), QDialog::Accepted);
     EXPECT_EQ(change.m_destination.Mode, kModeRtp);
     EXPECT_EQ(change.m_destination.ControlPort, 0u);
+
+    // Polycom: a channel and a caller ID of at most 13 characters.
+    CDlgDestination phones;
+    FillDestination(
+        phones,
+        {QStringLiteral("224"), QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("116")},
+        QStringLiteral("5001"));
+    EXPECT_FALSE(phones.ChannelEdit()->isEnabled());
+    phones.ModeEdit()->setCurrentIndex(2);
+    EXPECT_TRUE(phones.CallerEdit()->isEnabled());
+    phones.ChannelEdit()->setValue(49);
+    phones.CallerEdit()->setText(QStringLiteral("Reception Desk"));
+    ui.AnswerMessage(uiseam::IDOK);
+    phones.accept();
+    EXPECT_NE(phones.result(), QDialog::Accepted);
+    ASSERT_EQ(ui.Messages().size(), 2u);
+    EXPECT_TRUE(ui.Messages()[1].text.startsWith(QStringLiteral("Incorrect Polycom setting")));
+    phones.CallerEdit()->setText(QStringLiteral("Reception"));
+    phones.accept();
+    ASSERT_EQ(phones.result(), QDialog::Accepted);
+    EXPECT_EQ(phones.m_destination.Mode, kModePolycom);
+    EXPECT_EQ(phones.m_destination.Channel, 49);
+    EXPECT_STREQ(phones.m_destination.CallerId, "Reception");
 }
 
 // Keys go where the operator's focus is, one by one.
