@@ -131,6 +131,32 @@ void CDlgDestination::Refuse(QWidget* field, const QString& what, const QString&
     }
 }
 
+bool CDlgDestination::ReadMode(RtpDestination& destination) {
+    if (m_modeEdit->currentIndex() == 1) {
+        destination.Mode = kModeSpa;
+        const std::string problem = destinationcheck::ControlProblem(
+            m_controlEdit->text().trimmed().toStdString(), destination);
+        if (!problem.empty()) {
+            Refuse(m_controlEdit, kControl, Text(problem));
+            return false;
+        }
+    }
+    if (m_modeEdit->currentIndex() == 2) {
+        destination.Mode = kModePolycom;
+        destination.Channel = m_channelEdit->value();
+        const std::string caller = m_callerEdit->text().toStdString();
+        const std::string problem = destinationcheck::CallerIdProblem(caller);
+        if (!problem.empty()) {
+            Refuse(m_callerEdit, kPolycom, Text(problem));
+            return false;
+        }
+        destination.SetCallerId(caller.c_str());
+        // The host id tells two machines apart, as a phone's serial (its MAC) would.
+        destination.Serial = static_cast<uint32_t>(::gethostid());
+    }
+    return true;
+}
+
 void CDlgDestination::accept() {
     bool integer = false;
     const int port = m_portEdit->text().trimmed().toInt(&integer, 10);
@@ -176,27 +202,8 @@ void CDlgDestination::accept() {
             return;
         }
     }
-    if (m_modeEdit->currentIndex() == 1) {
-        destination.Mode = kModeSpa;
-        const std::string problem = destinationcheck::ControlProblem(
-            m_controlEdit->text().trimmed().toStdString(), destination);
-        if (!problem.empty()) {
-            Refuse(m_controlEdit, kControl, Text(problem));
-            return;
-        }
-    }
-    if (m_modeEdit->currentIndex() == 2) {
-        destination.Mode = kModePolycom;
-        destination.Channel = m_channelEdit->value();
-        const std::string caller = m_callerEdit->text().toStdString();
-        const std::string problem = destinationcheck::CallerIdProblem(caller);
-        if (!problem.empty()) {
-            Refuse(m_callerEdit, kPolycom, Text(problem));
-            return;
-        }
-        destination.SetCallerId(caller.c_str());
-        // The host id tells two machines apart, as a phone's serial (its MAC) would.
-        destination.Serial = static_cast<uint32_t>(::gethostid());
+    if (!ReadMode(destination)) {
+        return;
     }
     m_destination = destination;
     QDialog::accept();

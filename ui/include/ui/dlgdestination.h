@@ -53,6 +53,9 @@ public:
 private:
     // Shows "<what>: <reason>" and puts the caret into `field`.
     void Refuse(QWidget* field, const QString& what, const QString& reason);
+    // The mode's rows into the destination; false (refused, with the message) when the SPA
+    // control address or the caller ID cannot be used.
+    bool ReadMode(RtpDestination& destination);
     // Enables the multicast rows while the address is a group address, the control row in
     // SPA mode.
     void UpdateMulticastRows();
