@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <ostream>
 #include <utility>
@@ -41,6 +43,42 @@ bool OpenPlaylist(PlaylistDocument& document, const std::string& name, CliConsol
     return true;
 }
 
+namespace {
+
+// SPA's control address from --control, into the destination; why it cannot be used.
+std::string ControlProblem(const CliOptions& options, RtpDestination& destination) {
+    if (destination.Mode != kModeSpa) {
+        return options.control.empty() ? std::string() : "--control is for --mode spa only";
+    }
+    if (options.control.empty()) {
+        return "--mode spa needs --control ADDR:PORT, the phones' control address";
+    }
+    return destinationcheck::ControlProblem(options.control, destination);
+}
+
+// Polycom's channel, caller ID and serial from the options, into the destination.
+std::string PolycomProblem(const CliOptions& options, RtpDestination& destination) {
+    if (destination.Mode != kModePolycom) {
+        return options.polycomGiven ? "--channel, --caller and --serial are for --mode polycom only"
+                                    : std::string();
+    }
+    std::string problem = destinationcheck::ChannelProblem(options.channel);
+    if (problem.empty()) {
+        problem = destinationcheck::CallerIdProblem(options.caller);
+    }
+    if (!problem.empty()) {
+        return problem;
+    }
+    destination.Channel = options.channel;
+    destination.SetCallerId(options.caller.c_str());
+    // The host id tells two machines apart as a phone's serial (its MAC) would.
+    destination.Serial = options.serial >= 0 ? static_cast<uint32_t>(options.serial)
+                                             : static_cast<uint32_t>(::gethostid());
+    return std::string();
+}
+
+}  // namespace
+
 bool DestinationFrom(const CliOptions& options, RtpDestination& destination, CliConsole& console) {
     const auto octets = destinationcheck::ParseAddress(options.address);
     if (!octets) {
@@ -60,6 +98,14 @@ bool DestinationFrom(const CliOptions& options, RtpDestination& destination, Cli
     if (problem.empty()) {
         problem = destinationcheck::MulticastProblem(destination);
     }
+    if (problem.empty()) {
+        DestinationModeFromWord(options.mode,
+                                destination.Mode);  // the parser let only its words in
+        problem = ControlProblem(options, destination);
+    }
+    if (problem.empty()) {
+        problem = PolycomProblem(options, destination);
+    }
     if (!problem.empty()) {
         Fail(console, problem);
         return false;
@@ -68,9 +114,21 @@ bool DestinationFrom(const CliOptions& options, RtpDestination& destination, Cli
 }
 
 nlohmann::ordered_json DestinationJson(const RtpDestination& destination, size_t number) {
-    return {{"index", number},          {"address", destination.AddressText()},
-            {"port", destination.Port}, {"multicast", destination.IsMulticast()},
-            {"ttl", destination.Ttl},   {"interface", destination.Interface}};
+    nlohmann::ordered_json json = {{"index", number},
+                                   {"address", destination.AddressText()},
+                                   {"port", destination.Port},
+                                   {"multicast", destination.IsMulticast()},
+                                   {"ttl", destination.Ttl},
+                                   {"interface", destination.Interface},
+                                   {"mode", DestinationModeWord(destination.Mode)}};
+    if (destination.Mode == kModeSpa) {
+        json["control"] = destination.ControlText();
+    } else if (destination.Mode == kModePolycom) {
+        json["channel"] = destination.Channel;
+        json["caller"] = std::string(destination.CallerId);
+        json["serial"] = destination.Serial;
+    }
+    return json;
 }
 
 bool ProbeFile(const char* path, SourceFormatInfo& info, std::string& description,

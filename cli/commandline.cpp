@@ -12,6 +12,7 @@
 
 #include "commandtree.h"
 #include "playlist/destinationcheck.h"
+#include "playlist/outputcodec.h"
 #include "playlist/playlist.h"
 #include "sonvex/buildconfig.h"
 #include "suggestion.h"
@@ -19,8 +20,6 @@
 namespace {
 
 constexpr char kProgram[] = "sonvex-cli";
-constexpr int32_t kMuLawTag = 7;
-constexpr int32_t kALawTag = 6;
 // The longest timed stream, a year: a longer one would overflow the clock's deadline.
 constexpr long long kMaxDurationSeconds = 365LL * 24 * 3600;
 
@@ -289,6 +288,23 @@ void AddDestinationArguments(CLI::App* command, CliOptions& options) {
         ->check(Decimal("the TTL", destinationcheck::kMinTtl, destinationcheck::kMaxTtl));
     command->add_option("--iface", options.interfaceName,
                         "Interface the packets to a multicast group leave by");
+    command
+        ->add_option("--mode", options.mode,
+                     "rtp (default); spa: start and stop packets to --control around the RTP; "
+                     "polycom: Polycom group paging on --channel")
+        ->check(OneOf("the mode", {"rtp", "spa", "polycom"}));
+    command->add_option("--control", options.control,
+                        "The SPA control address as ADDR:PORT (with --mode spa)");
+    command
+        ->add_option("--channel", options.channel,
+                     "Polycom channel, 1-50: 26-50 are paging groups 1-25 (default 26)")
+        ->check(Decimal("the channel", 1, 50));
+    command->add_option("--caller", options.caller,
+                        "Polycom caller ID, at most 13 characters (default Sonvex)");
+    command
+        ->add_option("--serial", options.serial,
+                     "Polycom sender serial; the lower wins a collision (default: the host id)")
+        ->check(Decimal("the serial", 0, UINT32_MAX));
 }
 
 void AddJson(CLI::App* command, CliOptions& options) {
@@ -324,8 +340,8 @@ void AddEntryCommands(CLI::App& app, CliOptions& options, CommandMap& commands, 
         AddCommand(app, "add-file", "Add MP3 or WAV files to the end of a playlist");
     AddName(addFile, options);
     addFile->add_option("path", options.paths, "Audio files")->required();
-    addFile->add_option("--law", law, "G.711 law of the output: mu (default) or a")
-        ->check(OneOf("the law", {"mu", "a"}));
+    addFile->add_option("--law", law, "Codec of the output: mu (default), a or g722")
+        ->check(OneOf("the law", {"mu", "a", "g722"}));
     addFile
         ->add_option("--ptime", options.packetization,
                      "Packetization time in ms: 20 (default), 40, 80 or 160")
@@ -366,8 +382,8 @@ CLI::App* AddRunCommands(CLI::App& app, CliOptions& options, CommandMap& command
         AddCommand(app, "page", "Page live from a microphone to a playlist's destinations");
     AddName(page, options);
     page->add_option("--device", options.device, "ALSA capture device (default: default)");
-    page->add_option("--law", law, "G.711 law: mu (default) or a")
-        ->check(OneOf("the law", {"mu", "a"}));
+    page->add_option("--law", law, "Codec: mu (default), a or g722")
+        ->check(OneOf("the law", {"mu", "a", "g722"}));
     page->add_option("--ptime", options.packetization,
                      "Packetization time in ms: 20 (default), 40, 80 or 160")
         ->check(OneOf("the packetization time", {"20", "40", "80", "160"}));
@@ -653,6 +669,7 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     if (given("--http") && options.http.empty()) {
         options.http = "127.0.0.1:8787";
     }
-    options.format = law == "a" ? kALawTag : kMuLawTag;
+    options.polycomGiven = given("--channel") || given("--caller") || given("--serial");
+    options.format = FindOutputCodecByWord(law)->format;  // the check let only its words in
     return kRunCommand;
 }

@@ -136,7 +136,15 @@ void HttpApi::AddDestination(std::vector<std::string> args, const Request& req, 
     std::string port;
     if (Body(req, res, body) && Field(body, "address", true, address, res) &&
         Field(body, "port", true, port, res) &&
-        Options(body, {{"ttl", "--ttl"}, {"interface", "--iface"}}, args, res)) {
+        Options(body,
+                {{"ttl", "--ttl"},
+                 {"interface", "--iface"},
+                 {"mode", "--mode"},
+                 {"control", "--control"},
+                 {"channel", "--channel"},
+                 {"caller", "--caller"},
+                 {"serial", "--serial"}},
+                args, res)) {
         args.insert(args.end(), {"--", req.matches[1], address, port});
         Reply(args, res, 201);
     }

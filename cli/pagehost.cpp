@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "playlist/outputcodec.h"
+
 namespace {
 
 // A member of a message, null when it has none (a message is any object a peer sent).
@@ -120,9 +122,10 @@ void PageHost::StartPage(const nlohmann::json& message) {
     const nlohmann::json duration = Field(message, "duration_ms");
     if (!device.is_string() || device.get<std::string>().empty() ||
         device.get<std::string>().size() >= sizeof request.Device || !law.is_number_integer() ||
-        !ptime.is_number_integer() || !duration.is_number_integer() ||
-        (law.get<int64_t>() != 6 && law.get<int64_t>() != 7) || ptime.get<int64_t>() <= 0 ||
-        ptime.get<int64_t>() > 1000 || duration.get<int64_t>() < 0 ||
+        !ptime.is_number_integer() || !duration.is_number_integer() || law.get<int64_t>() < 0 ||
+        law.get<int64_t>() > 0xFFFF ||
+        FindOutputCodec(static_cast<int32_t>(law.get<int64_t>())) == nullptr ||
+        ptime.get<int64_t>() <= 0 || ptime.get<int64_t>() > 1000 || duration.get<int64_t>() < 0 ||
         duration.get<int64_t>() > PageControl::kMaxDurationMs) {
         Refuse(m_peer, "the page's request was not understood");
         return;

@@ -11,19 +11,23 @@
 #include <system_error>
 
 #include "clicommands.h"
+#include "playlist/outputcodec.h"
 
 namespace clicommands {
 namespace {
 
-constexpr int32_t kOutputSampleRate = 8000;
-constexpr int32_t kMuLawTag = 7;
+// A tag no codec has was shown as A-law before G.722 came; it still is.
+const OutputCodec& CodecOf(int32_t format) {
+    const OutputCodec* codec = FindOutputCodec(format);
+    return codec != nullptr ? *codec : *FindOutputCodec(kFormatAlaw);
+}
 
 const char* LawText(int32_t format) {
-    return format == kMuLawTag ? "U-law" : "A-law";
+    return CodecOf(format).text;
 }
 
 const char* LawName(int32_t format) {
-    return format == kMuLawTag ? "mu" : "a";
+    return CodecOf(format).word;
 }
 
 // The refusal of a store that could not take an edit.
@@ -276,7 +280,7 @@ int AddFile(const CliOptions& options, CliConsole& console) {
             reason = "the path is longer than 259 bytes";
         } else if (ProbeFile(entry.Source.path, entry.Source, description, reason)) {
             entry.DstFormat = options.format;
-            entry.DstSampleRate = kOutputSampleRate;
+            entry.DstSampleRate = CodecOf(options.format).sampleRate;
             entry.DstPacketization = options.packetization;
             entry.Valid = 1;
             entries.push_back(entry);

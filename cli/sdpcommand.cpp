@@ -11,8 +11,11 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "clicommands.h"
+#include "playlist/outputcodec.h"
 #include "playlist/sessiondescription.h"
 
 namespace clicommands {
@@ -44,13 +47,28 @@ std::string LocalAddressToward(const RtpDestination& destination) {
     return address;
 }
 
-// Receivers that take one payload type for the whole session play the files of the other
-// law as noise: some keep the first rtpmap, some the last; only some follow the switch.
-bool MixesLaws(const Playlist& playlist) {
-    return std::any_of(playlist.Files.begin(), playlist.Files.end(),
-                       [&playlist](const PlaylistFile& file) {
-                           return file.DstFormat != playlist.Files.front().DstFormat;
-                       });
+// Receivers that take one payload type for the whole session play the files of another
+// codec as noise: some keep the first rtpmap, some the last; only some follow the switch.
+// The codecs of the files, in their first order, when there is more than one.
+std::string MixedCodecs(const Playlist& playlist) {
+    std::vector<int32_t> formats;
+    for (const PlaylistFile& file : playlist.Files) {
+        // Any tag but mu-law and G.722 is sent as A-law.
+        const int32_t format = file.DstFormat == kFormatMulaw || file.DstFormat == kFormatG722
+                                   ? file.DstFormat
+                                   : kFormatAlaw;
+        if (std::find(formats.begin(), formats.end(), format) == formats.end()) {
+            formats.push_back(format);
+        }
+    }
+    std::string names;
+    for (size_t i = 0; i < formats.size() && formats.size() > 1; ++i) {
+        names += i == 0 ? "" : i + 1 == formats.size() ? " and " : ", ";
+        names += formats[i] == kFormatMulaw  ? "mu-law"
+                 : formats[i] == kFormatAlaw ? "A-law"
+                                             : "G.722";
+    }
+    return names;
 }
 
 }  // namespace
@@ -69,10 +87,10 @@ int Sdp(const CliOptions& options, CliConsole& console) {
         return Fail(console, "the playlist \"" + options.name + "\" has no destinations");
     }
     const std::filesystem::path folder = options.outputDir.empty() ? "." : options.outputDir;
-    if (MixesLaws(playlist)) {
-        Fail(console, "warning: the playlist \"" + options.name +
-                          "\" mixes mu-law and A-law files; receivers that keep one payload "
-                          "type for the whole stream play the files of the other law wrongly");
+    if (const std::string mixed = MixedCodecs(playlist); !mixed.empty()) {
+        Fail(console, "warning: the playlist \"" + options.name + "\" mixes " + mixed +
+                          " files; receivers that keep one payload type for the whole stream "
+                          "play the files of the other codec wrongly");
     }
     SessionOrigin origin;
     origin.version = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(

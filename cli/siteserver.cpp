@@ -8,6 +8,7 @@
 
 #include "clicommands.h"
 #include "document/playlistdocument.h"
+#include "playlist/outputcodec.h"
 #include "playlist/schedulestore.h"
 #include "playlist/zonestore.h"
 #include "server/sitesource.h"
@@ -311,7 +312,9 @@ nlohmann::json SiteServer::PageRequest(const nlohmann::json& request, uint64_t& 
     }
     PageRun::Page page;
     page.device = Text(request, "device");
-    page.law = static_cast<uint16_t>(Number(request, "law", 7) == 6 ? 6 : 7);
+    const int64_t law = Number(request, "law", kFormatMulaw);
+    const bool known = law >= 0 && law <= 0xFFFF && FindOutputCodec(static_cast<int32_t>(law));
+    page.law = static_cast<uint16_t>(known ? law : int64_t{kFormatMulaw});
     page.durationMs = std::max<int64_t>(Number(request, "duration_ms", 0), 0);
     auto run = std::make_unique<PageRun>(std::move(settings), page, m_engine.PtimeMs());
     if (!run->Start()) {

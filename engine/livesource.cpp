@@ -13,15 +13,14 @@
 #include "platform/monotonicclock.h"
 #include "platform/threadpriority.h"
 #include "platform/wakeevent.h"
+#include "playlist/outputcodec.h"
 
 namespace {
 
-constexpr uint32_t kRate = 8000;  // G.711's
 constexpr int64_t kNsPerSecond = 1000000000;
-constexpr int kPayloadTypePcmu = 0;  // RFC 3551
-constexpr int kPayloadTypePcma = 8;
-// The queue between the capture thread and the worker: 8 kHz samples, about two seconds,
-// and the blocks they came in (a block is at least a sample; a second of 1 ms blocks fits).
+// The queue between the capture thread and the worker: samples at the law's rate, about two
+// seconds of G.711 (one of G.722), and the blocks they came in (a block is at least a sample; a
+// second of 1 ms blocks fits).
 constexpr size_t kQueueSamples = 16384;
 constexpr size_t kQueueBlocks = 2048;
 // A packet this many packet times late is caught up with (the next follow at once); later
@@ -51,6 +50,7 @@ struct LiveSource::Shared {
 
     std::string device;
     unsigned periodUs = 0;
+    unsigned outRate = 0;  // of the queued samples: the law's
     size_t packetSamples = 0;
     std::shared_ptr<const platform::WakeEvent> wake;
     TickSource* clock = nullptr;  // read only while the source has not let the thread go
@@ -120,28 +120,35 @@ bool LiveSource::Start(const Settings& settings, const std::atomic<double>& gain
                        const std::shared_ptr<const platform::WakeEvent>& wake, TickSource& clock) {
     Stop();
     m_reason.clear();
-    const int64_t samples = static_cast<int64_t>(settings.ptimeMs) * kRate / 1000;
-    if ((settings.law != WAVE_FORMAT_MULAW && settings.law != WAVE_FORMAT_ALAW) ||
-        settings.ptimeMs <= 0 || samples <= 0 ||
+    const OutputCodec* codec = FindOutputCodec(settings.law);
+    if (codec == nullptr) {
+        m_reason = "a page is sent as mu-law, A-law or G.722";
+        return false;
+    }
+    m_rate = static_cast<uint32_t>(codec->sampleRate);
+    const int64_t samples = static_cast<int64_t>(settings.ptimeMs) * m_rate / 1000;
+    if (settings.ptimeMs <= 0 || samples <= 0 ||
         samples > static_cast<int64_t>(kQueueSamples / 4)) {
         m_reason = "the packet time " + std::to_string(settings.ptimeMs) + " ms cannot be sent";
         return false;
     }
     m_packetSamples = static_cast<size_t>(samples);
-    m_packetNs = samples * kNsPerSecond / kRate;
-    m_payloadType = settings.law == WAVE_FORMAT_ALAW ? kPayloadTypePcma : kPayloadTypePcmu;
+    m_packetNs = samples * kNsPerSecond / m_rate;
+    m_payloadType = codec->payloadType;
+    m_clockRate = codec->clockRate;
     m_pcm.assign(m_packetSamples * 2, 0);
-    m_payload.assign(m_packetSamples, 0);
+    // 64 kbit/s whichever the law: 8 bytes a millisecond.
+    m_payload.assign(static_cast<size_t>(settings.ptimeMs) * kOutputBytesPerMs, 0);
     uint8_t pcmFormat[sizeof(WAVEFORMATEX)];
     uint8_t lawFormat[sizeof(WAVEFORMATEX)];
-    WriteWaveFormat(Pcm16WaveFormat(1, kRate), pcmFormat);
+    WriteWaveFormat(Pcm16WaveFormat(1, m_rate), pcmFormat);
     WAVEFORMATEX law{};
     law.wFormatTag = settings.law;
     law.nChannels = 1;
-    law.nSamplesPerSec = kRate;
-    law.nAvgBytesPerSec = kRate;
+    law.nSamplesPerSec = m_rate;
+    law.nAvgBytesPerSec = kOutputBytesPerMs * 1000;
     law.nBlockAlign = 1;
-    law.wBitsPerSample = 8;
+    law.wBitsPerSample = static_cast<uint16_t>(kOutputBytesPerMs * 8000 / m_rate);  // 8 or 4
     WriteWaveFormat(law, lawFormat);
     if (!m_encode.Open(pcmFormat, sizeof pcmFormat, lawFormat, sizeof lawFormat) ||
         !m_encode.Prepare(m_pcm.data(), static_cast<uint32_t>(m_pcm.size()), m_payload.data(),
@@ -154,6 +161,7 @@ bool LiveSource::Start(const Settings& settings, const std::atomic<double>& gain
     m_drift.Reset();
     m_shared = std::make_shared<Shared>();
     m_shared->device = settings.device;
+    m_shared->outRate = m_rate;
     m_shared->periodUs =
         std::min(kCapturePeriodUs, static_cast<unsigned>(settings.ptimeMs) * 1000u);
     m_shared->packetSamples = m_packetSamples;
@@ -181,7 +189,7 @@ void LiveSource::Capture(std::shared_ptr<Shared> shared) {
         s.Fail(capture.Reason());
     } else if (s.stop.load(std::memory_order_relaxed)) {
         // Given up on while it opened: the source, and maybe its clock, are gone.
-    } else if (!converter.Open(capture.Rate(), capture.Channels(), kRate)) {
+    } else if (!converter.Open(capture.Rate(), capture.Channels(), s.outRate)) {
         s.Fail("the capture device \"" + s.device + "\" delivers " +
                std::to_string(capture.Rate()) + " Hz, which cannot be converted");
     } else {
@@ -308,7 +316,7 @@ bool LiveSource::Take(int64_t instantNs, SourcePacket& packet) {
     packet.payload = m_payload.data();
     packet.length = static_cast<int>(m_payload.size());
     packet.payloadType = m_payloadType;
-    packet.clockRate = static_cast<int32_t>(kRate);
+    packet.clockRate = m_clockRate;
     packet.captureNs = captureNs;
     return true;
 }
@@ -328,7 +336,7 @@ void LiveSource::CopyPacket(uint64_t first, int64_t& captureNs, int64_t& readyNs
         const Shared::Block& block = s.blocks[b % kQueueBlocks];
         if (captureNs == SourcePacket::kNoCapture && block.end > first) {
             captureNs = block.captureNs -
-                        static_cast<int64_t>(block.end - 1 - first) * kNsPerSecond / kRate;
+                        static_cast<int64_t>(block.end - 1 - first) * kNsPerSecond / m_rate;
         }
         if (block.end > last) {
             readyNs = block.queuedNs;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include "codec/waveformat.h"
+#include "playlist/outputcodec.h"
 
 static_assert(std::atomic<PageState>::is_always_lock_free, "End runs in signal handlers");
 
@@ -16,8 +16,8 @@ std::string PageControl::Problem(const PageRequest& request) {
         !problem.empty()) {
         return problem;
     }
-    if (request.Law != WAVE_FORMAT_MULAW && request.Law != WAVE_FORMAT_ALAW) {
-        return "a page is sent as mu-law or A-law";
+    if (FindOutputCodec(request.Law) == nullptr) {
+        return "a page is sent as mu-law, A-law or G.722";
     }
     if (request.PtimeMs <= 0 || request.PtimeMs > 1000) {
         return "the packet time must be 1-1000 ms";

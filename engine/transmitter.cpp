@@ -8,10 +8,15 @@
 namespace {
 
 constexpr int64_t kNsPerSecond = 1000000000;
+// The most a run's end waits for a Polycom session's tail: the audio still in its ring behind
+// the Alert burst (about a second), the gap and the Ends.
+constexpr int64_t kPolycomDrainNs = 3 * kNsPerSecond;
 
 bool SameDestination(const RtpDestination& a, const RtpDestination& b) {
     return a.IP == b.IP && a.Port == b.Port && a.Ttl == b.Ttl &&
-           std::strcmp(a.Interface, b.Interface) == 0;
+           std::strcmp(a.Interface, b.Interface) == 0 && a.Mode == b.Mode &&
+           a.ControlIP == b.ControlIP && a.ControlPort == b.ControlPort && a.Channel == b.Channel &&
+           a.Serial == b.Serial && std::strncmp(a.CallerId, b.CallerId, sizeof a.CallerId) == 0;
 }
 
 }  // namespace
@@ -21,7 +26,9 @@ Transmitter::Transmitter() : m_random(std::random_device{}()) {
     DrawIdentities();
 }
 
-Transmitter::~Transmitter() = default;
+Transmitter::~Transmitter() {
+    StopControls();
+}
 
 void Transmitter::DrawIdentities() {
     // RFC 3550 8.1: an SSRC chosen at random, so that two sources meeting at one receiver
@@ -71,6 +78,13 @@ void Transmitter::UseDestinations(const std::vector<RtpDestination>& destination
                       std::equal(destinations.begin(), destinations.end(), m_destinations.begin(),
                                  SameDestination);
     if (!same) {
+        // A started SPA receiver that is not in the new list where it was hears its stop.
+        for (size_t i = 0; i < m_count; ++i) {
+            if (m_started[i] != 0 && (i >= destinations.size() ||
+                                      !SameDestination(destinations[i], m_destinations[i]))) {
+                SendControl(i, spa::Command::kStop);
+            }
+        }
         m_destinations = destinations;
         m_count = std::min(m_destinations.size(), static_cast<size_t>(kSenderCount));
         Prepare();
@@ -96,6 +110,20 @@ void Transmitter::Prepare() {
         if (m_faults[i] == destinationcheck::SendFault::None) {
             // Opened and connected before the first packet, not in its tick.
             sender.Connect(d.IP, static_cast<int>(d.Port));
+            if (d.Mode == kModePolycom && !m_polycom[i]) {
+                m_polycom[i] = std::make_unique<PolycomSender>();
+                if (!m_polycom[i]->Start(d)) {
+                    m_polycom[i].reset();
+                }
+            }
+            if (d.Mode == kModeSpa) {
+                platform::UdpSocket& control = m_control[i];
+                control.SetMulticastTtl(static_cast<int>(d.Ttl));
+                control.SetMulticastInterface(d.Interface);
+                if (control.IsOpen() || control.Open()) {
+                    control.Connect(d.ControlIP, static_cast<uint16_t>(d.ControlPort & 0xFFFF));
+                }
+            }
         }
     }
     m_checked = true;
@@ -114,8 +142,16 @@ size_t Transmitter::SendTo(const uint8_t* payload, int length, int payloadType, 
                                 (wanted == nullptr || wanted[i] != 0)
                             ? 1
                             : 0;
-        if (m_sendMask[i] != 0) {
+        if (m_sendMask[i] != 0 && m_destinations[i].Mode == kModePolycom) {
+            if (m_polycom[i]) {
+                m_polycom[i]->Push(payload, length, payloadType);
+            }
+            m_sendMask[i] = 0;  // no RTP to it
+        } else if (m_sendMask[i] != 0) {
             FollowClock(i, instantNs, length);
+            if (m_destinations[i].Mode == kModeSpa && m_started[i] == 0) {
+                SendControl(i, spa::Command::kStart);  // before the RTP packet
+            }
         }
     }
     return m_fanOut.Send(m_senders.data(), m_destinations.data(), m_count, payload, length,
@@ -154,6 +190,44 @@ void Transmitter::MarkChange(size_t index) {
     }
 }
 
+void Transmitter::Quiet(size_t index) {
+    if (index < m_count && m_started[index] != 0) {
+        SendControl(index, spa::Command::kStop);
+    }
+    if (index < m_count && m_polycom[index]) {
+        m_polycom[index]->Finish();
+    }
+}
+
+void Transmitter::SendControl(size_t i, spa::Command command) {
+    const RtpDestination& d = m_destinations[i];
+    uint8_t packet[spa::kPacketBytes];
+    // The sender's SSRC identifies the stream: new for every run, distinct among its senders.
+    spa::WritePacket(packet, m_senders[i].Ssrc(), command, d.IP,
+                     static_cast<uint16_t>(d.Port & 0xFFFF));
+    for (int k = 0; k < spa::kRepeats; ++k) {
+        m_control[i].Send(packet, sizeof packet);  // a lost one is what the repeat is for
+    }
+    m_started[i] = command == spa::Command::kStart ? 1 : 0;
+}
+
+void Transmitter::StopControls() {
+    for (size_t i = 0; i < m_count; ++i) {
+        if (m_started[i] != 0) {
+            SendControl(i, spa::Command::kStop);
+        }
+        if (m_polycom[i]) {
+            m_polycom[i]->Finish();  // every session's tail goes out at once
+        }
+    }
+    for (auto& sender : m_polycom) {
+        if (sender) {
+            sender->Drain(kPolycomDrainNs);
+            sender.reset();
+        }
+    }
+}
+
 void Transmitter::Tick(int64_t nowNs, int64_t wallNs) {
     if (!m_running) {
         return;
@@ -163,6 +237,7 @@ void Transmitter::Tick(int64_t nowNs, int64_t wallNs) {
 }
 
 void Transmitter::End(int64_t nowNs, int64_t wallNs) {
+    StopControls();  // a transmitter fed without Begin (the file engine's tests) starts them too
     if (!m_running) {
         return;
     }

@@ -9,17 +9,13 @@
 #include "codec/formattags.h"
 #include "media/sourceprobe.h"
 #include "platform/byteorder.h"
+#include "playlist/outputcodec.h"
 
 namespace {
 
 constexpr uint32_t kRingBytes = 200000;
 // Bounds on what an entry may ask the engine to allocate; a format claiming more is refused.
 constexpr uint32_t kMaxChunkBytes = 16u << 20;
-constexpr int kPayloadTypePcmu = 0;  // RFC 3551
-constexpr int kPayloadTypePcma = 8;  // RFC 3551
-// G.711 codes of a zero sample (ITU-T G.711): what completes the last packet of a source.
-constexpr uint8_t kSilenceMulaw = 0xFF;
-constexpr uint8_t kSilenceAlaw = 0xD5;
 
 }  // namespace
 
@@ -58,8 +54,8 @@ bool WinSonvex::OpenEntry(const PlaylistFile& entry,
         ReleaseEntry();
         return false;
     }
-    m_payloadType = m_entry.DstFormat == WAVE_FORMAT_ALAW ? kPayloadTypePcma : kPayloadTypePcmu;
-    m_silence = m_entry.DstFormat == WAVE_FORMAT_ALAW ? kSilenceAlaw : kSilenceMulaw;
+    m_payloadType = plan.payloadType;
+    m_clockRate = plan.clockRate;
     m_endOfSource = 0;
     m_payloadReady = false;
     return true;
@@ -77,20 +73,29 @@ bool WinSonvex::ValidateEntry(ChainPlan& plan) const {
     if (src.chunkBytes <= 0 || static_cast<uint32_t>(src.chunkBytes) > kMaxChunkBytes) {
         return false;  // a zero chunk would never end the source
     }
-    // 64-bit: a stored rate and time may not overflow into a plausible size.
-    const int64_t payload =
-        static_cast<int64_t>(m_entry.DstPacketization) * m_entry.DstSampleRate / 1000;
+    const OutputCodec* codec = FindOutputCodec(m_entry.DstFormat);
+    // G.722 exists at 16 kHz only; G.711 is encoded at the entry's rate, its clock that rate.
+    const bool wideband = codec != nullptr && codec->format == kFormatG722;
+    if (codec == nullptr || (wideband && m_entry.DstSampleRate != codec->sampleRate)) {
+        return false;
+    }
+    // 64-bit: a stored rate and time may not overflow into a plausible size. G.722 carries
+    // one byte per two samples.
+    const int64_t payload = static_cast<int64_t>(m_entry.DstPacketization) * m_entry.DstSampleRate /
+                            (wideband ? 2000 : 1000);
     if (m_entry.DstPacketization <= 0 || payload <= 0 || payload > RtpProcessor::kMaxPayloadBytes) {
         return false;  // it would not fit the RTP packet buffer
     }
-    WAVEFORMATEX g711{};
-    g711.wFormatTag = static_cast<uint16_t>(m_entry.DstFormat & 0xFFFF);
-    g711.nChannels = 1;
-    g711.nSamplesPerSec = static_cast<uint32_t>(m_entry.DstSampleRate);
-    g711.nAvgBytesPerSec = g711.nSamplesPerSec;
-    g711.nBlockAlign = 1;
-    g711.wBitsPerSample = 8;
-    WriteWaveFormat(g711, plan.g711.data());
+    WAVEFORMATEX output{};
+    output.wFormatTag = static_cast<uint16_t>(codec->format);
+    output.nChannels = 1;
+    output.nSamplesPerSec = static_cast<uint32_t>(m_entry.DstSampleRate);
+    output.nAvgBytesPerSec = wideband ? output.nSamplesPerSec / 2 : output.nSamplesPerSec;
+    output.nBlockAlign = 1;
+    output.wBitsPerSample = wideband ? 4 : 8;
+    WriteWaveFormat(output, plan.output.data());
+    plan.payloadType = codec->payloadType;
+    plan.clockRate = wideband ? codec->clockRate : m_entry.DstSampleRate;
     plan.frameBytes = source.nChannels * 2u;
     plan.chunkBytes = static_cast<uint32_t>(src.chunkBytes);
     plan.payloadBytes = static_cast<int>(payload);
@@ -100,7 +105,7 @@ bool WinSonvex::ValidateEntry(ChainPlan& plan) const {
 bool WinSonvex::OpenChain(const ChainPlan& plan, std::unique_ptr<platform::ByteSource> bytes) {
     const SourceFormatInfo& src = m_entry.Source;
     if (!m_chain.OpenStages(src.format.get(), static_cast<uint32_t>(src.formatSize),
-                            plan.g711.data(), static_cast<uint32_t>(plan.g711.size()))) {
+                            plan.output.data(), static_cast<uint32_t>(plan.output.size()))) {
         return false;
     }
     SourceFormatInfo fresh;
@@ -155,8 +160,7 @@ bool WinSonvex::ProducePacket() {
         return false;
     }
     if (m_transmitter != nullptr) {
-        m_transmitter->Send(payload, m_payloadBytes, m_payloadType, m_tickNs,
-                            m_entry.DstSampleRate);
+        m_transmitter->Send(payload, m_payloadBytes, m_payloadType, m_tickNs, m_clockRate);
     }
     // The next packet's samples, and the chunk they need decoded, wait until the datagrams
     // are out.
@@ -211,11 +215,16 @@ bool WinSonvex::PrepareSamples() {
 
 void WinSonvex::EncodePayload() {
     ApplyGain(m_monoReady);
-    const uint32_t encoded = m_chain.EncodeMix(m_monoReady);
-    // The packet keeps the entry's size: silence completes a short one.
+    // The packet keeps the entry's size: silent samples complete a short one before it is
+    // encoded (G.722 has no one code byte for silence; its coder must see the zeros).
+    const uint32_t mixBytes = m_chain.BufferSizes().mix;
+    if (m_monoReady < mixBytes) {
+        std::memset(m_chain.Mix() + m_monoReady, 0, mixBytes - m_monoReady);
+    }
+    const uint32_t encoded = m_chain.EncodeMix(mixBytes);
     const auto payload = static_cast<uint32_t>(m_payloadBytes);
     if (encoded < payload) {
-        std::memset(m_chain.Encoded() + encoded, m_silence, payload - encoded);
+        std::memset(m_chain.Encoded() + encoded, 0, payload - encoded);  // no stale bytes
     }
 }
 

@@ -80,6 +80,48 @@ std::string AddressProblem(const RtpDestination& destination) {
     return destination.AddressText() + " is a broadcast or unspecified address, not a destination";
 }
 
+std::string CallerIdProblem(const std::string& callerId) {
+    if (callerId.size() > static_cast<size_t>(kCallerIdChars)) {
+        return "the caller ID \"" + callerId + "\" is longer than 13 characters";
+    }
+    for (const char c : callerId) {
+        if (c < 0x20 || c > 0x7E) {
+            return "a caller ID is printable ASCII: letters, digits, blanks and punctuation";
+        }
+    }
+    return std::string();
+}
+
+std::string ChannelProblem(long long channel) {
+    if (channel < 1 || channel > 50) {
+        return "a Polycom channel is 1-50 (26-50: paging groups 1-25)";
+    }
+    return std::string();
+}
+
+std::string ControlProblem(const std::string& text, RtpDestination& destination) {
+    const size_t colon = text.rfind(':');
+    const std::string port = colon == std::string::npos ? "" : text.substr(colon + 1);
+    const auto octets = ParseAddress(text.substr(0, colon));
+    const bool digits = !port.empty() && port.size() <= 5 &&
+                        port.find_first_not_of("0123456789") == std::string::npos;
+    if (!octets || !digits) {
+        return "the control address \"" + text + "\" is not ADDR:PORT (" + kAddressRule + ")";
+    }
+    std::string problem = PortProblem(std::stoll(port));
+    const RtpDestination control =
+        RtpDestination::FromOctets((*octets)[0], (*octets)[1], (*octets)[2], (*octets)[3], 1);
+    if (problem.empty()) {
+        problem = AddressProblem(control);
+    }
+    if (!problem.empty()) {
+        return "the control address: " + problem;
+    }
+    destination.ControlIP = control.IP;
+    destination.ControlPort = static_cast<uint32_t>(std::stoul(port));
+    return std::string();
+}
+
 SendFault CheckSendable(const RtpDestination& destination) {
     return CheckSendable(destination, platform::InterfaceSnapshot::Take());
 }

@@ -41,12 +41,48 @@ bool RtpDestination::IsMulticast() const {
     return (octets[0] & 0xF0) == 0xE0;  // 224.0.0.0/4 (RFC 5771)
 }
 
-std::string RtpDestination::AddressText() const {
+namespace {
+
+std::string DottedText(uint32_t ip) {
     uint8_t octets[4];
-    std::memcpy(octets, &IP, sizeof octets);
+    std::memcpy(octets, &ip, sizeof octets);
     char text[16];
     std::snprintf(text, sizeof text, "%d.%d.%d.%d", octets[0], octets[1], octets[2], octets[3]);
     return text;
+}
+
+}  // namespace
+
+std::string RtpDestination::AddressText() const {
+    return DottedText(IP);
+}
+
+std::string RtpDestination::ControlText() const {
+    return DottedText(ControlIP) + ":" + std::to_string(ControlPort);
+}
+
+bool RtpDestination::SetCallerId(const char* text) {
+    const size_t len = text == nullptr ? 0 : std::strlen(text);
+    if (len > static_cast<size_t>(kCallerIdChars)) {
+        return false;
+    }
+    std::memset(CallerId, 0, sizeof CallerId);
+    std::memcpy(CallerId, text == nullptr ? "" : text, len);
+    return true;
+}
+
+const char* DestinationModeWord(int32_t mode) {
+    return mode == kModeSpa ? "spa" : mode == kModePolycom ? "polycom" : "rtp";
+}
+
+bool DestinationModeFromWord(std::string_view word, int32_t& mode) {
+    for (const int32_t m : {kModeRtp, kModeSpa, kModePolycom}) {
+        if (word == DestinationModeWord(m)) {
+            mode = m;
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string RtpDestination::ListText() const {
@@ -57,6 +93,12 @@ std::string RtpDestination::ListText() const {
             text += ", " + std::string(Interface, strnlen(Interface, sizeof Interface));
         }
         text += ")";
+    }
+    if (Mode == kModeSpa) {
+        text += " (SPA control " + ControlText() + ")";
+    } else if (Mode == kModePolycom) {
+        text += " (Polycom channel " + std::to_string(Channel) + ", \"" +
+                std::string(CallerId, strnlen(CallerId, sizeof CallerId)) + "\")";
     }
     return text;
 }

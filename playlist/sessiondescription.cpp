@@ -3,27 +3,24 @@
 #include <algorithm>
 #include <vector>
 
+#include "playlist/outputcodec.h"
 #include "sonvex/buildconfig.h"
-
-namespace {
-
-constexpr int32_t kMuLawTag = 7;
-constexpr int kPcmu = 0;  // RFC 3551
-constexpr int kPcma = 8;
-
-}  // namespace
 
 std::string SessionDescription(const std::string& playlistName, const Playlist& playlist,
                                const RtpDestination& destination, const SessionOrigin& origin) {
     if (playlist.Files.empty()) {
         return std::string();
     }
-    std::vector<int> payloadTypes;
+    std::vector<const OutputCodec*> codecs;
     int32_t maxPtime = 0;
     for (const PlaylistFile& file : playlist.Files) {
-        const int type = file.DstFormat == kMuLawTag ? kPcmu : kPcma;
-        if (std::find(payloadTypes.begin(), payloadTypes.end(), type) == payloadTypes.end()) {
-            payloadTypes.push_back(type);
+        // A tag no codec has is sent as nothing; it was A-law here before G.722 came.
+        const OutputCodec* codec = FindOutputCodec(file.DstFormat);
+        if (codec == nullptr) {
+            codec = FindOutputCodec(kFormatAlaw);
+        }
+        if (std::find(codecs.begin(), codecs.end(), codec) == codecs.end()) {
+            codecs.push_back(codec);
         }
         maxPtime = std::max(maxPtime, file.DstPacketization);
     }
@@ -46,12 +43,13 @@ std::string SessionDescription(const std::string& playlistName, const Playlist& 
     line("c=IN IP4 " + connection);
     line("t=0 0");
     std::string media = "m=audio " + std::to_string(destination.Port & 0xFFFF) + " RTP/AVP";
-    for (const int type : payloadTypes) {
-        media += " " + std::to_string(type);
+    for (const OutputCodec* codec : codecs) {
+        media += " " + std::to_string(codec->payloadType);
     }
     line(media);
-    for (const int type : payloadTypes) {
-        line("a=rtpmap:" + std::to_string(type) + (type == kPcmu ? " PCMU/8000" : " PCMA/8000"));
+    for (const OutputCodec* codec : codecs) {
+        line("a=rtpmap:" + std::to_string(codec->payloadType) + " " + codec->encoding + "/" +
+             std::to_string(codec->clockRate));
     }
     line("a=ptime:" + std::to_string(ptime));
     if (maxPtime != ptime) {

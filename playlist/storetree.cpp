@@ -89,6 +89,31 @@ bool SameName(std::string_view a, std::string_view b) {
                       [&lower](char x, char y) { return lower(x) == lower(y); });
 }
 
+namespace {
+
+// A Polycom destination's channel, caller ID and serial; a channel out of range or a caller
+// ID too long reads as plain RTP.
+void ReadPolycom(const RegistryKey& entry, RtpDestination& destination) {
+    char text[kBuf];
+    if (entry.QueryString("Channel", text, sizeof text)) {
+        destination.Channel = ToInt32(text);
+    }
+    if (entry.QueryString("Serial", text, sizeof text)) {
+        destination.Serial = ToUint32(text);
+    }
+    const bool caller =
+        !entry.QueryString("CallerId", text, sizeof text) || destination.SetCallerId(text);
+    if (!caller || destination.Channel < 1 || destination.Channel > 50) {
+        const RtpDestination defaults;
+        destination.Mode = kModeRtp;
+        destination.Channel = defaults.Channel;
+        std::memcpy(destination.CallerId, defaults.CallerId, sizeof defaults.CallerId);
+        destination.Serial = 0;
+    }
+}
+
+}  // namespace
+
 void ReadDestinations(const RegistryHive& user, const std::string& keyPath,
                       std::vector<RtpDestination>& destinations) {
     RegistryKey rtp;
@@ -118,6 +143,27 @@ void ReadDestinations(const RegistryHive& user, const std::string& keyPath,
             }
             entry.QueryString("MulticastInterface", destination.Interface,
                               sizeof destination.Interface);
+            // Later still: a mode not understood, or an SPA one without a control port, reads
+            // as plain RTP.
+            // Later still: a Polycom channel out of range or a caller ID too long reads as
+            // plain RTP too.
+            const bool moded = entry.QueryString("Mode", text, sizeof text) &&
+                               DestinationModeFromWord(text, destination.Mode);
+            if (moded && destination.Mode == kModePolycom) {
+                ReadPolycom(entry, destination);
+            } else if (moded && destination.Mode == kModeSpa) {
+                if (entry.QueryString("ControlIP", text, sizeof text)) {
+                    destination.ControlIP = ToUint32(text);
+                }
+                if (entry.QueryString("ControlPort", text, sizeof text)) {
+                    destination.ControlPort = ToUint32(text);
+                }
+                if (destination.ControlPort == 0 || destination.ControlPort > 65535) {
+                    destination.Mode = kModeRtp;
+                    destination.ControlIP = 0;
+                    destination.ControlPort = 0;
+                }
+            }
         }
         destinations.push_back(destination);
     }
@@ -138,7 +184,15 @@ bool WriteDestinations(const RegistryHive& user, const std::string& keyPath,
             !SetNumber(entry, "IP", destination.IP) ||
             !SetNumber(entry, "Port", destination.Port) ||
             !SetNumber(entry, "MulticastTTL", destination.Ttl) ||
-            !entry.SetString("MulticastInterface", destination.Interface)) {
+            !entry.SetString("MulticastInterface", destination.Interface) ||
+            !entry.SetString("Mode", DestinationModeWord(destination.Mode)) ||
+            (destination.Mode == kModeSpa &&
+             (!SetNumber(entry, "ControlIP", destination.ControlIP) ||
+              !SetNumber(entry, "ControlPort", destination.ControlPort))) ||
+            (destination.Mode == kModePolycom &&
+             (!SetNumber(entry, "Channel", destination.Channel) ||
+              !entry.SetString("CallerId", destination.CallerId) ||
+              !SetNumber(entry, "Serial", destination.Serial)))) {
             return false;
         }
     }

@@ -8,7 +8,14 @@
 
 namespace {
 
-constexpr int kPayloadTypePcma = 8;  // RFC 3551; anything else here is mu-law
+constexpr int kPayloadTypePcmu = 0;  // RFC 3551
+constexpr int kPayloadTypePcma = 8;
+
+// G.711 codes each sample alone: any packet of it decodes and encodes on its own. G.722 is
+// adaptive: its packets decode only in the stream's order from the stream's own state.
+bool IsG711(int payloadType) {
+    return payloadType == kPayloadTypePcmu || payloadType == kPayloadTypePcma;
+}
 
 void Decode(const SourcePacket& packet, int16_t* out, size_t count) {
     if (packet.payloadType == kPayloadTypePcma) {
@@ -19,6 +26,23 @@ void Decode(const SourcePacket& packet, int16_t* out, size_t count) {
 }
 
 }  // namespace
+
+PacketMixer::Mixed PacketMixer::Alone(const SourcePacket& holder, size_t count) {
+    Mixed mixed;
+    mixed.payload = holder.payload;
+    mixed.length = holder.length;
+    mixed.payloadType = holder.payloadType;
+    if (!IsG711(holder.payloadType)) {
+        return mixed;  // its peak would need the stream's own decoder: not measured
+    }
+    Decode(holder, m_linear.data(), count);
+    int peak = 0;
+    for (size_t k = 0; k < count; ++k) {
+        peak = std::max(peak, std::abs(static_cast<int>(m_linear[k])));
+    }
+    mixed.peak = static_cast<float>(peak) / 32768.0F;
+    return mixed;
+}
 
 PacketMixer::Mixed PacketMixer::Mix(const std::vector<Arbiter::Part>& parts,
                                     const std::vector<const SourcePacket*>& packets) {
@@ -36,23 +60,19 @@ PacketMixer::Mixed PacketMixer::Mix(const std::vector<Arbiter::Part>& parts,
         m_out.resize(count);
     }
     const bool alone = std::none_of(parts.begin() + 1, parts.end(), [&](const Arbiter::Part& p) {
-        return packets[p.source] != nullptr;
+        return packets[p.source] != nullptr && IsG711(packets[p.source]->payloadType);
     });
-    if (alone && parts.front().from == 1.0F && parts.front().to == 1.0F) {
-        Decode(holder, m_linear.data(), count);
-        int peak = 0;
-        for (size_t k = 0; k < count; ++k) {
-            peak = std::max(peak, std::abs(static_cast<int>(m_linear[k])));
-        }
-        mixed.payload = holder.payload;
-        mixed.peak = static_cast<float>(peak) / 32768.0F;
-        return mixed;
+    // G.722 is not mixed: the holder's packet goes out as it came, at full level, and the
+    // parts beneath it are muted here.
+    if (!IsG711(holder.payloadType) ||
+        (alone && parts.front().from == 1.0F && parts.front().to == 1.0F)) {
+        return Alone(holder, count);
     }
     std::fill(m_sum.begin(), m_sum.begin() + static_cast<std::ptrdiff_t>(count), 0.0F);
     for (const Arbiter::Part& part : parts) {
         const SourcePacket* packet = packets[part.source];
-        if (packet == nullptr) {
-            continue;
+        if (packet == nullptr || !IsG711(packet->payloadType)) {
+            continue;  // a G.722 part is muted under a G.711 holder
         }
         const size_t n = std::min(count, static_cast<size_t>(std::max(packet->length, 0)));
         Decode(*packet, m_linear.data(), n);

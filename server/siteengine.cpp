@@ -267,6 +267,9 @@ void SiteEngine::Send(int64_t instantNs) {
         const bool silent = slot.holder == Arbiter::Slot::kNone || m_taken[slot.holder] == nullptr;
         if (silent) {
             if (slot.holder == Arbiter::Slot::kNone) {
+                if (m_holderOf[s] != 0) {
+                    m_banks[s / kBank]->Quiet(s % kBank);  // an SPA receiver hears its stop
+                }
                 m_holderOf[s] = 0;  // whoever comes next marks its first packet
             }
             m_levelOf[s] = 0;

@@ -7,6 +7,7 @@
 #include "media/audiosourcefile.h"
 #include "platform/bytesource.h"
 #include "platform/wakeevent.h"
+#include "playlist/outputcodec.h"
 
 namespace {
 
@@ -66,9 +67,10 @@ bool PlaylistRun::OpenFrom(size_t first, bool wrapped) {
             continue;
         }
         // The server's packet time and rate for every file: packets of all sources are
-        // heard together. The file's law stays its own.
+        // heard together. The file's law stays its own, and G.722 its rate.
         entry.DstPacketization = m_ptimeMs;
-        entry.DstSampleRate = kSampleRate;
+        const OutputCodec* codec = FindOutputCodec(entry.DstFormat);
+        entry.DstSampleRate = codec != nullptr ? codec->sampleRate : kSampleRate;
         auto bytes = m_wave.empty() ? nullptr
                                     : std::make_unique<platform::MemoryByteSource>(m_wave.data(),
                                                                                    m_wave.size());

@@ -8,6 +8,8 @@
 #include <QVBoxLayout>
 #include <string>
 
+#include <unistd.h>
+
 #include "kit/fixedtext.h"
 #include "kit/uiseam.h"
 #include "platform/netinterfaces.h"
@@ -19,6 +21,8 @@ namespace {
 
 const QString kAddressOrPort = QStringLiteral("Incorrect IP address or port");
 const QString kMulticast = QStringLiteral("Incorrect multicast setting");
+const QString kControl = QStringLiteral("Incorrect SPA control address");
+const QString kPolycom = QStringLiteral("Incorrect Polycom setting");
 
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
@@ -47,12 +51,30 @@ CDlgDestination::CDlgDestination(QWidget* parent) : QDialog(parent) {
         m_interfaceEdit->addItem(Text(name));
     }
     m_interfaceEdit->lineEdit()->setPlaceholderText(QStringLiteral("routing table's choice"));
+    m_modeEdit = new QComboBox(this);
+    m_modeEdit->setObjectName(QStringLiteral("mode"));
+    m_modeEdit->addItems({QStringLiteral("RTP"), QStringLiteral("RTP with SPA start/stop"),
+                          QStringLiteral("Polycom group paging")});
+    m_controlEdit = new QLineEdit(this);
+    m_controlEdit->setObjectName(QStringLiteral("control"));
+    m_controlEdit->setPlaceholderText(QStringLiteral("ADDR:PORT"));
+    const RtpDestination defaults;
+    m_channelEdit = new QSpinBox(this);
+    m_channelEdit->setObjectName(QStringLiteral("channel"));
+    m_channelEdit->setRange(1, 50);
+    m_channelEdit->setValue(defaults.Channel);
+    m_callerEdit = new QLineEdit(fixedtext::FromFixed(defaults.CallerId), this);
+    m_callerEdit->setObjectName(QStringLiteral("caller"));
 
     m_form = new QFormLayout;
     m_form->addRow(QStringLiteral("IP address"), m_addressEdit);
     m_form->addRow(QStringLiteral("Port"), m_portEdit);
     m_form->addRow(QStringLiteral("Multicast TTL"), m_ttlEdit);
     m_form->addRow(QStringLiteral("Multicast interface"), m_interfaceEdit);
+    m_form->addRow(QStringLiteral("Mode"), m_modeEdit);
+    m_form->addRow(QStringLiteral("SPA control"), m_controlEdit);
+    m_form->addRow(QStringLiteral("Polycom channel"), m_channelEdit);
+    m_form->addRow(QStringLiteral("Caller ID"), m_callerEdit);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(m_form);
@@ -61,6 +83,8 @@ CDlgDestination::CDlgDestination(QWidget* parent) : QDialog(parent) {
     for (int i = 0; i < 4; ++i) {
         connect(OctetEdit(i), &QLineEdit::textChanged, this, &CDlgDestination::UpdateMulticastRows);
     }
+    connect(m_modeEdit, &QComboBox::currentIndexChanged, this,
+            &CDlgDestination::UpdateMulticastRows);
     UpdateMulticastRows();
 }
 
@@ -79,6 +103,13 @@ void CDlgDestination::SetDestination(const RtpDestination& destination) {
     m_portEdit->setText(QString::number(destination.Port));
     m_ttlEdit->setValue(static_cast<int>(destination.Ttl));
     m_interfaceEdit->setCurrentText(fixedtext::FromFixed(destination.Interface));
+    m_modeEdit->setCurrentIndex(destination.Mode == kModeSpa       ? 1
+                                : destination.Mode == kModePolycom ? 2
+                                                                   : 0);
+    m_channelEdit->setValue(destination.Channel);
+    m_callerEdit->setText(fixedtext::FromFixed(destination.CallerId));
+    m_controlEdit->setText(destination.Mode == kModeSpa ? Text(destination.ControlText())
+                                                        : QString());
     UpdateMulticastRows();
 }
 
@@ -87,6 +118,9 @@ void CDlgDestination::UpdateMulticastRows() {
     const bool group = octets && ((*octets)[0] & 0xF0) == 0xE0;
     m_ttlEdit->setEnabled(group);
     m_interfaceEdit->setEnabled(group);
+    m_controlEdit->setEnabled(m_modeEdit->currentIndex() == 1);
+    m_channelEdit->setEnabled(m_modeEdit->currentIndex() == 2);
+    m_callerEdit->setEnabled(m_modeEdit->currentIndex() == 2);
 }
 
 void CDlgDestination::Refuse(QWidget* field, const QString& what, const QString& reason) {
@@ -95,6 +129,32 @@ void CDlgDestination::Refuse(QWidget* field, const QString& what, const QString&
     if (auto* edit = qobject_cast<QLineEdit*>(field->focusProxy() ? field->focusProxy() : field)) {
         edit->selectAll();
     }
+}
+
+bool CDlgDestination::ReadMode(RtpDestination& destination) {
+    if (m_modeEdit->currentIndex() == 1) {
+        destination.Mode = kModeSpa;
+        const std::string problem = destinationcheck::ControlProblem(
+            m_controlEdit->text().trimmed().toStdString(), destination);
+        if (!problem.empty()) {
+            Refuse(m_controlEdit, kControl, Text(problem));
+            return false;
+        }
+    }
+    if (m_modeEdit->currentIndex() == 2) {
+        destination.Mode = kModePolycom;
+        destination.Channel = m_channelEdit->value();
+        const std::string caller = m_callerEdit->text().toStdString();
+        const std::string problem = destinationcheck::CallerIdProblem(caller);
+        if (!problem.empty()) {
+            Refuse(m_callerEdit, kPolycom, Text(problem));
+            return false;
+        }
+        destination.SetCallerId(caller.c_str());
+        // The host id tells two machines apart, as a phone's serial (its MAC) would.
+        destination.Serial = static_cast<uint32_t>(::gethostid());
+    }
+    return true;
 }
 
 void CDlgDestination::accept() {
@@ -141,6 +201,9 @@ void CDlgDestination::accept() {
             Refuse(m_interfaceEdit, kMulticast, Text(problem));
             return;
         }
+    }
+    if (!ReadMode(destination)) {
+        return;
     }
     m_destination = destination;
     QDialog::accept();

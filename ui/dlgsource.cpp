@@ -13,6 +13,7 @@
 
 #include "kit/fixedtext.h"
 #include "kit/uiseam.h"
+#include "playlist/outputcodec.h"
 #include "ui/dialogbuttonrow.h"
 
 namespace {
@@ -39,12 +40,13 @@ CDlgSource::CDlgSource(QWidget* parent) : QDialog(parent) {
 
     auto* optionsBox = new QGroupBox(QStringLiteral("Decode options"), this);
     m_formatList = new QComboBox(optionsBox);
-    m_formatList->addItems({QStringLiteral("U-LAW"), QStringLiteral("A-LAW")});
+    m_formatList->addItems(
+        {QStringLiteral("U-LAW"), QStringLiteral("A-LAW"), QStringLiteral("G.722")});
     m_packetizationList = new QComboBox(optionsBox);
     m_packetizationList->addItems(
         {QStringLiteral("20"), QStringLiteral("40"), QStringLiteral("80"), QStringLiteral("160")});
     auto* optionsRow = new QHBoxLayout(optionsBox);
-    optionsRow->addWidget(new QLabel(QStringLiteral("Format (G711)"), optionsBox));
+    optionsRow->addWidget(new QLabel(QStringLiteral("Format (G711/G722)"), optionsBox));
     optionsRow->addWidget(m_formatList);
     optionsRow->addSpacing(16);
     optionsRow->addWidget(new QLabel(QStringLiteral("Packetization time (ms)"), optionsBox));
@@ -133,7 +135,8 @@ void CDlgSource::accept() {
     }
     const auto settle = [this](PlaylistFile& entry) {
         entry.DstFormat = FromTable(kFormatTags, m_nFormat);
-        entry.DstSampleRate = kOutputSampleRate;
+        // G.722 exists at 16 kHz: the files are resampled to it.
+        entry.DstSampleRate = FindOutputCodec(entry.DstFormat)->sampleRate;
         entry.DstPacketization = FromTable(kPacketizations, m_nPacketization);
     };
     settle(m_sourceEntry);

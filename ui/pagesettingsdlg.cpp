@@ -12,6 +12,7 @@
 #include "kit/fixedtext.h"
 #include "kit/uiseam.h"
 #include "platform/alsacapture.h"
+#include "playlist/outputcodec.h"
 #include "ui/dialogbuttonrow.h"
 
 namespace {
@@ -40,8 +41,9 @@ PageSettings PageSettings::Load(PlaylistDocument& document) {
         settings.device = QString::fromStdString(value);
     }
     settings.toggle = document.ReadSetting(kModeSetting, value) && value == "toggle";
-    if (document.ReadSetting(kLawSetting, value) && value == "a") {
-        settings.law = kALaw;
+    if (document.ReadSetting(kLawSetting, value)) {
+        const OutputCodec* codec = FindOutputCodecByWord(value);
+        settings.law = codec != nullptr ? static_cast<uint16_t>(codec->format) : kMuLaw;
     }
     if (document.ReadSetting(kPtimeSetting, value)) {
         bool number = false;
@@ -57,7 +59,8 @@ bool PageSettings::Save(PlaylistDocument& document) const {
     // Each value on its own: one the store refuses does not keep the others back.
     bool stored = document.WriteSetting(kDeviceSetting, device.toStdString());
     stored = document.WriteSetting(kModeSetting, toggle ? "toggle" : "hold") && stored;
-    stored = document.WriteSetting(kLawSetting, law == kALaw ? "a" : "mu") && stored;
+    const OutputCodec* codec = FindOutputCodec(law);
+    stored = document.WriteSetting(kLawSetting, codec != nullptr ? codec->word : "mu") && stored;
     return document.WriteSetting(kPtimeSetting, std::to_string(ptimeMs)) && stored;
 }
 
@@ -84,6 +87,7 @@ CPageSettingsDlg::CPageSettingsDlg(QWidget* parent) : QDialog(parent) {
     m_lawBox = new QComboBox(this);
     m_lawBox->addItem(QStringLiteral("G.711 mu-law"));
     m_lawBox->addItem(QStringLiteral("G.711 A-law"));
+    m_lawBox->addItem(QStringLiteral("G.722"));
     m_ptimeBox = new QComboBox(this);
     for (const int ptime : PageSettings::kPtimes) {
         m_ptimeBox->addItem(QStringLiteral("%1 ms").arg(ptime));
@@ -102,7 +106,10 @@ CPageSettingsDlg::CPageSettingsDlg(QWidget* parent) : QDialog(parent) {
 void CPageSettingsDlg::InitDialog() {
     m_deviceBox->setCurrentText(m_settings.device);
     m_modeBox->setCurrentIndex(m_settings.toggle ? 1 : 0);
-    m_lawBox->setCurrentIndex(m_settings.law == PageSettings::kALaw ? 1 : 0);
+    const auto* row =
+        std::find(std::begin(PageSettings::kLaws), std::end(PageSettings::kLaws), m_settings.law);
+    m_lawBox->setCurrentIndex(
+        row == std::end(PageSettings::kLaws) ? 0 : static_cast<int>(row - PageSettings::kLaws));
     m_ptimeBox->setCurrentIndex(std::max(PtimeRow(m_settings.ptimeMs), 0));
 }
 
@@ -129,7 +136,7 @@ void CPageSettingsDlg::accept() {
     }
     m_settings.device = device;
     m_settings.toggle = m_modeBox->currentIndex() == 1;
-    m_settings.law = m_lawBox->currentIndex() == 1 ? PageSettings::kALaw : PageSettings::kMuLaw;
+    m_settings.law = PageSettings::kLaws[std::clamp(m_lawBox->currentIndex(), 0, 2)];
     m_settings.ptimeMs = PageSettings::kPtimes[std::clamp(m_ptimeBox->currentIndex(), 0, 3)];
     QDialog::accept();
 }

@@ -10,18 +10,20 @@
 
 #include "kit/fixedtext.h"
 #include "kit/uiseam.h"
+#include "playlist/outputcodec.h"
 #include "ui/commandids.h"
 #include "ui/dlgsource.h"
 #include "ui/playlistrows.h"
 
 namespace {
 
-constexpr int kFormatMuLaw = 7;
 const QString kNoSuchFileText = QStringLiteral("No such file or unsupported media type");
 
 QString SettingsText(const PlaylistFile& entry) {
+    // A tag no codec has reads as A-law, as it did before G.722 came.
+    const OutputCodec* codec = FindOutputCodec(entry.DstFormat);
     return QStringLiteral("Format: %1\r\nSampleRate(Hz): %2\r\nPacketization(ms): %3")
-        .arg(entry.DstFormat == kFormatMuLaw ? QStringLiteral("U-law") : QStringLiteral("A-law"))
+        .arg(QString::fromLatin1(codec != nullptr ? codec->text : "A-law"))
         .arg(entry.DstSampleRate)
         .arg(entry.DstPacketization);
 }

@@ -29,7 +29,7 @@ constexpr uint32_t kDriverMagic = 0x44524956;  // "DRIV"
 constexpr uint32_t kStreamMagic = 0x5354524D;  // "STRM"
 constexpr uint32_t kDeadMagic = 0xDEADC0DE;
 
-AcmDriverId g_driverIds[kAcmDriverCount] = {{0}, {1}, {2}, {3}, {4}};
+AcmDriverId g_driverIds[kAcmDriverCount] = {{0}, {1}, {2}, {3}, {4}, {5}};
 
 int DriverIndex(HACMDRIVERID id) {
     for (int i = 0; i < kAcmDriverCount; ++i) {

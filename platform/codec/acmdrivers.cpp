@@ -1,6 +1,7 @@
 #include "acmdrivers.h"
 
 #include "chainstream.h"
+#include "g722codec.h"
 #include "gsmdecoder.h"
 #include "imaadpcmdecoder.h"
 #include "mpegdecoder.h"
@@ -10,7 +11,7 @@
 
 namespace {
 
-enum DriverIndex { kPcm = 0, kMpeg = 1, kAdpcm = 2, kG711 = 3, kGsm = 4 };
+enum DriverIndex { kPcm = 0, kMpeg = 1, kAdpcm = 2, kG711 = 3, kGsm = 4, kG722 = 5 };
 
 constexpr uint32_t kCodec = ACMDRIVERDETAILS_SUPPORTF_CODEC;
 constexpr uint32_t kConverter = ACMDRIVERDETAILS_SUPPORTF_CONVERTER;
@@ -38,6 +39,11 @@ constexpr AcmTagInfo kG711Tags[] = {
     {WAVE_FORMAT_ALAW, 18, kStdFormats, "G.711 A-law"},
     {WAVE_FORMAT_MULAW, 18, kStdFormats, "G.711 mu-law"},
 };
+// G.722 exists at one rate only: 16 kHz mono.
+constexpr AcmTagInfo kG722Tags[] = {
+    {WAVE_FORMAT_PCM, 16, 1, "PCM"},
+    {WAVE_FORMAT_G722_ADPCM, 18, 1, "G.722"},
+};
 constexpr AcmTagInfo kGsmTags[] = {
     {WAVE_FORMAT_PCM, 16, 1, "PCM"},
     {WAVE_FORMAT_GSM610, 20, 1, "GSM 6.10"},
@@ -60,6 +66,8 @@ const AcmDriverInfo kDrivers[kAcmDriverCount] = {
      Count(kG711Tags)},
     {"Sonvex GSM", "Sonvex GSM 6.10 decoder", "GSM 06.10 full rate, 65-byte blocks", kCodec,
      kGsmTags, Count(kGsmTags)},
+    {"Sonvex G.722", "Sonvex G.722 codec", "ITU-T G.722 at 64 kbit/s, on libspandsp", kCodec,
+     kG722Tags, Count(kG722Tags)},
 };
 
 bool PcmKind(const AudioFormat& f, SampleKind& kind) {
@@ -92,6 +100,21 @@ bool PcmKind(const AudioFormat& f, SampleKind& kind) {
         }
     }
     return false;
+}
+
+// The one G.722 format: mono at 16 kHz.
+bool IsG722(const AudioFormat& f) {
+    return f.tag == WAVE_FORMAT_G722_ADPCM && f.channels == 1 && f.rate == kG722SampleRate;
+}
+
+// The G.722 coder either way, or null when the library could not make its state.
+std::unique_ptr<CodecStream> MakeG722(bool encode, int& driver) {
+    auto codec = std::make_unique<G722Codec>(encode);
+    if (!codec->IsOpen()) {
+        return nullptr;
+    }
+    driver = kG722;
+    return codec;
 }
 
 // A decoder from `src` to 16-bit PCM with the source's channels and rate, or null.
@@ -138,6 +161,8 @@ std::unique_ptr<CodecStream> MakeDecoder(const AudioFormat& src, int& driver) {
             driver = kAdpcm;
             return std::make_unique<ImaAdpcmDecoder>(src.blockAlign, src.channels);
         }
+        case WAVE_FORMAT_G722_ADPCM:
+            return IsG722(src) ? MakeG722(false, driver) : nullptr;
         case WAVE_FORMAT_GSM610: {
             if (src.channels != 1 || src.blockAlign != 65) {
                 return nullptr;
@@ -179,6 +204,12 @@ std::unique_ptr<CodecStream> AcmCreateCodec(const AudioFormat& src, const AudioF
         driver = kG711;
         codec = std::make_unique<SampleCodec>(
             dst.tag == WAVE_FORMAT_ALAW ? SampleKind::Alaw : SampleKind::Mulaw, true, dst.channels);
+    } else if (IsG722(dst)) {
+        // Encoding: 16-bit mono PCM at 16 kHz only; the rate converter comes before.
+        if (!src.IsPcm16() || src.channels != 1 || src.rate != kG722SampleRate) {
+            return nullptr;
+        }
+        codec = MakeG722(true, driver);
     } else if (dst.IsPcm16()) {
         codec = MakeDecoder(src, driver);
         if (codec != nullptr && (src.channels != dst.channels || src.rate != dst.rate)) {

@@ -25,7 +25,7 @@ struct AcmDriverInfo {
     uint32_t tagCount;
 };
 
-constexpr int kAcmDriverCount = 5;
+constexpr int kAcmDriverCount = 6;
 const AcmDriverInfo& AcmDriverAt(int index);
 
 // The largest format record of any driver's tags.

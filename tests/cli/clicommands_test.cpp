@@ -187,6 +187,15 @@ TEST_F(CliCommandsTest, EditsAreStoredAsTheDesktopStoresThemAndRefusalsChangeNot
              {"add-dest", "Lobby", "255.255.255.255", "5004"},
              {"set", "Lobby"},
              {"set", "Elsewhere", "--rtcp", "on"},
+             {"add-dest", "Lobby", "10.0.0.1", "5004", "--mode", "spa"},
+             {"add-dest", "Lobby", "10.0.0.1", "5004", "--control", "10.0.0.2:6061"},
+             {"add-dest", "Lobby", "10.0.0.1", "5004", "--mode", "spa", "--control", "10.0.0.2"},
+             {"add-dest", "Lobby", "10.0.0.1", "5004", "--mode", "spa", "--control",
+              "0.0.0.0:6061"},
+             {"add-dest", "Lobby", "10.0.0.1", "5004", "--mode", "spa", "--control", "10.0.0.2:0"},
+             {"add-dest", "Lobby", "10.0.0.1", "5004", "--channel", "27"},
+             {"add-dest", "Lobby", "10.0.0.1", "5004", "--mode", "polycom", "--caller",
+              "Reception Desk"},
              {"add-dest", "Elsewhere", "10.0.0.1", "5004"},
              {"remove-file", "Lobby", "3"},
              {"remove-dest", "Lobby", "3"},
@@ -528,6 +537,43 @@ TEST_F(CliCommandsTest, ProbeConvertAndSessionDescriptions) {
         mixed.err.rfind("sonvex-cli: warning: the playlist \"a/b\" mixes mu-law and A-law", 0), 0u)
         << mixed.err;
     EXPECT_EQ(std::count(mixed.err.begin(), mixed.err.end(), '\n'), 1);
+
+    // G.722: resampled to 16 kHz, described at its 8 kHz RTP clock, named among the codecs.
+    ASSERT_EQ(Run({"create", "wide"}).status, 0);
+    ASSERT_EQ(Run({"add-file", "wide", tone, "--law", "g722"}).status, 0);
+    ASSERT_EQ(Run({"add-dest", "wide", "127.0.0.1", "5004"}).status, 0);
+    EXPECT_NE(Run({"show", "wide"}).out.find("1. tone.wav (G.722, 16000 Hz, 20 ms"),
+              std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(Run({"show", "wide", "--json"}).out)["files"][0]["law"],
+              "g722");
+    ASSERT_EQ(Run({"sdp", "wide", "-o", out.string()}).status, 0);
+    EXPECT_NE(ReadBytes((out / "wide-1.sdp").string())
+                  .find("m=audio 5004 RTP/AVP 9\r\na=rtpmap:9 G722/8000\r\na=ptime:20\r\n"),
+              std::string::npos);
+    ASSERT_EQ(Run({"add-dest", "wide", "127.0.0.1", "5006", "--mode", "spa", "--control",
+                   "127.0.0.1:6061"})
+                  .status,
+              0);
+    const auto destinations =
+        nlohmann::json::parse(Run({"show", "wide", "--json"}).out)["destinations"];
+    EXPECT_EQ(destinations[0]["mode"], "rtp");
+    EXPECT_EQ(destinations[1]["mode"], "spa");
+    EXPECT_EQ(destinations[1]["control"], "127.0.0.1:6061");
+    ASSERT_EQ(Run({"add-dest", "wide", "224.0.1.116", "5001", "--mode", "polycom", "--channel",
+                   "49", "--caller", "Front desk", "--serial", "7"})
+                  .status,
+              0);
+    const auto phones =
+        nlohmann::json::parse(Run({"show", "wide", "--json"}).out)["destinations"][2];
+    EXPECT_EQ(phones["mode"], "polycom");
+    EXPECT_EQ(phones["channel"], 49);
+    EXPECT_EQ(phones["caller"], "Front desk");
+    EXPECT_EQ(phones["serial"], 7);
+    EXPECT_NE(Run({"show", "wide"}).out.find("(Polycom channel 49, \"Front desk\")"),
+              std::string::npos);
+    ASSERT_EQ(Run({"add-file", "wide", tone}).status, 0);
+    EXPECT_NE(Run({"sdp", "wide", "-o", out.string()}).err.find("mixes G.722 and mu-law files"),
+              std::string::npos);
 }
 
 // A damaged store is set aside and said so once, with the file it went to; a folder where
@@ -695,6 +741,20 @@ TEST_F(CliCommandsTest, StreamEndsOnItsTimeOrASignalAndFailsWhenNothingOpens_Pag
     EXPECT_EQ((*page)[1], 0x80 | 8);                // marker, PCMA
     EXPECT_EQ(receiver.TakeAll().size() + 1, 40u);  // 0.8 s of 20 ms packets
     EXPECT_GE(took, std::chrono::milliseconds(700)) << "not held to real time";
+    // G.722 live: captured at 16 kHz, still 160 bytes a packet on the 8 kHz RTP clock.
+    receiver.Drain();
+    EXPECT_EQ(Run({"page", "p", "--device", "tone", "--law", "g722", "--duration", "0.2"}).status,
+              0);
+    const auto wide = receiver.Receive();
+    ASSERT_TRUE(wide.has_value());
+    EXPECT_EQ(wide->size(), 12u + 160u);
+    EXPECT_EQ((*wide)[1], 0x80 | 9);  // marker, G722
+    const auto next = receiver.Receive();
+    ASSERT_TRUE(next.has_value());
+    const auto timestamp = [](const std::vector<uint8_t>& d) {
+        return uint32_t{d[4]} << 24 | uint32_t{d[5]} << 16 | uint32_t{d[6]} << 8 | d[7];
+    };
+    EXPECT_EQ(timestamp(*next) - timestamp(*wide), 160u);
     const Result missing = Run({"page", "p", "--device", "nosuchdevice"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find("the capture device \"nosuchdevice\": cannot be opened"),

@@ -51,6 +51,8 @@ TEST(CommandLineTest, ArgumentsAndOptionsReachTheCommand) {
     ASSERT_EQ(p.status, kRunCommand) << p.err;
     EXPECT_EQ(p.options.format, 7);  // mu-law unless told
     EXPECT_EQ(p.options.packetization, 40);
+    EXPECT_EQ(Parse({"add-file", "lobby", "a.wav", "--law", "g722"}).options.format, 0x65);
+    EXPECT_EQ(Parse({"page", "lobby", "--law", "g722"}).options.format, 0x65);
 
     p = Parse({"add-dest", "lobby", "239.1.1.1", "5004", "--ttl", "4", "--iface", "eth0"});
     ASSERT_EQ(p.status, kRunCommand) << p.err;

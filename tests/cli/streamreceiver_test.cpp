@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/g722.h"
 #include "platform/codec/codecmedia.h"
 #include "support/loopbackreceiver.h"
 #include "support/mulaw.h"
@@ -111,16 +112,18 @@ class StreamReceiverTest : public XdgSandbox {
 protected:
     // Streams a tone to `address` and records it with ffmpeg; `wrap` runs the recording
     // script (in a namespace of its own, say).
+    // `law` is add-file's --law; the tone is `hz` sampled at `rate`.
     std::vector<int16_t> Record(const std::string& address, const std::string& wrap,
-                                const std::string& scriptFlags) {
+                                const std::string& scriptFlags, const std::string& law = "mu",
+                                uint32_t rate = kRate, double hz = kToneHz) {
         const std::string tone = (m_dir / "tone.wav").string();
         EXPECT_TRUE(testsupport::WriteWave(
-            tone, 1, 1, kRate, 16,
-            testsupport::SinePcm16(kRate * (kRecordSeconds + 6), 1, kRate, kToneHz, kPeak)));
+            tone, 1, 1, rate, 16,
+            testsupport::SinePcm16(rate * (kRecordSeconds + 6), 1, rate, hz, kPeak)));
         const std::string cli = Quoted(SONVEX_CLI_PATH);
         const std::string port = std::to_string(FreePort());
         EXPECT_EQ(Shell(cli + " create tone"), 0);
-        EXPECT_EQ(Shell(cli + " add-file tone " + Quoted(tone)), 0);
+        EXPECT_EQ(Shell(cli + " add-file tone " + Quoted(tone) + " --law " + law), 0);
         EXPECT_EQ(Shell(cli + " add-dest tone " + address + " " + port), 0);
         EXPECT_EQ(Shell(cli + " sdp tone -o " + Quoted(m_dir.string()) + " >/dev/null"), 0);
         const std::filesystem::path recording = m_dir / "recording.wav";
@@ -152,6 +155,40 @@ protected:
 TEST_F(StreamReceiverTest, FfmpegPlaysTheUnicastStreamAsTheSourceTone) {
     ExpectTheTone(Record("127.0.0.1", "", ""));
 }
+
+// G.722 as ffmpeg plays it from the SDP file (payload type 9 at the 8 kHz RTP clock, the
+// audio at 16 kHz): a 6 kHz tone, which G.711 cannot carry, and a 1020 Hz one, each at its
+// level and as clean as an ideal G.722 coding of the same tone, within 1 dB.
+class G722ReceiverTest : public StreamReceiverTest, public ::testing::WithParamInterface<double> {};
+
+TEST_P(G722ReceiverTest, FfmpegPlaysTheWidebandStreamAsTheSourceTone) {
+    constexpr uint32_t kWideRate = 16000;
+    const double hz = GetParam();
+    const std::vector<int16_t> recorded = Record("127.0.0.1", "", "", "g722", kWideRate, hz);
+    ASSERT_GE(recorded.size(), kWideRate * (kRecordSeconds - 1)) << "too little was received";
+    std::vector<int16_t> tone(recorded.size());
+    for (size_t n = 0; n < tone.size(); ++n) {
+        tone[n] = testsupport::SineSample(n, kWideRate, hz, kPeak);
+    }
+    G722Encoder encoder;
+    G722Decoder decoder;
+    std::vector<uint8_t> codes(tone.size() / 2);
+    encoder.Encode(tone.data(), tone.size(), codes.data());
+    std::vector<int16_t> ideal(codes.size() * 2);
+    decoder.Decode(codes.data(), codes.size(), ideal.data());
+    const size_t edge = kWideRate / 4;
+    const codecmedia::ToneFit got = codecmedia::FitTone(recorded, kWideRate, hz, edge);
+    const codecmedia::ToneFit best = codecmedia::FitTone(ideal, kWideRate, hz, edge);
+    std::printf("G.722 %.0f Hz through ffmpeg: level %.2f dB, SNR %.1f dB (ideal coding %.1f dB)\n",
+                hz, 20 * std::log10(got.amplitude / kPeak), got.snrDb, best.snrDb);
+    EXPECT_NEAR(20 * std::log10(got.amplitude / kPeak), 0.0, 1.0) << got.amplitude;
+    EXPECT_GT(got.snrDb, best.snrDb - 1.0) << "ideal " << best.snrDb;
+}
+
+INSTANTIATE_TEST_SUITE_P(Tones, G722ReceiverTest, ::testing::Values(1020.0, 6000.0),
+                         [](const auto& tone) {
+                             return std::to_string(static_cast<int>(tone.param)) + "Hz";
+                         });
 
 TEST_F(StreamReceiverTest, FfmpegPlaysAMulticastGroupInsideANetworkNamespace) {
     if (Shell("unshare --net true 2>/dev/null") != 0 || Shell("command -v ip >/dev/null") != 0) {

@@ -246,7 +246,30 @@ TEST_F(PlaylistStoreTest, MulticastSettingsAreExtraValuesThatOlderStoresLoadAsDe
     playlist.AppendDestination(group);
     playlist.AppendDestination(RtpDestination::FromOctets(239, 1, 1, 2, 5004));
     playlist.AppendDestination(RtpDestination::FromOctets(239, 1, 1, 3, 5004));
+    RtpDestination spa = RtpDestination::FromOctets(10, 0, 0, 7, 34567);
+    spa.Mode = kModeSpa;
+    spa.ControlIP = RtpDestination::FromOctets(10, 0, 0, 8, 1).IP;
+    spa.ControlPort = 6061;
+    playlist.AppendDestination(spa);
+    playlist.AppendDestination(spa);
+    playlist.AppendDestination(spa);
+    RtpDestination phones = RtpDestination::FromOctets(224, 0, 1, 116, 5001);
+    phones.Mode = kModePolycom;
+    phones.Channel = 50;
+    phones.Serial = 0x12345678;
+    ASSERT_TRUE(phones.SetCallerId("Front desk"));
+    playlist.AppendDestination(phones);
+    playlist.AppendDestination(phones);
     ASSERT_TRUE(store.SavePlaylist(playlist));
+    EXPECT_EQ(Stored(store.RtpKeyPath() + "\\RTP7", "Mode"), "polycom");
+    EXPECT_EQ(Stored(store.RtpKeyPath() + "\\RTP7", "CallerId"), "Front desk");
+    Store(store.RtpKeyPath() + "\\RTP8", "Channel", "51");  // out of range: plain RTP
+    EXPECT_EQ(Stored(store.RtpKeyPath() + "\\RTP4", "Mode"), "spa");
+    EXPECT_EQ(Stored(store.RtpKeyPath() + "\\RTP4", "ControlPort"), "6061");
+    EXPECT_EQ(Stored(store.RtpKeyPath() + "\\RTP1", "Mode"), "rtp");
+    // A mode not understood, and an SPA one without its control port, read as plain RTP.
+    Store(store.RtpKeyPath() + "\\RTP5", "Mode", "fax");
+    Store(store.RtpKeyPath() + "\\RTP6", "ControlPort", "0");
     const std::string rtp1 = store.RtpKeyPath() + "\\RTP1";
     EXPECT_EQ(Stored(rtp1, "IP:PORT"), "239.1.1.1 : 5004");  // the older text, unchanged
     EXPECT_EQ(Stored(rtp1, "MulticastTTL"), "4");
@@ -264,12 +287,24 @@ TEST_F(PlaylistStoreTest, MulticastSettingsAreExtraValuesThatOlderStoresLoadAsDe
 
     Playlist loaded;
     store.Load(loaded);
-    ASSERT_EQ(loaded.Destinations.size(), 3u);
+    ASSERT_EQ(loaded.Destinations.size(), 8u);
+    EXPECT_EQ(std::memcmp(&loaded.Destinations[6], &phones, sizeof phones), 0);
+    EXPECT_EQ(loaded.Destinations[6].ListText(),
+              "224.0.1.116 : 5001 (TTL 1) (Polycom channel 50, \"Front desk\")");
+    EXPECT_EQ(loaded.Destinations[7].Mode, kModeRtp);
+    EXPECT_EQ(loaded.Destinations[7].Channel, 26);
     EXPECT_EQ(std::memcmp(&loaded.Destinations[0], &group, sizeof group), 0);
+    EXPECT_EQ(std::memcmp(&loaded.Destinations[3], &spa, sizeof spa), 0);
+    EXPECT_EQ(loaded.Destinations[3].ListText(), "10.0.0.7 : 34567 (SPA control 10.0.0.8:6061)");
     for (size_t i = 1; i < 3; ++i) {
         EXPECT_EQ(loaded.Destinations[i].IP, playlist.Destinations[i].IP);
         EXPECT_EQ(loaded.Destinations[i].Ttl, 1u);
         EXPECT_STREQ(loaded.Destinations[i].Interface, "");
+        EXPECT_EQ(loaded.Destinations[i].Mode, kModeRtp);
+    }
+    for (size_t i = 4; i < 6; ++i) {
+        EXPECT_EQ(loaded.Destinations[i].Mode, kModeRtp) << i;
+        EXPECT_EQ(loaded.Destinations[i].ControlPort, 0u) << i;
     }
     EXPECT_EQ(loaded.Destinations[0].ListText(), "239.1.1.1 : 5004 (TTL 4, eth0)");
     EXPECT_EQ(loaded.Destinations[1].ListText(), "239.1.1.2 : 5004 (TTL 1)");

@@ -50,7 +50,7 @@ struct CliOptions {
     int count = 3;                   // schedule list: occurrences shown per event
     uint32_t id = 0;                 // schedule remove
     std::vector<std::string> paths;  // add-file, convert, probe
-    int32_t format = 7;              // add-file, page: 7 mu-law, 6 A-law (the stored tags)
+    int32_t format = 7;              // add-file, page: 7 mu-law, 6 A-law, 0x65 G.722 (stored tags)
     int32_t packetization = 20;      // add-file: ms
     size_t index = 0;                // remove-file, remove-dest, zone remove-dest: from 1
     std::string address;             // add-dest, zone add-dest: dotted IPv4
@@ -58,6 +58,12 @@ struct CliOptions {
     int ttl = 1;                     // add-dest, zone add-dest
     bool ttlGiven = false;
     std::string interfaceName;       // add-dest, zone add-dest; empty: routing decides
+    std::string mode = "rtp";        // add-dest, zone add-dest: "rtp", "spa" or "polycom"
+    std::string control;             // add-dest, zone add-dest --control: spa's ADDR:PORT
+    int channel = 26;                // add-dest --channel: polycom's, 1-50
+    std::string caller = "Sonvex";   // add-dest --caller: polycom's caller ID
+    long long serial = -1;           // add-dest --serial: polycom's; -1: the machine's host id
+    bool polycomGiven = false;       // --channel, --caller or --serial was given
     bool loop = false;               // stream
     int volumeDb = 0;                // stream, -9..9
     double durationSeconds = 0;      // stream, page; 0: until the list ends or a signal

@@ -1,10 +1,10 @@
 #pragma once
-// Live audio from a capture device as packets of G.711: a packet source with its own device,
-// converter and thread. The capture thread opens the device (which may take long, or never
-// end: a FIFO nobody writes, a sound server that hangs), reads it block by block at the
-// device's pace, converts each block to 8 kHz mono with a low-delay rate converter and queues
-// the samples for the worker, waking it. The worker takes a packet as soon as its samples are
-// all there, applies the live volume and encodes it.
+// Live audio from a capture device as packets of G.711 or G.722: a packet source with its own
+// device, converter and thread. The capture thread opens the device (which may take long, or
+// never end: a FIFO nobody writes, a sound server that hangs), reads it block by block at the
+// device's pace, converts each block to mono at the law's rate (8 or 16 kHz) with a low-delay rate
+// converter and queues the samples for the worker, waking it. The worker takes a packet as soon as
+// its samples are all there, applies the live volume and encodes it.
 //
 // Held to real time: packet k never leaves before the instant of the first plus k packet
 // times, whatever the device delivers. A device whose clock runs ahead (none at all, a file,
@@ -47,7 +47,7 @@ class LiveSource final : public PacketSource {
 public:
     struct Settings {
         std::string device = "default";
-        uint16_t law = 7;  // WAVE_FORMAT_MULAW, or WAVE_FORMAT_ALAW (6)
+        uint16_t law = 7;  // WAVE_FORMAT_MULAW, WAVE_FORMAT_ALAW (6) or WAVE_FORMAT_G722_ADPCM
         int ptimeMs = 20;
     };
     enum class State : uint8_t {
@@ -110,7 +110,7 @@ private:
     // Copies the samples of the packet starting at sample `first` into m_pcm; their capture
     // and completion instants.
     void CopyPacket(uint64_t first, int64_t& captureNs, int64_t& readyNs);
-    // The volume and G.711 of m_pcm into m_payload.
+    // The volume and the law's code of m_pcm into m_payload.
     void Encode();
 
     std::shared_ptr<Shared> m_shared;
@@ -121,6 +121,8 @@ private:
     size_t m_packetSamples = 0;
     int64_t m_packetNs = 0;
     int m_payloadType = 0;
+    uint32_t m_rate = 8000;      // of the samples the law's coder takes
+    int32_t m_clockRate = 8000;  // of the packets' timestamps
     std::vector<uint8_t> m_pcm;  // one packet of 16-bit little-endian samples
     std::vector<uint8_t> m_payload;
     CodecStage m_encode;

@@ -29,11 +29,11 @@ enum class PageState : uint8_t {
 
 class PageControl {
 public:
-    // What a page is: G.711 of `Law` in packets of PtimeMs, for DurationMs of audio (0:
+    // What a page is: audio coded in `Law` in packets of PtimeMs, for DurationMs of audio (0:
     // until ended).
     struct PageRequest {
         char Device[kMaxPathChars] = "default";
-        uint16_t Law = 7;  // WAVE_FORMAT_MULAW, or WAVE_FORMAT_ALAW (6)
+        uint16_t Law = 7;  // an OutputFormat: mu-law, A-law (6) or G.722 (0x65)
         int PtimeMs = 20;
         int64_t DurationMs = 0;
     };
@@ -41,7 +41,7 @@ public:
     static constexpr int64_t kMaxDurationMs = 366LL * 24 * 3600 * 1000;
 
     // Why a request cannot be paged (empty: it can): an empty or unterminated device name,
-    // a law other than mu-law or A-law, a packet time outside 1-1000 ms, a duration below 0
+    // a law other than mu-law, A-law or G.722, a packet time outside 1-1000 ms, a duration below 0
     // or beyond kMaxDurationMs.
     static std::string Problem(const PageRequest& request);
     // Why a capture device's name is refused before it is opened or written to a log: a

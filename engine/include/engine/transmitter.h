@@ -11,6 +11,15 @@
 // and first timestamp for each sender, so two runs, processes or machines reaching one
 // receiver never look like one source.
 //
+// A destination in Polycom mode hears no RTP: its packets' audio goes to its own paging sender
+// (polycomsender.h), which sends the session on its own deadlines, about a second behind the
+// RTP destinations (the Alert burst comes first), and ends it when the run ends (Quiet, a
+// list that no longer holds it, End; End waits for the last End packet).
+//
+// A destination in SPA mode is told to start (twice, to its control address) just before its
+// first RTP packet, and to stop (twice) after its last: when the run ends, when the list no
+// longer holds it, or when nothing holds it for now (Quiet).
+//
 // Streaming worker only (one thread at a time). Begin opens, connects and allocates; Send,
 // Tick and MarkChange allocate nothing.
 
@@ -18,14 +27,17 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "engine/polycomsender.h"
 #include "engine/rtcpreporter.h"
 #include "engine/rtpfanout.h"
 #include "engine/rtpprocessor.h"
 #include "engine/sapannouncer.h"
+#include "engine/spacontrol.h"
 #include "platform/netinterfaces.h"
 #include "playlist/destinationcheck.h"
 #include "playlist/playlist.h"
@@ -62,11 +74,14 @@ public:
     void MarkChange();
     // Another source takes this destination over.
     void MarkChange(size_t index);
+    // Nothing is sent to this destination for now: a started SPA receiver is told to stop,
+    // and the next packet to it starts it again.
+    void Quiet(size_t index);
     // Sends the RTCP reports and SAP announcements due at nowNs (monotonic; wallNs the wall
     // clock then).
     void Tick(int64_t nowNs, int64_t wallNs);
-    // The run ends: one last report with BYE to every destination sent to, the SAP deletions;
-    // nothing more until the next Begin. Harmless when no run is on.
+    // The run ends: one last report with BYE to every destination sent to, the SAP deletions,
+    // the SPA stops; nothing more until the next Begin. Harmless when no run is on.
     void End(int64_t nowNs, int64_t wallNs);
 
     size_t DestinationCount() const { return m_count; }
@@ -91,6 +106,10 @@ private:
     void Prepare();
     // Moves sender i's timestamp over the instants since its last packet that carried none.
     void FollowClock(size_t i, int64_t instantNs, int length);
+    // The SPA command, twice, to destination i's control address.
+    void SendControl(size_t i, spa::Command command);
+    // Every started SPA receiver is told to stop.
+    void StopControls();
 
     std::array<RtpProcessor, kSenderCount> m_senders;
     RtpFanOut m_fanOut{kSenderCount};
@@ -99,6 +118,10 @@ private:
     std::array<destinationcheck::SendFault, kSenderCount> m_faults{};
     std::array<uint8_t, kSenderCount> m_sendMask{};  // 1: sent to
     std::array<int64_t, kSenderCount> m_dueNs{};
+    std::array<platform::UdpSocket, kSenderCount> m_control;  // SPA: to the control address
+    std::array<uint8_t, kSenderCount> m_started{};            // 1: SPA start sent, stop not yet
+    // Polycom destinations' senders, made when the list is taken (off the tick).
+    std::array<std::unique_ptr<PolycomSender>, kSenderCount> m_polycom;
     int32_t m_clockRate = 8000;
     bool m_checked = false;  // m_faults describe m_destinations
     platform::InterfaceWatch m_interfaces;

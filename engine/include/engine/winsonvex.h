@@ -1,7 +1,7 @@
 #pragma once
 // The transcoding engine of the main view. For one playlist entry at a time it opens the
 // source, builds the three-stage codec chain (source -> 16-bit PCM -> 16-bit mono PCM at the
-// output rate -> G.711), sizes every buffer from the packetization time, and on each tick
+// output rate -> G.711 or G.722), sizes every buffer from the packetization time, and on each tick
 // produces one packet and hands it to the transmitter it feeds, which sends it to up to 100
 // destinations. The file pipeline and nothing else: what reaches the wire, and when another
 // source takes the wire over, is the transmitter's and the streaming session's.
@@ -54,7 +54,7 @@ public:
     // decoding never delays a send (except on the first call of an entry, which has nothing
     // prepared yet). At the end of the source its last partial chunk, what the decoder and
     // the rate converter hold back and what the ring holds back all go out; the last packet
-    // is completed with G.711 silence, so every packet has the entry's size. The payload
+    // is completed with silence, so every packet has the entry's size. The payload
     // stays valid until the next call; the samples for that call are prepared by
     // PrepareNext, which ProducePacket calls after its send.
     const uint8_t* NextPayload();
@@ -64,7 +64,8 @@ public:
     // The deadline (monotonic ns) of the tick whose packet the next ProducePacket sends: the
     // instant the transmitter's timestamps follow.
     void SetTickDeadlineNs(int64_t deadlineNs) { m_tickNs = deadlineNs; }
-    int32_t ClockRate() const { return m_entry.DstSampleRate; }
+    // The open entry's RTP clock: its rate for G.711, 8000 Hz for G.722.
+    int32_t ClockRate() const { return m_clockRate; }
     int PayloadType() const { return m_payloadType; }
     void CloseEntry();  // no-op when no entry is open
     bool EndOfSource() const { return m_endOfSource != 0; }
@@ -91,10 +92,12 @@ private:
     // What OpenEntry derives from the entry before it acquires anything: the output format
     // of the chain and the sizes the entry fixes.
     struct ChainPlan {
-        std::array<uint8_t, sizeof(WAVEFORMATEX)> g711{};
+        std::array<uint8_t, sizeof(WAVEFORMATEX)> output{};
         uint32_t frameBytes = 0;  // of the decoded PCM
         uint32_t chunkBytes = 0;
         int payloadBytes = 0;
+        int payloadType = 0;
+        int32_t clockRate = 0;
     };
 
     // Checks m_entry's stored format, chunk and packet sizes; false when the engine could
@@ -113,8 +116,8 @@ private:
     // first) or, at the end of the source, from what is left and what the rate converter still
     // holds; false when there is none.
     bool PrepareSamples();
-    // Gain and G.711 of the prepared samples into the chain's encoded buffer, completed with
-    // silence.
+    // Gain and the output codec of the prepared samples into the chain's encoded buffer, completed
+    // with silence.
     void EncodePayload();
     void ApplyGain(uint32_t monoBytes);
 
@@ -127,15 +130,15 @@ private:
     Transmitter* m_transmitter = nullptr;
     std::unique_ptr<BufferCyclic> m_ring;
     // The source and the stages: source format -> 16-bit PCM at the source's rate and
-    // channels -> 16-bit mono PCM at the output rate -> G.711, one packet per Encode.
+    // channels -> 16-bit mono PCM at the output rate -> G.711 or G.722, one packet per Encode.
     CodecChain m_chain;
     uint32_t m_maxFormatSize = 0;
     uint32_t m_decodedMax = 0;
     uint32_t m_packetPcmBytes = 0;
     int m_payloadBytes = 0;
     int m_payloadType = 0;
-    uint8_t m_silence = 0xFF;  // the G.711 code of a zero sample in the entry's law
-    int64_t m_tickNs = 0;      // worker only
+    int32_t m_clockRate = 8000;
+    int64_t m_tickNs = 0;  // worker only
     // Written by the UI thread, read once per packet by the worker. Relaxed order suffices:
     // the gain is an independent value and a tick may use the old or the new one.
     std::atomic<double> m_gain{1.0};

@@ -34,6 +34,13 @@ std::string MulticastProblem(const RtpDestination& destination);
 // address of any interface the machine has now are no destination: a datagram to them
 // would reach every host of a network, or none.
 std::string AddressProblem(const RtpDestination& destination);
+// A Polycom caller ID: at most 13 characters of printable ASCII.
+std::string CallerIdProblem(const std::string& callerId);
+// A Polycom channel: 1-25 push-to-talk, 26-50 the paging groups 1-25.
+std::string ChannelProblem(long long channel);
+// SPA's control address as "ADDR:PORT", the address checked as AddressProblem checks one;
+// when usable it is set into the destination's ControlIP and ControlPort.
+std::string ControlProblem(const std::string& text, RtpDestination& destination);
 
 // Why a stored destination must not be sent to when an entry opens. Checked again at every
 // open: interfaces come and go, and stores may hold what the checks above now refuse.

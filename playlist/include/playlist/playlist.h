@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "media/sourceformatinfo.h"
@@ -26,8 +27,15 @@ struct PlaylistFile {
 constexpr int kMaxInterfaceChars = 16;
 constexpr uint32_t kDefaultMulticastTtl = 1;  // datagrams stay on the local network
 
+// How a destination is spoken to: plain RTP; RTP framed by SPA-style control packets (a
+// start before the first RTP packet, a stop after the last) to a control address of its own;
+// or Polycom group paging (its own packets, not RTP, on a channel with a caller ID).
+enum DestinationMode : int32_t { kModeRtp = 0, kModeSpa = 1, kModePolycom = 2 };
+constexpr int kCallerIdChars = 13;  // what a Polycom phone shows
+
 // One RTP destination, copied as plain bytes. The multicast settings only matter for a
-// group address (224.0.0.0/4); stores written before they existed load the defaults.
+// group address (224.0.0.0/4); stores written before they existed load the defaults, and
+// the mode rtp.
 struct RtpDestination {
     char IpPort[kMaxPathChars] = {};      // "%d.%d.%d.%d : %d", persisted as "IP:PORT"
     uint32_t IP = 0;                      // IPv4 address in network byte order
@@ -36,6 +44,12 @@ struct RtpDestination {
     // The interface group datagrams leave by, "MulticastInterface"; empty: the routing
     // table's choice.
     char Interface[kMaxInterfaceChars] = {};
+    int32_t Mode = kModeRtp;   // a DestinationMode, "Mode" as its word (rtp, spa)
+    uint32_t ControlIP = 0;    // spa: the control address, network byte order, "ControlIP"
+    uint32_t ControlPort = 0;  // spa: its UDP port, host byte order, "ControlPort"
+    int32_t Channel = 26;      // polycom: 1-50 (26-50: paging groups 1-25), "Channel"
+    char CallerId[kCallerIdChars + 1] = "Sonvex";  // polycom: ASCII, "CallerId"
+    uint32_t Serial = 0;  // polycom: the sender's number (lower wins a collision), "Serial"
 
     // Builds a destination from four octets (first octet first) and a port, with its text.
     static RtpDestination FromOctets(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint32_t port);
@@ -44,9 +58,18 @@ struct RtpDestination {
     bool IsMulticast() const;
     // The dotted address alone, "239.1.1.1".
     std::string AddressText() const;
-    // The text a list shows: the "IP:PORT" text, and for a group its TTL and interface.
+    // The text a list shows: the "IP:PORT" text, for a group its TTL and interface, and the
+    // SPA control address.
     std::string ListText() const;
+    // "a.b.c.d:port" of the SPA control address.
+    std::string ControlText() const;
+    // Copies a Polycom caller ID; false and unchanged when it is longer than 13 bytes.
+    bool SetCallerId(const char* text);
 };
+
+// The mode's word ("rtp", "spa", "polycom"); and the mode of a word, false for any other.
+const char* DestinationModeWord(int32_t mode);
+bool DestinationModeFromWord(std::string_view word, int32_t& mode);
 
 // What a streaming run announces (SAP, RFC 2974) besides the packets.
 enum SapAnnounceMode : int32_t {

@@ -2,7 +2,8 @@
 // SDP (RFC 8866) for one destination of a playlist: what a receiver needs to play the
 // stream sent to it. The connection address is the destination's, with its TTL for a
 // multicast group; one audio medium at the destination's port with the payload types the
-// playlist's files use (0 PCMU, 8 PCMA; RFC 3551) and their packet time.
+// playlist's files use (0 PCMU, 8 PCMA, 9 G722 at its 8000 Hz clock; RFC 3551) and their packet
+// time.
 
 #include <cstdint>
 #include <string>

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "codec/acm.h"
+#include "codec/g722.h"
 #include "codecmedia.h"
 
 using namespace codecmedia;
@@ -83,6 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"ima three bits", Format(17, 1, 8000, 3, 256, 4000), Pcm16Format(1, 8000)},
         Refusal{"mp3 three channels", Mp3Format(3, 44100, 128), Pcm16Format(3, 44100)},
         Refusal{"to 8-bit pcm", Pcm16Format(1, 8000), Format(1, 1, 8000, 8)},
+        Refusal{"g722 from 8 kHz", Pcm16Format(1, 8000), Format(0x65, 1, 16000, 4, 1, 8000)},
+        Refusal{"g722 at 8 kHz", Pcm16Format(1, 8000), Format(0x65, 1, 8000, 4, 1, 4000)},
+        Refusal{"g722 stereo", Pcm16Format(2, 16000), Format(0x65, 2, 16000, 4, 2, 16000)},
         Refusal{"extensible without its sub-format",
                 WithExtra(Format(0xFFFE, 1, 8000, 16), {16, 0}), Pcm16Format(1, 8000)}),
     [](const auto& param) {
@@ -159,6 +163,34 @@ TEST(AcmStream, EncoderCarriesHalfSamplesAcrossCalls) {
     EXPECT_TRUE(held);
     EXPECT_EQ(whole.size(), pcm.size());
     EXPECT_EQ(odd, whole);
+}
+
+// G.722 through the services is the coder's own output whatever the chunks (an odd byte count
+// splits a sample, an odd sample count a pair), and decodes back the same way.
+TEST(AcmStream, G722JoinsChunksAsOneStreamBothWays) {
+    const std::vector<int16_t> pcm = Tone(16000, 1, 0.5, 1020, -6);
+    std::vector<uint8_t> bytes(pcm.size() * 2);
+    std::memcpy(bytes.data(), pcm.data(), bytes.size());
+    G722Encoder encoder;
+    std::vector<uint8_t> direct(pcm.size() / 2);
+    ASSERT_EQ(encoder.Encode(pcm.data(), pcm.size(), direct.data()), direct.size());
+    const auto g722 = Format(0x65, 1, 16000, 4, 1, 8000);
+    for (const uint32_t chunk : {uint32_t(bytes.size()), 640u, 3u, 6u}) {
+        std::vector<uint8_t> coded;
+        ASSERT_TRUE(ConvertInChunks(Pcm16Format(1, 16000), g722, bytes, chunk, coded)) << chunk;
+        EXPECT_EQ(coded, direct) << "chunks of " << chunk;
+    }
+    G722Decoder decoder;
+    std::vector<int16_t> back(direct.size() * 2);
+    ASSERT_EQ(decoder.Decode(direct.data(), direct.size(), back.data()), back.size());
+    for (const uint32_t chunk : {uint32_t(direct.size()), 1u, 7u}) {
+        std::vector<uint8_t> decoded;
+        ASSERT_TRUE(ConvertInChunks(g722, Pcm16Format(1, 16000), direct, chunk, decoded)) << chunk;
+        EXPECT_EQ(ToSamples(decoded), back) << "chunks of " << chunk;
+    }
+    // A 1020 Hz tone survives the coder at its level.
+    const ToneFit fit = FitTone(back, 16000, 1020, 800);
+    EXPECT_NEAR(ToDbfs(fit.amplitude), -6.0, 0.5);
 }
 
 // The engine's stage 2: input sized with acmStreamSize(DESTINATION) of one output packet.

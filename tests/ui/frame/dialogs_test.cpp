@@ -59,8 +59,9 @@ using SourceDialog = SeamTest;
 
 TEST_F(SourceDialog, StartsEmptyWithTheFirstRows) {
     CDlgSource dialog;
-    EXPECT_EQ(dialog.FormatList()->count(), 2);
+    EXPECT_EQ(dialog.FormatList()->count(), 3);
     EXPECT_EQ(dialog.FormatList()->itemText(1), QStringLiteral("A-LAW"));
+    EXPECT_EQ(dialog.FormatList()->itemText(2), QStringLiteral("G.722"));
     EXPECT_EQ(dialog.PacketizationList()->count(), 4);
     EXPECT_EQ(dialog.PacketizationList()->itemText(3), QStringLiteral("160"));
     EXPECT_EQ(dialog.FormatList()->currentIndex(), 0);
@@ -107,6 +108,7 @@ struct Choice {
     int packetRow;
     int expectFormat;
     int expectPacket;
+    int expectRate = 8000;  // G.722's files are resampled to 16 kHz
 };
 
 class SourceChoices : public SeamTest, public ::testing::WithParamInterface<Choice> {};
@@ -128,6 +130,7 @@ TEST_P(SourceChoices, BrowsePushesTheMembersBackToTheLists) {
     ASSERT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.m_sourceEntry.DstFormat, c.expectFormat);
     EXPECT_EQ(dialog.m_sourceEntry.DstPacketization, c.expectPacket);
+    EXPECT_EQ(dialog.m_sourceEntry.DstSampleRate, c.expectRate);
 }
 
 std::string ChoiceName(const ::testing::TestParamInfo<Choice>& info) {
@@ -138,7 +141,8 @@ std::string ChoiceName(const ::testing::TestParamInfo<Choice>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, SourceChoices,
                          ::testing::Values(Choice{true, 1, 2, 7, 20}, Choice{false, 1, 2, 6, 80},
-                                           Choice{false, 0, 1, 7, 40}, Choice{false, 1, 3, 6, 160}),
+                                           Choice{false, 0, 1, 7, 40}, Choice{false, 1, 3, 6, 160},
+                                           Choice{false, 2, 0, 0x65, 20, 16000}),
                          ChoiceName);
 
 TEST_F(SourceDialog, CancelledBrowseChangesNothing) {

@@ -142,6 +142,63 @@ TEST(DestinationDialogTest, MulticastRowsFollowTheAddress) {
     EXPECT_STREQ(group.m_destination.Interface, "lo");
 }
 
+// SPA mode needs a control address, enabled and checked only in that mode; a destination
+// changed in the dialog shows its own.
+TEST(DestinationDialogTest, SpaModeTakesAControlAddress) {
+    App();
+    ScriptedUi ui;
+    ui.AnswerMessage(uiseam::IDOK);
+    CDlgDestination dialog;
+    FillDestination(dialog, kAddress, QStringLiteral("34567"));
+    EXPECT_FALSE(dialog.ControlEdit()->isEnabled());
+    dialog.ModeEdit()->setCurrentIndex(1);
+    EXPECT_TRUE(dialog.ControlEdit()->isEnabled());
+    dialog.ControlEdit()->setText(QStringLiteral("10.0.0.2"));
+    dialog.accept();
+    EXPECT_NE(dialog.result(), QDialog::Accepted);
+    ASSERT_EQ(ui.Messages().size(), 1u);
+    EXPECT_TRUE(ui.Messages()[0].text.startsWith(
+        QStringLiteral("Incorrect SPA control address: the control address \"10.0.0.2\"")));
+    dialog.ControlEdit()->setText(QStringLiteral(" 10.0.0.2:6061 "));
+    dialog.accept();
+    ASSERT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.m_destination.Mode, kModeSpa);
+    EXPECT_EQ(dialog.m_destination.ControlText(), "10.0.0.2:6061");
+
+    CDlgDestination change;
+    change.SetDestination(dialog.m_destination);
+    EXPECT_EQ(change.ModeEdit()->currentIndex(), 1);
+    EXPECT_EQ(change.ControlEdit()->text(), QStringLiteral("10.0.0.2:6061"));
+    change.ModeEdit()->setCurrentIndex(0);
+    change.accept();
+    ASSERT_EQ(change.result(), QDialog::Accepted);
+    EXPECT_EQ(change.m_destination.Mode, kModeRtp);
+    EXPECT_EQ(change.m_destination.ControlPort, 0u);
+
+    // Polycom: a channel and a caller ID of at most 13 characters.
+    CDlgDestination phones;
+    FillDestination(
+        phones,
+        {QStringLiteral("224"), QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("116")},
+        QStringLiteral("5001"));
+    EXPECT_FALSE(phones.ChannelEdit()->isEnabled());
+    phones.ModeEdit()->setCurrentIndex(2);
+    EXPECT_TRUE(phones.CallerEdit()->isEnabled());
+    phones.ChannelEdit()->setValue(49);
+    phones.CallerEdit()->setText(QStringLiteral("Reception Desk"));
+    ui.AnswerMessage(uiseam::IDOK);
+    phones.accept();
+    EXPECT_NE(phones.result(), QDialog::Accepted);
+    ASSERT_EQ(ui.Messages().size(), 2u);
+    EXPECT_TRUE(ui.Messages()[1].text.startsWith(QStringLiteral("Incorrect Polycom setting")));
+    phones.CallerEdit()->setText(QStringLiteral("Reception"));
+    phones.accept();
+    ASSERT_EQ(phones.result(), QDialog::Accepted);
+    EXPECT_EQ(phones.m_destination.Mode, kModePolycom);
+    EXPECT_EQ(phones.m_destination.Channel, 49);
+    EXPECT_STREQ(phones.m_destination.CallerId, "Reception");
+}
+
 // Keys go where the operator's focus is, one by one.
 void Type(const QString& keys) {
     for (const QChar key : keys) {

@@ -1,6 +1,6 @@
 #pragma once
 // "Select source file": picks audio files with Browse (several at once) or a path typed into
-// the box, and their output settings (G.711 law and packetization time) for Add file. On OK
+// the box, and their output settings (codec and packetization time) for Add file. On OK
 // m_sourceEntry holds the first file's display name, its full path and the output settings,
 // m_moreEntries the other files chosen, in the order chosen; every other field is zero.
 // UI thread only.
@@ -19,9 +19,9 @@ class CDlgSource : public QDialog {
     Q_OBJECT
 
 public:
-    static constexpr int kFormatTags[] = {7, 6};                 // rows "U-LAW", "A-LAW"
+    static constexpr int kFormatTags[] = {7, 6, 0x65};           // rows "U-LAW", "A-LAW", "G.722"
     static constexpr int kPacketizations[] = {20, 40, 80, 160};  // rows in ms
-    static constexpr int kOutputSampleRate = 8000;
+    static constexpr int kOutputSampleRate = 8000;               // G.711's; G.722 is 16000
     // The entry of a file handed over without the dialog (a drop, the command line): its name
     // and full path, mu-law, 8000 Hz, 20 ms. A path that does not fit leaves both empty, and
     // the probe refuses it.

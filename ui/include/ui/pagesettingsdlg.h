@@ -1,11 +1,11 @@
 #pragma once
 // "Page settings": how a live page captures and sends. The capture device (an ALSA PCM name,
 // picked from the ones ALSA offers or typed), whether the Page toolbar button is held down to
-// talk or clicked once to start and once to end, the G.711 law and the packet time. They are
-// remembered as values of the application key (PageDevice, PageMode "hold"/"toggle", PageLaw
-// "mu"/"a", PagePtime in ms); a value missing or not understood reads as its default. The
-// view loads them when a page starts and sets the dialog's member before showing it. UI
-// thread only.
+// talk or clicked once to start and once to end, the codec (G.711 law or G.722) and the packet
+// time. They are remembered as values of the application key (PageDevice, PageMode
+// "hold"/"toggle", PageLaw "mu"/"a"/"g722", PagePtime in ms); a value missing or not understood
+// reads as its default. The view loads them when a page starts and sets the dialog's member before
+// showing it. UI thread only.
 
 #include <QDialog>
 #include <QString>
@@ -20,6 +20,8 @@ class QComboBox;
 struct PageSettings {
     static constexpr uint16_t kMuLaw = WAVE_FORMAT_MULAW;
     static constexpr uint16_t kALaw = WAVE_FORMAT_ALAW;
+    static constexpr uint16_t kG722 = WAVE_FORMAT_G722_ADPCM;
+    static constexpr uint16_t kLaws[] = {kMuLaw, kALaw, kG722};  // the encoding box's rows
     static constexpr int kPtimes[] = {20, 40, 80, 160};
 
     QString device = QStringLiteral("default");

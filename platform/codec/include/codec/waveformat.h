@@ -19,6 +19,7 @@ constexpr uint16_t WAVE_FORMAT_DVI_ADPCM = 17;  // IMA ADPCM
 constexpr uint16_t WAVE_FORMAT_GSM610 = 0x31;
 constexpr uint16_t WAVE_FORMAT_MPEG = 0x50;  // MPEG-1 Layer I/II
 constexpr uint16_t WAVE_FORMAT_MPEGLAYER3 = 0x55;
+constexpr uint16_t WAVE_FORMAT_G722_ADPCM = 0x65;  // G.722 at 64 kbit/s, 16 kHz, 4 bits a sample
 constexpr uint16_t WAVE_FORMAT_G729A = 0x83;
 constexpr uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
 
