@@ -64,6 +64,15 @@ def store_endpoints(site, rx):
     check([z["name"] for z in zones] == ["Hall", "All"] and zones[0]["destinations"][0]["port"] == 9,
           f"zone list: {zones}")
     check(site.http("DELETE", "/api/zones/Hall/destinations/1")[0] == 200, "zone remove-dest")
+    check(site.http("POST", "/api/zones", {"name": "Yard"})[0] == 201, "zone create Yard")
+    check(site.http("DELETE", "/api/zones/Yard")[0] == 200, "zone delete")
+    check(site.http("DELETE", "/api/zones/Yard")[0] == 404, "zone delete twice")
+    # A second destination, removed again: the playlist keeps the first.
+    check(site.http("POST", "/api/playlists/Bell/destinations", {"address": "127.0.0.1", "port": 9})[0] == 201,
+          "add-dest 2")
+    check(site.http("DELETE", "/api/playlists/Bell/destinations/2")[0] == 200, "remove-dest")
+    status, shown, _ = site.http("GET", "/api/playlists/Bell")
+    check([d["port"] for d in shown["destinations"]] == [rx.port], f"after remove-dest: {shown}")
 
     status, body, _ = site.http("POST", "/api/schedules",
                                 {"playlist": "Bell", "when": "*-*-* 12:30", "say": "Lunch is served"})
@@ -93,6 +102,12 @@ def play_and_announce(site, rx, hall):
     status, body, _ = site.http("POST", "/api/playlists/Bell/play", {})
     check(status == 200 and body["destinations"] == 1, f"play: {status} {body}")
     check(site.http("POST", "/api/playlists/Bell/play", {})[0] == 409, "play twice")
+    check(site.http("POST", "/api/playlists/Bell/stop", {})[0] == 200, "stop")
+    check(rx.wait_quiet(0.5, 5), "stop left the playlist playing")
+    status, body, _ = site.http("POST", "/api/playlists/Bell/stop", {})
+    check(status == 422 and "not playing" in body["error"], f"stop twice: {status} {body}")
+    rx.packets.clear()
+    check(site.http("POST", "/api/playlists/Bell/play", {})[0] == 200, "play again")
     check(rx.wait_for(20, 5), "no packets from play")
     status, now, _ = site.http("GET", "/api/status")
     check(now["destinations"][0]["source"] == "Bell" and now["destinations"][0]["priority"] == 60
