@@ -23,7 +23,7 @@ const OutputCodec& CodecOf(int32_t format) {
 }
 
 const char* LawText(int32_t format) {
-    return CodecOf(format).text;
+    return CodecOf(format).name;
 }
 
 const char* LawName(int32_t format) {

@@ -151,6 +151,7 @@ bool AudioSourceFile::Open(std::unique_ptr<platform::ByteSource> bytes, const ch
     info.SetFormat(m_format.get(), formatSize);
     info.chunkBytes = chunkBytes;
     info.durationSeconds = m_durationSeconds;
+    info.durationMs = m_durationMs;
     description = std::move(text);
     return true;
 }
@@ -235,6 +236,10 @@ bool AudioSourceFile::ParseWave(std::string& description, int32_t& formatSize) {
         return Refuse("a format without channels, rate or a usable block size");
     }
     // Rounded, as every whole second shown: 2.6 s of audio is 3 s, not 2.
+    m_durationMs = wfx.nAvgBytesPerSec == 0
+                       ? 0
+                       : static_cast<int64_t>(static_cast<uint64_t>(m_dataLength) * 1000 /
+                                              wfx.nAvgBytesPerSec);
     m_durationSeconds =
         wfx.nAvgBytesPerSec == 0
             ? 0
@@ -315,6 +320,7 @@ bool AudioSourceFile::OpenMp3(std::string& description, int32_t& formatSize) {
         return Refuse("no run of MPEG audio frames found");
     }
     m_durationSeconds = frame.durationSeconds;
+    m_durationMs = frame.durationMs;
 
     MPEGLAYER3WAVEFORMAT mp3{};
     mp3.wfx.wFormatTag = WAVE_FORMAT_MPEGLAYER3;

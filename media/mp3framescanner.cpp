@@ -51,14 +51,15 @@ uint32_t TaggedFrames(platform::ByteSource& bytes, const Mp3FrameInfo& info, int
     return std::memcmp(vbri, "VBRI", 4) == 0 ? platform::LoadBe32(vbri + 14) : 0;
 }
 
-// The stream's length in whole seconds, rounded: from the frame count where the file gives
-// it, else from the audio's bytes at the bit rate (1000 bits a kbit), leaving out what comes
-// before the first frame (an ID3v2 tag) and an ID3v1 tag at the end.
-int32_t StreamSeconds(platform::ByteSource& bytes, const Mp3FrameInfo& info, int64_t length) {
+// The stream's length in milliseconds: from the frame count where the file gives it, else
+// from the audio's bytes at the bit rate (1000 bits a kbit), leaving out what comes before the
+// first frame (an ID3v2 tag) and an ID3v1 tag at the end.
+int64_t StreamMs(platform::ByteSource& bytes, const Mp3FrameInfo& info, int64_t length) {
     const uint32_t frames = TaggedFrames(bytes, info, info.firstFrameOffset);
     if (frames > 0) {
-        return static_cast<int32_t>(
-            static_cast<double>(frames) * SamplesPerFrame(info) / info.sampleRate + 0.5);
+        return static_cast<int64_t>(static_cast<double>(frames) * SamplesPerFrame(info) * 1000.0 /
+                                        info.sampleRate +
+                                    0.5);
     }
     int64_t audio = length - info.firstFrameOffset;
     uint8_t tag[3] = {};
@@ -66,8 +67,9 @@ int32_t StreamSeconds(platform::ByteSource& bytes, const Mp3FrameInfo& info, int
         bytes.Read(tag, 3) == 3 && std::memcmp(tag, "TAG", 3) == 0) {
         audio -= 128;
     }
-    return static_cast<int32_t>(
-        static_cast<double>(std::max<int64_t>(audio, 0)) * 8.0 / (info.bitrateKbps * 1000.0) + 0.5);
+    return static_cast<int64_t>(static_cast<double>(std::max<int64_t>(audio, 0)) * 8.0 /
+                                    info.bitrateKbps +
+                                0.5);
 }
 
 }  // namespace
@@ -197,7 +199,8 @@ bool Mp3FrameScanner::Scan(platform::ByteSource& bytes, Mp3FrameInfo& info,
     if (fileLength < 0) {
         return false;
     }
-    info.durationSeconds = StreamSeconds(bytes, info, fileLength);
+    info.durationMs = StreamMs(bytes, info, fileLength);
+    info.durationSeconds = static_cast<int32_t>((info.durationMs + 500) / 1000);
     BuildMp3Description(description, static_cast<uint32_t>(fileLength), info);
     return true;
 }

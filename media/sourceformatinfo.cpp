@@ -14,6 +14,7 @@ SourceFormatInfo& SourceFormatInfo::operator=(const SourceFormatInfo& other) {
     std::memcpy(path, other.path, sizeof path);
     path[kMaxPathChars - 1] = '\0';
     durationSeconds = other.durationSeconds;
+    durationMs = other.durationMs;
     chunkBytes = other.chunkBytes;
     SetFormat(other.format.get(), other.formatSize);
     return *this;
@@ -29,6 +30,7 @@ SourceFormatInfo& SourceFormatInfo::operator=(SourceFormatInfo&& other) noexcept
     }
     std::memcpy(path, other.path, sizeof path);
     durationSeconds = other.durationSeconds;
+    durationMs = other.durationMs;
     chunkBytes = other.chunkBytes;
     format = std::move(other.format);
     formatSize = std::exchange(other.formatSize, 0);

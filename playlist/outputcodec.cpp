@@ -3,9 +3,9 @@
 namespace {
 
 constexpr OutputCodec kCodecs[] = {
-    {kFormatMulaw, 0, 8000, 8000, "PCMU", "mu", "U-law"},
-    {kFormatAlaw, 8, 8000, 8000, "PCMA", "a", "A-law"},
-    {kFormatG722, 9, 16000, 8000, "G722", "g722", "G.722"},
+    {kFormatMulaw, 0, 8000, 8000, "PCMU", "mu", "U-law", "mu-law"},
+    {kFormatAlaw, 8, 8000, 8000, "PCMA", "a", "A-law", "A-law"},
+    {kFormatG722, 9, 16000, 8000, "G722", "g722", "G.722", "G.722"},
 };
 
 }  // namespace

@@ -2,8 +2,8 @@
 
 #include <QDropEvent>
 #include <QKeyEvent>
-#include <QListWidget>
 #include <QMimeData>
+#include <QTableWidget>
 #include <QUrl>
 #include <utility>
 
@@ -25,7 +25,7 @@ QStringList LocalFiles(const QMimeData* data) {
 
 }  // namespace
 
-ListInput::ListInput(QListWidget* fileList, QListWidget* destinationList, Handlers handlers)
+ListInput::ListInput(QTableWidget* fileList, QTableWidget* destinationList, Handlers handlers)
     : QObject(fileList),
       m_fileList(fileList),
       m_destinationList(destinationList),
@@ -43,7 +43,7 @@ bool ListInput::eventFilter(QObject* watched, QEvent* event) {
         (watched == m_fileList || watched == m_destinationList)) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
-            m_handlers.deletePressed(static_cast<QListWidget*>(watched));
+            m_handlers.deletePressed(static_cast<QTableWidget*>(watched));
             return true;
         }
     } else if (watched == m_viewport && OnDrag(event)) {

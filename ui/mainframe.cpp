@@ -101,10 +101,9 @@ static void InitResources() {
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     InitResources();
-    // No maximise box; the minimise box stays and the border resizes it.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowIcon(QIcon(QStringLiteral(":/icons/sonvex32.png")));
     setWindowTitle(uiseam::AppTitle());
     // The window is at least as large as its contents ask; the lists grow with it.
@@ -162,6 +161,7 @@ void CMainFrame::SetView(QWidget* view, cmd::CommandTarget* target) {
         connect(main, &CSonvexView::statusTextChanged, this, &CMainFrame::SetMessageText);
         connect(main, &CSonvexView::statusPaneAdded, this, &CMainFrame::AddStatusPane);
         connect(main, &CSonvexView::commandStatesChanged, this, &CMainFrame::UpdateCommands);
+        connect(main, &CSonvexView::onAirChanged, this, &CMainFrame::SetOnAir);
         using Gesture = CSonvexView::PageGesture;
         connect(m_pageButton, &QToolButton::pressed, main,
                 [main] { main->OnPageButton(Gesture::Press); });
@@ -264,6 +264,12 @@ void CMainFrame::AddPageButton() {
 
 void CMainFrame::CreateStatusBar() {
     QStatusBar* bar = statusBar();
+    m_onAirPane = new QLabel(QStringLiteral("ON AIR"), bar);
+    m_onAirPane->setObjectName(QStringLiteral("statusOnAir"));
+    m_onAirPane->setStyleSheet(QStringLiteral(
+        "QLabel { background: #c62828; color: white; font-weight: bold; padding: 0 6px; }"));
+    m_onAirPane->hide();
+    bar->addWidget(m_onAirPane);
     m_messagePane = new QLabel(ReadyText(), bar);
     bar->addWidget(m_messagePane, 1);
     auto indicator = [bar](const QString& longest) {
@@ -282,8 +288,8 @@ void CMainFrame::CreateStatusBar() {
 }
 
 void CMainFrame::AddStatusPane(QWidget* pane) {
-    // A permanent widget's index counts the message pane, the one ordinary item, first.
-    statusBar()->insertPermanentWidget(1 + m_viewPanes, pane);
+    // A permanent widget's index counts the ordinary items (ON AIR, the message) first.
+    statusBar()->insertPermanentWidget(2 + m_viewPanes, pane);
     ++m_viewPanes;
 }
 
@@ -387,6 +393,23 @@ void CMainFrame::SetMessageText(const QString& text) {
     // command, and leaving the command shows it again.
     m_messagePane->setText(text.isEmpty() ? ReadyText() : text);
     UpdateCommands();
+}
+
+void CMainFrame::SetOnAir(bool onAir) {
+    m_bOnAir = onAir;
+    m_onAirPane->setVisible(onAir);
+    if (onAir) {
+        // The pointer is usually still on the Page button: its prompt goes.
+        statusBar()->clearMessage();
+    }
+}
+
+bool CMainFrame::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip && m_bOnAir) {
+        statusBar()->clearMessage();
+        return true;
+    }
+    return QMainWindow::event(event);
 }
 
 QString CMainFrame::MessageText() const {

@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QSignalBlocker>
@@ -17,11 +16,11 @@
 #include "ui/announcedlg.h"
 #include "ui/commandids.h"
 #include "ui/dlgdestination.h"
-#include "ui/formstretch.h"
 #include "ui/listinput.h"
 #include "ui/newplaylistdlg.h"
 #include "ui/openplaylistdlg.h"
 #include "ui/playlistrows.h"
+#include "ui/playlisttable.h"
 #include "ui/sonvexform.h"
 #include "ui/statuspanes.h"
 #include "ui/streamingevent.h"
@@ -63,45 +62,71 @@ void CSonvexView::BuildForm() {
     m_destinationList = form.destinationList;
     m_progress = form.progress;
     m_elapsedEdit = form.elapsed;
-    StretchForm(form.filesBox, form.destinationsBox, form.progressBox, form.elapsedLabel);
+    m_elapsedClock = form.elapsedClock;
+    m_remainingClock = form.remainingClock;
+    m_onAir = form.onAir;
 
-    connect(m_fileList, &QListWidget::itemSelectionChanged, this, &CSonvexView::ShowSelection);
-    connect(m_destinationList, &QListWidget::itemSelectionChanged, this,
+    connect(m_fileList, &QTableWidget::itemSelectionChanged, this, &CSonvexView::ShowSelection);
+    connect(m_destinationList, &QTableWidget::itemSelectionChanged, this,
             &CSonvexView::OnDestinationSelChange);
-    connect(m_destinationList, &QListWidget::itemDoubleClicked, this,
-            [this](QListWidgetItem* item) { OnEditDestination(m_destinationList->row(item)); });
+    connect(m_destinationList, &QTableWidget::itemDoubleClicked, this,
+            [this](QTableWidgetItem* item) { OnEditDestination(item->row()); });
     new ListInput(
         m_fileList, m_destinationList,
-        {[this](QListWidget* list) {
+        {[this](QTableWidget* list) {
              RunCommand(list == m_fileList ? cmd::ID_REMOVE_FILE : cmd::ID_REMOVE_DESTINATION);
          },
          [this] { return CommandEnabled(cmd::ID_ADD_FILE); },
          [this](const QStringList& paths) { AddFilesFromPaths(paths); }});
 }
 
-void CSonvexView::StretchForm(QWidget* filesBox, QWidget* destinationsBox, QWidget* progressBox,
-                              QWidget* elapsedLabel) {
-    // The file list, the description and the destination list share the width gained; the
-    // lists and the description take the height; the rest keeps its place beside or below
-    // them.
-    constexpr double kThird = 1.0 / 3;
-    auto* stretch = new FormStretch(this);
-    stretch->Add(filesBox, {0, 0, 2 * kThird, 1});
-    stretch->Add(m_fileList, {0, 0, kThird, 1});
-    stretch->Add(m_descriptionEdit, {kThird, 0, kThird, 1});
-    stretch->Add(m_settingsEdit, {kThird, 1, kThird, 0});
-    stretch->Add(destinationsBox, {2 * kThird, 0, kThird, 1});
-    stretch->Add(m_destinationList, {2 * kThird, 0, kThird, 1});
-    stretch->Add(progressBox, {0, 1, 1, 0});
-    stretch->Add(m_progress, {0, 1, 1, 0});
-    stretch->Add(elapsedLabel, {1, 1, 0, 0});
-    stretch->Add(m_elapsedEdit, {1, 1, 0, 0});
-}
-
 void CSonvexView::UpdateData() {
     m_descriptionEdit->setPlainText(PaneText(m_strDescription));
     m_settingsEdit->setPlainText(PaneText(m_strSettings));
     m_elapsedEdit->setText(QString::number(m_nElapsedSeconds));
+    ShowClocks();
+    ShowHints();
+}
+
+void CSonvexView::ShowClocks() {
+    const int64_t elapsedMs = static_cast<int64_t>(m_nElapsedSeconds) * 1000;
+    m_elapsedClock->setText(rows::Clock(elapsedMs));
+    m_remainingClock->setText(QLatin1Char('-') +
+                              rows::Clock(std::max<int64_t>(m_nPlayingMs - elapsedMs, 0)));
+}
+
+void CSonvexView::ShowHints() {
+    if (!m_document.IsOpen()) {
+        m_fileList->SetHint(QStringLiteral(
+            "No playlist is open.\nCreate one with Playlist > New (Ctrl+N), or open one with "
+            "Playlist > Open (Ctrl+O)."));
+        m_destinationList->SetHint(QString());
+        return;
+    }
+    m_fileList->SetHint(QStringLiteral(
+        "No files yet.\nAdd MP3 or WAV files with Streaming > Add file, or drop them here "
+        "from a file manager."));
+    m_destinationList->SetHint(QStringLiteral(
+        "No destination yet.\nAdd the address and port of a speaker, phone or multicast group "
+        "with Streaming > Add RTP destination."));
+}
+
+void CSonvexView::ShowDestinationStates() {
+    const int count = m_destinationList->rowCount();
+    m_leftOut.resize(static_cast<size_t>(count));
+    const bool running = IsStreaming() || IsWorkerRunning();
+    for (int row = 0; row < count; ++row) {
+        const QString& why = m_leftOut[static_cast<size_t>(row)];
+        QString state = QStringLiteral("idle");
+        if (running && !why.isEmpty()) {
+            state = QStringLiteral("left out: ") + why;
+        } else if (running && IsPaging() && m_bPageStarted) {
+            state = QStringLiteral("taken by a page");
+        } else if (running && IsStreaming()) {
+            state = QStringLiteral("sending");
+        }
+        rows::SetDestinationState(m_destinationList, row, state);
+    }
 }
 
 void CSonvexView::SetStatusText(const QString& text) {
@@ -180,15 +205,16 @@ void CSonvexView::AnnounceSetAsideStore() {
 }
 
 void CSonvexView::ShowPlayingRow(int row) {
-    // The row gets back the mark of its entry (the list may have been filled anew since).
+    // The row gets back the mark of its entry (the table may have been filled anew since).
     const Playlist& playlist = CurrentPlaylist();
     if (m_nPlayingRow >= 0 && static_cast<size_t>(m_nPlayingRow) < playlist.FileCount()) {
+        rows::MarkPlaying(m_fileList, m_nPlayingRow, false);
         rows::MarkFileRow(m_fileList, m_nPlayingRow,
                           playlist.FileAt(static_cast<size_t>(m_nPlayingRow)).Valid != 0);
     }
     m_nPlayingRow = -1;
-    if (QListWidgetItem* item = m_fileList->item(row); item != nullptr) {
-        item->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    if (row >= 0 && row < m_fileList->rowCount()) {
+        rows::MarkPlaying(m_fileList, row, true);
         m_nPlayingRow = row;
     }
 }
@@ -295,7 +321,7 @@ bool CSonvexView::OnUpdateCommand(int id, cmd::CommandState& state) {
             return true;
         case cmd::ID_MOVE_DOWN:
         case cmd::ID_MOVE_UP:
-            state.enabled = idle && m_fileList->count() >= 2;
+            state.enabled = idle && m_fileList->rowCount() >= 2;
             return true;
         case cmd::ID_ADD_FILE:
         case cmd::ID_ADD_DESTINATION:
@@ -335,9 +361,10 @@ void CSonvexView::OnAddDestination() {
     if (uiseam::RunModal(dialog) != QDialog::Accepted) {
         return;
     }
-    m_destinationList->addItem(rows::DestinationRow(dialog.m_destination));
-    UpdateData();
     m_document.AddDestination(dialog.m_destination);
+    rows::FillDestinations(m_destinationList, CurrentPlaylist().Destinations);
+    OnDestinationSelChange();
+    UpdateData();
 }
 
 void CSonvexView::OnAnnounce() {
@@ -364,7 +391,8 @@ void CSonvexView::OnAnnounce() {
 
 void CSonvexView::OnEditDestination(int row) {
     // Changing a destination is adding it anew in its place: the same rule enables it.
-    if (row < 0 || row >= m_destinationList->count() || !CommandEnabled(cmd::ID_ADD_DESTINATION)) {
+    if (row < 0 || row >= m_destinationList->rowCount() ||
+        !CommandEnabled(cmd::ID_ADD_DESTINATION)) {
         return;
     }
     const auto index = static_cast<size_t>(row);
@@ -373,16 +401,18 @@ void CSonvexView::OnEditDestination(int row) {
     if (uiseam::RunModal(dialog) != QDialog::Accepted) {
         return;
     }
-    m_destinationList->item(row)->setText(rows::DestinationRow(dialog.m_destination));
     m_document.ReplaceDestination(index, dialog.m_destination);
+    rows::FillDestinations(m_destinationList, CurrentPlaylist().Destinations);
+    rows::SelectRow(m_destinationList, row);
+    OnDestinationSelChange();
 }
 
 void CSonvexView::OnRemoveDestination() {
     const int row = rows::SelectedRow(m_destinationList);
-    if (row < 0 || m_destinationList->count() == 0) {
+    if (row < 0 || m_destinationList->rowCount() == 0) {
         return;
     }
-    const QString text = m_destinationList->item(row)->text();
+    const QString text = rows::RowText(m_destinationList, row);
     if (uiseam::MessageBox(this,
                            QStringLiteral("Are you sure to delete destination: %1?").arg(text),
                            uiseam::AppTitle(), uiseam::MB_YESNO) != uiseam::IDYES) {
@@ -390,7 +420,7 @@ void CSonvexView::OnRemoveDestination() {
     }
     {
         const QSignalBlocker block(m_destinationList);
-        delete m_destinationList->takeItem(row);
+        m_destinationList->removeRow(row);
         m_destinationList->clearSelection();
     }
     m_document.RemoveDestination(static_cast<size_t>(row));
@@ -399,7 +429,7 @@ void CSonvexView::OnRemoveDestination() {
 
 void CSonvexView::OnDestinationSelChange() {
     m_bDestinationSelected =
-        rows::SelectedRow(m_destinationList) != -1 && m_destinationList->count() > 0;
+        rows::SelectedRow(m_destinationList) != -1 && m_destinationList->rowCount() > 0;
 }
 
 // ---- volume and tools ------------------------------------------------------------------

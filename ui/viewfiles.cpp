@@ -4,7 +4,6 @@
 #include "ui/sonvexview.h"
 
 #include <QFileInfo>
-#include <QListWidget>
 #include <QSignalBlocker>
 #include <algorithm>
 
@@ -14,6 +13,7 @@
 #include "ui/commandids.h"
 #include "ui/dlgsource.h"
 #include "ui/playlistrows.h"
+#include "ui/playlisttable.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ QString SettingsText(const PlaylistFile& entry) {
 
 void CSonvexView::ShowSelection() {
     const int row = rows::SelectedRow(m_fileList);
-    const int count = m_fileList->count();
+    const int count = m_fileList->rowCount();
     m_strDescription.clear();
     m_strSettings.clear();
     if (row >= 0 && count > 0 && static_cast<size_t>(row) < CurrentPlaylist().FileCount()) {
@@ -43,11 +43,12 @@ void CSonvexView::ShowSelection() {
         if (report.valid) {
             m_strDescription = QString::fromStdString(report.description);
             m_strSettings = SettingsText(entry);
-            rows::MarkFileRow(m_fileList, row, entry.Valid != 0);
+            rows::ShowFile(m_fileList, row, entry, entry.Valid != 0);
         } else {
             m_strDescription = QString::fromStdString(InvalidEntryText(entry, report));
-            rows::MarkFileRow(m_fileList, row, false, report.reason);
+            rows::ShowFile(m_fileList, row, entry, false, report.reason);
         }
+        rows::MarkPlaying(m_fileList, row, row == m_nPlayingRow);
     } else {
         m_bFileSelected = false;
     }
@@ -64,17 +65,18 @@ void CSonvexView::ShowPlaylistFiles(int k) {
     rows::Clear(m_fileList);
     const std::vector<ProbeReport> reports = m_document.ProbeAll();
     for (size_t i = 0; i < reports.size(); ++i) {
-        m_fileList->addItem(fixedtext::FromFixed(CurrentPlaylist().FileAt(i).Name));
-        rows::MarkFileRow(m_fileList, m_fileList->count() - 1, reports[i].valid, reports[i].reason);
+        rows::AppendFile(m_fileList, CurrentPlaylist().FileAt(i), reports[i].valid,
+                         reports[i].reason);
     }
     if (rows::SyncDestinations(m_destinationList, CurrentPlaylist().Destinations)) {
         OnDestinationSelChange();
     }
-    if (m_fileList->count() == 0) {
+    if (m_fileList->rowCount() == 0) {
         m_bFileSelected = false;
+        UpdateData();
         return;
     }
-    rows::SelectRow(m_fileList, std::clamp(k, 0, m_fileList->count() - 1));
+    rows::SelectRow(m_fileList, std::clamp(k, 0, m_fileList->rowCount() - 1));
     ShowSelection();
 }
 
@@ -117,11 +119,15 @@ void CSonvexView::AddEntries(const std::vector<Candidate>& candidates) {
                            QString::fromStdString(reports[i].reason);
             continue;
         }
-        m_fileList->addItem(fixedtext::FromFixed(candidates[i].entry.Name));
         ++added;
     }
+    // The entries added are the playlist's last, probed as they went in.
+    const size_t files = CurrentPlaylist().FileCount();
+    for (size_t i = files - std::min(files, static_cast<size_t>(added)); i < files; ++i) {
+        rows::AppendFile(m_fileList, CurrentPlaylist().FileAt(i), true);
+    }
     if (added > 0) {
-        rows::SelectRow(m_fileList, m_fileList->count() - 1);
+        rows::SelectRow(m_fileList, m_fileList->rowCount() - 1);
         ShowSelection();
     }
     if (!refused.isEmpty()) {
@@ -132,10 +138,10 @@ void CSonvexView::AddEntries(const std::vector<Candidate>& candidates) {
 
 void CSonvexView::OnRemoveFile() {
     const int row = rows::SelectedRow(m_fileList);
-    if (row < 0 || m_fileList->count() == 0) {
+    if (row < 0 || m_fileList->rowCount() == 0) {
         return;
     }
-    const QString text = m_fileList->item(row)->text();
+    const QString text = rows::RowText(m_fileList, row);
     if (uiseam::MessageBox(this, QStringLiteral("Are you sure to delete file: %1?").arg(text),
                            uiseam::AppTitle(), uiseam::MB_YESNO) != uiseam::IDYES) {
         return;
@@ -144,10 +150,10 @@ void CSonvexView::OnRemoveFile() {
     m_strSettings.clear();
     {
         const QSignalBlocker block(m_fileList);
-        delete m_fileList->takeItem(row);
+        m_fileList->removeRow(row);
     }
     m_document.RemoveFile(static_cast<size_t>(row));
-    if (m_fileList->count() == 0) {
+    if (m_fileList->rowCount() == 0) {
         m_bFileSelected = false;
     } else {
         rows::SelectRow(m_fileList, 0);
@@ -158,7 +164,7 @@ void CSonvexView::OnRemoveFile() {
 
 void CSonvexView::OnMoveDown() {
     const int row = rows::SelectedRow(m_fileList);
-    const int count = m_fileList->count();
+    const int count = m_fileList->rowCount();
     if (row < 0 || count <= 0 || row >= count - 1) {
         return;
     }
@@ -168,7 +174,7 @@ void CSonvexView::OnMoveDown() {
 
 void CSonvexView::OnMoveUp() {
     const int row = rows::SelectedRow(m_fileList);
-    const int count = m_fileList->count();
+    const int count = m_fileList->rowCount();
     if (row <= 0 || count <= 0) {
         return;
     }

@@ -1,12 +1,14 @@
 // The view's live paging: the Page command and toolbar button, the page settings, and the
 // page's reports with the level meter that follows it.
 
+#include <QLabel>
 #include <QTimer>
 #include <algorithm>
 
 #include "kit/uiseam.h"
 #include "ui/commandids.h"
 #include "ui/pagesettingsdlg.h"
+#include "ui/playlistrows.h"
 #include "ui/sonvexview.h"
 
 namespace {
@@ -126,13 +128,25 @@ void CSonvexView::ShowPageMeter(bool on) {
     if (m_pageMeterTimer == nullptr) {
         m_pageMeterTimer = new QTimer(this);
         m_pageMeterTimer->setInterval(kPageMeterMs);
-        connect(m_pageMeterTimer, &QTimer::timeout, this,
-                [this] { m_panes.ShowLevel(m_document.PageLevel()); });
+        connect(m_pageMeterTimer, &QTimer::timeout, this, [this] {
+            m_panes.ShowLevel(m_document.PageLevel());
+            const QString sign = QStringLiteral("ON AIR ") + rows::Clock(m_pageClock.elapsed());
+            if (m_onAir->text() != sign) {
+                m_onAir->setText(sign);
+            }
+        });
     }
     m_panes.ShowMeter(on);
+    const bool was = m_onAir->isVisibleTo(this);
     if (on) {
+        m_pageClock.start();
+        m_onAir->setText(QStringLiteral("ON AIR 0:00"));
         m_pageMeterTimer->start();
     } else {
         m_pageMeterTimer->stop();
+    }
+    m_onAir->setVisible(on);
+    if (was != on) {
+        Q_EMIT onAirChanged(on);
     }
 }

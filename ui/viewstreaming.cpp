@@ -4,13 +4,14 @@
 #include "ui/sonvexview.h"
 
 #include <QCoreApplication>
-#include <QListWidget>
+#include <QLabel>
 #include <QProgressBar>
 #include <algorithm>
 
 #include "kit/fixedtext.h"
 #include "playlist/destinationcheck.h"
 #include "ui/playlistrows.h"
+#include "ui/playlisttable.h"
 #include "ui/streamingevent.h"
 
 namespace {
@@ -24,17 +25,19 @@ const QString kNoDestinationText =
 }  // namespace
 
 void CSonvexView::OnStartStreaming() {
-    if (m_fileList->count() == 0) {
+    if (m_fileList->rowCount() == 0) {
         return;
     }
     // Streaming to nobody would look like streaming.
-    if (m_destinationList->count() == 0) {
+    if (m_destinationList->rowCount() == 0) {
         ShowFailureText(kNoDestinationText);
         return;
     }
     // Refused while the previous worker has not reported its end.
     if (m_document.Start()) {
         m_bStopping = false;
+        m_leftOut.assign(static_cast<size_t>(m_destinationList->rowCount()), QString());
+        ShowDestinationStates();
     }
 }
 
@@ -90,9 +93,15 @@ long CSonvexView::OnStreamingReport(const StreamingStatus& status) {
             // The run goes on to the other destinations; the operator learns which one is
             // silent and why until the next second's report.
             if (status.index < m_document.CurrentPlaylist().Destinations.size()) {
-                SetStatusText(QString::fromStdString(destinationcheck::SendFaultText(
+                const QString text = QString::fromStdString(destinationcheck::SendFaultText(
                     m_document.CurrentPlaylist().Destinations[status.index],
-                    static_cast<destinationcheck::SendFault>(status.fault))));
+                    static_cast<destinationcheck::SendFault>(status.fault)));
+                SetStatusText(text);
+                // The row says why for the rest of the run.
+                m_leftOut.resize(std::max(m_leftOut.size(), status.index + 1));
+                const QString marker = QStringLiteral(" not sent to: ");
+                const qsizetype at = text.indexOf(marker);
+                m_leftOut[status.index] = at < 0 ? text : text.mid(at + marker.size());
             }
             break;
         default:
@@ -124,6 +133,7 @@ void CSonvexView::OnFileStarted(const StreamingStatus& status) {
         m_progress->setValue(0);
         m_progress->setRange(0, range);
         m_progress->setValue(0);
+        m_nPlayingMs = rows::LengthMs(entry->Source);
     }
     m_nElapsedSeconds = 0;
     // A page that failed over the list keeps its reason in view when the entry resumes.
@@ -153,6 +163,8 @@ void CSonvexView::OnSecondElapsed(const StreamingStatus& status) {
 void CSonvexView::OnStreamingEnded() {
     m_progress->setValue(0);
     m_nElapsedSeconds = 0;
+    m_nPlayingMs = 0;
+    m_leftOut.clear();
     UpdateData();
     OnStop();
     // The worker is returning: collect it so that Start can run a new one.
@@ -173,6 +185,7 @@ QString CSonvexView::StreamingText(size_t index) const {
 bool CSonvexView::event(QEvent* event) {
     if (event->type() == StreamingEvent::kType) {
         OnStreamingReport(static_cast<StreamingEvent*>(event)->Status());
+        ShowDestinationStates();
         // Codes 2 and 3 show no text, yet Start and the editing commands change with them.
         Q_EMIT commandStatesChanged();
         return true;

@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QFileInfo>
-#include <QListWidget>
 #include <QTimer>
 #include <cstdio>
 

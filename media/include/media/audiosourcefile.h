@@ -39,6 +39,7 @@ public:
     // (it shrank meanwhile) or failed: the audio was not all there.
     bool EndedEarly() const { return m_endedEarly; }
     int32_t DurationSeconds() const { return m_durationSeconds; }
+    int64_t DurationMs() const { return m_durationMs; }
     // Read mode: closes. Write mode: completes the header and puts the file in place under
     // its name; false when that fails or a write failed before (the file is then dropped and
     // an earlier file of that name kept). True on a closed object.
@@ -97,6 +98,7 @@ private:
     uint32_t m_dataOffset = 0;
     uint32_t m_dataLength = 0;
     int32_t m_durationSeconds = 0;
+    int64_t m_durationMs = 0;
     uint8_t m_riffHeader[12] = {};
     uint8_t m_formatHeader[8] = {};
     uint8_t m_factHeader[8] = {};

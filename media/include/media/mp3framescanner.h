@@ -19,8 +19,9 @@ struct Mp3FrameInfo {
     int32_t channels = 0;
     int32_t bitrateKbps = 0;
     int32_t sampleRate = 0;  // Hz
-    int32_t durationSeconds =
-        0;  // rounded: the frame count's, else the audio bytes at the bit rate
+    // The frame count's length, else the audio bytes' at the bit rate; seconds rounded.
+    int64_t durationMs = 0;
+    int32_t durationSeconds = 0;
     int32_t firstFrameOffset = 0;  // byte offset of the first frame of the chosen kind
 };
 

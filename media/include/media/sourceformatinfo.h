@@ -12,6 +12,7 @@ constexpr int kMaxPathChars = 260;  // fixed text fields hold 259 bytes and a NU
 struct SourceFormatInfo {
     char path[kMaxPathChars] = {};
     int32_t durationSeconds = 0;
+    int64_t durationMs = 0;  // the exact length, when the file was opened (not stored)
     int32_t chunkBytes = 0;
     int32_t formatSize = 0;
     std::unique_ptr<uint8_t[]> format;  // formatSize bytes, or null

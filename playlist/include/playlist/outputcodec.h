@@ -21,7 +21,8 @@ struct OutputCodec {
     int32_t clockRate;     // Hz, of the RTP timestamps
     const char* encoding;  // the SDP rtpmap name
     const char* word;      // the command line's --law value: mu, a, g722
-    const char* text;      // what lists show: U-law, A-law, G.722
+    const char* text;      // the desktop's details pane: U-law, A-law, G.722
+    const char* name;      // every other text: mu-law, A-law, G.722
 };
 
 constexpr int kOutputBytesPerMs = 8;

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QListWidget>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdlib>
@@ -17,6 +17,7 @@
 #include "support/wavefile.h"
 #include "ui/commandids.h"
 #include "ui/mainframe.h"
+#include "ui/playlisttable.h"
 #include "ui/sonvexapp.h"
 #include "ui/sonvexview.h"
 
@@ -99,7 +100,7 @@ TEST_F(AppTest, StartsWhereTheLastSessionLeftOffAndAddsTheFilesNamed) {
     QRect placed;
     QSize size0;
     QTimer::singleShot(100, frame, [&] {
-        rows = app.View()->FileList()->count();
+        rows = app.View()->FileList()->rowCount();
         frame->move(60, 50);
         size0 = frame->size();
         frame->resize(size0 + QSize(120, 80));  // the size is kept as well

@@ -47,9 +47,9 @@ TEST_F(ViewCliTest, APlaylistMadeOnTheCommandLineOpensInTheView) {
     EXPECT_EQ(m_view->CurrentPlaylist().Files.at(0).Valid, 1);
     EXPECT_EQ(m_view->Settings(),
               QStringLiteral("Format: A-law\r\nSampleRate(Hz): 8000\r\nPacketization(ms): 40"));
-    ASSERT_EQ(m_view->DestinationList()->count(), 2);
-    EXPECT_EQ(m_view->DestinationList()->item(0)->text(), QStringLiteral("127.0.0.1 : 5004"));
-    EXPECT_EQ(m_view->DestinationList()->item(1)->text(),
+    ASSERT_EQ(m_view->DestinationList()->rowCount(), 2);
+    EXPECT_EQ(rows::RowText(m_view->DestinationList(), 0), QStringLiteral("127.0.0.1 : 5004"));
+    EXPECT_EQ(rows::RowText(m_view->DestinationList(), 1),
               QStringLiteral("239.1.1.1 : 5006 (TTL 3, lo)"));
 
     // The view's edits keep what they do not touch, and the command line sees them: a file
@@ -62,12 +62,13 @@ TEST_F(ViewCliTest, APlaylistMadeOnTheCommandLineOpensInTheView) {
         dialog.accept();
         return dialog.result();
     });
-    Q_EMIT m_view->DestinationList()->itemDoubleClicked(m_view->DestinationList()->item(1));
-    EXPECT_EQ(m_view->DestinationList()->item(1)->text(),
+    Q_EMIT m_view->DestinationList()->itemDoubleClicked(m_view->DestinationList()->item(1, 0));
+    EXPECT_EQ(rows::RowText(m_view->DestinationList(), 1),
               QStringLiteral("239.1.1.1 : 5006 (TTL 5, lo)"));
     std::string shown;
     ASSERT_EQ(Cli({"show", "Front desk"}, &shown), 0);
-    EXPECT_NE(shown.find("2. second.wav (U-law, 8000 Hz, 20 ms, 1 s)"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("2. second.wav (mu-law, 8000 Hz, 20 ms, 1 s)"), std::string::npos)
+        << shown;
     EXPECT_NE(shown.find("2. 239.1.1.1 : 5006 (TTL 5, lo)"), std::string::npos) << shown;
 }
 

@@ -2,7 +2,7 @@
 // A main frame around a real view, over a private registry, with scripted dialogs.
 
 #include <QCoreApplication>
-#include <QListWidget>
+#include <QTableWidget>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -14,6 +14,8 @@
 #include "ui/mainframe.h"
 #include "ui/newplaylistdlg.h"
 #include "ui/openplaylistdlg.h"
+#include "ui/playlistrows.h"
+#include "ui/playlisttable.h"
 #include "ui/sonvexview.h"
 #include "viewtestsupport.h"
 
@@ -91,15 +93,15 @@ protected:
     }
 
     // The user clicks a row.
-    void ClickFile(int row) { m_view->FileList()->setCurrentRow(row); }
-    void ClickDestination(int row) { m_view->DestinationList()->setCurrentRow(row); }
+    void ClickFile(int row) { m_view->FileList()->selectRow(row); }
+    void ClickDestination(int row) { m_view->DestinationList()->selectRow(row); }
 
     QStringList FileRows() const {
-        QStringList rows;
-        for (int i = 0; i < m_view->FileList()->count(); ++i) {
-            rows << m_view->FileList()->item(i)->text();
+        QStringList texts;
+        for (int i = 0; i < m_view->FileList()->rowCount(); ++i) {
+            texts << rows::RowText(m_view->FileList(), i);
         }
-        return rows;
+        return texts;
     }
 
     static bool Stored(const std::string& name, Playlist& playlist) {

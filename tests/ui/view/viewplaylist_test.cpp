@@ -5,12 +5,14 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QKeyEvent>
+#include <QListWidget>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QUrl>
 #include <cstdio>
 #include <fstream>
 
+#include "playlist/outputcodec.h"
 #include "support/readonlyfiles.h"
 
 #include "viewfixture.h"
@@ -172,6 +174,30 @@ TEST_F(ViewPlaylistTest, MoveDownAndUpReorderSaveAndKeepTheFileSelected) {
     }
 }
 
+// Each row shows the file's length as m:ss from its exact length (2.6 s is 0:03, 61.4 s
+// 1:01), its source, the law as every text but the details pane writes it, its packet time
+// and whether it can be streamed; an empty table says what to do next.
+TEST_F(ViewPlaylistTest, FileRowsShowLengthSourceLawAndPacketTimeAndAnEmptyTableAHint) {
+    EXPECT_TRUE(m_view->FileList()->Hint().contains(QStringLiteral("No playlist is open")));
+    NewPlaylist(QStringLiteral("columns"));
+    EXPECT_TRUE(m_view->FileList()->Hint().contains(QStringLiteral("Add file")));
+    EXPECT_TRUE(m_view->DestinationList()->Hint().contains(QStringLiteral("Add RTP destination")));
+    AddFile(MakeWav("short.wav", 2.6), kFormatMulaw, 20);
+    AddFile(MakeWav("long.wav", 61.4), kFormatG722, 40);
+    const auto cell = [this](int row, int column) {
+        return m_view->FileList()->item(row, column)->text();
+    };
+    EXPECT_EQ(cell(0, rows::kFileLength), QStringLiteral("0:03"));
+    EXPECT_EQ(cell(0, rows::kFileSource), QStringLiteral("WAV 16-bit, 8 kHz, mono"));
+    EXPECT_EQ(cell(0, rows::kFileLaw), QStringLiteral("mu-law"));
+    EXPECT_EQ(cell(0, rows::kFilePacket), QStringLiteral("20 ms"));
+    EXPECT_EQ(cell(0, rows::kFileValid), QStringLiteral("yes"));
+    EXPECT_EQ(cell(1, rows::kFileLength), QStringLiteral("1:01"));
+    EXPECT_EQ(cell(1, rows::kFileLaw), QStringLiteral("G.722"));
+    EXPECT_EQ(rows::Clock(3'599'600), QStringLiteral("1:00:00"));
+    EXPECT_EQ(rows::Clock(-5), QStringLiteral("0:00"));
+}
+
 TEST_F(ViewPlaylistTest, OpenListsAFileMissingOnDiskAsInvalid) {
     NewPlaylist(QStringLiteral("demo"));
     AddFile(MakeWav("a.wav"));
@@ -189,12 +215,13 @@ TEST_F(ViewPlaylistTest, OpenListsAFileMissingOnDiskAsInvalid) {
     EXPECT_EQ(m_view->CurrentPlaylist().Files.at(1).Valid, 0);
 
     // The row says so before it is selected: a warning icon and why.
-    const QListWidgetItem* good = m_view->FileList()->item(0);
-    const QListWidgetItem* bad = m_view->FileList()->item(1);
+    const QTableWidgetItem* good = m_view->FileList()->item(0, 0);
+    const QTableWidgetItem* bad = m_view->FileList()->item(1, 0);
     EXPECT_TRUE(good->icon().isNull() && good->toolTip().isEmpty());
     EXPECT_FALSE(bad->icon().isNull());
     EXPECT_TRUE(bad->toolTip().contains(QStringLiteral("cannot be streamed")));
     EXPECT_NE(bad->foreground(), good->foreground());
+    EXPECT_EQ(m_view->FileList()->item(1, rows::kFileValid)->text(), QStringLiteral("no"));
 
     ClickFile(1);
     // The details name the file and why it cannot be read.
@@ -264,7 +291,7 @@ TEST_F(ViewPlaylistTest, DeleteClearsTheViewOnlyForTheOpenPlaylist) {
     EXPECT_FALSE(Stored("demo", stored));
     EXPECT_EQ(m_frame->windowTitle(), QStringLiteral("Sonvex - No playlist"));
     EXPECT_TRUE(FileRows().isEmpty());
-    EXPECT_EQ(m_view->DestinationList()->count(), 0);
+    EXPECT_EQ(m_view->DestinationList()->rowCount(), 0);
     EXPECT_TRUE(m_view->Description().isEmpty());
     EXPECT_FALSE(Enabled(cmd::ID_ADD_FILE));
 }
@@ -379,7 +406,7 @@ TEST_F(ViewPlaylistTest, ReadOnlyStoreShowsPlaylistsAndSaysEditsCannotBeSaved) {
     }
     OpenPlaylist(QStringLiteral("demo"));
     EXPECT_EQ(FileRows(), QStringList{QStringLiteral("a.wav")});
-    EXPECT_EQ(m_view->DestinationList()->count(), 2);
+    EXPECT_EQ(m_view->DestinationList()->rowCount(), 2);
 
     m_ui->AnswerMessage(uiseam::IDOK);
     AddFile(MakeWav("b.wav"));
@@ -503,7 +530,7 @@ TEST_F(ViewPlaylistTest, DeleteKeyRemovesTheSelectedFileOrDestination) {
     ClickDestination(0);
     m_ui->AnswerMessage(uiseam::IDYES);
     pressDelete(m_view->DestinationList());
-    EXPECT_EQ(m_view->DestinationList()->count(), 1);
+    EXPECT_EQ(m_view->DestinationList()->rowCount(), 1);
     EXPECT_EQ(m_ui->Messages().size(), 2u);
 }
 

@@ -7,10 +7,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStatusTipEvent>
 #include <QTimer>
 #include <QToolButton>
 #include <cstdlib>
@@ -20,6 +22,7 @@
 #include "ui/announcedlg.h"
 #include "ui/dlgdestination.h"
 #include "ui/pagesettingsdlg.h"
+#include "ui/playlistrows.h"
 #include "ui/statuspanes.h"
 #include "ui/volumedialog.h"
 #include "viewfixture.h"
@@ -120,6 +123,14 @@ TEST_F(ViewStreamingTest, StreamsToLoopbackReportsProgressAndStopsBackToIdle) {
     EXPECT_EQ(m_frame->MessageText(), QStringLiteral("Streaming: first.wav"));
     EXPECT_EQ(m_view->Progress()->value(), 1);
     EXPECT_EQ(m_view->Progress()->maximum(), 3);
+    const auto clock = [this](const char* name) {
+        return m_view->findChild<QLabel*>(QString::fromLatin1(name))->text();
+    };
+    EXPECT_EQ(clock("elapsedClock"), QStringLiteral("0:01"));
+    EXPECT_EQ(clock("remainingClock"), QStringLiteral("-0:02"));
+    EXPECT_EQ(m_view->DestinationList()->item(0, rows::kDestState)->text(),
+              QStringLiteral("sending"));
+    EXPECT_TRUE(m_view->FileList()->item(0, rows::kFileName)->font().bold());  // the playing row
 
     // The next file follows the first's 150 packets and its exhausted tick; its row is
     // selected.
@@ -143,6 +154,8 @@ TEST_F(ViewStreamingTest, StreamsToLoopbackReportsProgressAndStopsBackToIdle) {
     EXPECT_EQ(m_frame->MessageText(), QStringLiteral("Ready"));
     EXPECT_EQ(m_view->Progress()->value(), 0);
     EXPECT_EQ(m_view->ElapsedSeconds(), 0);
+    EXPECT_EQ(clock("elapsedClock"), QStringLiteral("0:00"));
+    EXPECT_EQ(m_view->DestinationList()->item(0, rows::kDestState)->text(), QStringLiteral("idle"));
     for (int id :
          {cmd::ID_ADD_DESTINATION, cmd::ID_START_STREAMING, cmd::ID_ADD_FILE, cmd::ID_FILE_NEW}) {
         EXPECT_TRUE(Enabled(id)) << id;
@@ -230,9 +243,16 @@ TEST_F(ViewStreamingTest, AnnouncementSettingsAndASkippedDestinationAreShown) {
         },
         10000))
         << m_frame->MessageText().toStdString();
+    // The row keeps the reason for the rest of the run; the other is sent to.
+    EXPECT_EQ(m_view->DestinationList()->item(0, rows::kDestState)->text(),
+              QStringLiteral("sending"));
+    EXPECT_EQ(m_view->DestinationList()->item(1, rows::kDestState)->text(),
+              QStringLiteral("left out: 255.255.255.255 is a broadcast or unspecified address, not "
+                             "a destination"));
     m_frame->OnCommand(cmd::ID_STOP);
     Tick(1, 1);
     ASSERT_TRUE(WaitForIdle(10000));
+    EXPECT_EQ(m_view->DestinationList()->item(1, rows::kDestState)->text(), QStringLiteral("idle"));
 }
 
 TEST_F(ViewStreamingTest, AnEntryThatCannotBeOpenedEndsTheRunWithItsMessage) {
@@ -382,6 +402,16 @@ TEST_F(ViewPagingTest, SettingsAreRemembered_AToggledPageStreamsAloneWithItsMete
     EXPECT_EQ(packets[0][1], 0x80 | 8);        // marker on the first, PCMA
     EXPECT_EQ(packets[1][1], 8);
     EXPECT_EQ(MessageText(), QStringLiteral("Paging to 1 destination"));
+    // On the air: the sign says so, the destination is the page's, and a command's prompt
+    // under the pointer does not cover the page's text.
+    EXPECT_TRUE(m_view->OnAirSign()->isVisibleTo(m_view));
+    EXPECT_TRUE(m_view->OnAirSign()->text().startsWith(QStringLiteral("ON AIR ")));
+    EXPECT_TRUE(m_frame->IsOnAir());
+    EXPECT_EQ(m_view->DestinationList()->item(0, rows::kDestState)->text(),
+              QStringLiteral("taken by a page"));
+    QStatusTipEvent tip(button->statusTip());
+    QCoreApplication::sendEvent(button, &tip);
+    EXPECT_EQ(MessageText(), QStringLiteral("Paging to 1 destination"));
     EXPECT_EQ(StatusPanes::LevelDb(0.0F), -60);
     EXPECT_EQ(StatusPanes::LevelDb(0.5F), -6);
     EXPECT_EQ(StatusPanes::LevelDb(1.0F), 0);
@@ -391,6 +421,8 @@ TEST_F(ViewPagingTest, SettingsAreRemembered_AToggledPageStreamsAloneWithItsMete
     EXPECT_FALSE(m_view->IsPaging());
     ASSERT_TRUE(WaitForIdle(10000));
     EXPECT_TRUE(Meter()->isHidden());
+    EXPECT_FALSE(m_view->OnAirSign()->isVisibleTo(m_view));
+    EXPECT_FALSE(m_frame->IsOnAir());
     EXPECT_FALSE(button->isChecked());
     EXPECT_EQ(MessageText(), QStringLiteral("Ready"));
     EXPECT_TRUE(Enabled(cmd::ID_START_STREAMING));

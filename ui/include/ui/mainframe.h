@@ -4,7 +4,9 @@
 // and the application ended. Every command is one QAction shared by menu and toolbar; a
 // triggered command is offered to the view first, then to the frame, then to the
 // application, and afterwards every action's enabled/checked state is recomputed. The frame
-// cannot be resized or maximised: its size follows the view. UI thread only.
+// is never smaller than the view asks, and a maximised frame gives the view the screen. While
+// a page is on the air the status bar says so, and the fly-by prompts of the commands the
+// pointer passes over do not cover it. UI thread only.
 
 #include <QMainWindow>
 #include <QMenu>
@@ -62,6 +64,9 @@ public:
     void SetMessageText(const QString& text);
     // The text shown in the message pane right now ("Ready" when idle).
     QString MessageText() const;
+    // A page went on the air (true) or ended.
+    void SetOnAir(bool onAir);
+    bool IsOnAir() const { return m_bOnAir; }
 
     // The tray icon was clicked: a left click shows or hides the frame, a right click opens
     // the tray menu; double and middle clicks do nothing.
@@ -82,6 +87,7 @@ public:
     HelpLauncher& Help() { return *m_help; }
 
 protected:
+    bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -103,6 +109,8 @@ private:
     QToolBar* m_toolBar = nullptr;
     QToolButton* m_pageButton = nullptr;
     QLabel* m_messagePane = nullptr;
+    QLabel* m_onAirPane = nullptr;
+    bool m_bOnAir = false;
     QLabel* m_capsPane = nullptr;
     QLabel* m_numPane = nullptr;
     QLabel* m_scrollPane = nullptr;

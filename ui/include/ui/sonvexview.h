@@ -5,9 +5,11 @@
 // playlist store, the transcoding engine and the streaming session; the view keeps the
 // widgets and tells the frame what to show through its signals.
 //
-// Beyond the commands it takes files dropped on the file list, removes the selected file or
+// Beyond the commands it takes files dropped on the file table, removes the selected file or
 // destination with the Delete key, shows the volume and loop mode in the frame's status bar,
-// and remembers the open playlist for the next start.
+// each destination's state in its row, the file's time elapsed and remaining as m:ss, an
+// "ON AIR" sign while a page runs, what to do next in an empty table, and remembers the open
+// playlist for the next start.
 //
 // Threads: everything here runs on the UI thread except the streaming session's worker,
 // which reads the playlist and drives the engine, and whose reports the view posts to itself
@@ -18,6 +20,7 @@
 // streaming commands and reports (viewstreaming.cpp), and live paging with its level meter
 // (viewpaging.cpp).
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -29,8 +32,8 @@
 #include "ui/commandtarget.h"
 #include "ui/statuspanes.h"
 
+class PlaylistTable;
 class QLabel;
-class QListWidget;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -44,6 +47,10 @@ public:
 
     explicit CSonvexView(QWidget* parent = nullptr);
     ~CSonvexView() override;
+
+    // Wide enough for both tables' columns at the first start; the window may shrink to the
+    // form's smallest size.
+    QSize sizeHint() const override { return {1040, 620}; }
 
     bool OnCommand(int id) override;
     bool OnUpdateCommand(int id, cmd::CommandState& state) override;
@@ -113,8 +120,10 @@ public:
     int ElapsedSeconds() const { return m_nElapsedSeconds; }
     const QString& Description() const { return m_strDescription; }
     const QString& Settings() const { return m_strSettings; }
-    QListWidget* FileList() const { return m_fileList; }
-    QListWidget* DestinationList() const { return m_destinationList; }
+    PlaylistTable* FileList() const { return m_fileList; }
+    PlaylistTable* DestinationList() const { return m_destinationList; }
+    // The "ON AIR" sign of the progress area.
+    QLabel* OnAirSign() const { return m_onAir; }
     QProgressBar* Progress() const { return m_progress; }
     // The status bar's level meter, shown while a page runs; null before the first show.
     QProgressBar* PageMeter() const { return m_panes.Meter(); }
@@ -127,6 +136,9 @@ Q_SIGNALS:
     void statusPaneAdded(QWidget* pane);
     // The command states may have changed without a command (a streaming report).
     void commandStatesChanged();
+    // A page went on the air or ended: while it is on, the status bar keeps the page's text
+    // whatever the pointer passes over.
+    void onAirChanged(bool onAir);
 
 protected:
     bool event(QEvent* event) override;
@@ -142,10 +154,7 @@ private:
     bool Dispatch(int id);
     // Members -> controls (the list rows are changed directly by the handlers).
     void UpdateData();
-    // Lets the lists grow with the window; the other controls keep their place.
-    void StretchForm(QWidget* filesBox, QWidget* destinationsBox, QWidget* progressBox,
-                     QWidget* elapsedLabel);
-    // Marks the row being streamed with an icon (-1: none); the mark it replaces goes.
+    // Marks the row being streamed (-1: none); the mark it replaces goes.
     void ShowPlayingRow(int row);
     // The frame's status-bar message pane.
     void SetStatusText(const QString& text);
@@ -188,8 +197,16 @@ private:
     void OnPageEnded(const StreamingStatus& status);
     // Page's enabled and checked states.
     bool OnUpdatePageCommand(int id, cmd::CommandState& state);
-    // The meter follows the page's level while it runs (kPageMeterMs) and is hidden after.
+    // The meter follows the page's level while it runs (kPageMeterMs) and is hidden after;
+    // the "ON AIR" sign with it, counting the page's time.
     void ShowPageMeter(bool on);
+    // What each empty table says to do next.
+    void ShowHints();
+    // The file's time as m:ss: elapsed, and what is left of its length.
+    void ShowClocks();
+    // Every destination's state cell: idle, sending, or taken by a page; one left out keeps
+    // its reason until the run ends.
+    void ShowDestinationStates();
     // "Streaming: " and the name of the entry at `index`.
     QString StreamingText(size_t index) const;
     void OnConvertCommand() { OnConvert(); }
@@ -201,8 +218,15 @@ private:
     bool m_bFileSelected = false;
     bool m_bDestinationSelected = false;
     int m_nVolumeDb = 0;
-    QListWidget* m_fileList = nullptr;
-    QListWidget* m_destinationList = nullptr;
+    PlaylistTable* m_fileList = nullptr;
+    PlaylistTable* m_destinationList = nullptr;
+    QLabel* m_elapsedClock = nullptr;
+    QLabel* m_remainingClock = nullptr;
+    QLabel* m_onAir = nullptr;
+    QElapsedTimer m_pageClock;  // since the page went on the air
+    int64_t m_nPlayingMs = 0;   // the length of the file being streamed
+    // Per destination row: why it is left out of this run; empty while it is sent to.
+    std::vector<QString> m_leftOut;
     QString m_strSettings;
 
     QPlainTextEdit* m_descriptionEdit = nullptr;
