@@ -24,6 +24,7 @@
 #include "ui/helpfile.h"
 #include "ui/lockkeys.h"
 #include "ui/sonvexview.h"
+#include "ui/theme.h"
 
 namespace {
 
@@ -67,7 +68,9 @@ const MenuPopup kMenus[] = {
     {"&Playlist",
      {cmd::ID_FILE_NEW, cmd::ID_FILE_OPEN, cmd::ID_PLAYLIST_DELETE, 0, cmd::ID_MOVE_DOWN,
       cmd::ID_MOVE_UP, 0, cmd::ID_APP_EXIT}},
-    {"&View", {cmd::ID_VIEW_TOOLBAR, cmd::ID_VIEW_STATUS_BAR}},
+    {"&View",
+     {cmd::ID_VIEW_TOOLBAR, cmd::ID_VIEW_STATUS_BAR, cmd::ID_VIEW_SOUNDBOARD, 0,
+      cmd::ID_THEME_SYSTEM, cmd::ID_THEME_LIGHT, cmd::ID_THEME_DARK}},
     {"&Streaming",
      {cmd::ID_ADD_FILE, cmd::ID_REMOVE_FILE, 0, cmd::ID_ADD_DESTINATION, cmd::ID_REMOVE_DESTINATION,
       0, cmd::ID_START_STREAMING, cmd::ID_STOP, 0, cmd::ID_PAGE, cmd::ID_PAGE_SETTINGS, 0,
@@ -104,7 +107,9 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
-    setWindowIcon(QIcon(QStringLiteral(":/icons/sonvex32.png")));
+    QIcon appIcon(QStringLiteral(":/icons/sonvex16.png"));
+    appIcon.addFile(QStringLiteral(":/icons/sonvex32.png"));
+    setWindowIcon(appIcon);
     setWindowTitle(uiseam::AppTitle());
     // The window is at least as large as its contents ask; the lists grow with it.
 
@@ -194,17 +199,36 @@ void CMainFrame::CreateActions() {
     Action(cmd::ID_STOP)->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F5));
     Action(cmd::ID_HELP_QSV)->setShortcut(QKeySequence(Qt::Key_F1));
     for (const int id :
-         {cmd::ID_LOOP_MODE, cmd::ID_PAGE, cmd::ID_VIEW_TOOLBAR, cmd::ID_VIEW_STATUS_BAR}) {
+         {cmd::ID_LOOP_MODE, cmd::ID_PAGE, cmd::ID_VIEW_TOOLBAR, cmd::ID_VIEW_STATUS_BAR,
+          cmd::ID_VIEW_SOUNDBOARD, cmd::ID_THEME_SYSTEM, cmd::ID_THEME_LIGHT, cmd::ID_THEME_DARK}) {
         Action(id)->setCheckable(true);
     }
-    for (const ToolbarIcon& icon : kToolbar) {
-        if (icon.id != 0) {
-            Action(icon.id)->setIcon(QIcon(QString::fromUtf8(icon.image)));
-        }
-    }
+    ShowIcons();
 
     auto* trayExit = m_trayMenu.addAction(QStringLiteral("E&xit"));
     trayExit->setData(cmd::ID_TRAY_EXIT);
+}
+
+void CMainFrame::ShowIcons() {
+    // Outlines that read on the window's colour: light ones on a dark palette.
+    m_bDarkIcons = theme::IsDark(palette());
+    const QString folder =
+        m_bDarkIcons ? QStringLiteral(":/icons/dark/") : QStringLiteral(":/icons/");
+    for (const ToolbarIcon& icon : kToolbar) {
+        if (icon.id != 0) {
+            // NAME@2x.png is drawn at 32 pixels for screens of twice the density (and for a
+            // toolbar of large icons); Qt would look for it only on such a screen.
+            const QString path =
+                folder + QString::fromUtf8(icon.image).section(QLatin1Char('/'), -1);
+            QIcon image(path);
+            image.addFile(QString(path).replace(QStringLiteral(".png"), QStringLiteral("@2x.png")));
+            Action(icon.id)->setIcon(image);
+            Action(icon.id)->setProperty("iconPath", path);
+        }
+    }
+    if (m_pageButton != nullptr) {
+        m_pageButton->setIcon(Action(cmd::ID_PAGE)->icon());
+    }
 }
 
 void CMainFrame::CreateMenus() {
@@ -427,6 +451,9 @@ void CMainFrame::RefreshIndicators() {
 
 void CMainFrame::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && theme::IsDark(palette()) != m_bDarkIcons) {
+        ShowIcons();
+    }
     if (event->type() == QEvent::WindowStateChange && isMinimized() && !m_bHiddenToTray) {
         // Hiding inside the state change confuses some window managers; do it right after.
         QTimer::singleShot(0, this, [this] {

@@ -55,6 +55,7 @@ bool CSonvexApp::InitInstance() {
     m_view = new CSonvexView;
     m_frame->SetView(m_view, m_view);
     m_frame->SetAppTarget(this);
+    m_view->ApplyStoredLook();
     RestorePosition();
     m_frame->show();
     m_view->OpenLastPlaylist();

@@ -22,6 +22,7 @@
 #include "ui/playlistrows.h"
 #include "ui/playlisttable.h"
 #include "ui/sonvexform.h"
+#include "ui/soundboard.h"
 #include "ui/statuspanes.h"
 #include "ui/streamingevent.h"
 #include "ui/volumedialog.h"
@@ -65,6 +66,13 @@ void CSonvexView::BuildForm() {
     m_elapsedClock = form.elapsedClock;
     m_remainingClock = form.remainingClock;
     m_onAir = form.onAir;
+    // Between the tables and the progress area.
+    m_soundboard = new Soundboard(this);
+    if (auto* column = qobject_cast<QBoxLayout*>(layout()); column != nullptr) {
+        column->insertWidget(1, m_soundboard);
+    }
+    connect(m_soundboard, &Soundboard::announced, this, &CSonvexView::SetStatusText);
+    connect(m_soundboard, &Soundboard::failed, this, &CSonvexView::ShowFailureText);
 
     connect(m_fileList, &QTableWidget::itemSelectionChanged, this, &CSonvexView::ShowSelection);
     connect(m_destinationList, &QTableWidget::itemSelectionChanged, this,
@@ -297,6 +305,10 @@ bool CSonvexView::Dispatch(int id) {
         {cmd::ID_PAGE, &CSonvexView::OnPage},
         {cmd::ID_PAGE_SETTINGS, &CSonvexView::OnPageSettings},
         {cmd::ID_TOOLS_CONVERT, &CSonvexView::OnConvertCommand},
+        {cmd::ID_VIEW_SOUNDBOARD, &CSonvexView::OnSoundboard},
+        {cmd::ID_THEME_SYSTEM, &CSonvexView::OnThemeSystem},
+        {cmd::ID_THEME_LIGHT, &CSonvexView::OnThemeLight},
+        {cmd::ID_THEME_DARK, &CSonvexView::OnThemeDark},
     };
     for (const auto& [command, handler] : kHandlers) {
         if (command == id) {
@@ -350,7 +362,7 @@ bool CSonvexView::OnUpdateCommand(int id, cmd::CommandState& state) {
             state.enabled = true;
             return true;
         default:
-            return OnUpdatePageCommand(id, state);
+            return OnUpdatePageCommand(id, state) || OnUpdateLookCommand(id, state);
     }
 }
 

@@ -2,8 +2,11 @@
 """Draws the toolbar, window and tray icons as small PNG files (no third-party modules).
 
 Each icon is a list of filled shapes on a 16 x 16 grid, rendered with 4 x 4 supersampling so
-that slanted edges come out smooth. Run from this folder; the PNGs are committed.
+that slanted edges come out smooth, at 16 pixels and at 32 for screens of twice the density
+(NAME@2x.png, which Qt picks by itself), and again into dark/ with light outlines for a dark
+theme. Run from this folder; the PNGs are committed.
 """
+import os
 import math
 import struct
 import sys
@@ -36,18 +39,19 @@ def inside_polygon(x, y, pts):
 
 
 class Canvas:
-    def __init__(self, size):
+    def __init__(self, size, grid=16):
         self.size = size
+        self.k = size / grid  # pixels per grid unit
         n = size * SS
         self.px = [[(0, 0, 0, 0)] * n for _ in range(n)]
 
     def fill(self, test, colour):
         n = self.size * SS
         for sy in range(n):
-            y = (sy + 0.5) / SS
+            y = (sy + 0.5) / SS / self.k
             row = self.px[sy]
             for sx in range(n):
-                if test((sx + 0.5) / SS, y):
+                if test((sx + 0.5) / SS / self.k, y):
                     row[sx] = colour
 
     def polygon(self, pts, colour):
@@ -269,17 +273,29 @@ ICONS = {
 }
 
 
-def scaled(draw, size):
-    c = Canvas(size)
+def scaled(draw, size, grid=16):
+    c = Canvas(size, grid)
     draw(c)
     return c
 
 
-def main():
+def draw_set(folder):
     for name, draw in ICONS.items():
-        write_png(name, scaled(draw, 16).pixels())
+        write_png(os.path.join(folder, name), scaled(draw, 16).pixels())
+        base, ext = os.path.splitext(name)
+        write_png(os.path.join(folder, base + "@2x" + ext), scaled(draw, 32).pixels())
+
+
+def main():
+    global DARK, GREY
+    draw_set(".")
     for size in (16, 32):
-        write_png("sonvex%d.png" % size, scaled(icon_app, size).pixels())
+        write_png("sonvex%d.png" % size, scaled(icon_app, size, size).pixels())
+    # On a dark window the outlines and the greys turn light; the colours stay.
+    DARK = (225, 225, 232, 255)
+    GREY = (150, 150, 160, 255)
+    os.makedirs("dark", exist_ok=True)
+    draw_set("dark")
     return 0
 
 

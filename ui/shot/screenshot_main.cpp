@@ -1,5 +1,6 @@
-// Renders the main window with a demo playlist into a PNG, for the documentation.
-// Usage: sonvex_screenshot OUTPUT.png AUDIOFILE...
+// Renders the main window with a demo playlist and two announcements on the soundboard into
+// a PNG, for the documentation; nothing is streamed.
+// Usage: sonvex_screenshot [--dark] OUTPUT.png AUDIOFILE...
 // The demo playlist is written through the application's own store, so point XDG_CONFIG_HOME
 // at a scratch folder first (scripts/screenshot.sh does).
 
@@ -8,10 +9,12 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
 
 #include "document/playlistdocument.h"
 #include "kit/fixedtext.h"
 #include "kit/uiseam.h"
+#include "playlist/playliststore.h"
 #include "ui/commandids.h"
 #include "ui/mainframe.h"
 #include "ui/openplaylistdlg.h"
@@ -37,25 +40,42 @@ bool WriteDemoPlaylist(int count, char** files) {
     }
     playlist.AppendDestination(RtpDestination::FromOctets(127, 0, 0, 1, 5004));
     playlist.AppendDestination(RtpDestination::FromOctets(192, 168, 10, 21, 6000));
+    RtpDestination group = RtpDestination::FromOctets(239, 1, 2, 3, 5004);
+    group.Ttl = 4;
+    playlist.AppendDestination(group);
     PlaylistDocument document;
-    return document.Create(kDemoName) && document.Edit([&playlist](Playlist& stored) {
-        stored = playlist;
-        return true;
-    });
+    if (!document.Create(kDemoName) || !document.Edit([&playlist](Playlist& stored) {
+            stored = playlist;
+            return true;
+        })) {
+        return false;
+    }
+    // The soundboard's buttons: an announcement and an emergency message.
+    PlaylistStore store;
+    Playlist announcement = playlist;
+    announcement.Role = kRoleAnnouncement;
+    Playlist alarm = announcement;
+    alarm.Priority = kPriorityEmergency;
+    return store.CreateWith("Closing in 15 minutes", announcement) &&
+           store.CreateWith("Evacuate the building", alarm);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: %s OUTPUT.png AUDIOFILE...\n", argv[0]);
+    const bool dark = argc > 1 && std::strcmp(argv[1], "--dark") == 0;
+    const int first = dark ? 2 : 1;
+    if (argc < first + 2) {
+        std::fprintf(stderr, "usage: %s [--dark] OUTPUT.png AUDIOFILE...\n", argv[0]);
         return 2;
     }
-    if (!WriteDemoPlaylist(argc - 2, argv + 2)) {
+    if (!WriteDemoPlaylist(argc - first - 1, argv + first + 1)) {
         std::fprintf(stderr, "sonvex_screenshot: a path is too long\n");
         return 1;
     }
-    const QString output = QString::fromLocal8Bit(argv[1]);
+    const QString output = QString::fromLocal8Bit(argv[first]);
+    PlaylistDocument settings;
+    settings.WriteSetting("Theme", dark ? "dark" : "light");
     int qtArgc = 1;
     CSonvexApp app(qtArgc, argv);
     if (!app.InitInstance()) {

@@ -29,6 +29,10 @@ constexpr int ID_PAGE_SETTINGS = 32832;       // "Page settin&gs..."          (v
 constexpr int ID_HELP_QSV = 32813;            // "QSV &help", F1                (frame)
 constexpr int ID_APP_ABOUT = 57664;           // "&About Sonvex..."           (application)
 constexpr int ID_TRAY_EXIT = 32814;           // tray menu "E&xit"
+constexpr int ID_VIEW_SOUNDBOARD = 32840;     // "Sound&board"                (view, checkable)
+constexpr int ID_THEME_SYSTEM = 32841;        // the theme: the system's, light or dark
+constexpr int ID_THEME_LIGHT = 32842;         // (view, checkable, one of the three)
+constexpr int ID_THEME_DARK = 32843;
 
 struct CommandText {
     int id;
@@ -63,6 +67,11 @@ inline constexpr CommandText kCommandTexts[] = {
     {ID_TOOLS_CONVERT, "&Convert...", "Convert file", "Convert file"},
     {ID_VOLUME, "&Volume adjustment", "Volume adjustment", "Volume adjustment"},
     {ID_HELP_QSV, "QSV &help", "", ""},
+    {ID_VIEW_SOUNDBOARD, "Sound&board",
+     "Show or hide the buttons that play the announcement playlists", ""},
+    {ID_THEME_SYSTEM, "Theme of the s&ystem", "Look as the desktop does, light or dark", ""},
+    {ID_THEME_LIGHT, "&Light theme", "Dark text on a light window", ""},
+    {ID_THEME_DARK, "&Dark theme", "Light text on a dark window", ""},
     {ID_APP_ABOUT, "&About Sonvex...", "Display program information, version number and copyright",
      "About"},
 };

@@ -95,6 +95,8 @@ private:
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
+    // The toolbar's images for the palette's lightness.
+    void ShowIcons();
     void AddPageButton();
     void CreateStatusBar();
     // Creates the tray icon where the desktop has a notification area and none exists yet;
@@ -111,6 +113,7 @@ private:
     QLabel* m_messagePane = nullptr;
     QLabel* m_onAirPane = nullptr;
     bool m_bOnAir = false;
+    bool m_bDarkIcons = false;
     QLabel* m_capsPane = nullptr;
     QLabel* m_numPane = nullptr;
     QLabel* m_scrollPane = nullptr;

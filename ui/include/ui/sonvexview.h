@@ -31,8 +31,10 @@
 #include "document/playlistdocument.h"
 #include "ui/commandtarget.h"
 #include "ui/statuspanes.h"
+#include "ui/theme.h"
 
 class PlaylistTable;
+class Soundboard;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -74,6 +76,8 @@ public:
     bool AddFilesFromPaths(const QStringList& paths);
     // Opens the playlist open at the last quit; one no longer stored is skipped quietly.
     void OpenLastPlaylist();
+    // The theme and the soundboard as the last session left them; before the first show.
+    void ApplyStoredLook();
 
     // Playlist commands.
     void OnNewPlaylist();
@@ -124,6 +128,8 @@ public:
     PlaylistTable* DestinationList() const { return m_destinationList; }
     // The "ON AIR" sign of the progress area.
     QLabel* OnAirSign() const { return m_onAir; }
+    Soundboard* SoundboardPane() const { return m_soundboard; }
+    theme::Choice Theme() const { return m_theme; }
     QProgressBar* Progress() const { return m_progress; }
     // The status bar's level meter, shown while a page runs; null before the first show.
     QProgressBar* PageMeter() const { return m_panes.Meter(); }
@@ -210,6 +216,13 @@ private:
     // "Streaming: " and the name of the entry at `index`.
     QString StreamingText(size_t index) const;
     void OnConvertCommand() { OnConvert(); }
+    // View > Soundboard and the three themes; each choice is remembered.
+    void OnSoundboard();
+    void OnTheme(theme::Choice choice);
+    void OnThemeSystem() { OnTheme(theme::Choice::System); }
+    void OnThemeLight() { OnTheme(theme::Choice::Light); }
+    void OnThemeDark() { OnTheme(theme::Choice::Dark); }
+    bool OnUpdateLookCommand(int id, cmd::CommandState& state);
 
     QProgressBar* m_progress = nullptr;
     QTimer* m_pageMeterTimer = nullptr;
@@ -223,6 +236,8 @@ private:
     QLabel* m_elapsedClock = nullptr;
     QLabel* m_remainingClock = nullptr;
     QLabel* m_onAir = nullptr;
+    Soundboard* m_soundboard = nullptr;
+    theme::Choice m_theme = theme::Choice::System;
     QElapsedTimer m_pageClock;  // since the page went on the air
     int64_t m_nPlayingMs = 0;   // the length of the file being streamed
     // Per destination row: why it is left out of this run; empty while it is sent to.
