@@ -580,6 +580,16 @@ void AddServerCommands(CLI::App& app, CliOptions& options, CommandMap& commands,
                      "Serve the HTTP API and web console at ADDR:PORT (default 127.0.0.1:8787)")
         ->expected(0, 1)
         ->check(HttpAddress());
+    serve
+        ->add_option("--rtcp", options.rtcp,
+                     "RTCP sender reports, source description and BYE to every destination: "
+                     "on or off (default)")
+        ->check(CLI::IsMember({"on", "off"}));
+    serve
+        ->add_option("--sap", options.sap,
+                     "SAP announcements of every destination's stream: on (multicast groups), "
+                     "all (also unicast destinations, to their host) or off (default)")
+        ->check(CLI::IsMember({"on", "all", "off"}));
     serve->add_option("--audio-dir", options.audioDirs,
                       "A folder the HTTP API may add files from (repeatable)");
     serve->add_option("--tls-cert", options.tlsCert,

@@ -71,8 +71,8 @@ struct CliOptions {
     std::string outputDir;           // convert, sdp; empty: the default folder
     bool overwrite = false;          // convert
     bool json = false;               // list, show, probe, stream, page, zone list, schedule list
-    std::string sap;                 // set: "on", "all", "off"; empty: unchanged
-    std::string rtcp;                // set: "on", "off"; empty: unchanged
+    std::string sap;                 // set, serve: "on", "all", "off"; empty: unchanged (off)
+    std::string rtcp;                // set, serve: "on", "off"; empty: unchanged (off)
     std::string priority;            // set: 0..100, "emergency" or "default"; empty: unchanged
     std::string role;                // set: "background", "announcement"; empty: unchanged
     std::string interrupted;         // set: "duck", "mute"; empty: unchanged
