@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/polycompackets.h"
+
 namespace {
 
 constexpr int64_t kNsPerSecond = 1000000000;
@@ -16,7 +18,8 @@ bool SameDestination(const RtpDestination& a, const RtpDestination& b) {
     return a.IP == b.IP && a.Port == b.Port && a.Ttl == b.Ttl &&
            std::strcmp(a.Interface, b.Interface) == 0 && a.Mode == b.Mode &&
            a.ControlIP == b.ControlIP && a.ControlPort == b.ControlPort && a.Channel == b.Channel &&
-           a.Serial == b.Serial && std::strncmp(a.CallerId, b.CallerId, sizeof a.CallerId) == 0;
+           a.Serial == b.Serial && a.FollowPriority == b.FollowPriority &&
+           std::strncmp(a.CallerId, b.CallerId, sizeof a.CallerId) == 0;
 }
 
 // RFC 3550 6.5.1: user@host, the same for every sender of this machine.
@@ -227,6 +230,12 @@ void Transmitter::MarkChange() {
 void Transmitter::MarkChange(size_t index) {
     if (index < m_count) {
         m_senders[index].MarkNextPacket();
+    }
+}
+
+void Transmitter::HolderPriority(size_t index, int priority) {
+    if (index < m_count && m_polycom[index] && m_destinations[index].FollowPriority != 0) {
+        m_polycom[index]->SetChannel(polycom::ChannelFor(m_destinations[index].Channel, priority));
     }
 }
 

@@ -307,6 +307,8 @@ void SiteEngine::Send(int64_t instantNs) {
                 if (m_holderOf[t] != holder) {
                     m_holderOf[t] = holder;
                     m_banks[b]->MarkChange(t - b * kBank);
+                    m_banks[b]->HolderPriority(t - b * kBank,
+                                               m_running[slot.holder].source->Setup().priority);
                 }
             }
             if (any) {

@@ -62,8 +62,9 @@ struct CliOptions {
     std::string control;             // add-dest, zone add-dest --control: spa's ADDR:PORT
     int channel = 26;                // add-dest --channel: polycom's, 1-50
     std::string caller = "Sonvex";   // add-dest --caller: polycom's caller ID
+    bool followPriority = false;     // add-dest --follow-priority: polycom's
     long long serial = -1;           // add-dest --serial: polycom's; -1: the machine's host id
-    bool polycomGiven = false;       // --channel, --caller or --serial was given
+    bool polycomGiven = false;       // --channel, --caller, --serial or --follow-priority given
     bool loop = false;               // stream
     int volumeDb = 0;                // stream, -9..9
     double durationSeconds = 0;      // stream, page; 0: until the list ends or a signal

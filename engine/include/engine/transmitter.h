@@ -90,6 +90,9 @@ public:
     void MarkChange();
     // Another source takes this destination over.
     void MarkChange(size_t index);
+    // The holder of this destination has this priority: a Polycom destination that follows
+    // priorities takes the channel it calls for (polycom::ChannelFor).
+    void HolderPriority(size_t index, int priority);
     // Nothing is sent to this destination for now: a started SPA receiver is told to stop,
     // and the next packet to it starts it again.
     void Quiet(size_t index);
