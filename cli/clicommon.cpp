@@ -59,7 +59,8 @@ std::string ControlProblem(const CliOptions& options, RtpDestination& destinatio
 // Polycom's channel, caller ID and serial from the options, into the destination.
 std::string PolycomProblem(const CliOptions& options, RtpDestination& destination) {
     if (destination.Mode != kModePolycom) {
-        return options.polycomGiven ? "--channel, --caller and --serial are for --mode polycom only"
+        return options.polycomGiven ? "--channel, --caller, --serial and --follow-priority are for "
+                                      "--mode polycom only"
                                     : std::string();
     }
     std::string problem = destinationcheck::ChannelProblem(options.channel);
@@ -71,6 +72,7 @@ std::string PolycomProblem(const CliOptions& options, RtpDestination& destinatio
     }
     destination.Channel = options.channel;
     destination.SetCallerId(options.caller.c_str());
+    destination.FollowPriority = options.followPriority ? 1 : 0;
     // The host id tells two machines apart as a phone's serial (its MAC) would.
     destination.Serial = options.serial >= 0 ? static_cast<uint32_t>(options.serial)
                                              : static_cast<uint32_t>(::gethostid());
@@ -127,6 +129,9 @@ nlohmann::ordered_json DestinationJson(const RtpDestination& destination, size_t
         json["channel"] = destination.Channel;
         json["caller"] = std::string(destination.CallerId);
         json["serial"] = destination.Serial;
+        if (destination.FollowPriority != 0) {
+            json["follow_priority"] = true;
+        }
     }
     return json;
 }

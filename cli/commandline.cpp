@@ -305,6 +305,9 @@ void AddDestinationArguments(CLI::App* command, CliOptions& options) {
         ->add_option("--serial", options.serial,
                      "Polycom sender serial; the lower wins a collision (default: the host id)")
         ->check(Decimal("the serial", 0, UINT32_MAX));
+    command->add_flag("--follow-priority", options.followPriority,
+                      "Polycom, under serve: emergencies on the emergency channel (25 or 50), "
+                      "announcements and pages on the priority channel (24 or 49)");
 }
 
 void AddJson(CLI::App* command, CliOptions& options) {
@@ -580,6 +583,16 @@ void AddServerCommands(CLI::App& app, CliOptions& options, CommandMap& commands,
                      "Serve the HTTP API and web console at ADDR:PORT (default 127.0.0.1:8787)")
         ->expected(0, 1)
         ->check(HttpAddress());
+    serve
+        ->add_option("--rtcp", options.rtcp,
+                     "RTCP sender reports, source description and BYE to every destination: "
+                     "on or off (default)")
+        ->check(CLI::IsMember({"on", "off"}));
+    serve
+        ->add_option("--sap", options.sap,
+                     "SAP announcements of every destination's stream: on (multicast groups), "
+                     "all (also unicast destinations, to their host) or off (default)")
+        ->check(CLI::IsMember({"on", "all", "off"}));
     serve->add_option("--audio-dir", options.audioDirs,
                       "A folder the HTTP API may add files from (repeatable)");
     serve->add_option("--tls-cert", options.tlsCert,
@@ -669,7 +682,8 @@ int ParseCommandLine(int argc, const char* const* argv, CliOptions& options, std
     if (given("--http") && options.http.empty()) {
         options.http = "127.0.0.1:8787";
     }
-    options.polycomGiven = given("--channel") || given("--caller") || given("--serial");
+    options.polycomGiven =
+        given("--channel") || given("--caller") || given("--serial") || given("--follow-priority");
     options.format = FindOutputCodecByWord(law)->format;  // the check let only its words in
     return kRunCommand;
 }

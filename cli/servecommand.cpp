@@ -4,8 +4,11 @@
 // control socket. Runs until SIGINT or SIGTERM.
 
 #include <poll.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "clicommands.h"
@@ -15,12 +18,32 @@
 
 namespace clicommands {
 
+namespace {
+
+// The reports and announcements the server's options ask for. They are the server's, not a
+// playlist's: a destination carries one stream whoever holds it, and its receivers should see
+// that stream reported and announced the same from the first packet to the last.
+Transmitter::Extras ServerExtras(const CliOptions& options) {
+    Transmitter::Extras extras;
+    extras.rtcp = options.rtcp == "on";
+    extras.sap = options.sap == "all" ? kSapAll : options.sap == "on" ? kSapGroups : kSapOff;
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
+        std::snprintf(host, sizeof host, "localhost");
+    }
+    extras.name = std::string("Sonvex paging on ") + host;  // the SDP's session name
+    return extras;
+}
+
+}  // namespace
+
 int Serve(const CliOptions& options, CliConsole& console) {
     StopSignals signals;
     if (signals.WakeFd() < 0) {
         return Fail(console, "cannot make the pipe the server stops through");
     }
     SiteEngine engine(options.packetization);
+    engine.SetExtras(ServerExtras(options));
     SiteServer server(engine, console, options.json);
     std::string problem;
     if (!server.Listen(problem)) {

@@ -34,6 +34,9 @@ bool PolycomSender::Start(const RtpDestination& destination) {
     m_stop.store(false, std::memory_order_relaxed);
     m_finishAt.store(UINT64_MAX, std::memory_order_relaxed);
     m_partialBytes = 0;
+    m_channel = m_identity.channel;
+    m_latestChannel.store(m_channel, std::memory_order_relaxed);
+    m_movedAt.store(0, std::memory_order_relaxed);
     try {
         m_thread = std::thread(&PolycomSender::Run, this);
     } catch (const std::system_error&) {
@@ -60,6 +63,16 @@ void PolycomSender::Push(const uint8_t* payload, int length, int payloadType) {
     }
 }
 
+void PolycomSender::SetChannel(int channel) {
+    if (channel < polycom::kMinChannel || channel > polycom::kMaxChannel || channel == m_channel) {
+        return;
+    }
+    m_channel = static_cast<uint8_t>(channel);
+    m_partialBytes = 0;
+    m_latestChannel.store(channel, std::memory_order_relaxed);
+    m_movedAt.store(m_written.load(std::memory_order_relaxed), std::memory_order_release);
+}
+
 void PolycomSender::Queue(polycom::Codec codec) {
     const uint64_t written = m_written.load(std::memory_order_relaxed);
     // Acquire: the thread has finished with the slot it freed.
@@ -69,6 +82,7 @@ void PolycomSender::Queue(polycom::Codec codec) {
     }
     Frame& slot = m_ring[written % kRingFrames];
     slot.codec = codec;
+    slot.channel = m_channel;  // published with the frame, by the release below
     std::memcpy(slot.bytes, m_partial.bytes, polycom::kFrameBytes);
     // More audio: an end asked for earlier is called off (a session still sending goes on).
     m_finishAt.store(UINT64_MAX, std::memory_order_relaxed);
@@ -112,6 +126,7 @@ void PolycomSender::Stop() {
 void PolycomSender::Run() {
     platform::RaiseCurrentThreadPriority();
     PolycomSession session;
+    polycom::Sender identity = m_identity;  // of the session on now
     uint8_t packet[polycom::kMaxPacketBytes];
     uint32_t sample = 0;
     while (!m_stop.load(std::memory_order_relaxed)) {
@@ -121,22 +136,32 @@ void PolycomSender::Run() {
                 m_wake.WaitUntilNs(platform::MonotonicNowNs() + kIdleWaitNs);
                 continue;
             }
-            session.Start(m_identity, m_ring[read % kRingFrames].codec, platform::MonotonicNowNs(),
+            identity.channel = m_ring[read % kRingFrames].channel;
+            session.Start(identity, m_ring[read % kRingFrames].codec, platform::MonotonicNowNs(),
                           sample);
             m_sessionOn.store(true, std::memory_order_release);
         }
         // An absolute sleep (no drift, no slack of a relative timeout); Stop waits at most one
         // step, 64 ms.
         platform::SleepUntilNs(session.DueNs());
+        const uint64_t movedAt = m_movedAt.load(std::memory_order_acquire);
+        const int latest = m_latestChannel.load(std::memory_order_relaxed);
+        if (read < movedAt &&
+            polycom::ChannelRank(latest) > polycom::ChannelRank(identity.channel)) {
+            read = movedAt;  // the old holder's audio is dropped, its slots freed
+            m_read.store(read, std::memory_order_release);
+        }
         const bool have = m_written.load(std::memory_order_acquire) > read;
+        // A frame for another channel ends this session: the next one is its own.
+        const bool moved = have && m_ring[read % kRingFrames].channel != identity.channel;
         const uint8_t* frame = nullptr;
-        if (session.WantsFrame() && have) {
+        if (session.WantsFrame() && have && !moved) {
             session.SetCodec(m_ring[read % kRingFrames].codec);
             frame = m_ring[read % kRingFrames].bytes;
         }
         // Over once the frames before the end are all out.
-        const bool ending =
-            m_finishAt.load(std::memory_order_acquire) <= read + (frame != nullptr ? 1 : 0);
+        const bool ending = moved || m_finishAt.load(std::memory_order_acquire) <=
+                                         read + (frame != nullptr ? 1 : 0);
         const size_t length = session.Step(platform::MonotonicNowNs(), frame, ending, packet);
         if (frame != nullptr && length > 0) {
             m_read.store(read + 1, std::memory_order_release);  // the slot is free

@@ -13,22 +13,29 @@ void RtcpReporter::Start(const std::vector<RtpDestination>& destinations, const 
                          int64_t nowNs) {
     m_cname = cname.substr(0, rtcp::kMaxCnameBytes);
     m_random.seed(static_cast<uint32_t>(nowNs ^ (nowNs >> 32)));
-    const size_t count =
-        std::min(destinations.size(), static_cast<size_t>(Transmitter::kSenderCount));
-    m_targets = std::vector<Target>(count);
-    for (size_t i = 0; i < count; ++i) {
-        Target& target = m_targets[i];
-        target.destination = destinations[i];
-        target.dueNs = nowNs + NextInterval();
-        if (target.destination.Port == 0 || target.destination.Port >= 65535) {
-            continue;  // no port + 1: no reports
-        }
-        if (target.socket.Open()) {
-            target.socket.SetMulticastTtl(static_cast<int>(target.destination.Ttl));
-            target.socket.SetMulticastInterface(target.destination.Interface);
-        }
-    }
+    // Sockets do not move: every position is made now, and Add fills the next one.
+    m_targets = std::vector<Target>(Transmitter::kSenderCount);
+    m_count = 0;
     m_active = true;
+    for (const RtpDestination& destination : destinations) {
+        Add(destination, nowNs);
+    }
+}
+
+void RtcpReporter::Add(const RtpDestination& destination, int64_t nowNs) {
+    if (!m_active || m_count >= m_targets.size()) {
+        return;
+    }
+    Target& target = m_targets[m_count++];
+    target.destination = destination;
+    target.dueNs = nowNs + NextInterval();
+    if (destination.Port == 0 || destination.Port >= 65535 || destination.Mode == kModePolycom) {
+        return;  // no port + 1, or no RTP to report on: no reports
+    }
+    if (target.socket.Open()) {
+        target.socket.SetMulticastTtl(static_cast<int>(destination.Ttl));
+        target.socket.SetMulticastInterface(destination.Interface);
+    }
 }
 
 int64_t RtcpReporter::NextInterval() {
@@ -42,7 +49,7 @@ void RtcpReporter::Tick(const Transmitter& transmitter, int64_t tickNs, int64_t 
     if (!m_active) {
         return;
     }
-    for (size_t i = 0; i < m_targets.size(); ++i) {
+    for (size_t i = 0; i < m_count; ++i) {
         if (tickNs >= m_targets[i].dueNs) {
             Report(transmitter, i, tickNs, wallNs, false);
             m_targets[i].dueNs = tickNs + NextInterval();
@@ -54,10 +61,11 @@ void RtcpReporter::Stop(const Transmitter& transmitter, int64_t tickNs, int64_t 
     if (!m_active) {
         return;
     }
-    for (size_t i = 0; i < m_targets.size(); ++i) {
+    for (size_t i = 0; i < m_count; ++i) {
         Report(transmitter, i, tickNs, wallNs, true);
     }
     m_targets.clear();
+    m_count = 0;
     m_active = false;
 }
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/polycompackets.h"
+
 namespace {
 
 constexpr int64_t kNsPerSecond = 1000000000;
@@ -16,7 +18,17 @@ bool SameDestination(const RtpDestination& a, const RtpDestination& b) {
     return a.IP == b.IP && a.Port == b.Port && a.Ttl == b.Ttl &&
            std::strcmp(a.Interface, b.Interface) == 0 && a.Mode == b.Mode &&
            a.ControlIP == b.ControlIP && a.ControlPort == b.ControlPort && a.Channel == b.Channel &&
-           a.Serial == b.Serial && std::strncmp(a.CallerId, b.CallerId, sizeof a.CallerId) == 0;
+           a.Serial == b.Serial && a.FollowPriority == b.FollowPriority &&
+           std::strncmp(a.CallerId, b.CallerId, sizeof a.CallerId) == 0;
+}
+
+// RFC 3550 6.5.1: user@host, the same for every sender of this machine.
+std::string Cname() {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
+        std::strcpy(host, "localhost");
+    }
+    return std::string("sonvex@") + host;
 }
 
 }  // namespace
@@ -55,13 +67,10 @@ void Transmitter::Begin(const Playlist& run, const std::string& name, int64_t no
     End(nowNs, wallNs);
     DrawIdentities();
     m_checked = false;
+    m_shared = false;
     UseDestinations(run.Destinations);
     if (run.RtcpReports != 0) {
-        char host[256] = {};
-        if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
-            std::strcpy(host, "localhost");
-        }
-        m_rtcp.Start(m_destinations, std::string("sonvex@") + host, nowNs);
+        m_rtcp.Start(m_destinations, Cname(), nowNs);
     }
     std::array<uint32_t, kSenderCount> ssrcs{};
     for (size_t i = 0; i < ssrcs.size(); ++i) {
@@ -71,6 +80,39 @@ void Transmitter::Begin(const Playlist& run, const std::string& name, int64_t no
     m_sap.Start(name, run, static_cast<uint64_t>(wallNs / kNsPerSecond), ssrcs.data(),
                 m_faults.data());
     m_running = true;
+}
+
+void Transmitter::BeginShared(const std::vector<RtpDestination>& destinations, const Extras& extras,
+                              int64_t nowNs, int64_t wallNs) {
+    End(nowNs, wallNs);
+    DrawIdentities();
+    m_checked = false;
+    UseDestinations(destinations);
+    if (extras.rtcp) {
+        m_rtcp.Start({}, Cname(), nowNs);
+    }
+    // The SDP's version: the wall clock's seconds, and one more at each change of codec.
+    m_sap.Follow(extras.name, extras.sap, extras.ptimeMs, extras.rtcp,
+                 static_cast<uint64_t>(wallNs / kNsPerSecond));
+    m_shared = true;
+    m_running = true;
+    m_extended = 0;
+    Extend(nowNs);
+}
+
+void Transmitter::Grow(const std::vector<RtpDestination>& destinations, int64_t nowNs) {
+    UseDestinations(destinations);
+    if (m_running && m_shared) {
+        Extend(nowNs);
+    }
+}
+
+void Transmitter::Extend(int64_t nowNs) {
+    for (; m_extended < m_count; ++m_extended) {
+        const size_t i = m_extended;
+        m_rtcp.Add(m_destinations[i], nowNs);
+        m_sap.Add(i, m_destinations[i], m_senders[i].Ssrc(), m_faults[i]);
+    }
 }
 
 void Transmitter::UseDestinations(const std::vector<RtpDestination>& destinations) {
@@ -149,6 +191,7 @@ size_t Transmitter::SendTo(const uint8_t* payload, int length, int payloadType, 
             m_sendMask[i] = 0;  // no RTP to it
         } else if (m_sendMask[i] != 0) {
             FollowClock(i, instantNs, length);
+            m_sap.Sending(i, payloadType);
             if (m_destinations[i].Mode == kModeSpa && m_started[i] == 0) {
                 SendControl(i, spa::Command::kStart);  // before the RTP packet
             }
@@ -187,6 +230,12 @@ void Transmitter::MarkChange() {
 void Transmitter::MarkChange(size_t index) {
     if (index < m_count) {
         m_senders[index].MarkNextPacket();
+    }
+}
+
+void Transmitter::HolderPriority(size_t index, int priority) {
+    if (index < m_count && m_polycom[index] && m_destinations[index].FollowPriority != 0) {
+        m_polycom[index]->SetChannel(polycom::ChannelFor(m_destinations[index].Channel, priority));
     }
 }
 
@@ -242,6 +291,7 @@ void Transmitter::End(int64_t nowNs, int64_t wallNs) {
         return;
     }
     m_running = false;
+    m_shared = false;
     m_rtcp.Stop(*this, nowNs, wallNs);
     m_sap.Stop();
 }

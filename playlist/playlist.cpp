@@ -98,7 +98,8 @@ std::string RtpDestination::ListText() const {
         text += " (SPA control " + ControlText() + ")";
     } else if (Mode == kModePolycom) {
         text += " (Polycom channel " + std::to_string(Channel) + ", \"" +
-                std::string(CallerId, strnlen(CallerId, sizeof CallerId)) + "\")";
+                std::string(CallerId, strnlen(CallerId, sizeof CallerId)) + "\"" +
+                (FollowPriority != 0 ? ", priorities followed)" : ")");
     }
     return text;
 }

@@ -101,6 +101,9 @@ void ReadPolycom(const RegistryKey& entry, RtpDestination& destination) {
     if (entry.QueryString("Serial", text, sizeof text)) {
         destination.Serial = ToUint32(text);
     }
+    if (entry.QueryString("FollowPriority", text, sizeof text)) {
+        destination.FollowPriority = ToInt32(text) != 0 ? 1 : 0;
+    }
     const bool caller =
         !entry.QueryString("CallerId", text, sizeof text) || destination.SetCallerId(text);
     if (!caller || destination.Channel < 1 || destination.Channel > 50) {
@@ -192,7 +195,8 @@ bool WriteDestinations(const RegistryHive& user, const std::string& keyPath,
             (destination.Mode == kModePolycom &&
              (!SetNumber(entry, "Channel", destination.Channel) ||
               !entry.SetString("CallerId", destination.CallerId) ||
-              !SetNumber(entry, "Serial", destination.Serial)))) {
+              !SetNumber(entry, "Serial", destination.Serial) ||
+              !SetNumber(entry, "FollowPriority", destination.FollowPriority)))) {
             return false;
         }
     }

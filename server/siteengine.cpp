@@ -1,6 +1,7 @@
 #include "server/siteengine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <utility>
 
@@ -14,6 +15,9 @@ constexpr int64_t kNsPerMs = 1000000;
 constexpr uint32_t kTickTimeoutMs = 5000;
 // How often the status others read is brought up to date.
 constexpr int64_t kPublishNs = 100 * kNsPerMs;
+// How often a server with nothing on the air wakes for its reports and announcements: their
+// schedules go on while it is silent, a receiver keeps the session.
+constexpr auto kIdleExtrasWake = std::chrono::milliseconds(250);
 constexpr size_t kBank = Transmitter::kSenderCount;
 
 uint64_t DestinationKey(const RtpDestination& d) {
@@ -32,6 +36,11 @@ SiteEngine::SiteEngine(int ptimeMs, TickSource& clock) : m_ptimeMs(ptimeMs), m_c
 
 SiteEngine::~SiteEngine() {
     Stop();
+}
+
+void SiteEngine::SetExtras(Transmitter::Extras extras) {
+    m_extras = std::move(extras);
+    m_extras.ptimeMs = m_ptimeMs;
 }
 
 bool SiteEngine::Start() {
@@ -104,6 +113,7 @@ void SiteEngine::Worker() {
     while (TakeRequests(m_running.empty())) {
         if (m_running.empty()) {
             armed = false;
+            TickBanks(m_clock.NowNs());
             Publish();
             continue;
         }
@@ -139,8 +149,11 @@ bool SiteEngine::TakeRequests(bool idle) {
     std::vector<uint64_t> ended;
     {
         std::unique_lock<std::mutex> lock(m_lock);
-        if (idle) {
-            m_wakeWorker.wait(lock, [this] { return m_stop || !m_added.empty(); });
+        const auto woken = [this] { return m_stop || !m_added.empty(); };
+        if (idle && (m_extras.rtcp || m_extras.sap != kSapOff) && !m_banks.empty()) {
+            m_wakeWorker.wait_for(lock, kIdleExtrasWake, woken);
+        } else if (idle) {
+            m_wakeWorker.wait(lock, woken);
         }
         if (m_stop) {
             return false;
@@ -195,12 +208,10 @@ std::vector<uint32_t> SiteEngine::SlotsFor(const std::vector<RtpDestination>& de
             // A new bank of senders: random SSRCs, sequences and timestamps, sockets
             // connected now, before its first packet.
             m_banks.push_back(std::make_unique<Transmitter>());
-            Playlist run;
-            run.Destinations = bankDestinations;
             const int64_t now = m_clock.NowNs();
-            m_banks.back()->Begin(run, "Sonvex", now, m_clock.WallNs());
+            m_banks.back()->BeginShared(bankDestinations, m_extras, now, m_clock.WallNs());
         } else {
-            m_banks[b]->UseDestinations(bankDestinations);
+            m_banks[b]->Grow(bankDestinations, m_clock.NowNs());
         }
     }
     m_wanted.assign(kBank, 0);
@@ -246,10 +257,7 @@ void SiteEngine::Tick(int64_t instantNs) {
             }
         }
     }
-    const int64_t wall = m_clock.WallNs() - (m_clock.NowNs() - instantNs);
-    for (auto& bank : m_banks) {
-        bank->Tick(instantNs, wall);
-    }
+    TickBanks(instantNs);
     if (instantNs - m_lastPublishNs >= kPublishNs) {
         m_lastPublishNs = instantNs;
         Publish();
@@ -299,6 +307,8 @@ void SiteEngine::Send(int64_t instantNs) {
                 if (m_holderOf[t] != holder) {
                     m_holderOf[t] = holder;
                     m_banks[b]->MarkChange(t - b * kBank);
+                    m_banks[b]->HolderPriority(t - b * kBank,
+                                               m_running[slot.holder].source->Setup().priority);
                 }
             }
             if (any) {
@@ -309,6 +319,13 @@ void SiteEngine::Send(int64_t instantNs) {
                                    m_taken[slot.holder]->clockRate, m_wanted.data());
             }
         }
+    }
+}
+
+void SiteEngine::TickBanks(int64_t instantNs) {
+    const int64_t wall = m_clock.WallNs() - (m_clock.NowNs() - instantNs);
+    for (auto& bank : m_banks) {
+        bank->Tick(instantNs, wall);
     }
 }
 

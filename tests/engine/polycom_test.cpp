@@ -69,6 +69,27 @@ TEST(PolycomPackets, HeaderTransmitAndCallerIdAreAsPhonesReadThem) {
     EXPECT_EQ(out[186], 0x22);
 }
 
+// Each range keeps to itself; the thresholds are the emergency and the announcement role's.
+TEST(PolycomPackets, ChannelsFollowPriorityWithinTheirRange) {
+    struct Case {
+        int channel;
+        int priority;
+        int expected;
+    };
+    for (const Case c : {Case{26, 10, 26}, Case{26, 49, 26}, Case{26, 50, 49}, Case{26, 99, 49},
+                         Case{26, 100, 50}, Case{40, 70, 49}, Case{50, 10, 50}, Case{25, 10, 25},
+                         Case{25, 60, 24}, Case{3, 100, 25}, Case{1, 50, 24}}) {
+        EXPECT_EQ(polycom::ChannelFor(c.channel, c.priority), c.expected)
+            << c.channel << " at " << c.priority;
+    }
+    EXPECT_EQ(polycom::ChannelRank(50), 2);
+    EXPECT_EQ(polycom::ChannelRank(25), 2);
+    EXPECT_EQ(polycom::ChannelRank(49), 1);
+    EXPECT_EQ(polycom::ChannelRank(24), 1);
+    EXPECT_EQ(polycom::ChannelRank(26), 0);
+    EXPECT_EQ(polycom::ChannelRank(1), 0);
+}
+
 TEST(PolycomSession, AlertsTransmitsGapAndEndsKeepTheirTimes) {
     constexpr int64_t kStart = 1000000000;
     constexpr int kFrames = 5;

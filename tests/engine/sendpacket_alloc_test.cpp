@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/rtpprocessor.h"
+#include "engine/transmitter.h"
 #include "support/udpreceiver.h"
 
 // The replacements below pair malloc with free on purpose; GCC cannot see that through the
@@ -63,6 +64,35 @@ TEST(RtpProcessorAllocation, SendingAllocatesNothing) {
     g_counting = false;
     EXPECT_EQ(g_allocations.load(), 0);
     EXPECT_TRUE(receiver.Receive().has_value());
+}
+
+// A server's bank re-describes a destination's SAP announcement when its codec changes, on the
+// tick: from descriptions and room made when the destination came.
+TEST(TransmitterAllocation, AServersBankFollowingItsCodecsAllocatesNothing) {
+    UdpReceiver receiver;
+    ASSERT_TRUE(receiver.Ok());
+    Transmitter transmitter;
+    Transmitter::Extras extras;
+    extras.rtcp = true;
+    extras.sap = kSapAll;  // unicast: to 127.0.0.1's SAP port
+    extras.name = "paging";
+    const std::vector<RtpDestination> one = {
+        RtpDestination::FromOctets(127, 0, 0, 1, receiver.Port())};
+    transmitter.BeginShared(one, extras, 0, 0);
+    const std::vector<uint8_t> payload(160, 0x55);
+    g_allocations = 0;
+    g_counting = true;
+    int64_t now = 0;
+    for (const int payloadType : {0, 9, 8, 0}) {
+        for (int packet = 0; packet < 300; ++packet, now += 20000000) {
+            transmitter.Send(payload.data(), 160, payloadType, now, 8000);
+            transmitter.Tick(now, now);
+        }
+    }
+    g_counting = false;
+    EXPECT_EQ(g_allocations.load(), 0);
+    EXPECT_NE(transmitter.Announcer().Description(0).find("RTP/AVP 0\r\n"), std::string::npos);
+    transmitter.End(now, now);
 }
 
 }  // namespace

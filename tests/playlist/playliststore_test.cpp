@@ -258,6 +258,7 @@ TEST_F(PlaylistStoreTest, MulticastSettingsAreExtraValuesThatOlderStoresLoadAsDe
     phones.Channel = 50;
     phones.Serial = 0x12345678;
     ASSERT_TRUE(phones.SetCallerId("Front desk"));
+    phones.FollowPriority = 1;
     playlist.AppendDestination(phones);
     playlist.AppendDestination(phones);
     ASSERT_TRUE(store.SavePlaylist(playlist));
@@ -289,8 +290,9 @@ TEST_F(PlaylistStoreTest, MulticastSettingsAreExtraValuesThatOlderStoresLoadAsDe
     store.Load(loaded);
     ASSERT_EQ(loaded.Destinations.size(), 8u);
     EXPECT_EQ(std::memcmp(&loaded.Destinations[6], &phones, sizeof phones), 0);
-    EXPECT_EQ(loaded.Destinations[6].ListText(),
-              "224.0.1.116 : 5001 (TTL 1) (Polycom channel 50, \"Front desk\")");
+    EXPECT_EQ(
+        loaded.Destinations[6].ListText(),
+        "224.0.1.116 : 5001 (TTL 1) (Polycom channel 50, \"Front desk\", priorities followed)");
     EXPECT_EQ(loaded.Destinations[7].Mode, kModeRtp);
     EXPECT_EQ(loaded.Destinations[7].Channel, 26);
     EXPECT_EQ(std::memcmp(&loaded.Destinations[0], &group, sizeof group), 0);

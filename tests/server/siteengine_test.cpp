@@ -203,3 +203,63 @@ TEST_F(SiteEngineTest, AnnouncementDucksMusicEmergencyMutesBothAndEachResumes) {
     });
     EXPECT_EQ(noticePackets, 50);
 }
+
+// Op code (A Alert, T Transmit, E End) and channel of each run of Polycom packets, as
+// "A27 T27 E27".
+void AddRuns(const std::vector<std::vector<uint8_t>>& packets, std::string& runs) {
+    for (const auto& p : packets) {
+        const char op = p[0] == 0x0F ? 'A' : p[0] == 0x10 ? 'T' : p[0] == 0xFF ? 'E' : '?';
+        const std::string run = op + std::to_string(p[1]);
+        const size_t last = runs.rfind(' ');
+        if (runs.substr(last == std::string::npos ? 0 : last + 1) != run) {
+            runs += (runs.empty() ? "" : " ") + run;
+        }
+    }
+}
+
+// A Polycom destination that follows priorities: the music on its own channel, an emergency
+// that interrupts it on its range's emergency channel, the music on its own again once the
+// emergency is out; each channel its own session, Alerts first and Ends last. One that does
+// not follow keeps its channel and its session throughout.
+TEST_F(SiteEngineTest, PolycomChannelsFollowTheHoldersPriorityWhenAsked) {
+    testsupport::LoopbackReceiver following;
+    testsupport::LoopbackReceiver fixed;
+    ASSERT_TRUE(following.Ok() && fixed.Ok());
+    RtpDestination phones = RtpDestination::FromOctets(127, 0, 0, 1, following.Port());
+    phones.Mode = kModePolycom;
+    phones.Channel = 27;
+    phones.FollowPriority = 1;
+    RtpDestination others = RtpDestination::FromOctets(127, 0, 0, 1, fixed.Port());
+    others.Mode = kModePolycom;
+    others.Channel = 3;
+    SiteEngine engine(20);
+    ASSERT_TRUE(engine.Start());
+    auto background = std::make_unique<PlaylistRun>(Setup("Music", 10, true, {phones, others}),
+                                                    Tone("music.wav", 400, 10), true, 20, 0);
+    ASSERT_TRUE(background->Open());
+    const uint64_t musicId = engine.Add(std::move(background));
+    std::string runs;
+    // The music is on the air once its Alerts are out (about a second).
+    while (runs.find("T27") == std::string::npos) {
+        const auto packet = following.Receive(5000);
+        ASSERT_TRUE(packet.has_value()) << runs;
+        AddRuns({*packet}, runs);
+    }
+    auto alarm =
+        std::make_unique<PlaylistRun>(Setup("Alarm", kPriorityEmergency, false, {phones, others}),
+                                      Tone("alarm.wav", 2000, 1.5), false, 20, 0);
+    ASSERT_TRUE(alarm->Open());
+    engine.Add(std::move(alarm));
+    while (runs.find("T27", runs.find("T50")) == std::string::npos) {
+        const auto packet = following.Receive(5000);
+        ASSERT_TRUE(packet.has_value()) << runs;
+        AddRuns({*packet}, runs);
+    }
+    EXPECT_TRUE(engine.End(musicId));
+    engine.Stop();  // the session's tail goes out
+    AddRuns(following.TakeAll(), runs);
+    EXPECT_EQ(runs, "A27 T27 E27 A50 T50 E50 A27 T27 E27");
+    std::string fixedRuns;
+    AddRuns(fixed.TakeAll(), fixedRuns);
+    EXPECT_EQ(fixedRuns, "A3 T3 E3");
+}

@@ -62,8 +62,9 @@ struct CliOptions {
     std::string control;             // add-dest, zone add-dest --control: spa's ADDR:PORT
     int channel = 26;                // add-dest --channel: polycom's, 1-50
     std::string caller = "Sonvex";   // add-dest --caller: polycom's caller ID
+    bool followPriority = false;     // add-dest --follow-priority: polycom's
     long long serial = -1;           // add-dest --serial: polycom's; -1: the machine's host id
-    bool polycomGiven = false;       // --channel, --caller or --serial was given
+    bool polycomGiven = false;       // --channel, --caller, --serial or --follow-priority given
     bool loop = false;               // stream
     int volumeDb = 0;                // stream, -9..9
     double durationSeconds = 0;      // stream, page; 0: until the list ends or a signal
@@ -71,8 +72,8 @@ struct CliOptions {
     std::string outputDir;           // convert, sdp; empty: the default folder
     bool overwrite = false;          // convert
     bool json = false;               // list, show, probe, stream, page, zone list, schedule list
-    std::string sap;                 // set: "on", "all", "off"; empty: unchanged
-    std::string rtcp;                // set: "on", "off"; empty: unchanged
+    std::string sap;                 // set, serve: "on", "all", "off"; empty: unchanged (off)
+    std::string rtcp;                // set, serve: "on", "off"; empty: unchanged (off)
     std::string priority;            // set: 0..100, "emergency" or "default"; empty: unchanged
     std::string role;                // set: "background", "announcement"; empty: unchanged
     std::string interrupted;         // set: "duck", "mute"; empty: unchanged

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "playlist/playlist.h"
+
 namespace polycom {
 
 enum class OpCode : uint8_t { kAlert = 0x0F, kTransmit = 0x10, kEnd = 0xFF };
@@ -34,6 +36,28 @@ struct Sender {
     uint32_t serial = 0;
     char callerId[kCallerIdBytes + 1] = {};
 };
+
+// Each range of 25 (push-to-talk 1-25, group paging 26-50) ends in its priority and emergency
+// channels.
+constexpr int kRangeChannels = 25;
+constexpr int kPriorityChannel = 24;   // of the range: 24 or 49
+constexpr int kEmergencyChannel = 25;  // 25 or 50
+
+// The channel a source of `priority` goes out on to a destination of `channel` that follows
+// priorities: an emergency (kPriorityEmergency) on its range's emergency channel, an
+// announcement or above (kDefaultAnnouncementPriority: announcements and live pages) on its
+// priority channel, anything below on the destination's own.
+constexpr int ChannelFor(int channel, int priority) {
+    const int range = channel > kRangeChannels ? kRangeChannels : 0;
+    return priority >= kPriorityEmergency             ? range + kEmergencyChannel
+           : priority >= kDefaultAnnouncementPriority ? range + kPriorityChannel
+                                                      : channel;
+}
+
+// How much a channel overrides: 2 an emergency channel, 1 a priority channel, 0 any other.
+constexpr int ChannelRank(int channel) {
+    return channel % kRangeChannels == 0 ? 2 : channel % kRangeChannels == kPriorityChannel ? 1 : 0;
+}
 
 // An Alert or End packet; returns its kHeaderBytes.
 size_t WriteControl(uint8_t* out, OpCode op, const Sender& sender);

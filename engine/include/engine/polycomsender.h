@@ -39,6 +39,12 @@ public:
     // `length` bytes, in 20 ms frames (a partial last frame waits for the next packet). A full
     // ring drops the frame (counted). Starts a session when none is on.
     void Push(const uint8_t* payload, int length, int payloadType);
+    // The channel of the audio pushed from now on (1-50; Start sets the destination's): a
+    // holder of another priority took over. The session ends and the next begins, with its
+    // Alerts, on the new channel; a channel that overrides more (polycom::ChannelRank) drops
+    // the old one's frames still waiting (an emergency does not wait behind the music it
+    // interrupts), one that overrides less lets them out first (its end is not cut).
+    void SetChannel(int channel);
     // No more audio for now: once the frames pushed are out, the gap and the End burst.
     void Finish();
     // Finish, then waits (at most timeoutNs) until the session's last End is out.
@@ -51,6 +57,7 @@ public:
 private:
     struct Frame {
         polycom::Codec codec = polycom::Codec::kMulaw;
+        uint8_t channel = 26;
         uint8_t bytes[polycom::kFrameBytes] = {};
     };
     void Run();
@@ -63,11 +70,16 @@ private:
     std::array<Frame, kRingFrames> m_ring{};
     Frame m_partial;  // worker only: the frame being filled
     size_t m_partialBytes = 0;
+    uint8_t m_channel = 26;              // worker only: the channel of the frames it queues
     std::atomic<uint64_t> m_written{0};  // frames queued, ever (worker)
     std::atomic<uint64_t> m_read{0};     // frames sent, ever (thread)
     // The frame count at which the audio ends; UINT64_MAX while it goes on. Written by the
     // worker (release) after the frames before it; the thread reads it (acquire).
     std::atomic<uint64_t> m_finishAt{UINT64_MAX};
+    // The frame count at which the latest channel, m_latestChannel, begins: written by the
+    // worker (release) after the channel; the thread reads it (acquire), then the channel.
+    std::atomic<uint64_t> m_movedAt{0};
+    std::atomic<int> m_latestChannel{26};
     std::atomic<bool> m_sessionOn{false};  // the thread's: a session is being sent
     std::atomic<bool> m_stop{false};
     uint64_t m_dropped = 0;

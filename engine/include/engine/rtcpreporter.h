@@ -28,9 +28,15 @@ public:
     static constexpr size_t kPacketBytes = 28 + 4 + 4 + 2 + 256 + 8 + 4;  // SR, SDES, BYE
 
     // Prepares a report for each destination (the transmitter's, in its order) whose port + 1
-    // exists; the first reports fall due within 0.5-1.5 intervals of nowNs.
+    // exists and that hears RTP (not Polycom); the first reports fall due within 0.5-1.5
+    // intervals of nowNs.
     void Start(const std::vector<RtpDestination>& destinations, const std::string& cname,
                int64_t nowNs);
+    // The destination at the next position, for a transmitter whose list grows (a server's
+    // bank); its first report falls due as Start's do. Opens a socket: off the tick.
+    void Add(const RtpDestination& destination, int64_t nowNs);
+    // The positions prepared so far.
+    size_t Count() const { return m_count; }
     // Sends the reports due at tickNs (a tick deadline; wallNs the wall clock then).
     void Tick(const Transmitter& transmitter, int64_t tickNs, int64_t wallNs);
     // A last report with BYE to every destination that has been sent to; idle afterwards.
@@ -49,6 +55,7 @@ private:
     int64_t NextInterval();
 
     std::vector<Target> m_targets;  // index: the destination's, and its sender's
+    size_t m_count = 0;             // of m_targets, the positions prepared
     std::string m_cname;
     std::array<uint8_t, kPacketBytes> m_packet{};
     std::minstd_rand m_random;

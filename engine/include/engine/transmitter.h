@@ -58,6 +58,22 @@ public:
     // sender's socket opened and connected now, so that the first packet keeps its deadline
     // like every other; RTCP and SAP prepared as the playlist asks (`name` titles the SDP).
     void Begin(const Playlist& run, const std::string& name, int64_t nowNs, int64_t wallNs);
+    // What a server's bank sends besides the packets: reports, and announcements (a
+    // SapAnnounceMode) titled `name` of packets `ptimeMs` long.
+    struct Extras {
+        bool rtcp = false;
+        int32_t sap = kSapOff;
+        std::string name;
+        int32_t ptimeMs = 20;
+    };
+    // A server's run, a bank of its senders: Begin for destinations that many sources share,
+    // whose list only grows (Grow); each destination is reported and announced as `extras`
+    // asks, its announcement naming the payload type last sent to it.
+    void BeginShared(const std::vector<RtpDestination>& destinations, const Extras& extras,
+                     int64_t nowNs, int64_t wallNs);
+    // The shared list with new destinations after those it had: each gets its sender, and
+    // its reports and announcement as BeginShared asked.
+    void Grow(const std::vector<RtpDestination>& destinations, int64_t nowNs);
     // The destinations an entry or a page goes to (at most kSenderCount of them); checked
     // again only when the list or the machine's interfaces changed since the last check.
     void UseDestinations(const std::vector<RtpDestination>& destinations);
@@ -74,6 +90,9 @@ public:
     void MarkChange();
     // Another source takes this destination over.
     void MarkChange(size_t index);
+    // The holder of this destination has this priority: a Polycom destination that follows
+    // priorities takes the channel it calls for (polycom::ChannelFor).
+    void HolderPriority(size_t index, int priority);
     // Nothing is sent to this destination for now: a started SPA receiver is told to stop,
     // and the next packet to it starts it again.
     void Quiet(size_t index);
@@ -106,6 +125,8 @@ private:
     void Prepare();
     // Moves sender i's timestamp over the instants since its last packet that carried none.
     void FollowClock(size_t i, int64_t instantNs, int length);
+    // Reports and announcements for the shared list's positions from m_extended on.
+    void Extend(int64_t nowNs);
     // The SPA command, twice, to destination i's control address.
     void SendControl(size_t i, spa::Command command);
     // Every started SPA receiver is told to stop.
@@ -129,4 +150,6 @@ private:
     RtcpReporter m_rtcp;
     SapAnnouncer m_sap;
     bool m_running = false;
+    bool m_shared = false;  // BeginShared's run
+    size_t m_extended = 0;  // positions given their reports and announcement
 };

@@ -50,6 +50,10 @@ struct RtpDestination {
     int32_t Channel = 26;      // polycom: 1-50 (26-50: paging groups 1-25), "Channel"
     char CallerId[kCallerIdChars + 1] = "Sonvex";  // polycom: ASCII, "CallerId"
     uint32_t Serial = 0;  // polycom: the sender's number (lower wins a collision), "Serial"
+    // polycom: 1 when a server sends its announcements and emergencies on the priority and
+    // emergency channels of Channel's range (polycompackets.h), "FollowPriority"; 0 in older
+    // stores.
+    int32_t FollowPriority = 0;
 
     // Builds a destination from four octets (first octet first) and a port, with its text.
     static RtpDestination FromOctets(uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint32_t port);

@@ -70,6 +70,10 @@ public:
     SiteEngine(const SiteEngine&) = delete;
     SiteEngine& operator=(const SiteEngine&) = delete;
 
+    // What every RTP destination gets besides the packets: RTCP reports and SAP
+    // announcements, for the server's whole run whoever holds it (its ptimeMs is this
+    // engine's). Before Start.
+    void SetExtras(Transmitter::Extras extras);
     // Starts the worker; false when no thread can be made.
     bool Start();
     // Ends every source and the worker; the last reports go out.
@@ -104,6 +108,8 @@ private:
     std::vector<uint32_t> SlotsFor(const std::vector<RtpDestination>& destinations);
     void Tick(int64_t instantNs);
     void Send(int64_t instantNs);
+    // The banks' reports and announcements due at instantNs.
+    void TickBanks(int64_t instantNs);
     // Removes the sources that finished; whether there were any.
     bool Retire();
     void Publish();
@@ -132,6 +138,7 @@ private:
     uint64_t m_nextOrder = 0;
     std::vector<RtpDestination> m_slots;                // every destination that was ever asked for
     std::unordered_map<uint64_t, uint32_t> m_slotOf;    // IP << 16 | port -> slot
+    Transmitter::Extras m_extras;                       // set before the worker starts
     std::vector<std::unique_ptr<Transmitter>> m_banks;  // slot s: bank s / kSenderCount
     std::vector<uint64_t> m_holderOf;                   // per slot: the holder's id, 0 none
     std::vector<float> m_levelOf;
