@@ -51,6 +51,11 @@ bool PlaylistDocument::StoredPlaylists(std::vector<std::string>& names) {
     return store.ListPlaylists(names);
 }
 
+bool PlaylistDocument::StoredPlaylist(const std::string& name, Playlist& playlist) {
+    PlaylistStore store;
+    return store.Open(name, playlist);
+}
+
 bool PlaylistDocument::ReadSetting(const std::string& name, std::string& value) {
     return m_store.ReadSetting(name, value);
 }

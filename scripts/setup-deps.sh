@@ -13,7 +13,7 @@ PACKAGES=(
   xvfb xauth fonts-dejavu-core clang libclang-rt-14-dev clang-format-14 clang-tidy-14
   lame sox libsox-fmt-mp3 ffmpeg gstreamer1.0-tools linux-perf tshark
   dpkg-dev file desktop-file-utils appstream lintian librsvg2-bin
-  xdotool openbox python3 iproute2 tzdata
+  xdotool openbox x11-apps python3 iproute2 tzdata gstreamer1.0-libav
   chromium chromium-driver python3-selenium espeak-ng openssl
 )
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "playlist/playliststore.h"
+#include "document/playlistdocument.h"
 
 namespace {
 
@@ -80,13 +80,13 @@ QString Soundboard::CliPath() {
 }
 
 void Soundboard::Reload() {
-    PlaylistStore store;
     std::vector<std::string> names;
     std::map<QString, int32_t> wanted;
-    if (store.ListPlaylists(names)) {
+    if (PlaylistDocument::StoredPlaylists(names)) {
         for (const std::string& name : names) {
             Playlist playlist;
-            if (store.Open(name, playlist) && playlist.Role == kRoleAnnouncement) {
+            if (PlaylistDocument::StoredPlaylist(name, playlist) &&
+                playlist.Role == kRoleAnnouncement) {
                 wanted[QString::fromStdString(name)] = playlist.EffectivePriority();
             }
         }

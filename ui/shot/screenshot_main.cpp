@@ -14,7 +14,6 @@
 #include "document/playlistdocument.h"
 #include "kit/fixedtext.h"
 #include "kit/uiseam.h"
-#include "playlist/playliststore.h"
 #include "ui/commandids.h"
 #include "ui/mainframe.h"
 #include "ui/openplaylistdlg.h"
@@ -23,6 +22,14 @@
 namespace {
 
 const char kDemoName[] = "Lobby music";
+
+bool Store(const char* name, const Playlist& playlist) {
+    PlaylistDocument document;
+    return document.Create(name) && document.Edit([&playlist](Playlist& stored) {
+        stored = playlist;
+        return true;
+    });
+}
 
 bool WriteDemoPlaylist(int count, char** files) {
     Playlist playlist;
@@ -43,21 +50,13 @@ bool WriteDemoPlaylist(int count, char** files) {
     RtpDestination group = RtpDestination::FromOctets(239, 1, 2, 3, 5004);
     group.Ttl = 4;
     playlist.AppendDestination(group);
-    PlaylistDocument document;
-    if (!document.Create(kDemoName) || !document.Edit([&playlist](Playlist& stored) {
-            stored = playlist;
-            return true;
-        })) {
-        return false;
-    }
     // The soundboard's buttons: an announcement and an emergency message.
-    PlaylistStore store;
     Playlist announcement = playlist;
     announcement.Role = kRoleAnnouncement;
     Playlist alarm = announcement;
     alarm.Priority = kPriorityEmergency;
-    return store.CreateWith("Closing in 15 minutes", announcement) &&
-           store.CreateWith("Evacuate the building", alarm);
+    return Store(kDemoName, playlist) && Store("Closing in 15 minutes", announcement) &&
+           Store("Evacuate the building", alarm);
 }
 
 }  // namespace

@@ -48,6 +48,8 @@ public:
     // The same through a store that lives only for the listing (its construction also moves
     // legacy playlists), for those that hold no document.
     static bool StoredPlaylists(std::vector<std::string>& names);
+    // A stored playlist read the same way, without opening it; false when it cannot be read.
+    static bool StoredPlaylist(const std::string& name, Playlist& playlist);
     bool Exists(const std::string& name) { return m_store.Exists(name); }
     // Why the latest store operation failed.
     StoreFailure LastFailure() const { return m_store.LastFailure(); }
