@@ -144,7 +144,8 @@ void HttpApi::AddDestination(std::vector<std::string> args, const Request& req, 
                  {"channel", "--channel"},
                  {"caller", "--caller"},
                  {"serial", "--serial"}},
-                args, res)) {
+                args, res) &&
+        Flag(body, "follow_priority", "--follow-priority", args, res)) {
         args.insert(args.end(), {"--", req.matches[1], address, port});
         Reply(args, res, 201);
     }

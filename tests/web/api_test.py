@@ -67,9 +67,16 @@ def store_endpoints(site, rx):
     check(site.http("POST", "/api/zones", {"name": "Yard"})[0] == 201, "zone create Yard")
     check(site.http("DELETE", "/api/zones/Yard")[0] == 200, "zone delete")
     check(site.http("DELETE", "/api/zones/Yard")[0] == 404, "zone delete twice")
-    # A second destination, removed again: the playlist keeps the first.
-    check(site.http("POST", "/api/playlists/Bell/destinations", {"address": "127.0.0.1", "port": 9})[0] == 201,
+    # A second destination, a phone group that follows the holder's priority, removed again:
+    # the playlist keeps the first.
+    phones = {"address": "127.0.0.1", "port": 9, "mode": "polycom", "channel": 27}
+    status, body, _ = site.http("POST", "/api/playlists/Bell/destinations",
+                                dict(phones, follow_priority="yes"))
+    check(status == 400 and "true or false" in body["error"], f"follow_priority as text: {status} {body}")
+    check(site.http("POST", "/api/playlists/Bell/destinations", dict(phones, follow_priority=True))[0] == 201,
           "add-dest 2")
+    status, shown, _ = site.http("GET", "/api/playlists/Bell")
+    check(shown["destinations"][1].get("follow_priority") is True, f"follow_priority shown: {shown}")
     check(site.http("DELETE", "/api/playlists/Bell/destinations/2")[0] == 200, "remove-dest")
     status, shown, _ = site.http("GET", "/api/playlists/Bell")
     check([d["port"] for d in shown["destinations"]] == [rx.port], f"after remove-dest: {shown}")
