@@ -57,9 +57,8 @@ uint32_t TaggedFrames(platform::ByteSource& bytes, const Mp3FrameInfo& info, int
 int64_t StreamMs(platform::ByteSource& bytes, const Mp3FrameInfo& info, int64_t length) {
     const uint32_t frames = TaggedFrames(bytes, info, info.firstFrameOffset);
     if (frames > 0) {
-        return static_cast<int64_t>(static_cast<double>(frames) * SamplesPerFrame(info) * 1000.0 /
-                                        info.sampleRate +
-                                    0.5);
+        return static_cast<int64_t>(
+            static_cast<double>(frames) * SamplesPerFrame(info) * 1000.0 / info.sampleRate + 0.5);
     }
     int64_t audio = length - info.firstFrameOffset;
     uint8_t tag[3] = {};
@@ -67,9 +66,8 @@ int64_t StreamMs(platform::ByteSource& bytes, const Mp3FrameInfo& info, int64_t 
         bytes.Read(tag, 3) == 3 && std::memcmp(tag, "TAG", 3) == 0) {
         audio -= 128;
     }
-    return static_cast<int64_t>(static_cast<double>(std::max<int64_t>(audio, 0)) * 8.0 /
-                                    info.bitrateKbps +
-                                0.5);
+    return static_cast<int64_t>(
+        static_cast<double>(std::max<int64_t>(audio, 0)) * 8.0 / info.bitrateKbps + 0.5);
 }
 
 }  // namespace

@@ -105,7 +105,8 @@ void Soundboard::Reload() {
             button = new QPushButton(name, this);
             button->setCheckable(true);
             button->setObjectName(QStringLiteral("soundboard:") + name);
-            connect(button, &QPushButton::clicked, this, [this, name] { OnClicked(name); });
+            connect(button, &QPushButton::clicked, this,
+                    [this, playlist = name] { OnClicked(playlist); });
         }
         button->setStyleSheet(BandStyle(priority));
         button->setToolTip(QStringLiteral("Play \"%1\" once to its destinations (priority %2)")
