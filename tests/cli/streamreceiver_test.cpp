@@ -347,10 +347,11 @@ TEST_P(AnnouncementTest, TsharkDissectsReportsAndAnnouncementsAndFfmpegPlaysTheA
         EXPECT_TRUE(fields.size() < 5 || fields[4].empty()) << "bad length";
     }
 
-    // Announcements from the sending address, then the deletion.
+    // Announcements from the sending address, then the deletion. Another test's stream may
+    // announce to 127.0.0.1's SAP port at the same time: only this stream's count.
     const auto announcements =
-        Lines(read +
-              "-Y sap -T fields -E separator=/t -e sap.flags.v -e sap.flags.t "
+        Lines(read + "-Y 'sap && sdp.media contains \"audio " + port +
+              " \"' -T fields -E separator=/t -e sap.flags.v -e sap.flags.t "
               "-e sap.originating_source -e sap.payload_type -e sdp.media -e ip.dst");
     ASSERT_GE(announcements.size(), 2u);
     for (size_t a = 0; a < announcements.size(); ++a) {
@@ -366,7 +367,8 @@ TEST_P(AnnouncementTest, TsharkDissectsReportsAndAnnouncementsAndFfmpegPlaysTheA
     }
 
     // The announced description, as captured, is all ffmpeg is given.
-    const auto payload = Lines(read + "-Y 'sap.flags.t == 0' -T fields -e udp.payload");
+    const auto payload = Lines(read + "-Y 'sap.flags.t == 0 && sdp.media contains \"audio " + port +
+                               " \"' -T fields -e udp.payload");
     ASSERT_FALSE(payload.empty());
     std::string sdp;
     for (size_t i = 0; i + 1 < payload[0].size(); i += 2) {
