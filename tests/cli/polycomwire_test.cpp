@@ -1,8 +1,8 @@
-// Polycom group paging as a receiver in the test meets it on the wire: `sonvex-cli stream`
-// pages the group 224.0.1.116:5001 inside a network namespace the test makes (loopback its only
-// interface), where a socket joined to the group takes every datagram with the kernel's stamp of
-// its arrival. The schedule is held to bounds a loaded host keeps, the packets' content exactly,
-// the audio to an ideal coding of the tone.
+// Polycom group paging as a receiver in the test meets it on the wire: `sonvex-cli stream`, and
+// `sonvex-cli serve` through a takeover, page the group 224.0.1.116:5001 inside a network
+// namespace the test makes (loopback its only interface), where a socket joined to the group
+// takes every datagram with the kernel's stamp of its arrival. The schedule is held to bounds
+// a loaded host keeps, the packets' content exactly, the audio to an ideal coding of the tone.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -436,3 +436,112 @@ TEST_P(PolycomStreamTest, OneSessionKeepsItsScheduleAndCarriesTheTone) {
 
 INSTANTIATE_TEST_SUITE_P(Codecs, PolycomStreamTest, ::testing::Bool(),
                          [](const auto& named) { return named.param ? "G722" : "Mulaw"; });
+
+namespace {
+
+// Which tone each Transmit's frame carries: 'M' the music's 400 Hz, 'N' the notice's 1020 Hz,
+// '.' neither clearly (silence, or a frame across the switch).
+std::string FrameTones(const SessionSeen& s) {
+    std::string tones;
+    for (const Datagram& t : s.transmits) {
+        std::vector<int16_t> pcm(160);
+        G711DecodeMulaw(t.bytes.data() + t.bytes.size() - 160, pcm.data(), 160);
+        const bool music = codecmedia::FitTone(pcm, 8000, 400, 0).snrDb > 10;
+        const bool notice = codecmedia::FitTone(pcm, 8000, 1020, 0).snrDb > 10;
+        tones += music == notice ? '.' : music ? 'M' : 'N';
+    }
+    return tones;
+}
+
+// The tones in the order they came, each run of fewer than five frames left out: "MNM".
+std::string Runs(const std::string& tones) {
+    std::string runs;
+    for (size_t at = 0; at < tones.size();) {
+        const size_t end = std::min(tones.find_first_not_of(tones[at], at), tones.size());
+        if (tones[at] != '.' && end - at >= 5 && (runs.empty() || runs.back() != tones[at])) {
+            runs += tones[at];
+        }
+        at = end;
+    }
+    return runs;
+}
+
+// The frames of the longest run of the notice's tone, as one Transmit each.
+SessionSeen NoticeFrames(const SessionSeen& s) {
+    const std::string tones = FrameTones(s);
+    size_t best = 0;
+    size_t bestLength = 0;
+    for (size_t at = tones.find('N'); at != std::string::npos; at = tones.find('N', at)) {
+        const size_t end = std::min(tones.find_first_not_of('N', at), tones.size());
+        if (end - at > bestLength) {
+            best = at;
+            bestLength = end - at;
+        }
+        at = end;
+    }
+    SessionSeen notice;
+    notice.transmits.assign(s.transmits.begin() + static_cast<long>(best),
+                            s.transmits.begin() + static_cast<long>(best + bestLength));
+    return notice;
+}
+
+}  // namespace
+
+// The server plays music (priority 10, muted while interrupted) to a Polycom destination; an
+// announcement of priority 60 (1.5 s of 1020 Hz, played once) takes it over, then gives it back. On
+// the channel alone (false) the session goes on through both changes of holder, its one End burst
+// at the stop; following the holder's priority (true) the notice has a session of its own on the
+// range's priority channel 49 between the music's two on 26, each whole: Alerts, the holder's
+// audio, Ends.
+class ServeTakeoverTest : public PolycomWireTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ServeTakeoverTest, TheNoticeTakesThePhonesOverAndGivesThemBack) {
+    const bool follow = GetParam();
+    ASSERT_EQ(Shell(m_cli + " create Music"), 0);
+    ASSERT_EQ(Shell(m_cli + " add-file Music " + Quoted(Tone("music.wav", 8000, 400, 30))), 0);
+    ASSERT_EQ(Shell(m_cli + " set Music --interrupted mute"), 0);
+    ASSERT_EQ(Shell(m_cli + " create Notice"), 0);
+    ASSERT_EQ(Shell(m_cli + " add-file Notice " + Quoted(Tone("notice.wav", 8000, 1020, 1.5))), 0);
+    ASSERT_EQ(Shell(m_cli + " set Notice --role announcement --priority 60"), 0);
+    for (const char* playlist : {"Music", "Notice"}) {
+        ASSERT_EQ(Shell(m_cli + " add-dest " + playlist + m_dest + " --channel 26" +
+                        (follow ? " --follow-priority" : "")),
+                  0);
+    }
+    std::vector<SessionSeen> sessions;
+    Capture("bash " + Quoted(SONVEX_TAKEOVER_SCRIPT) + " " + m_cli, sessions);
+    if (IsSkipped()) {
+        return;
+    }
+    std::string seen;
+    std::string tones;
+    for (const SessionSeen& s : sessions) {
+        seen += " " + std::to_string(s.channel) + ":" + Runs(FrameTones(s));
+        tones += " " + FrameTones(s);
+        std::printf("session on channel %d: %zu alerts, %zu transmits (%s), %zu ends\n", s.channel,
+                    s.alerts.size(), s.transmits.size(), Runs(FrameTones(s)).c_str(),
+                    s.ends.size());
+    }
+    EXPECT_EQ(seen, follow ? " 26:M 49:N 26:M" : " 26:MNM") << "frame by frame:" << tones;
+    for (const SessionSeen& s : sessions) {
+        EXPECT_EQ(s.alerts.size(), 31u) << s.channel;
+        EXPECT_EQ(s.ends.size(), 12u) << s.channel;
+        EXPECT_EQ(s.serial, 305419896u);
+    }
+    ASSERT_EQ(sessions.size(), follow ? 3u : 1u);
+    // The notice whole and clean: 75 frames, none lost to the switch.
+    const SessionSeen notice = NoticeFrames(sessions[follow ? 1 : 0]);
+    EXPECT_GE(notice.transmits.size(), 72u);
+    EXPECT_LE(notice.transmits.size(), 76u);
+    ExpectTheTone(Audio(notice), false,
+                  follow ? "notice on its own channel" : "notice in the session");
+    if (follow) {
+        // The music's session ends before the notice's begins: the phones hear one at a time.
+        EXPECT_LT(sessions[0].ends.back(), sessions[1].alerts.front());
+        EXPECT_LT(sessions[1].ends.back(), sessions[2].alerts.front());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Channels, ServeTakeoverTest, ::testing::Bool(), [](const auto& named) {
+    return named.param ? "FollowingPriority" : "OnItsChannel";
+});
