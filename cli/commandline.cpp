@@ -367,8 +367,8 @@ void AddEntryCommands(CLI::App& app, CliOptions& options, CommandMap& commands, 
     commands[removeDest] = CliCommand::RemoveDest;
 }
 
-// stream, page, convert, probe; returns page. `law` receives page's --law and must outlive
-// the parse.
+// stream, page, convert, probe; returns page. `law` receives page's --law and convert's
+// --codec and must outlive the parse.
 CLI::App* AddRunCommands(CLI::App& app, CliOptions& options, CommandMap& commands,
                          std::string& law) {
     CLI::App* stream = AddCommand(app, "stream", "Stream a playlist to its destinations");
@@ -395,9 +395,11 @@ CLI::App* AddRunCommands(CLI::App& app, CliOptions& options, CommandMap& command
     AddJson(page, options);
     commands[page] = CliCommand::Page;
 
-    CLI::App* convert =
-        AddCommand(app, "convert", "Convert audio files into mu-law, 8000 Hz, mono WAV files");
+    CLI::App* convert = AddCommand(
+        app, "convert", "Convert audio files into mono WAV files: mu-law at 8000 Hz, or G.722");
     convert->add_option("input", options.paths, "Audio files")->required();
+    convert->add_option("--codec", law, "mu (default: mu-law, 8000 Hz) or g722 (16 kHz, 64 kbit/s)")
+        ->check(OneOf("the codec", {"mu", "g722"}));
     convert
         ->add_option("-o,--output-dir", options.outputDir,
                      "Folder for the converted files (default: each input's own folder)")

@@ -15,5 +15,5 @@ struct CommandTree {
     explicit CommandTree(CliOptions& options);
     CLI::App app;
     CommandMap commands;
-    std::string law = "mu";  // add-file's and page's --law
+    std::string law = "mu";  // add-file's and page's --law, convert's --codec
 };

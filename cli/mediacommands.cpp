@@ -171,7 +171,7 @@ int Convert(const CliOptions& options, CliConsole& console) {
             failed = true;
             continue;
         }
-        converter.WriteOutputFormat(outputFormat.get());
+        converter.WriteOutputFormat(outputFormat.get(), static_cast<uint16_t>(options.format));
         if (input.size() >= kMaxPathChars || output.size() >= kMaxPathChars) {
             Fail(console, input + ": not converted: the path is longer than 259 bytes");
             failed = true;

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "codec/g722.h"
 #include "codec/waveformat.h"
 #include "decodeahead.h"
 
@@ -36,12 +37,20 @@ uint32_t MediaConverter::FormatRecordSize() const {
     return std::clamp(m_catalog.MaxFormatSize(), kWaveFormatBytes, kLargestFormatBytes);
 }
 
-void MediaConverter::WriteOutputFormat(uint8_t* record) const {
+void MediaConverter::WriteOutputFormat(uint8_t* record, uint16_t tag) const {
     std::memset(record, 0, FormatRecordSize());
     WAVEFORMATEX output{};
     output.wFormatTag = WAVE_FORMAT_MULAW;
     output.nChannels = 1;
     output.nSamplesPerSec = 8000;
+    if (tag == WAVE_FORMAT_G722_ADPCM) {
+        // One byte per two samples: what a reader needs to size the audio.
+        output.wFormatTag = WAVE_FORMAT_G722_ADPCM;
+        output.nSamplesPerSec = kG722SampleRate;
+        output.nAvgBytesPerSec = kG722SampleRate / 2;
+        output.nBlockAlign = 1;
+        output.wBitsPerSample = 4;
+    }
     WriteWaveFormat(output, record);
 }
 

@@ -469,7 +469,12 @@ bool AudioSourceFile::WriteWaveHeader(uint8_t* outputFormat) {
         wfx.wBitsPerSample = 16;
     }
     wfx.nBlockAlign = static_cast<uint16_t>(wfx.nChannels * wfx.wBitsPerSample / 8);
-    if (wfx.nBlockAlign == 0) {
+    if (wfx.wFormatTag == WAVE_FORMAT_G722_ADPCM) {
+        // 4 bits a sample at 16 kHz: 64 kbit/s in whole bytes, the one rate G.722 has here.
+        wfx.wBitsPerSample = 4;
+        wfx.nBlockAlign = 1;
+        wfx.nAvgBytesPerSec = wfx.nSamplesPerSec / 2;
+    } else if (wfx.nBlockAlign == 0) {
         wfx.nBlockAlign = 10;
         wfx.nAvgBytesPerSec = wfx.nSamplesPerSec >> 3;
     } else {

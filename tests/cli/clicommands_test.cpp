@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -29,6 +30,8 @@
 #include <vector>
 
 #include "cli/cliapp.h"
+#include "codec/g722.h"
+#include "platform/codec/codecmedia.h"
 #include "playlist/playliststore.h"
 #include "playlist/schedulestore.h"
 #include "support/loopbackreceiver.h"
@@ -574,6 +577,47 @@ TEST_F(CliCommandsTest, ProbeConvertAndSessionDescriptions) {
     ASSERT_EQ(Run({"add-file", "wide", tone}).status, 0);
     EXPECT_NE(Run({"sdp", "wide", "-o", out.string()}).err.find("mixes G.722 and mu-law files"),
               std::string::npos);
+}
+
+// convert --codec g722: a 44.1 kHz stereo file becomes G.722 (tag 0x65, 16 kHz mono, 64
+// kbit/s, 4 bits a sample) that the program probes back and that decodes to a 6 kHz tone at
+// its level, above the band mu-law keeps; mu-law stays the default. Other codecs are refused.
+TEST_F(CliCommandsTest, ConvertsToG722OnRequest) {
+    const std::string wide = (m_dir / "wide.wav").string();
+    ASSERT_TRUE(WriteWave(wide, 1, 2, 44100, 16, SinePcm16(44100 * 2, 2, 44100, 6000, 12000)));
+    const std::filesystem::path out = m_dir / "out";
+    std::filesystem::create_directory(out);
+    ASSERT_EQ(Run({"convert", wide, "-o", out.string(), "--codec", "g722"}).status, 0);
+    const std::vector<uint8_t> g722 = ReadFile(out / "wide_convert.wav");
+    ASSERT_GT(g722.size(), 58u + 15000);
+    EXPECT_EQ(testsupport::GetU16(g722, 20), 0x65);
+    EXPECT_EQ(testsupport::GetU16(g722, 22), 1);
+    EXPECT_EQ(testsupport::GetU32(g722, 24), 16000u);
+    EXPECT_EQ(testsupport::GetU32(g722, 28), 8000u);  // bytes a second
+    EXPECT_EQ(testsupport::GetU16(g722, 32), 1);
+    EXPECT_EQ(testsupport::GetU16(g722, 34), 4);
+    ASSERT_EQ(std::string(g722.begin() + 50, g722.begin() + 54), "data");
+    const uint32_t bytes = testsupport::GetU32(g722, 54);
+    ASSERT_EQ(bytes, g722.size() - 58);
+    EXPECT_NEAR(bytes, 2 * 8000, 100);
+    const Result probed = Run({"probe", "--json", (out / "wide_convert.wav").string()});
+    const auto json = nlohmann::json::parse(probed.out);
+    EXPECT_EQ(json[0]["supported"], true) << probed.out;
+    EXPECT_EQ(json[0]["format"]["sample_rate"], 16000) << probed.out;
+
+    G722Decoder decoder;
+    std::vector<int16_t> decoded(bytes * 2);
+    decoder.Decode(g722.data() + 58, bytes, decoded.data());
+    const codecmedia::ToneFit fit = codecmedia::FitTone(decoded, 16000, 6000, 1600);
+    EXPECT_NEAR(20 * std::log10(fit.amplitude / 12000), 0.0, 1.0) << fit.amplitude;
+    EXPECT_GT(fit.snrDb, 20.0);
+
+    ASSERT_EQ(Run({"convert", wide, "-o", out.string(), "--overwrite"}).status, 0);
+    const std::vector<uint8_t> mulaw = ReadFile(out / "wide_convert.wav");
+    ASSERT_GT(mulaw.size(), 58u);
+    EXPECT_EQ(testsupport::GetU16(mulaw, 20), 7);
+    EXPECT_EQ(testsupport::GetU32(mulaw, 24), 8000u);
+    EXPECT_EQ(Run({"convert", wide, "--codec", "a"}).status, kUsageError);
 }
 
 // A damaged store is set aside and said so once, with the file it went to; a folder where

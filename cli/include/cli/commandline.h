@@ -50,7 +50,7 @@ struct CliOptions {
     int count = 3;                   // schedule list: occurrences shown per event
     uint32_t id = 0;                 // schedule remove
     std::vector<std::string> paths;  // add-file, convert, probe
-    int32_t format = 7;              // add-file, page: 7 mu-law, 6 A-law, 0x65 G.722 (stored tags)
+    int32_t format = 7;              // add-file, page, convert: 7 mu-law, 6 A-law, 0x65 G.722
     int32_t packetization = 20;      // add-file: ms
     size_t index = 0;                // remove-file, remove-dest, zone remove-dest: from 1
     std::string address;             // add-dest, zone add-dest: dotted IPv4

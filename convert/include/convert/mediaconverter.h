@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/waveformat.h"
 #include "media/audiosourcefile.h"
 #include "media/codecchain.h"
 #include "media/formattagcatalog.h"
@@ -80,9 +81,10 @@ public:
     // The size of every format record of the conversion: the catalogue's largest format,
     // never less than a whole WAVEFORMATEX.
     uint32_t FormatRecordSize() const;
-    // Fills a record of FormatRecordSize() bytes with the tool's one output format, mu-law
-    // 8000 Hz mono, zero beyond the WAVEFORMATEX.
-    void WriteOutputFormat(uint8_t* record) const;
+    // Fills a record of FormatRecordSize() bytes with the tool's output format, zero beyond
+    // the WAVEFORMATEX: mu-law 8000 Hz mono (the dialog's one), or with WAVE_FORMAT_G722_ADPCM
+    // G.722 at 16 kHz mono, 64 kbit/s (the command line's --codec g722).
+    void WriteOutputFormat(uint8_t* record, uint16_t tag = WAVE_FORMAT_MULAW) const;
     bool IsOpen() const { return m_chain.IsPrepared(); }
     const SourceFormatInfo& SourceInfo() const { return m_sourceInfo; }
 
