@@ -413,7 +413,8 @@ wait_until "$STEP_TIMEOUT" "a dark window" window_dark
 log "dark theme on"
 
 # Three files dragged from the stand-in file manager and dropped on the file table.
-"$DRAG_SOURCE" "$WORK/drop2.wav" "$WORK/drop3.wav" "$WORK/drop4.wav" >>"$WORK/app.log" 2>&1 &
+QT_QPA_PLATFORM=xcb "$DRAG_SOURCE" "$WORK/drop2.wav" "$WORK/drop3.wav" "$WORK/drop4.wav" \
+    >>"$WORK/app.log" 2>&1 &
 DRAG_PID=$!
 wait_until "$STEP_TIMEOUT" "the drag source" has_window "^Sonvex drag source$"
 source_id="$(window "^Sonvex drag source$")"
