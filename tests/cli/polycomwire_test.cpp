@@ -7,12 +7,9 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,7 +20,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -32,6 +28,7 @@
 #include "codec/g722.h"
 #include "platform/codec/codecmedia.h"
 #include "shellcommand.h"
+#include "support/netnamespace.h"
 #include "support/wavefile.h"
 #include "support/xdgsandbox.h"
 
@@ -51,34 +48,6 @@ struct Datagram {
     int64_t atNs = 0;  // the kernel's arrival stamp
     std::vector<uint8_t> bytes;
 };
-
-bool WriteText(const char* path, const std::string& text) {
-    std::ofstream out(path);
-    out << text;
-    return static_cast<bool>(out.flush());
-}
-
-// A network namespace of this process's own (in a user namespace of its own where that takes
-// privilege) whose one interface, loopback, is switched on.
-bool EnterOwnNetworkNamespace() {
-    const std::string uid = std::to_string(::getuid());
-    const std::string gid = std::to_string(::getgid());
-    const bool entered =
-        ::unshare(CLONE_NEWNET) == 0 || (::unshare(CLONE_NEWUSER | CLONE_NEWNET) == 0 &&
-                                         WriteText("/proc/self/setgroups", "deny") &&
-                                         WriteText("/proc/self/uid_map", "0 " + uid + " 1") &&
-                                         WriteText("/proc/self/gid_map", "0 " + gid + " 1"));
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IF_NAMESIZE - 1);
-    bool on = entered && fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-    on = on && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return on;
-}
 
 // The group's port, joined on loopback, every datagram stamped by the kernel; -1 on failure.
 int JoinTheGroup() {
@@ -136,7 +105,7 @@ int64_t NowNs() {
 // after it exits (two minutes at most); writes every datagram to `out` as its stamp, length
 // and bytes; its exit status is the command's.
 int CaptureChild(const std::string& command, int out) {
-    if (!EnterOwnNetworkNamespace()) {
+    if (!testsupport::EnterLoopbackNamespace()) {
         return kNoNamespace;
     }
     const int fd = JoinTheGroup();

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "support/netnamespace.h"
 #include "support/udpreceiver.h"
 
 namespace {
@@ -110,39 +111,6 @@ TEST(InterfaceWatch, WithoutASocketEveryCallReportsAChange) {
     EXPECT_EQ(status & 2, 0) << "a snapshot without a socket found interfaces";
 }
 
-bool WriteText(const char* path, const std::string& text) {
-    std::ofstream out(path);
-    out << text;
-    return static_cast<bool>(out.flush());
-}
-
-// A network namespace of this process's own (within a user namespace of its own where that
-// takes privilege): its interfaces are loopback alone, down.
-bool EnterOwnNetworkNamespace() {
-    if (::unshare(CLONE_NEWNET) == 0) {
-        return true;
-    }
-    const std::string uid = std::to_string(::getuid());
-    const std::string gid = std::to_string(::getgid());
-    return ::unshare(CLONE_NEWUSER | CLONE_NEWNET) == 0 &&
-           WriteText("/proc/self/setgroups", "deny") &&
-           WriteText("/proc/self/uid_map", "0 " + uid + " 1") &&
-           WriteText("/proc/self/gid_map", "0 " + gid + " 1");
-}
-
-bool SwitchOn(const char* name) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq request{};
-    std::strncpy(request.ifr_name, name, IF_NAMESIZE - 1);
-    bool on = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-    on = on && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return on;
-}
-
 // The steps of the namespace child; its exit status names the first that failed.
 const char* const kNamespaceSteps[] = {
     "",
@@ -153,7 +121,7 @@ const char* const kNamespaceSteps[] = {
 };
 
 int WatchChangesInANamespace() {
-    if (!EnterOwnNetworkNamespace()) {
+    if (!testsupport::EnterOwnNetworkNamespace()) {
         return 77;
     }
     platform::InterfaceWatch watch;
@@ -164,7 +132,7 @@ int WatchChangesInANamespace() {
     if (before.State("lo") != InterfaceState::Down || !before.Broadcasts().empty()) {
         return 2;
     }
-    if (!SwitchOn("lo") || !watch.Changed() || watch.Changed() ||
+    if (!testsupport::SwitchInterfaceOn("lo") || !watch.Changed() || watch.Changed() ||
         platform::InterfaceSnapshot::Take().State("lo") != InterfaceState::Up) {
         return 3;
     }

@@ -5,11 +5,8 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,7 +16,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -30,6 +26,7 @@
 #include "playlist/outputcodec.h"
 #include "server/siteengine.h"
 #include "support/faketicksource.h"
+#include "support/netnamespace.h"
 
 namespace {
 
@@ -80,34 +77,6 @@ std::vector<std::vector<uint8_t>> TakeAll(int fd) {
         }
         all.emplace_back(buffer.begin(), buffer.begin() + got);
     }
-}
-
-bool WriteText(const char* path, const std::string& text) {
-    std::ofstream out(path);
-    out << text;
-    return static_cast<bool>(out.flush());
-}
-
-// A network namespace of this process's own (in a user namespace of its own where that takes
-// privilege) whose one interface, loopback, is switched on.
-bool EnterOwnNetworkNamespace() {
-    const std::string uid = std::to_string(::getuid());
-    const std::string gid = std::to_string(::getgid());
-    const bool entered =
-        ::unshare(CLONE_NEWNET) == 0 || (::unshare(CLONE_NEWUSER | CLONE_NEWNET) == 0 &&
-                                         WriteText("/proc/self/setgroups", "deny") &&
-                                         WriteText("/proc/self/uid_map", "0 " + uid + " 1") &&
-                                         WriteText("/proc/self/gid_map", "0 " + gid + " 1"));
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IF_NAMESIZE - 1);
-    bool on = entered && fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-    on = on && ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return on;
 }
 
 // One SAP datagram as the test reads it.
@@ -304,7 +273,7 @@ const char* const kSapSteps[] = {
 // The SDP of every announcement names the payload type on the air, a new o= version at each
 // change, and the stream is deleted once at stop.
 int SiteExtrasTest::AnnounceInANamespace() {
-    if (!EnterOwnNetworkNamespace()) {
+    if (!testsupport::EnterLoopbackNamespace()) {
         return 77;
     }
     const int announcements = JoinOnLoopback("239.255.255.255", 9875);
