@@ -18,12 +18,13 @@ fail() {
 }
 
 version=$(dpkg-deb --field "$deb" Version)
-# A headless G.711 streamer has no use for a video codec tree: the small audio libraries only.
+# A headless G.711 streamer has no use for a video codec tree: the small audio libraries only,
+# with those the programs load only when a command needs them (G.722, speech).
 depends=$(dpkg-deb --field "$deb" Depends)
 if grep -Eq '(^|[ ,])libav|libswresample' <<<"$depends"; then
   fail "Depends names libav*: $depends"
 fi
-for lib in libmpg123 libsoxr libspeexdsp libgsm liburing libasound; do
+for lib in libmpg123 libsoxr libspeexdsp libgsm liburing libasound libspandsp libespeak-ng; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 root="$scratch/root"

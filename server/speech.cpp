@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/byteorder.h"
+#include "platform/sharedlibrary.h"
 
 namespace speech {
 
@@ -13,6 +14,16 @@ namespace {
 
 std::mutex g_lock;  // the library's state is global
 int g_rate = 0;     // its output rate once started; -1 when it could not start
+
+// The library's functions. It is loaded by the first announcement, not linked: it brings a
+// sound server's client, X and a dozen codecs, which every other command would load too.
+struct SpeechLibrary {
+    decltype(&espeak_Initialize) initialize = nullptr;
+    decltype(&espeak_SetSynthCallback) setSynthCallback = nullptr;
+    decltype(&espeak_SetVoiceByName) setVoiceByName = nullptr;
+    decltype(&espeak_Synth) synth = nullptr;
+};
+SpeechLibrary g_speech;  // under g_lock; complete once g_rate > 0
 
 // Samples arrive here in pieces while espeak_Synth runs.
 int Collect(short* samples, int count, espeak_EVENT* events) {
@@ -23,18 +34,35 @@ int Collect(short* samples, int count, espeak_EVENT* events) {
     return 0;  // go on
 }
 
+// False when the library is missing or lacks one of the functions.
+bool Load() {
+    static platform::SharedLibrary library(SONVEX_ESPEAK_NG_SONAME);
+    g_speech.initialize = library.Find<decltype(espeak_Initialize)>("espeak_Initialize");
+    g_speech.setSynthCallback =
+        library.Find<decltype(espeak_SetSynthCallback)>("espeak_SetSynthCallback");
+    g_speech.setVoiceByName =
+        library.Find<decltype(espeak_SetVoiceByName)>("espeak_SetVoiceByName");
+    g_speech.synth = library.Find<decltype(espeak_Synth)>("espeak_Synth");
+    return g_speech.initialize != nullptr && g_speech.setSynthCallback != nullptr &&
+           g_speech.setVoiceByName != nullptr && g_speech.synth != nullptr;
+}
+
 bool Start(std::string& problem) {
+    static bool loaded = false;
     if (g_rate == 0) {
+        loaded = Load();
         // DONT_EXIT: a missing data folder is a refusal here, never the process's end.
-        const int rate =
-            espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT);
+        const int rate = loaded ? g_speech.initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr,
+                                                      espeakINITIALIZE_DONT_EXIT)
+                                : -1;
         g_rate = rate > 0 ? rate : -1;
         if (g_rate > 0) {
-            espeak_SetSynthCallback(Collect);
+            g_speech.setSynthCallback(Collect);
         }
     }
     if (g_rate < 0) {
-        problem = "the speech library could not start (is espeak-ng-data installed?)";
+        problem = loaded ? "the speech library could not start (is espeak-ng-data installed?)"
+                         : "the speech library could not be loaded (is espeak-ng installed?)";
         return false;
     }
     return true;
@@ -94,13 +122,13 @@ bool RenderWave(const std::string& text, const std::string& voice, std::vector<u
     if (!Start(problem)) {
         return false;
     }
-    if (espeak_SetVoiceByName(name.c_str()) != EE_OK) {
+    if (g_speech.setVoiceByName(name.c_str()) != EE_OK) {
         problem = "there is no voice named \"" + name + "\"";
         return false;
     }
     std::vector<int16_t> samples;
-    const espeak_ERROR said = espeak_Synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0,
-                                           espeakCHARS_UTF8, nullptr, &samples);
+    const espeak_ERROR said = g_speech.synth(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0,
+                                             espeakCHARS_UTF8, nullptr, &samples);
     if (said != EE_OK || samples.empty()) {
         problem = "the text could not be spoken";
         return false;
