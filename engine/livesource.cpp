@@ -23,9 +23,6 @@ constexpr int64_t kNsPerSecond = 1000000000;
 // second of 1 ms blocks fits).
 constexpr size_t kQueueSamples = 16384;
 constexpr size_t kQueueBlocks = 2048;
-// A packet this many packet times late is caught up with (the next follow at once); later
-// than that, the device stalled and the schedule starts again.
-constexpr int64_t kCatchUpPackets = 2;
 // A device this far ahead of real time runs free of it: beyond any start's burst (a
 // device's buffer) and any drift in a page's time.
 constexpr int64_t kFreeRunningAheadNs = 250000000;
@@ -157,8 +154,7 @@ bool LiveSource::Start(const Settings& settings, const std::atomic<double>& gain
         return false;
     }
     m_gain = &gain;
-    m_taken = 0;
-    m_drift.Reset();
+    m_schedule.Start(m_packetNs);
     m_shared = std::make_shared<Shared>();
     m_shared->device = settings.device;
     m_shared->outRate = m_rate;
@@ -268,10 +264,6 @@ bool LiveSource::Finished() const {
            (m_shared->state.load(std::memory_order_acquire) == State::kFailed && !Ready());
 }
 
-int64_t LiveSource::EarliestNs() const {
-    return m_taken == 0 ? 0 : m_scheduleNs + m_packetNs;
-}
-
 bool LiveSource::Take(int64_t instantNs, SourcePacket& packet) {
     if (!Ready()) {
         return false;
@@ -279,39 +271,22 @@ bool LiveSource::Take(int64_t instantNs, SourcePacket& packet) {
     Shared& s = *m_shared;
     const uint64_t written = s.written.load(std::memory_order_acquire);
     uint64_t first = s.read.load(std::memory_order_relaxed);
-    // A device paced by its own clock never has more than a packet waiting when the next is
-    // due, but for a burst of what it held before (its start, a server that delivers late in
-    // one piece): those packets are stale, and the page goes on from the newest whole packet,
-    // at the lowest latency. Packets that wait because they are late are caught up with,
-    // unless they are more than kCatchUpPackets late (a stall: the schedule starts again).
-    // A device that runs free of real time (a file, no clock) keeps all its audio, in order.
-    const bool paced = !s.freeRunning.load(std::memory_order_relaxed);
-    const int64_t lateNs = m_taken == 0 ? 0 : instantNs - (m_scheduleNs + m_packetNs);
-    const bool stalled = lateNs > kCatchUpPackets * m_packetNs;
-    const bool stale = paced && lateNs <= m_packetNs / 2 && written - first >= 2 * m_packetSamples;
-    const bool fresh = m_taken == 0 || stalled || stale;
-    if (fresh && paced) {
+    // The schedule says which packet goes: the oldest, the newest after a burst (a device
+    // free of real time keeps all its audio), or none after packets that waited too long.
+    const LiveSchedule::Step step = m_schedule.Plan(instantNs, (written - first) / m_packetSamples,
+                                                    !s.freeRunning.load(std::memory_order_relaxed));
+    if (step == LiveSchedule::Step::kDrop) {
+        s.read.store(written, std::memory_order_release);
+        return false;
+    }
+    if (step == LiveSchedule::Step::kNewest) {
         first = written - m_packetSamples;
     }
     int64_t captureNs = 0;
     int64_t readyNs = 0;
     CopyPacket(first, captureNs, readyNs);
     s.read.store(first + m_packetSamples, std::memory_order_release);
-    if (fresh) {
-        // Real time starts from the packet's completion, or from now when that lies a packet
-        // or more back (queued): the next packet is due a packet time later. After a stall the
-        // gap stays a gap in the timestamps.
-        m_scheduleNs = readyNs > instantNs - m_packetNs ? readyNs : instantNs;
-        if (m_taken == 0) {
-            m_firstScheduleNs = m_scheduleNs;
-        }
-    } else {
-        // A packet a little late is caught up: the next one may follow it at once.
-        m_scheduleNs += m_packetNs;
-        m_shared->trimPpm.store(m_drift.Update(readyNs - m_scheduleNs, m_packetNs),
-                                std::memory_order_relaxed);
-    }
-    ++m_taken;
+    s.trimPpm.store(m_schedule.Taken(step, instantNs, readyNs), std::memory_order_relaxed);
     Encode();
     packet.payload = m_payload.data();
     packet.length = static_cast<int>(m_payload.size());

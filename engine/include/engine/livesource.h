@@ -33,7 +33,7 @@
 #include <vector>
 
 #include "codec/codecstage.h"
-#include "engine/driftsteering.h"
+#include "engine/liveschedule.h"
 #include "engine/packetsource.h"
 #include "engine/ticksource.h"
 
@@ -85,10 +85,10 @@ public:
     bool Take(int64_t instantNs, SourcePacket& packet) override;
     bool Finished() const override;
     // The earliest monotonic instant the next packet may leave (0 before the first).
-    int64_t EarliestNs() const;
+    int64_t EarliestNs() const { return m_schedule.EarliestNs(); }
     // The real-time instant the packet taken last stands for, and the first one's.
-    int64_t ScheduleNs() const { return m_scheduleNs; }
-    int64_t FirstScheduleNs() const { return m_firstScheduleNs; }
+    int64_t ScheduleNs() const { return m_schedule.ScheduleNs(); }
+    int64_t FirstScheduleNs() const { return m_schedule.FirstScheduleNs(); }
     int64_t PacketNs() const { return m_packetNs; }
     // The peak of the last captured block, 0 to 1.
     float Level() const;
@@ -126,8 +126,5 @@ private:
     std::vector<uint8_t> m_pcm;  // one packet of 16-bit little-endian samples
     std::vector<uint8_t> m_payload;
     CodecStage m_encode;
-    uint64_t m_taken = 0;  // packets taken
-    int64_t m_firstScheduleNs = 0;
-    int64_t m_scheduleNs = 0;
-    DriftSteering m_drift;
+    LiveSchedule m_schedule;
 };
