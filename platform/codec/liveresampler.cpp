@@ -119,7 +119,7 @@ bool LiveResampler::SizeFilter(const Ratio& start) {
     Bracket(RatioFor(-kBoundTrimPpm), unused, slowest);
     int error = RESAMPLER_ERR_SUCCESS;
     m_state = speex_resampler_init_frac(1, fastest.num, fastest.den, m_inRate, m_outRate,
-                                        SPEEX_RESAMPLER_QUALITY_VOIP, &error);
+                                        2, &error);
     if (m_state == nullptr || error != RESAMPLER_ERR_SUCCESS || !Apply(slowest) || !Apply(start)) {
         return false;
     }
