@@ -43,7 +43,7 @@
 # KEEPER_MS (how much the null sink renders at a time in the capture part; default the packet
 # time, as a sound card's period), SHIFT_MS (default 0), MOUTH_PEERS (default "sonvex gst
 # ffmpeg", those installed), MOUTH_DUMP (a file for mouthwire_bench's per-click lines).
-# Installs pulseaudio with apt-get when it is missing (as root). The machine's own sound
+# Installs pulseaudio, and GStreamer's pulsesrc, with apt-get when they are missing (as root). The machine's own sound
 # setup is not touched: HOME, the runtime folders and the server socket are temporary.
 set -euo pipefail
 
@@ -66,6 +66,13 @@ if ! command -v pulseaudio >/dev/null; then
   fi
   echo "page.sh: pulseaudio is missing: installing it (apt-get install --no-install-recommends pulseaudio)"
   DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends pulseaudio >/dev/null
+fi
+# The GStreamer peer captures through its pulsesrc element, which is a package of its own.
+if command -v gst-launch-1.0 >/dev/null && ! gst-inspect-1.0 pulsesrc >/dev/null 2>&1 &&
+  [[ $(id -u) -eq 0 ]]; then
+  echo "page.sh: GStreamer's pulsesrc is missing: installing it (gstreamer1.0-pulseaudio)"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
+    gstreamer1.0-pulseaudio >/dev/null
 fi
 if [[ ! -e /usr/lib/x86_64-linux-gnu/alsa-lib/libasound_module_pcm_pulse.so ]] &&
   ! ls /usr/lib/*/alsa-lib/libasound_module_pcm_pulse.so >/dev/null 2>&1; then
