@@ -193,7 +193,9 @@ bool CSonvexView::NameAccepted(const QString& name) {
 
 void CSonvexView::OnStreamingStatus(const StreamingStatus& status) {
     // postEvent is thread-safe and takes ownership; the event queue keeps posting order.
-    QCoreApplication::postEvent(this, new StreamingEvent(status));
+    auto* event = new StreamingEvent(status);
+    m_postedReports.fetch_add(1, std::memory_order_release);
+    QCoreApplication::postEvent(this, event);
 }
 
 void CSonvexView::OnNameChanged(const std::string& name) {

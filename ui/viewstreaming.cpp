@@ -183,6 +183,7 @@ QString CSonvexView::StreamingText(size_t index) const {
 }
 
 bool CSonvexView::event(QEvent* event) {
+    m_postedReports.load(std::memory_order_acquire);
     if (event->type() == StreamingEvent::kType) {
         OnStreamingReport(static_cast<StreamingEvent*>(event)->Status());
         ShowDestinationStates();

@@ -25,6 +25,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -259,6 +260,10 @@ private:
     bool m_bPageStarted = false;
     // The operator ended the page before it started: it ends when it starts.
     bool m_bEndPageOnStart = false;
+    // Reports posted by the worker. Qt's queue orders each event's construction before its
+    // delivery, out of the race detector's sight: the worker's release after building one
+    // and event()'s acquire before reading any make that order visible to it.
+    std::atomic<uint32_t> m_postedReports{0};
 
     // The open playlist, its name, the store, the engine and the streaming session
     // (m_bStreaming, m_bLoopMode, the entry lock and the one worker). Its worker is collected
