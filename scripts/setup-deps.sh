@@ -14,6 +14,7 @@ PACKAGES=(
   lame sox libsox-fmt-mp3 ffmpeg gstreamer1.0-tools linux-perf tshark
   dpkg-dev file desktop-file-utils appstream lintian librsvg2-bin
   xdotool openbox x11-apps python3 iproute2 tzdata gstreamer1.0-libav
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   chromium chromium-driver python3-selenium espeak-ng openssl
 )
 
