@@ -1,11 +1,14 @@
 #include "engine/liveschedule.h"
 
+#include <algorithm>
+
 void LiveSchedule::Start(int64_t packetNs) {
     *this = LiveSchedule();
     m_packetNs = packetNs;
 }
 
 LiveSchedule::Step LiveSchedule::Plan(int64_t instantNs, uint64_t waitingPackets, bool paced) {
+    m_paced = paced;
     if (paced && m_earlyRun >= kEarlyPackets) {
         m_earlyRun = 0;
         m_restart = true;
@@ -25,6 +28,7 @@ LiveSchedule::Step LiveSchedule::Plan(int64_t instantNs, uint64_t waitingPackets
 double LiveSchedule::Taken(Step step, int64_t instantNs, int64_t readyNs) {
     if (step == Step::kNext) {
         m_scheduleNs += m_packetNs;
+        Settle(readyNs);
         const int64_t lagNs = readyNs - m_scheduleNs;
         m_earlyRun = lagNs < -m_packetNs / 2 ? m_earlyRun + 1 : 0;
         m_drift.Update(lagNs, m_packetNs);
@@ -36,7 +40,22 @@ double LiveSchedule::Taken(Step step, int64_t instantNs, int64_t readyNs) {
             m_firstScheduleNs = m_scheduleNs;
         }
         m_earlyRun = 0;
+        m_settleUntilNs = m_scheduleNs + kSettleNs;
+        m_settleShiftNs = m_packetNs / kSettleShiftDivisor;
     }
     ++m_taken;
     return m_drift.TrimPpm();
+}
+
+void LiveSchedule::Settle(int64_t readyNs) {
+    // Far early is a late anchor's or a device's free of real time, which the rules above
+    // handle; only a clocked device's small lead is settled.
+    const int64_t earlyNs = m_scheduleNs - readyNs;
+    if (!m_paced || earlyNs <= 0 || earlyNs >= m_packetNs / 2 || readyNs >= m_settleUntilNs) {
+        return;
+    }
+    const int64_t shiftNs = std::min(earlyNs, m_settleShiftNs);
+    m_scheduleNs -= shiftNs;
+    m_firstScheduleNs -= shiftNs;
+    m_settleShiftNs -= shiftNs;
 }

@@ -68,6 +68,47 @@ TEST(LiveSchedule, AScheduleAnchoredLateStartsAgainOnceAndNeverSendsTwoInAPacket
               99 * kPacketNs + static_cast<int64_t>(4.4 * kMs));
 }
 
+TEST(LiveSchedule, AStartALittleBehindTheDevicesPhaseSettlesWithinItsFirstSecondOnly) {
+    // Every packet from packet `from` on completes `leadMs` before its instant, and from
+    // packet `from2` on `lead2Ms` more.
+    const auto lead = [](double leadMs, int from, double lead2Ms = 0, int from2 = 0) {
+        return [=](int n) {
+            return n * kPacketNs - (n >= from ? static_cast<int64_t>(leadMs * kMs) : 0) -
+                   (from2 > 0 && n >= from2 ? static_cast<int64_t>(lead2Ms * kMs) : 0);
+        };
+    };
+    // 1.9 ms behind: the packet that shows it waits, no later one does, and the instants the
+    // timestamps follow stay a packet apart.
+    LiveSchedule behind;
+    behind.Start(kPacketNs);
+    const Sends settled = Drive(behind, 100, true, lead(1.9, 1));
+    EXPECT_EQ(settled.drops, 0);
+    EXPECT_EQ(settled.waitNs[1], static_cast<int64_t>(1.9 * kMs));
+    for (size_t i = 2; i < settled.waitNs.size(); ++i) {
+        EXPECT_EQ(settled.waitNs[i], 0) << "packet " << i;
+    }
+    EXPECT_EQ(behind.ScheduleNs() - behind.FirstScheduleNs(), 99 * kPacketNs);
+
+    // The schedule moves half a packet at most: 6 ms behind, then 6 ms more, and 2 ms is
+    // still waited.
+    LiveSchedule far;
+    far.Start(kPacketNs);
+    const Sends capped = Drive(far, 30, true, lead(6.0, 1, 6.0, 10));
+    EXPECT_EQ(capped.waitNs[9], 0);
+    EXPECT_EQ(capped.waitNs.back(), 2 * kMs);
+    ExpectHeldToRealTime(Sends{{capped.sentNs.begin() + 11, capped.sentNs.end()}, {}, 0});
+
+    // A lead that comes later is a device's drift, which the trim follows; nor does a device
+    // free of real time move its schedule.
+    LiveSchedule drifting;
+    drifting.Start(kPacketNs);
+    const Sends drift = Drive(drifting, 100, true, lead(1.0, 60));
+    EXPECT_EQ(drift.waitNs.back(), 1 * kMs);
+    LiveSchedule free;
+    free.Start(kPacketNs);
+    ExpectHeldToRealTime(Drive(free, 50, false, lead(1.9, 1)));
+}
+
 TEST(LiveSchedule, OnlyAClockedDeviceFarEarlyStartsAgain) {
     // Completions wander up to 9.9 ms early and 3 ms late (caught up with): jitter, never a
     // restart.

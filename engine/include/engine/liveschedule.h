@@ -14,6 +14,14 @@
 //   every packet would wait that long, and no trim can move it. What waits is dropped and
 //   the next packet to complete starts the schedule again, a little more than a packet time
 //   after the last one left.
+// - A clocked device's first packets settle the schedule: the packet it starts on may have
+//   completed a little behind the device's steady phase (the end of a start's burst, a block
+//   the server handed over late), so that each packet after it would wait that long, and the
+//   trim would take seconds to win it back while shifting the packets across the device's
+//   blocks. For kSettleNs after each start, a packet that completes before its instant moves
+//   the schedule that much earlier, by half a packet at most in all (beyond that, the rule
+//   above starts it again); the instants the timestamps follow move with it, so they stay a
+//   packet apart.
 //
 // The completion instants also steer the converter's trim (DriftSteering). The streaming
 // worker's, one per page.
@@ -26,6 +34,8 @@ class LiveSchedule {
 public:
     static constexpr int64_t kCatchUpPackets = 2;
     static constexpr int kEarlyPackets = 3;
+    static constexpr int64_t kSettleNs = 1000000000;
+    static constexpr int64_t kSettleShiftDivisor = 2;
 
     enum class Step : uint8_t {
         kNext,     // the oldest waiting packet, on the schedule
@@ -49,11 +59,18 @@ public:
     int64_t FirstScheduleNs() const { return m_firstScheduleNs; }
 
 private:
+    // Within kSettleNs of a start, moves the schedule as far earlier as the packet just taken
+    // completed before its instant (within the shift left).
+    void Settle(int64_t readyNs);
+
     int64_t m_packetNs = 0;
     uint64_t m_taken = 0;
     int64_t m_firstScheduleNs = 0;
     int64_t m_scheduleNs = 0;
     int m_earlyRun = 0;      // packets in a row completed more than half a packet early
     bool m_restart = false;  // after a drop
+    bool m_paced = false;    // as Plan was last told
+    int64_t m_settleUntilNs = 0;
+    int64_t m_settleShiftNs = 0;  // how far the schedule may still move earlier
     DriftSteering m_drift;
 };
