@@ -9,7 +9,12 @@ double DriftSteering::Update(int64_t lagNs, int64_t packetNs) {
         return m_trimPpm;
     }
     m_lagNs += (static_cast<double>(lagNs) - m_lagNs) / kAveraging;
-    m_trimPpm = std::clamp(kPpmPerMs * m_lagNs / 1e6, -kMaxTrimPpm, kMaxTrimPpm);
+    // Lateness within the band costs nothing (a late packet leaves when it completes) and is
+    // mostly the device's jitter: steering on it would only move the packets across the
+    // device's blocks.
+    const double bandNs = static_cast<double>(packetNs) / kLateBandDivisor;
+    const double steeredNs = m_lagNs > bandNs ? m_lagNs - bandNs : std::min(m_lagNs, 0.0);
+    m_trimPpm = std::clamp(kPpmPerMs * steeredNs / 1e6, -kMaxTrimPpm, kMaxTrimPpm);
     return m_trimPpm;
 }
 
