@@ -24,7 +24,7 @@ depends=$(dpkg-deb --field "$deb" Depends)
 if grep -Eq '(^|[ ,])libav|libswresample' <<<"$depends"; then
   fail "Depends names libav*: $depends"
 fi
-for lib in libmpg123 libsoxr libspeexdsp libgsm liburing libasound libspandsp libespeak-ng; do
+for lib in libmpg123 libsoxr libgsm liburing libasound libspandsp libespeak-ng; do
   grep -q "$lib" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 root="$scratch/root"

@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libmpg123-dev libsoxr-dev libspeexdsp-dev libgsm1-dev liburing-dev libsqlite3-dev
+  qt6-base-dev libmpg123-dev libsoxr-dev libgsm1-dev liburing-dev libsqlite3-dev
   libsystemd-dev libasound2-dev libspandsp-dev libespeak-ng-dev libcpp-httplib-dev libssl-dev
   libcli11-dev nlohmann-json3-dev
   fp-utils

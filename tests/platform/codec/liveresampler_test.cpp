@@ -45,7 +45,7 @@ TEST(LiveResampler, KeepsTheSpeechBandAndRejectsAliases) {
         const double level = c.channels == 2 ? -12.0 : -6.0;
         const double scale = 1.0 + c.trimPpm * 1e-6;  // output samples per nominal one
         const size_t block = c.rate / 250 + 3;        // about 4 ms, off the packet grid
-        for (const double hz : {1000.0, 3000.0, 5000.0}) {
+        for (const double hz : {1000.0, 3400.0, 4500.0, 5000.0}) {
             std::vector<int16_t> in = Tone(c.rate, 1, 1.0, hz, -6.0);
             if (c.channels == 2) {
                 std::vector<int16_t> stereo(in.size() * 2, 0);
@@ -61,11 +61,12 @@ TEST(LiveResampler, KeepsTheSpeechBandAndRejectsAliases) {
             EXPECT_NEAR(double(out.size()), kOut * scale - r.DelayNs() * 8e-6, 2.0);
             if (hz < 4000) {
                 const ToneFit fit = FitTone(out, kOut, hz / scale, 400);
-                EXPECT_NEAR(ToDbfs(fit.amplitude), level, hz < 2000 ? 0.05 : 0.2) << hz;
+                // The telephone band's top passes whole.
+                EXPECT_NEAR(ToDbfs(fit.amplitude), level, 0.05) << hz;
                 EXPECT_GT(fit.snrDb, 60.0) << hz;
             } else {
                 const double alias = kOut - hz / scale;
-                EXPECT_LT(ToDbfs(FitTone(out, kOut, alias, 400).amplitude), level - 60.0);
+                EXPECT_LT(ToDbfs(FitTone(out, kOut, alias, 400).amplitude), level - 70.0);
             }
         }
     }
@@ -77,7 +78,9 @@ TEST(LiveResampler, AnImpulseComesOutAlignedAndDelayNsLater) {
         LiveResampler r;
         ASSERT_TRUE(r.Open(rate, 1, kOut));
         const double delayFrames = double(r.DelayNs()) * rate * 1e-9;
-        EXPECT_LT(r.DelayNs(), 3'500'000);  // what live paging can afford
+        // A minimum-phase lowpass: a fraction of the 2 ms a linear-phase one would take.
+        EXPECT_LT(r.DelayNs(), 500'000);
+        printf("DELAY %u %lld\n", rate, (long long)r.DelayNs());
         const size_t at = 1001;
         std::vector<int16_t> in(rate / 4, 0);
         in[at] = 30000;
@@ -102,8 +105,7 @@ TEST(LiveResampler, AnImpulseComesOutAlignedAndDelayNsLater) {
 }
 
 TEST(LiveResampler, TrimGivesItsRateAndChangesWithoutAStep) {
-    // Output counts over 100 s, trimmed against untrimmed. At 1:1 the fractions libspeexdsp
-    // can take lie 15 ppm apart around 1/1, so 5 ppm either way needs them alternated.
+    // Output counts over 100 s, trimmed against untrimmed, a small trim at 1:1 too.
     for (const auto& [rate, ppm] :
          {std::pair{16000u, 500.0}, std::pair{8000u, 5.0}, std::pair{8000u, -5.0}}) {
         const std::vector<int16_t> in = Tone(rate, 1, 100.0, 440.0, -20.0);
@@ -116,9 +118,9 @@ TEST(LiveResampler, TrimGivesItsRateAndChangesWithoutAStep) {
         EXPECT_NEAR(more / base * 1e6, ppm, 2.0) << rate;
     }
     // A low tone through trims changed every quarter second, back to none again and again,
-    // one past the clamp, one too small to apply, and at 44.1 kHz one that lengthens the
-    // filter: no sample-to-sample difference beyond the tone's slope, nor a change of
-    // difference beyond its curvature (a step of a tenth of an input frame would show).
+    // one past the clamp and one too small to apply: no sample-to-sample difference beyond the
+    // tone's slope, nor a change of difference beyond its curvature (a step of a tenth of an input
+    // frame would show).
     for (const uint32_t rate : {48000u, 44100u}) {
         SCOPED_TRACE(rate);
         const double amp = 16384.0;
