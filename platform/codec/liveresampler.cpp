@@ -21,6 +21,8 @@ constexpr unsigned kPhases = 128;
 constexpr double kCutoff = 0.475;
 constexpr double kBeta = 7.5;
 constexpr size_t kFftSize = 65536;  // eight times the table: little cepstral aliasing
+// Phases per input frame at least, whatever the ratio.
+constexpr size_t kMinPhases = 16;
 // The ends of the trim range, for the output a piece can give.
 constexpr double kBoundTrimPpm = LiveResampler::kMaxTrimPpm + 1.0;
 // Output samples a piece can give beyond its share at the fastest ratio: rounding.
@@ -87,12 +89,32 @@ bool LiveResampler::Open(unsigned inRate, unsigned channels, unsigned outRate) {
     m_next = static_cast<double>(m_taps) + m_delay;
     m_held.assign(2 * ChunkBound(m_maxChunk), 0);
     m_heldCount = 0;
-    m_filter = &lowpass.table;
+    // The filter at kPhases points per period of the lower rate, whatever the input rate: a
+    // row per phase of an input frame, its taps oldest first, so that a sample is two dot
+    // products with the history and a blend of them.
+    m_phases = std::max<size_t>(kMinPhases, static_cast<size_t>(std::ceil(kPhases * m_scale)));
+    m_bank.assign((m_phases + 1) * m_taps, 0.0F);
+    const double end = static_cast<double>(kUnits) * kPhases;
+    for (size_t p = 0; p <= m_phases; ++p) {
+        float* row = &m_bank[p * m_taps];
+        for (size_t k = 0; k < m_taps; ++k) {
+            const double frames = static_cast<double>(p) / static_cast<double>(m_phases) +
+                                  static_cast<double>(m_taps - 1 - k);
+            const double at = frames * m_scale * kPhases;
+            if (at < end) {
+                const auto i = static_cast<size_t>(at);
+                const double a = at - static_cast<double>(i);
+                const double h = lowpass.table[i] + a * (lowpass.table[i + 1] - lowpass.table[i]);
+                row[k] = static_cast<float>(h * m_scale);
+            }
+        }
+    }
+    m_open = true;
     return true;
 }
 
 void LiveResampler::Close() {
-    m_filter = nullptr;
+    m_open = false;
     m_trimPpm = 0.0;
     m_heldCount = 0;
 }
@@ -163,34 +185,44 @@ void LiveResampler::Convert(const int16_t* in, size_t frames) {
     }
     MakeRoom(ChunkBound(frames) + kBoundSlack);
     // A sample is taken once the frame it falls on has come: the filter is causal.
-    while (m_next < static_cast<double>(m_historyCount) && m_heldCount < m_held.size()) {
+    while (m_next < static_cast<double>(m_historyCount)) {
+        MakeRoom(1);
         m_held[m_heldCount++] = Sample(m_next);
         m_next += m_step;
     }
     // Keep the frames the next samples reach back to.
-    const size_t keep = std::min(m_historyCount, m_taps);
-    const size_t drop = m_historyCount - keep;
-    std::memmove(m_history.data(), m_history.data() + drop, keep * sizeof(float));
-    m_historyCount = keep;
+    const size_t drop = m_historyCount - m_taps;
+    std::memmove(m_history.data(), m_history.data() + drop, m_taps * sizeof(float));
+    m_historyCount = m_taps;
     m_next -= static_cast<double>(drop);
 }
 
 int16_t LiveResampler::Sample(double position) const {
-    // The filter's response at each frame's distance behind `position`, from the table in
-    // steps of m_scale periods, interpolated between its points.
+    // The rows on either side of the position's phase, over the frames it reaches back to,
+    // blended by where the phase falls between them. Eight sums at once, so that the compiler
+    // may keep them in vector registers.
     const auto last = static_cast<size_t>(position);
-    const double stride = m_scale * kPhases;
-    const double end = static_cast<double>(kUnits) * kPhases;
-    const float* table = m_filter->data();
-    double at = (position - static_cast<double>(last)) * stride;
-    double sum = 0.0;
-    for (size_t j = 0; j <= last && at < end; ++j, at += stride) {
-        const auto i = static_cast<size_t>(at);
-        const double a = at - static_cast<double>(i);
-        const double h = table[i] + a * (table[i + 1] - table[i]);
-        sum += h * m_history[last - j];
+    const double phase = (position - static_cast<double>(last)) * static_cast<double>(m_phases);
+    const auto p = std::min(static_cast<size_t>(phase), m_phases - 1);
+    const auto blend = static_cast<float>(phase - static_cast<double>(p));
+    const float* x = &m_history[last + 1 - m_taps];
+    const float* lo = &m_bank[p * m_taps];
+    const float* hi = lo + m_taps;
+    float sums[8] = {};
+    size_t k = 0;
+    for (; k + 8 <= m_taps; k += 8) {
+        for (size_t i = 0; i < 8; ++i) {
+            sums[i] += (lo[k + i] + blend * (hi[k + i] - lo[k + i])) * x[k + i];
+        }
     }
-    return ClampS16(static_cast<int32_t>(std::lround(sum * m_scale)));
+    for (; k < m_taps; ++k) {
+        sums[0] += (lo[k] + blend * (hi[k] - lo[k])) * x[k];
+    }
+    float sum = 0.0F;
+    for (const float v : sums) {
+        sum += v;
+    }
+    return ClampS16(static_cast<int32_t>(std::lround(sum)));
 }
 
 void LiveResampler::MakeRoom(size_t samples) {

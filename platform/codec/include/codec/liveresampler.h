@@ -38,7 +38,7 @@ public:
     // (a few milliseconds); later ones share it.
     bool Open(unsigned inRate, unsigned channels, unsigned outRate);
     void Close();
-    bool IsOpen() const { return m_filter != nullptr; }
+    bool IsOpen() const { return m_open; }
 
     // Converts `frames` interleaved frames, all of them, and writes at most outCapacity mono
     // samples to `out`; returns how many it wrote. Output that does not fit is kept and
@@ -66,15 +66,19 @@ private:
     size_t Drain(int16_t* out, size_t capacity);
     size_t ChunkBound(size_t frames) const;
 
-    const std::vector<float>* m_filter = nullptr;  // the shared lowpass, null when closed
+    bool m_open = false;
     unsigned m_inRate = 0;
     unsigned m_channels = 0;
     unsigned m_outRate = 0;
     size_t m_maxChunk = 0;  // frames converted in one piece
     double m_scale = 0.0;   // the filter's units per input frame
     size_t m_taps = 0;      // input frames under the filter
-    double m_delay = 0.0;   // the filter's delay of the speech band, in input frames
-    double m_step = 0.0;    // input frames per output sample, trimmed
+    size_t m_phases = 0;    // rows of m_bank but one
+    // The filter's taps per phase of an input frame (m_phases + 1 rows of m_taps, the last
+    // row one frame on from the first), oldest frame first.
+    std::vector<float> m_bank;
+    double m_delay = 0.0;  // the filter's delay of the speech band, in input frames
+    double m_step = 0.0;   // input frames per output sample, trimmed
     double m_trimPpm = 0.0;
     // Mono input: the last m_taps frames before a piece, then the piece. m_next is where the
     // next output sample is taken, in frames from its start.
