@@ -270,9 +270,15 @@ TEST_F(LivePageTest, APageAloneReportsAndIsHeldToRealTime) {
     engine.SetVolumeDb(-6);
     ASSERT_TRUE(session.RequestPage(Request("long", 8000)));
     // The worker's clock moves only to the deadlines it sleeps to: the device, read in real
-    // time, is always ahead of it.
+    // time, is always ahead of it. The capture thread tells a device free of real time once
+    // it has read well ahead, within a packet time of real time; the worker's clock, which
+    // would otherwise race through packets meanwhile, waits that long after the first one.
     std::atomic<bool> over{false};
     std::thread clock([&] {
+        while (!over.load() && session.PageLevel() == 0.0F) {
+            ticks.ReleaseSleeps(1, 20);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         while (!over.load()) {
             ticks.ReleaseSleeps(1, 20);
         }
