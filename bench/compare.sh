@@ -8,7 +8,9 @@
 #
 # Usage: bash bench/compare.sh [BUILD_DIR]   (a Release build with benches; default build/rel)
 # Environment: SECONDS_PER_RUN (default 20), ROUNDS (default 3), COUNTS (default "1 10 100"),
-# BASE_PORT (default 21000; the receivers take BASE_PORT up to BASE_PORT + 99).
+# BASE_PORT (default 21000; the receivers take BASE_PORT up to BASE_PORT + 99), RECEIVER (poll,
+# the default: the receiver reads on its own timer and no sender pays to wake it; wake: it waits
+# on its sockets, and every sender pays a wake-up per datagram, more at real-time priority).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,15 +23,18 @@ bare=$build/bench/compare/bare_loop
 receiver=$root/bench/compare/receiver.py
 # Below the ephemeral port range, so that no other program on the machine holds one of them.
 base_port=${BASE_PORT:-21000}
+receiver_mode=${RECEIVER:-poll}
+[[ $receiver_mode == poll || $receiver_mode == wake ]] ||
+  { echo "compare.sh: RECEIVER is poll or wake" >&2; exit 1; }
 for tool in "$cli" "$bare"; do
   [[ -x $tool ]] || { echo "compare.sh: $tool is missing (build with -DSONVEX_BUILD_BENCH=ON)" >&2; exit 1; }
 done
 command -v sox >/dev/null || { echo "compare.sh: sox makes the source" >&2; exit 1; }
 peers=(sonvex bare)
-# The bare loop again at the real-time priority sonvex-cli's worker takes (SCHED_FIFO 40),
+# The bare loop again at the real-time priority sonvex-cli's worker takes (SCHED_RR 40),
 # where the machine grants it: that priority's own cost (wake-ups at once, the receiver
 # moved to another CPU) is then on both sides.
-chrt -f 40 true 2>/dev/null && peers+=(bare_rt)
+chrt -r 40 true 2>/dev/null && peers+=(bare_rt)
 command -v gst-launch-1.0 >/dev/null && peers+=(gst)
 command -v ffmpeg >/dev/null && peers+=(ffmpeg)
 
@@ -73,7 +78,7 @@ peer_command() {
   case $peer in
     sonvex) echo "$cli stream d$n" ;;
     bare) echo "$bare $seconds $base_port $n 20" ;;
-    bare_rt) echo "chrt -f 40 $bare $seconds $base_port $n 20" ;;
+    bare_rt) echo "chrt -r 40 $bare $seconds $base_port $n 20" ;;
     gst)
       for ((i = 0; i < n; ++i)); do clients+="${clients:+,}127.0.0.1:$((base_port + i))"; done
       echo "gst-launch-1.0 -q filesrc location=$wav ! wavparse ! audioconvert ! audioresample !" \
@@ -97,7 +102,7 @@ peer_command() {
 run_one() {
   local peer=$1 n=$2 cmd
   cmd=$(peer_command "$peer" "$n")
-  python3 "$receiver" "$base_port" "$n" 20 >"$work/recv.txt" &
+  python3 "$receiver" "$base_port" "$n" 20 "$receiver_mode" >"$work/recv.txt" &
   receiver_pid=$!
   sleep 0.5
   # shellcheck disable=SC2086
@@ -113,7 +118,8 @@ run_one() {
 }
 
 echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "$seconds s of 44.1 kHz stereo WAV as mu-law 20 ms, $rounds rounds, peers: ${peers[*]}"
+echo "$seconds s of 44.1 kHz stereo WAV as mu-law 20 ms, $rounds rounds, peers: ${peers[*]}," \
+  "receiver: $receiver_mode"
 for ((r = 1; r <= rounds; ++r)); do
   for n in $counts; do
     for peer in "${peers[@]}"; do

@@ -5,11 +5,20 @@ last. On SIGTERM prints one line: packets on the first port, the least on any po
 and p99 of |interval - PTIME| on the first port in microseconds, the p99 of the
 first-to-last spread per packet number in microseconds, and the first interval (between the
 first two packets) on the first port and on the last, in milliseconds: a first packet that
-leaves late shortens it."""
+leaves late shortens it.
+
+Usage: receiver.py FIRST_PORT COUNT PTIME_MS [poll|wake]. By default (poll) it sleeps on its own
+timer and then reads what arrived, so that no sender wakes it: on loopback, waking a receiver
+that waits on its sockets is charged to the sender, and how much depends on the sender's
+priority (a real-time sender keeps its CPU, so the receiver sleeps on the other one and each
+datagram costs an inter-processor wake-up). The receive times are the kernel's either way.
+"wake" waits on the sockets, as it did before, and so charges each sender the wake-ups that a
+remote receiver never costs it."""
 import select, signal, socket, struct, sys, time
 
 SO_TIMESTAMPNS = getattr(socket, "SO_TIMESTAMPNS", 35)
 first, count, ptime_ms = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
+waits = len(sys.argv) > 4 and sys.argv[4] == "wake"
 socks = []
 for i in range(count):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -35,11 +44,9 @@ def stop(*_):
 
 signal.signal(signal.SIGTERM, stop)
 signal.signal(signal.SIGINT, stop)
-while running:
-    try:
-        events = poller.poll(0.2)
-    except InterruptedError:
-        continue
+
+
+def drain(events):
     for fd, _ in events:
         i = index[fd]
         while True:
@@ -56,6 +63,18 @@ while running:
                         t = sec * 1e6 + nsec / 1e3
                 stamps[i].append(t if t is not None else time.time() * 1e6)
 
+
+while running:
+    try:
+        if waits:
+            drain(poller.poll(0.2))
+        else:
+            # Nobody waits in epoll_wait meanwhile, so a datagram's arrival wakes no one.
+            time.sleep(0.05)
+            drain(poller.poll(0))
+    except InterruptedError:
+        continue
+drain(poller.poll(0))
 
 def pct(values, p):
     if not values:
