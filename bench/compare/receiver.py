@@ -76,6 +76,7 @@ while running:
         continue
 drain(poller.poll(0))
 
+
 def pct(values, p):
     if not values:
         return float("nan")
